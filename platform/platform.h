@@ -1,0 +1,167 @@
+// The only door from Larkspur's core to the operating system.
+//
+// Every text that crosses this header is Shift_JIS bytes held in std::string,
+// and every path is a Shift_JIS path relative to the current working folder
+// with '\' as the separator ("LKset\Weekly\web\menu.htm"). The implementations
+// (win32/ and posix/) convert at the OS boundary only: to UTF-16 through code
+// page 932 on Windows, to UTF-8 through iconv's CP932 on Linux. A path is
+// converted whole first and only then is U+005C mapped to the native separator,
+// so a 0x5C trail byte (ソ, 表, 十) is never taken for a separator. A path that
+// cannot be converted makes the operation fail; it never names a mangled file.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace larkspur::platform {
+
+// ---------------------------------------------------------------- text
+
+// Strict conversions: nullopt when a byte sequence has no counterpart.
+std::optional<std::string> sjis_to_utf8(std::string_view sjis);
+std::optional<std::string> utf8_to_sjis(std::string_view utf8);
+
+// Lenient conversion for text shown to a person (console, window text):
+// invalid Shift_JIS (say a name cut inside a character) shows U+FFFD.
+std::string sjis_to_utf8_display(std::string_view sjis);
+
+#ifdef _WIN32
+// Windows only: the same conversions to and from UTF-16 for the W functions.
+std::optional<std::wstring> sjis_to_wide(std::string_view sjis);
+std::wstring sjis_to_wide_display(std::string_view sjis);
+std::optional<std::string> wide_to_sjis(std::wstring_view wide);
+#endif
+
+// Shift_JIS form of a UTF-8 literal written in our sources, for the system's
+// fixed Japanese texts. The literal must be convertible; it is a programming
+// error otherwise (the result is then empty).
+std::string jp(std::string_view utf8_literal);
+
+// ------------------------------------------------------ directory search
+
+// Base names of the files that match `pattern`, a folder path plus a last
+// component with one '*' ("LKset\*.stf", "LKset\Weekly\*.log", "set\*.htm",
+// "LKset\Weekly\web\*.*"). "*.*" and "*" match every entry; "*.ext" matches
+// exactly the extension ".ext", ignoring ASCII case ("x.stfx" is no ".stf").
+// Folders are never returned, nor "." and "..". A missing folder gives an empty
+// result. Names come in one fixed order on every platform: ascending by their
+// UTF-16 code units after upper-casing, the order of an NTFS directory search.
+// Names that cannot be expressed in Shift_JIS are left out.
+std::vector<std::string> find_files(std::string_view pattern);
+
+// Like find_files, but also reports the sub-folders that match (flagged), in
+// the same order; used where every entry of a folder must be gathered.
+struct DirEntry {
+  std::string name;
+  bool is_folder = false;
+};
+std::vector<DirEntry> find_entries(std::string_view pattern);
+
+// ---------------------------------------------------------------- files
+
+// The whole file, or its first `max_bytes` bytes; nullopt when it cannot be
+// opened for reading (missing, a folder, no permission, unconvertible name).
+std::optional<std::string> read_file(std::string_view path,
+                                     std::size_t max_bytes = SIZE_MAX);
+
+// True when the file exists and can be opened for reading.
+bool can_read_file(std::string_view path);
+
+// Writes `data` as the whole new content of `path`, atomically: the bytes go to
+// "~<name>.tmp" in the same folder first, which then replaces `path`. A failure
+// at any point leaves the old file (or its absence) untouched, removes the
+// temporary file and returns false. No search pattern of the system
+// ("*.stf", "*.log", "*.htm") matches a temporary name.
+bool write_file_atomic(std::string_view path, std::string_view data);
+
+// Like write_file_atomic, but fails (returns false, writes nothing) when
+// `path` exists already: the file is created only if it was not there.
+bool create_file_exclusive(std::string_view path, std::string_view data);
+
+bool delete_file(std::string_view path);     // true when removed
+bool remove_folder(std::string_view path);   // only an empty folder; true when removed
+bool create_folder(std::string_view path);   // true when created or already a folder
+bool folder_exists(std::string_view path);
+
+// Copies every file matching `pattern` (see find_files) into `dest_folder`,
+// each written atomically. Returns how many files were copied.
+int copy_matching(std::string_view pattern, std::string_view dest_folder);
+
+// Changes the process's working folder; false when it cannot.
+bool change_folder(std::string_view path);
+
+// ------------------------------------------------------------- time
+
+struct LocalTime {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+LocalTime local_time();
+void sleep_ms(int milliseconds);
+// Milliseconds from an arbitrary fixed point, never going backwards.
+std::int64_t monotonic_ms();
+
+// -------------------------------------------------------- file lock
+
+// An exclusive OS lock on a file, held by the process for as long as the
+// object lives, released by the OS if the process dies. Used to let only one
+// receive job run in a working folder across processes.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+// nullptr when another holder (this or another process) has the lock, or the
+// lock file cannot be made.
+std::unique_ptr<FileLock> try_lock_file(std::string_view path);
+
+// ------------------------------------------------------------- sockets
+
+// Starts the socket library. Returns true when it started and granted the
+// version the client asks for (1.1 on Windows; always true on POSIX).
+bool net_startup();
+void net_cleanup();
+
+// A resolved server address (opaque).
+struct NetAddress {
+  std::vector<std::uint8_t> bytes;  // a sockaddr, copied
+};
+// Resolves `host` (name, dotted IPv4, or IPv6 literal without brackets) with
+// `port`; IPv4 results are preferred. nullopt when it cannot be resolved.
+std::optional<NetAddress> resolve(std::string_view host, int port);
+
+// A blocking TCP client connection. connect, send and receive run on one
+// thread; abort() may be called from any other thread at any time and makes a
+// connect or receive that is blocked (or comes later) fail at once.
+class TcpConnection {
+ public:
+  virtual ~TcpConnection() = default;
+  // Bytes sent; false on an error or after abort().
+  virtual bool send_all(std::string_view data) = 0;
+  // Receives up to `capacity` bytes into `buffer`: >0 bytes received, 0 the
+  // peer closed the connection, -1 error, time-out or abort().
+  virtual int receive(char* buffer, int capacity, int timeout_ms) = 0;
+  virtual void abort() = 0;
+};
+// Connects with a time-out; nullptr on failure. `abort_flag`, when given, is
+// polled while connecting, so another thread can cut a connect short.
+std::unique_ptr<TcpConnection> tcp_connect(const NetAddress& address,
+                                           int timeout_ms,
+                                           const std::function<bool()>& aborted = {});
+
+// ------------------------------------------------------------- shell
+
+// Opens a file or address with the desktop's default action (ShellExecute on
+// Windows, xdg-open on Linux). `path` is a stored Shift_JIS path. Result not
+// examined by callers; false when nothing could be started.
+bool open_with_shell(std::string_view path);
+
+}  // namespace larkspur::platform
+
+// Threads and mutexes: the core uses std::thread, std::mutex and std::atomic
+// directly. Both builds provide them (the Windows build uses mingw-w64's posix
+// thread model, linked statically), so no wrapper is needed here.

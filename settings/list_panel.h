@@ -1,0 +1,50 @@
+// ListPanelTable: the lists the main window shows, with their page paths and
+// new-mail marks, refilled from disk by refresh_list_panel. No window code.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "settings/records.h"
+
+namespace larkspur {
+
+struct ListPanelSlot {
+  std::string list_name;  // empty = free slot
+  std::string page_path;  // "LKset\" + name + "\web\index.htm"; empty = free
+  std::int32_t new_mail = 0;
+};
+
+// 30 slots, used slots first. Readers (paint, hit test, open) take a snapshot;
+// refresh_list_panel builds the new content aside and swaps it in under the
+// lock, so nobody sees a half-refilled table. Safe from any thread.
+class ListPanelTable {
+ public:
+  using Slots = std::array<ListPanelSlot, kMaxLists>;
+
+  Slots snapshot() const;
+  // Number of leading slots with a non-empty page path.
+  int shown_count() const;
+  // Sets the mark of slot `index` (0-based); ignored outside 0..29.
+  void set_mark(int index, std::int32_t value);
+  // Sets the mark of every slot whose name equals `list_name`.
+  void mark_list(std::string_view list_name, std::int32_t value);
+  void replace(const Slots& slots);
+
+ private:
+  mutable std::mutex mutex_;
+  Slots slots_{};
+};
+
+// The process-wide table the main window paints.
+ListPanelTable& list_panel();
+
+// Refills `table` from the records and web folders: in presentation order,
+// each list whose "LKset\<name>\web\*.htm" matches a file takes the next slot,
+// with its record's new_mail as the mark (0 when unreadable).
+void refresh_list_panel(ListPanelTable& table);
+inline void refresh_list_panel() { refresh_list_panel(list_panel()); }
+
+}  // namespace larkspur

@@ -1,0 +1,53 @@
+// The settings store: enumeration, reading and writing of the records in the
+// folder layout below the working folder. Every operation opens, transfers
+// whole and closes; writes are atomic (see platform::write_file_atomic).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/records.h"
+
+namespace larkspur {
+
+// Creates "set", "LKset" and "pop3mail", in this order; failures are ignored.
+void create_working_folders();
+
+// Record file names ("<name>.stf") in search order: the first kMaxLists names
+// of the sorted directory search "LKset\*.stf". The receive job keeps these.
+std::vector<std::string> list_record_files();
+
+// List names in presentation order: the reverse of list_record_files(), each
+// less its ".stf". Empty when LKset\ holds no record or does not exist.
+std::vector<std::string> enumerate_lists();
+
+// Number of ".stf" files in LKset\ (all of them, not cut at kMaxLists).
+int count_lists();
+
+// The list's record; nullopt when its file cannot be opened for reading. A
+// short or empty file gives the zero-filled rest.
+std::optional<ListRecord> read_list(std::string_view list_name);
+// The record, or an all-zero one when the file cannot be read.
+ListRecord read_list_or_zero(std::string_view list_name);
+bool write_list(std::string_view list_name, const ListRecord& record);
+
+// Sets new_mail of the list's record (read, change, write back), leaving every
+// other byte as it was. When the record file cannot be opened for reading,
+// nothing is written and false is returned: a briefly unreadable record is
+// never replaced by an all-zero one. Serialised within the process, so the
+// worker and the window never interleave their read-modify-write.
+bool set_new_mail(std::string_view list_name, int value);
+
+// Account record files ("<a>.stf") in search order of "pop3mail\*.stf".
+std::vector<std::string> account_record_files();
+// The record of the first account file found; nullopt when there is none.
+// A found file that cannot be opened gives an all-zero record.
+std::optional<AccountRecord> read_first_account();
+// All account records in presentation order (reverse search order); an
+// unreadable file gives an all-zero record.
+std::vector<AccountRecord> enumerate_accounts();
+bool write_account(const AccountRecord& record);
+
+}  // namespace larkspur
