@@ -153,6 +153,22 @@ std::unique_ptr<TcpConnection> tcp_connect(const NetAddress& address,
                                            int timeout_ms,
                                            const std::function<bool()>& aborted = {});
 
+// A listening TCP socket, for test servers that must run in both builds.
+// accept() waits at most `timeout_ms` for one client; close() stops listening
+// (a later accept() returns nullptr). The destructor closes it as well.
+class TcpListener {
+ public:
+  virtual ~TcpListener() = default;
+  // The port actually listened on (the one chosen when 0 was asked for).
+  virtual int port() const = 0;
+  // The next client's connection; nullptr on time-out, error or after close().
+  virtual std::unique_ptr<TcpConnection> accept(int timeout_ms) = 0;
+  virtual void close() = 0;
+};
+// Listens on `host` (a numeric address, normally "127.0.0.1") and `port`
+// (0 = any free port). nullptr when the socket cannot be bound.
+std::unique_ptr<TcpListener> tcp_listen(std::string_view host, int port);
+
 // ------------------------------------------------------------- shell
 
 // Opens a file or address with the desktop's default action (ShellExecute on
