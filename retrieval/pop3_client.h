@@ -1,0 +1,206 @@
+// The POP3 client: the subset USER, PASS, LIST, TOP, RETR, DELE, QUIT of
+// RFC 1939 over one plain TCP connection to the configured server.
+//
+// A receive job uses three connections one after the other: a credential
+// check (pop3_verify_login), a scan (pop3_open, pop3_next_message until it
+// gives 0, pop3_close) and a retrieval (pop3_open, pop3_retrieve and
+// pop3_delete per message, pop3_close); pop3_shutdown ends it all.
+//
+// Threads: every operation runs on the receive worker's thread, except
+// pop3_close and pop3_shutdown, which another thread (the user interface's
+// cancel) may call at any moment. Called while an operation of the worker is
+// in progress, they cancel it: the connection is aborted (no QUIT, so the
+// server carries out no deletion), a connect or receive that is blocked fails
+// at once, and the operation returns its failure result. Called between
+// operations they act normally. Each thread sees consistent state; nothing is
+// used after it is closed.
+//
+// Text: every text given and returned is Shift_JIS bytes; subjects and
+// message lines are converted from ISO-2022-JP on arrival (retrieval/decode.h).
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace larkspur {
+
+inline constexpr int kPop3DefaultPort = 110;
+inline constexpr int kPop3ConnectTimeoutMs = 30'000;
+inline constexpr int kPop3ReceiveTimeoutMs = 120'000;  // for each receive
+// Bytes of a user name or password carried to the server (the account field).
+inline constexpr std::size_t kMaxCredentialBytes = 79;
+// Upper bound of one reply (a message, a LIST or a header block) and so of any
+// line in it. A bigger reply is read to its end and discarded, and the
+// operation fails.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{64} << 20;
+
+// ------------------------------------------------------------ server field
+
+// "host", "host:port" or "[IPv6 address]:port" ("[::1]" alone is allowed
+// too). Without a port the port is 110. A text with two or more colons and
+// no brackets is an IPv6 address without port.
+struct Pop3ServerField {
+  std::string host;
+  int port = kPop3DefaultPort;
+};
+// nullopt when the host is empty or the port is not a number in 1..65535.
+std::optional<Pop3ServerField> parse_server_field(std::string_view field);
+
+// ---------------------------------------------- socket-free reply reading
+
+// Splits the bytes a server sends into lines. Only CR LF ends a line; a bare
+// LF or CR is part of the line. Works however the bytes are split across
+// feed() calls. A line longer than its bound is delivered cut (with
+// overlong() true), its surplus bytes dropped, so memory stays bounded.
+class Pop3LineReader {
+ public:
+  explicit Pop3LineReader(std::size_t max_line_bytes = kMaxReplyBytes)
+      : max_line_bytes_(max_line_bytes) {}
+  void feed(std::string_view bytes);
+  // Next complete line without its CR LF, or nullopt when more bytes are
+  // needed.
+  std::optional<std::string> next_line();
+  // Whether the line last returned by next_line() was cut at the bound.
+  bool overlong() const { return last_overlong_; }
+  // Forgets every byte not yet delivered.
+  void clear();
+
+ private:
+  std::string pending_;        // bytes fed, not yet delivered, from consumed_
+  std::size_t consumed_ = 0;   // delivered prefix of pending_
+  std::size_t scanned_ = 0;    // bytes after consumed_ known to hold no CR LF
+  std::size_t max_line_bytes_;
+  bool dropping_ = false;      // the current line passed the bound
+  bool last_overlong_ = false;
+};
+
+// A reply line is negative when its first character is '-'; anything else,
+// an empty line included, counts as positive.
+bool pop3_reply_negative(std::string_view line);
+
+// The subject of one header block, fed line by line (the lines of a TOP reply
+// before its single-dot line, dot-stuffing already removed or not: a header
+// line never begins with a dot that matters here). Only a line beginning with
+// exactly "Subject: " starts a subject; continuation lines beginning with one
+// or two blanks (space or tab) are appended without those blanks. Each piece
+// is decoded with decode_encoded_words and jis_to_sjis_subject. A later
+// "Subject: " replaces an earlier one.
+class SubjectExtractor {
+ public:
+  void header_line(std::string_view line);
+  const std::string& subject() const { return subject_; }
+
+ private:
+  std::string subject_;
+  bool in_subject_ = false;
+};
+
+// Appends one line of a RETR reply (not its single-dot end line) to `text`:
+// a line beginning with two dots loses its first dot, the line is converted
+// with jis_to_sjis_line, then LF (crlf false) or CR LF (crlf true) follows.
+void append_message_line(std::string& text, std::string_view line, bool crlf);
+
+// ------------------------------------------------------------------ client
+
+// Makes a TCP connection (platform::tcp_connect by default). Tests inject a
+// fake to run the client over scripted bytes.
+using Pop3Connector = std::function<std::unique_ptr<platform::TcpConnection>(
+    const platform::NetAddress& address, int timeout_ms,
+    const std::function<bool()>& aborted)>;
+
+// All the client's state; one instance serves the whole process. Use it only
+// through the pop3_* functions below; the fields are public so that the
+// functions can be plain procedures, not so that callers touch them. Callers
+// may set the three settings before pop3_init.
+struct Pop3Client {
+  // ---- settings
+  int connect_timeout_ms = kPop3ConnectTimeoutMs;
+  int receive_timeout_ms = kPop3ReceiveTimeoutMs;
+  Pop3Connector connector;  // empty: platform::tcp_connect
+
+  // ---- shared with a cancelling thread; guarded by state_mutex
+  mutable std::mutex state_mutex;
+  bool initialised = false;  // socket library started, server resolved
+  bool verified = false;     // user and password hold checked credentials
+  // The open connection of pop3_open, or null.
+  std::shared_ptr<platform::TcpConnection> connection;
+  // The connection the operation in progress works on (also a credential
+  // check's or a login's before it is kept), or null.
+  std::shared_ptr<platform::TcpConnection> active;
+  unsigned cancel_count = 0;     // bumped by each cancel
+  bool cleanup_pending = false;  // a cancelling shutdown left net_cleanup to the worker
+
+  // ---- the worker's; guarded by operation_mutex, held through every operation
+  mutable std::mutex operation_mutex;
+  platform::NetAddress server_address;
+  std::string user;      // at most kMaxCredentialBytes
+  std::string password;  // plain text, at most kMaxCredentialBytes
+  bool connection_broken = false;  // a reply was left half read: refuse commands
+  std::vector<std::string> number_list;  // message numbers from LIST
+  std::size_t number_cursor = 0;         // next entry of number_list to scan
+  bool list_fetched = false;  // number_list belongs to the open connection
+  int current_number = 0;     // message whose header block was last read
+  std::string current_subject;
+  Pop3LineReader reader;
+};
+
+// Starts the socket library (version 1.1 on Windows) and resolves the server
+// field (see parse_server_field; IPv4 preferred). 1 = ready; 0 = already
+// initialised (the first initialisation stays), socket library unavailable,
+// or server not resolvable.
+int pop3_init(Pop3Client& client, std::string_view server);
+
+// Logs in (greeting, USER, PASS) and quits at once. 1 = accepted: user and
+// password (each cut at kMaxCredentialBytes) are stored and the client is
+// verified; 0 = not initialised, or connection or login failed. A negative
+// reply to USER or PASS is answered with QUIT.
+int pop3_verify_login(Pop3Client& client, std::string_view user,
+                      std::string_view password);
+
+// Opens a logged-in connection with the stored credentials. 1 = open; 0 = not
+// initialised, not verified, a connection is open already (it stays), or
+// connection or login failed.
+int pop3_open(Pop3Client& client);
+
+// One scan step on the open connection. The first step sends LIST; each step
+// sends "TOP n 0" for the next listed message and reads its header block.
+// 1 = one message scanned (pop3_current_number / pop3_current_subject tell
+// which); 0 = no further message (the scan is over); -1 = failure or no open
+// connection (the scan is over too).
+int pop3_next_message(Pop3Client& client);
+int pop3_current_number(const Pop3Client& client);
+std::string pop3_current_subject(const Pop3Client& client);
+
+// Retrieves message `number` ("RETR n") and appends its lines to `text`,
+// dot-unstuffed, converted to Shift_JIS, each followed by LF (crlf 0) or
+// CR LF (crlf nonzero). With delete_flag nonzero it then sends "DELE n"; the
+// server deletes at QUIT. 1 = text appended (and deletion accepted when
+// asked); 0 = no open connection, a failure, a negative reply (a negative
+// DELE reply leaves the text appended), or a message over kMaxReplyBytes
+// (read to its end, nothing appended, no DELE sent).
+int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
+                  int delete_flag);
+
+// Sends "DELE n" on the open connection. 1 = reply present and not negative;
+// 0 otherwise (also with no open connection).
+int pop3_delete(Pop3Client& client, int number);
+
+// Quits (QUIT, reply ignored) and closes the open connection, if any. From
+// another thread during an operation: cancels it (see the top).
+void pop3_close(Pop3Client& client);
+
+// Cleans the socket library up if initialised and clears initialised and
+// verified; an open connection is dropped without QUIT. Idempotent. From
+// another thread during an operation: cancels it, and the socket library is
+// cleaned up when that operation has returned.
+void pop3_shutdown(Pop3Client& client);
+
+}  // namespace larkspur
