@@ -1,0 +1,89 @@
+// List pages: a list's web folder "LKset\<name>\web\" with the seed pages, the
+// forwarding page down.htm, one page per log and the link page menu.htm.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/ui.h"
+
+namespace larkspur {
+
+// The project page that down.htm forwards to.
+inline constexpr std::string_view kAdvertisementAddress = "http://larkspur.example.jp/";
+
+// A link page (menu.htm) of this many bytes or more is never written.
+inline constexpr std::size_t kMaxLinkPageBytes = 260000;
+
+// Bytes of the first line of a log read for its link text.
+inline constexpr std::size_t kLinkTextReadBytes = 511;
+
+// Logs are shown from past their header block: the blank line that ends it
+// is looked for from this position on.
+inline constexpr std::size_t kBodySearchStart = 100;
+
+// The bytes of down.htm.
+std::string down_page();
+
+// The link text of a log from its first bytes: at most 511 bytes up to and
+// including the first LF, less the last byte read, with every LF removed and
+// cut at a NUL.
+std::string link_text_from_log(std::string_view log);
+
+// The part of a log its page shows: everything after the first LF that is the
+// second of a pair of LF bytes at a position above 100 (the end of the
+// message's header block); the whole log when there is none.
+std::string_view log_body_text(std::string_view log);
+
+// One link line: "<A HREF=" + page name + " target=main>" + text without LF +
+// "</A><P>\n".
+std::string link_line(std::string_view page_name, std::string_view link_text);
+
+// An in-memory link page that takes new link lines directly below its head
+// line, each insertion refused (page unchanged) when the result would reach
+// kMaxLinkPageBytes. Several insertions give the same bytes as rewriting the
+// page once per insertion.
+class LinkPageInserter {
+ public:
+  explicit LinkPageInserter(std::string page);
+  // False (nothing changed) when the page would reach kMaxLinkPageBytes.
+  bool insert(std::string_view page_name, std::string_view link_text);
+  bool changed() const { return !lines_.empty(); }
+  std::size_t size() const;
+  std::string bytes() const;
+
+ private:
+  std::string original_;
+  std::string head_;  // first line with its LF, once the page is split
+  std::string rest_;  // everything after the first LF
+  std::vector<std::string> lines_;  // inserted lines, oldest first
+  std::size_t lines_bytes_ = 0;
+  bool split_ = false;
+};
+
+// Inserts one link line into "<list folder>\web\menu.htm" (list folder given
+// with its trailing backslash). Returns false and leaves the page as it was
+// when it would reach kMaxLinkPageBytes; the caller then owes the user the
+// size message (size_refusal_message()). Takes no lock: callers hold the site
+// lock.
+bool insert_link_entry(std::string_view list_folder_with_backslash,
+                       std::string_view page_name, std::string_view link_text);
+
+// "超過サイズです。処理できませんでした。" under "お知らせ", information icon.
+Message size_refusal_message();
+
+// Brings the web folder of the list folder `list_folder` ("LKset\" + name,
+// no trailing backslash) up to date: creates it, seeds it from "set\*.htm"
+// when it holds no page, rewrites down.htm, and gives every log without a page
+// its link line in menu.htm and its page. Holds the site lock while it works
+// and shows the size messages (one per refused link line) through `ui`
+// afterwards. Call from any thread.
+void update_list_pages(std::string_view list_folder, UserInterface& ui);
+
+// The same work for a caller that holds the site lock: the size messages are
+// appended to `messages` instead of being shown.
+void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages);
+
+}  // namespace larkspur

@@ -1,0 +1,26 @@
+// The confirmed full rebuild of every list's web folder from its logs.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+#include "settings/list_panel.h"
+#include "settings/ui.h"
+
+namespace larkspur {
+
+// Asks "確認"; on Yes deletes every page of every list (a page that cannot
+// go is reported under "削除エラー" with its path and kept), regenerates
+// every web folder, reports "全てのHTML文書を再編成しました", sorts the link
+// pages, then refills `table` and calls ui.panel_changed(). With no lists
+// only the refill and panel_changed() run; on No nothing happens at all.
+// Runs on the user-interface thread; messages are shown only while the site
+// lock is free, each in the order the user would meet them step by step.
+void rebuild_site(UserInterface& ui, ListPanelTable& table);
+
+// The same with the removal of one page injected (true when removed); tests
+// use it to make a page stay.
+void rebuild_site(UserInterface& ui, ListPanelTable& table,
+                  const std::function<bool(std::string_view path)>& delete_page);
+
+}  // namespace larkspur
