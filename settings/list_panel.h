@@ -5,7 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "settings/records.h"
 
@@ -32,9 +34,20 @@ class ListPanelTable {
   // Sets the mark of every slot whose name equals `list_name`.
   void mark_list(std::string_view list_name, std::int32_t value);
   void replace(const Slots& slots);
+  // When `index` (0-based) is one of the shown slots, clears its mark and
+  // returns the slot as it was; nullopt otherwise. One step under the lock,
+  // so the slot cannot change between the test and the clearing.
+  std::optional<ListPanelSlot> clear_shown_mark(int index);
+
+  // Held by refresh_list_panel across its whole refill (reading the disk and
+  // swapping in) and by open_list_page across clearing a mark in the record
+  // and in the table, so a refill that read the record just before cannot
+  // bring back a mark that was just cleared. Never held while painting.
+  std::mutex& refill_mutex() { return refill_mutex_; }
 
  private:
   mutable std::mutex mutex_;
+  std::mutex refill_mutex_;
   Slots slots_{};
 };
 

@@ -69,6 +69,14 @@ struct ListRecord {
   static ListRecord decode(std::string_view bytes);
 };
 
+// ------------------------------------------------------------ Shift_JIS
+// True for a byte that starts a double-byte Shift_JIS character.
+bool is_sjis_lead_byte(unsigned char byte);
+// True when `text`, read as Shift_JIS characters, holds a single-byte
+// character that is one of `single_bytes`. The trail byte of a double-byte
+// character is never tested on its own (the 0x5C in ソ is no backslash).
+bool contains_sjis_char(std::string_view text, std::string_view single_bytes);
+
 // ------------------------------------------------------------------ Paths
 // Built by plain concatenation with '\' as in the stored layout.
 inline constexpr std::string_view kSetFolder = "set";

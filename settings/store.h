@@ -48,6 +48,12 @@ std::optional<AccountRecord> read_first_account();
 // All account records in presentation order (reverse search order); an
 // unreadable file gives an all-zero record.
 std::vector<AccountRecord> enumerate_accounts();
+// Writes "pop3mail\<account_name>.stf"; false when it cannot be written or
+// the name is not a plain file name (see is_plain_file_name).
 bool write_account(const AccountRecord& record);
+
+// True when `name` holds no path separator ('\' or '/' as a Shift_JIS
+// character), so "<folder>\" + name + ".stf" stays inside its folder.
+bool is_plain_file_name(std::string_view name);
 
 }  // namespace larkspur

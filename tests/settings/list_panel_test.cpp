@@ -1,0 +1,153 @@
+#include "settings/list_panel.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/store.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur {
+namespace {
+
+using testing::put_file;
+using testing::sj;
+
+class ListPanelTest : public testing::InTempFolder {
+ protected:
+  void SetUp() override { create_working_folders(); }
+
+  // A registered list; with_page gives its web folder one ".htm" file.
+  static void add_list(const std::string& name, std::int32_t new_mail, bool with_page) {
+    ASSERT_TRUE(write_list(name, ListRecord{"s", 1, new_mail}));
+    ASSERT_TRUE(platform::create_folder(list_folder(name)));
+    ASSERT_TRUE(platform::create_folder(list_web_folder(name)));
+    if (with_page) put_file(list_web_folder(name) + "\\menu.htm", "<html>");
+  }
+
+  // A table whose every slot is taken by stale content.
+  static void fill_stale(ListPanelTable& table) {
+    ListPanelTable::Slots stale;
+    for (ListPanelSlot& slot : stale) slot = {"stale", "stale\\web\\index.htm", 1};
+    table.replace(stale);
+  }
+
+  ListPanelTable table_;
+};
+
+struct PanelCase {
+  const char* label;
+  // Lists as (name, new_mail, has page), created in this order.
+  std::vector<std::tuple<std::string, int, bool>> lists;
+  // Expected slots from 0: (name, mark).
+  std::vector<std::pair<std::string, int>> shown;
+};
+
+TEST_F(ListPanelTest, RefillFollowsPresentationOrderAndSkipsListsWithoutPages) {
+  const PanelCase cases[] = {
+      {"nothing registered", {}, {}},
+      {"reverse of the search order",
+       {{"X", 0, true}, {"Y", 0, true}, {"Z", 0, true}},
+       {{"Z", 0}, {"Y", 0}, {"X", 0}}},
+      {"a list without pages is left out and the rest move up",
+       {{"X", 0, true}, {"Y", 1, false}, {"Z", 0, true}},
+       {{"Z", 0}, {"X", 0}}},
+      {"marks are copied from the records",
+       {{"A", 1, true}, {"B", 0, true}, {"C", 7, true}},
+       {{"C", 7}, {"B", 0}, {"A", 1}}},
+      {"no list with pages", {{"A", 1, false}}, {}},
+  };
+  for (const PanelCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    testing::TempFolder folder;  // each case in a fresh working folder
+    create_working_folders();
+    for (const auto& [name, mail, page] : c.lists) add_list(name, mail, page);
+    fill_stale(table_);
+
+    refresh_list_panel(table_);
+    ListPanelTable::Slots slots = table_.snapshot();
+    ASSERT_EQ(table_.shown_count(), static_cast<int>(c.shown.size()));
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      SCOPED_TRACE(i);
+      if (i < c.shown.size()) {
+        EXPECT_EQ(slots[i].list_name, c.shown[i].first);
+        EXPECT_EQ(slots[i].page_path, list_index_page(c.shown[i].first));
+        EXPECT_EQ(slots[i].new_mail, c.shown[i].second);
+      } else {  // every slot beyond is cleared
+        EXPECT_EQ(slots[i].list_name, "");
+        EXPECT_EQ(slots[i].page_path, "");
+        EXPECT_EQ(slots[i].new_mail, 0);
+      }
+    }
+  }
+}
+
+TEST_F(ListPanelTest, UnreadableOrEmptyRecordGivesMarkZero) {
+  add_list("A", 1, true);
+  put_file(list_record_path("A"), "");  // 0 bytes: all zero
+  refresh_list_panel(table_);
+  ASSERT_EQ(table_.shown_count(), 1);
+  EXPECT_EQ(table_.snapshot()[0].new_mail, 0);
+}
+
+TEST_F(ListPanelTest, MoreThanThirtyRecordsTakeTheFirstThirtyInSearchOrder) {
+  for (int i = 0; i < 33; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "L%02d", i);
+    add_list(name, 0, true);
+  }
+  refresh_list_panel(table_);
+  ListPanelTable::Slots slots = table_.snapshot();
+  EXPECT_EQ(table_.shown_count(), 30);
+  EXPECT_EQ(slots[0].list_name, "L29");
+  EXPECT_EQ(slots[29].list_name, "L00");
+}
+
+TEST_F(ListPanelTest, JapaneseNameGetsItsPagePath) {
+  const std::string name = sj("ソポ表");
+  add_list(name, 1, true);
+  refresh_list_panel(table_);
+  ASSERT_EQ(table_.shown_count(), 1);
+  EXPECT_EQ(table_.snapshot()[0].list_name, name);
+  EXPECT_EQ(table_.snapshot()[0].page_path, sj("LKset\\ソポ表\\web\\index.htm"));
+}
+
+TEST_F(ListPanelTest, MarksAreSetOnlyInsideTheTable) {
+  add_list("A", 0, true);
+  add_list("B", 0, true);
+  refresh_list_panel(table_);  // B, A
+  table_.set_mark(1, 1);
+  table_.set_mark(-1, 1);
+  table_.set_mark(30, 1);
+  table_.mark_list("B", 5);
+  table_.mark_list("", 9);  // free slots are never marked
+  ListPanelTable::Slots slots = table_.snapshot();
+  EXPECT_EQ(slots[0].new_mail, 5);
+  EXPECT_EQ(slots[1].new_mail, 1);
+  for (std::size_t i = 2; i < slots.size(); ++i) EXPECT_EQ(slots[i].new_mail, 0);
+}
+
+TEST_F(ListPanelTest, ClearShownMarkOnlyForShownSlots) {
+  add_list("A", 1, true);
+  refresh_list_panel(table_);
+  EXPECT_FALSE(table_.clear_shown_mark(1).has_value());
+  EXPECT_FALSE(table_.clear_shown_mark(-1).has_value());
+  std::optional<ListPanelSlot> slot = table_.clear_shown_mark(0);
+  ASSERT_TRUE(slot.has_value());
+  EXPECT_EQ(slot->list_name, "A");
+  EXPECT_EQ(slot->new_mail, 1);  // as it was
+  EXPECT_EQ(table_.snapshot()[0].new_mail, 0);
+}
+
+TEST_F(ListPanelTest, RefillWritesNothingOnDisk) {
+  for (int i = 0; i < 31; ++i) add_list("N" + std::to_string(i), 1, i % 2 == 0);
+  const std::vector<std::string> before = platform::find_files("LKset\\*");
+  std::vector<std::string> records_before;
+  for (const std::string& file : before) records_before.push_back(testing::get_file("LKset\\" + file));
+  refresh_list_panel(table_);
+  ASSERT_EQ(platform::find_files("LKset\\*"), before);
+  for (std::size_t i = 0; i < before.size(); ++i) {
+    EXPECT_EQ(testing::get_file("LKset\\" + before[i]), records_before[i]);
+  }
+}
+
+}  // namespace
+}  // namespace larkspur
