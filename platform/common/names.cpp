@@ -1,0 +1,164 @@
+#include "platform/common/names.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace larkspur::platform::detail {
+
+std::size_t sjis_char_length(unsigned char lead) {
+  return (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+}
+
+std::size_t sjis_last_separator(std::string_view sjis) {
+  std::size_t found = std::string_view::npos;
+  std::size_t at = 0;
+  while (at < sjis.size()) {
+    const char c = sjis[at];
+    if (c == '\\' || c == '/') found = at;
+    at += sjis_char_length(static_cast<unsigned char>(c));
+  }
+  return found;
+}
+
+bool sjis_ends_with_separator(std::string_view sjis) {
+  const std::size_t last = sjis_last_separator(sjis);
+  return last != std::string_view::npos && last + 1 == sjis.size();
+}
+
+std::optional<std::u16string> utf8_to_utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  std::size_t at = 0;
+  while (at < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[at]);
+    std::uint32_t code = 0;
+    std::size_t length = 0;
+    std::uint32_t minimum = 0;
+    if (lead < 0x80) {
+      code = lead, length = 1;
+    } else if ((lead & 0xE0) == 0xC0) {
+      code = lead & 0x1F, length = 2, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      code = lead & 0x0F, length = 3, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      code = lead & 0x07, length = 4, minimum = 0x10000;
+    } else {
+      return std::nullopt;
+    }
+    if (length > utf8.size() - at) return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+      const auto next = static_cast<unsigned char>(utf8[at + i]);
+      if ((next & 0xC0) != 0x80) return std::nullopt;
+      code = (code << 6) | (next & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (code >> 10));
+      out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(code);
+    }
+    at += length;
+  }
+  return out;
+}
+
+std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size() * 3);
+  for (std::size_t at = 0; at < utf16.size(); ++at) {
+    std::uint32_t code = utf16[at];
+    if (code >= 0xDC00 && code <= 0xDFFF) return std::nullopt;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (at + 1 >= utf16.size()) return std::nullopt;
+      const std::uint32_t low = utf16[at + 1];
+      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      ++at;
+    }
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  return out;
+}
+
+char16_t ntfs_upcase(char16_t unit) {
+  struct Range {
+    char16_t first, last;
+    int shift;
+  };
+  // Lower-case runs and the distance to their capitals. Within a run every
+  // code unit maps; the gaps (U+00F7 '÷', U+03C2 final sigma) are handled
+  // below or by splitting the run.
+  static constexpr Range kRanges[] = {
+      {u'a', u'z', -32},
+      {0x00E0, 0x00F6, -32},
+      {0x00F8, 0x00FE, -32},
+      {0x03B1, 0x03C1, -32},
+      {0x03C3, 0x03CB, -32},
+      {0x0430, 0x044F, -32},
+      {0x0450, 0x045F, -80},
+      {0x2170, 0x217F, -16},
+      {0x24D0, 0x24E9, -26},
+      {0xFF41, 0xFF5A, -32},
+  };
+  for (const Range& range : kRanges) {
+    if (unit >= range.first && unit <= range.last) {
+      return static_cast<char16_t>(unit + range.shift);
+    }
+  }
+  if (unit == 0x00FF) return 0x0178;  // ÿ -> Ÿ
+  if (unit == 0x03C2) return 0x03A3;  // final sigma -> Σ
+  return unit;
+}
+
+bool ntfs_name_less(std::u16string_view name, std::u16string_view other) {
+  const std::size_t common = std::min(name.size(), other.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const char16_t a = ntfs_upcase(name[i]);
+    const char16_t b = ntfs_upcase(other[i]);
+    if (a != b) return a < b;
+  }
+  if (name.size() != other.size()) return name.size() < other.size();
+  return name < other;
+}
+
+bool name_matches(std::u16string_view pattern, std::u16string_view name) {
+  if (pattern == u"*" || pattern == u"*.*") return true;
+  // Greedy matching with one back-tracking point, the last '*' seen.
+  std::size_t p = 0, n = 0;
+  std::size_t star = std::u16string_view::npos, star_name = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == u'*') {
+      star = p++;
+      star_name = n;
+    } else if (p < pattern.size() && ntfs_upcase(pattern[p]) == ntfs_upcase(name[n])) {
+      ++p, ++n;
+    } else if (star != std::u16string_view::npos) {
+      p = star + 1;
+      n = ++star_name;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+}  // namespace larkspur::platform::detail

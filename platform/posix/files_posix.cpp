@@ -1,0 +1,263 @@
+// Files, folders and directory search on Linux.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/common/names.h"
+#include "platform/platform.h"
+#include "platform/posix/native_path.h"
+
+namespace larkspur::platform {
+
+namespace {
+
+// A file descriptor closed when it goes out of scope.
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Closes now and reports whether the close succeeded (a delayed write
+  // error may surface only here).
+  bool close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd < 0 || ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+bool is_folder_native(const std::string& native) {
+  struct stat info {};
+  return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// An open descriptor for reading a regular file (not a folder), or -1.
+int open_for_reading(std::string_view path) {
+  const auto native = posix::native_path(path);
+  if (!native) return -1;
+  const int fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool write_all(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// The Shift_JIS folder part of a path ("" when none) and its last component.
+struct SplitPath {
+  std::string_view folder;  // without the trailing separator
+  std::string_view name;
+};
+SplitPath split_path(std::string_view path) {
+  const std::size_t last = detail::sjis_last_separator(path);
+  if (last == std::string_view::npos) return {{}, path};
+  return {path.substr(0, last), path.substr(last + 1)};
+}
+
+// Atomic writes of the same path from two threads would share one temporary
+// file; one lock for the process keeps every write whole.
+std::mutex& write_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+enum class Replace { kAlways, kOnlyIfAbsent };
+
+// Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
+// it into place. On any failure the temporary file is removed and `path` is
+// left as it was.
+bool write_via_temporary(std::string_view path, std::string_view data, Replace mode) {
+  const SplitPath split = split_path(path);
+  if (split.name.empty()) return false;
+  // The folder part with its separator, then "~<name>.tmp".
+  std::string temp_sjis(path.substr(0, path.size() - split.name.size()));
+  temp_sjis += '~';
+  temp_sjis.append(split.name);
+  temp_sjis += ".tmp";
+  const auto native = posix::native_path(path);
+  const auto temp = posix::native_path(temp_sjis);
+  if (!native || !temp) return false;
+
+  std::lock_guard lock(write_mutex());
+  if (mode == Replace::kOnlyIfAbsent && ::access(native->c_str(), F_OK) == 0) return false;
+  Fd fd(::open(temp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!fd.valid()) return false;
+  // The data must be on disk before the rename makes it the file's content,
+  // or a system crash could leave an empty file in place of the old one.
+  bool ok = write_all(fd.get(), data) && ::fdatasync(fd.get()) == 0;
+  ok = fd.close() && ok;
+  if (ok) {
+    if (mode == Replace::kAlways) {
+      ok = ::rename(temp->c_str(), native->c_str()) == 0;
+    } else {
+      // link() fails when the name exists: creation without replacement,
+      // even against another process that creates the file meanwhile.
+      ok = ::link(temp->c_str(), native->c_str()) == 0;
+    }
+  }
+  if (!ok || mode == Replace::kOnlyIfAbsent) ::unlink(temp->c_str());
+  return ok;
+}
+
+}  // namespace
+
+// ------------------------------------------------------ directory search
+
+std::vector<DirEntry> find_entries(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  std::string folder = ".";
+  if (!split.folder.empty()) {
+    auto native = posix::native_path(split.folder);
+    if (!native) return {};
+    folder = *native;
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    folder = "/";
+  }
+  const auto name_pattern_utf8 = sjis_to_utf8(split.name);
+  if (!name_pattern_utf8 || split.name.empty()) return {};
+  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
+  if (!name_pattern) return {};
+
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  if (!dir) return {};
+
+  struct Found {
+    std::u16string key;
+    DirEntry entry;
+  };
+  std::vector<Found> found;
+  while (const dirent* item = ::readdir(dir.get())) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    auto wide = detail::utf8_to_utf16(name);
+    if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
+    auto sjis = utf8_to_sjis(name);
+    if (!sjis) continue;  // a name the core could not express
+    // stat() follows links, so a link to a folder counts as a folder, as it
+    // would on Windows.
+    const bool is_folder = is_folder_native(folder + "/" + std::string(name));
+    found.push_back({std::move(*wide), {std::move(*sjis), is_folder}});
+  }
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return detail::ntfs_name_less(a.key, b.key);
+  });
+  std::vector<DirEntry> entries;
+  entries.reserve(found.size());
+  for (Found& item : found) entries.push_back(std::move(item.entry));
+  return entries;
+}
+
+std::vector<std::string> find_files(std::string_view pattern) {
+  std::vector<std::string> names;
+  for (DirEntry& entry : find_entries(pattern)) {
+    if (!entry.is_folder) names.push_back(std::move(entry.name));
+  }
+  return names;
+}
+
+// ---------------------------------------------------------------- files
+
+std::optional<std::string> read_file(std::string_view path, std::size_t max_bytes) {
+  Fd fd(open_for_reading(path));
+  if (!fd.valid()) return std::nullopt;
+  std::string data;
+  constexpr std::size_t kChunk = 64 * 1024;
+  while (data.size() < max_bytes) {
+    const std::size_t want = std::min(kChunk, max_bytes - data.size());
+    const std::size_t used = data.size();
+    data.resize(used + want);
+    const ssize_t got = ::read(fd.get(), data.data() + used, want);
+    if (got < 0 && errno == EINTR) {
+      data.resize(used);
+      continue;
+    }
+    if (got < 0) return std::nullopt;
+    data.resize(used + static_cast<std::size_t>(got));
+    if (got == 0) break;
+  }
+  return data;
+}
+
+bool can_read_file(std::string_view path) {
+  Fd fd(open_for_reading(path));
+  return fd.valid();
+}
+
+bool write_file_atomic(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kAlways);
+}
+
+bool create_file_exclusive(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kOnlyIfAbsent);
+}
+
+bool delete_file(std::string_view path) {
+  const auto native = posix::native_path(path);
+  return native && ::unlink(native->c_str()) == 0;
+}
+
+bool remove_folder(std::string_view path) {
+  const auto native = posix::native_path(path);
+  return native && ::rmdir(native->c_str()) == 0;
+}
+
+bool create_folder(std::string_view path) {
+  const auto native = posix::native_path(path);
+  if (!native) return false;
+  if (::mkdir(native->c_str(), 0777) == 0) return true;
+  return errno == EEXIST && is_folder_native(*native);
+}
+
+bool folder_exists(std::string_view path) {
+  const auto native = posix::native_path(path);
+  return native && is_folder_native(*native);
+}
+
+int copy_matching(std::string_view pattern, std::string_view dest_folder) {
+  const std::size_t last = detail::sjis_last_separator(pattern);
+  const std::string source_prefix(
+      last == std::string_view::npos ? std::string_view{} : pattern.substr(0, last + 1));
+  std::string dest_prefix(dest_folder);
+  if (!dest_prefix.empty() && !detail::sjis_ends_with_separator(dest_prefix)) dest_prefix += '\\';
+  int copied = 0;
+  for (const std::string& name : find_files(pattern)) {
+    const auto data = read_file(source_prefix + name);
+    if (data && write_file_atomic(dest_prefix + name, *data)) ++copied;
+  }
+  return copied;
+}
+
+bool change_folder(std::string_view path) {
+  const auto native = posix::native_path(path);
+  return native && ::chdir(native->c_str()) == 0;
+}
+
+}  // namespace larkspur::platform

@@ -1,0 +1,115 @@
+// Clock, file lock and desktop shell on Linux.
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/posix/native_path.h"
+
+namespace larkspur::platform {
+
+// ------------------------------------------------------------- time
+
+LocalTime local_time() {
+  const time_t now = ::time(nullptr);
+  struct tm parts {};
+  ::localtime_r(&now, &parts);
+  return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+          parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+void sleep_ms(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::int64_t monotonic_ms() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// -------------------------------------------------------- file lock
+
+namespace {
+
+// flock() locks belong to the open file description, so a second open of the
+// same file in this process is refused as well (fcntl locks would not be).
+class PosixFileLock final : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override { ::close(fd_); }  // closing releases the lock
+
+ private:
+  const int fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+  const auto native = posix::native_path(path);
+  if (!native) return nullptr;
+  const int fd = ::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixFileLock>(fd);
+}
+
+// ------------------------------------------------------------- shell
+
+bool open_with_shell(std::string_view path) {
+  const auto native = posix::native_path(path);
+  if (!native) return false;
+  // Everything the children use is prepared before fork(): after fork() in a
+  // threaded process only async-signal-safe calls are allowed.
+  const char* const argv[] = {"xdg-open", native->c_str(), nullptr};
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return false;
+
+  // Double fork: the grandchild runs xdg-open and is adopted by init, so
+  // nobody has to wait for it. It reports a failed exec through the pipe; a
+  // successful exec closes the pipe (close-on-exec) without a word.
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(report[0]);
+    ::close(report[1]);
+    return false;
+  }
+  if (child == 0) {
+    ::close(report[0]);
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild == 0) {
+      ::execvp(argv[0], const_cast<char* const*>(argv));
+      const int error = errno;
+      [[maybe_unused]] ssize_t ignored = ::write(report[1], &error, sizeof(error));
+      ::_exit(127);
+    }
+    if (grandchild < 0) {
+      const int error = errno;
+      [[maybe_unused]] ssize_t ignored = ::write(report[1], &error, sizeof(error));
+    }
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  int error = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &error, sizeof(error));
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  return got == 0;
+}
+
+}  // namespace larkspur::platform
