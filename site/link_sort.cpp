@@ -1,0 +1,128 @@
+#include "site/link_sort.h"
+
+#include <algorithm>
+#include <numeric>
+#include <vector>
+
+#include "platform/platform.h"
+#include "settings/store.h"
+#include "site/site_lock.h"
+
+namespace larkspur {
+namespace {
+
+// A link line's key follows the first run of this many bytes of "aimn=>"
+// (the "=main>" of " target=main>").
+constexpr int kKeyMarkerRun = 6;
+// A page holds links when seven bytes in a row are from "<A HREF".
+constexpr int kLinkMarkerRun = 7;
+// The closing text begins where four bytes of "</CE" start a run.
+constexpr int kClosingRun = 4;
+
+constexpr std::string_view kKeyMarkerSet = "aimn=>";
+constexpr std::string_view kLinkMarkerSet = "<A HREF";
+constexpr std::string_view kClosingSet = "</CE";
+
+bool in_set(char c, std::string_view set) { return set.find(c) != std::string_view::npos; }
+
+bool has_run(std::string_view text, std::string_view set, int length) {
+  int run = 0;
+  for (char c : text) {
+    run = in_set(c, set) ? run + 1 : 0;
+    if (run >= length) return true;
+  }
+  return false;
+}
+
+// Where the closing text starts: the first position from `from` on where
+// four bytes of "</CE" follow a byte that is none of them. `from` > 0.
+std::size_t find_closing(std::string_view page, std::size_t from) {
+  for (std::size_t i = from; i + kClosingRun <= page.size(); ++i) {
+    if (in_set(page[i - 1], kClosingSet)) continue;
+    bool run = true;
+    for (std::size_t k = 0; k < kClosingRun && run; ++k) run = in_set(page[i + k], kClosingSet);
+    if (run) return i;
+  }
+  return page.size();
+}
+
+}  // namespace
+
+std::string_view link_sort_key(std::string_view line) {
+  int run = 0;
+  for (std::size_t i = 0; i < line.size() && line[i] != '\n'; ++i) {
+    run = in_set(line[i], kKeyMarkerSet) ? run + 1 : 0;
+    if (run == kKeyMarkerRun) {
+      const std::size_t start = i + 1;
+      const std::size_t end = line.find_first_of("<\n", start);
+      if (end == std::string_view::npos || line[end] == '\n') return {};
+      return line.substr(start, end - start);
+    }
+  }
+  return {};
+}
+
+int compare_link_keys(std::string_view a, std::string_view b) {
+  for (std::size_t i = 0;; ++i) {
+    const int x = i < a.size() ? static_cast<signed char>(a[i]) : 0;
+    const int y = i < b.size() ? static_cast<signed char>(b[i]) : 0;
+    if (x != y) return x < y ? -1 : 1;
+    if (x == 0) return 0;
+  }
+}
+
+std::optional<std::string> sort_link_page(std::string_view page) {
+  if (page.empty() || !has_run(page, kLinkMarkerSet, kLinkMarkerRun)) return std::nullopt;
+
+  const std::size_t lf = page.find('\n');
+  const std::size_t head_end = lf == std::string_view::npos ? page.size() : lf + 1;
+  const std::size_t closing = head_end < page.size() ? find_closing(page, head_end) : page.size();
+
+  // The link lines, each with its LF. A last line without one (the closing
+  // text began in the middle of it) gets one, so that no two link lines ever
+  // run together after sorting.
+  std::vector<std::string_view> lines;
+  for (std::size_t pos = head_end; pos < closing;) {
+    const std::size_t end = page.find('\n', pos);
+    const std::size_t next = end == std::string_view::npos || end >= closing ? closing : end + 1;
+    lines.push_back(page.substr(pos, next - pos));
+    pos = next;
+  }
+  std::vector<std::string_view> keys;
+  keys.reserve(lines.size());
+  for (std::string_view line : lines) keys.push_back(link_sort_key(line));
+
+  std::vector<std::size_t> order(lines.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return compare_link_keys(keys[a], keys[b]) > 0;
+  });
+
+  std::string sorted;
+  sorted.reserve(page.size() + kLinkPageClosing.size() + 1);
+  sorted += page.substr(0, head_end);
+  for (std::size_t index : order) {
+    sorted += lines[index];
+    if (!lines[index].ends_with('\n')) sorted += '\n';
+  }
+  sorted += kLinkPageClosing;
+  return sorted;
+}
+
+void sort_link_pages_locked() {
+  for (const std::string& name : enumerate_lists()) {
+    const std::string path = list_web_folder(name) + "\\menu.htm";
+    const std::optional<std::string> page = platform::read_file(path);
+    if (!page) continue;
+    const std::optional<std::string> sorted = sort_link_page(*page);
+    // A page already in order is left alone: its bytes would not change.
+    if (sorted && *sorted != *page) platform::write_file_atomic(path, *sorted);
+  }
+}
+
+void sort_link_pages() {
+  SiteLock lock;
+  sort_link_pages_locked();
+}
+
+}  // namespace larkspur

@@ -1,0 +1,198 @@
+#include "site/list_pages.h"
+
+#include <algorithm>
+#include <unordered_set>
+#include <utility>
+
+#include "platform/platform.h"
+#include "site/log_page.h"
+#include "site/site_lock.h"
+
+namespace larkspur {
+namespace {
+
+constexpr std::string_view kLogExtension = ".log";
+constexpr std::string_view kPageExtension = ".htm";
+constexpr std::string_view kSeedPattern = "set\\*.htm";
+
+std::string without_lf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != '\n') out += c;
+  }
+  return out;
+}
+
+// A log still waiting for its page in this update.
+struct PendingLog {
+  std::string log_path;
+  std::string page_name;
+  std::string page_path;
+};
+
+}  // namespace
+
+std::string down_page() {
+  std::string page = "<HTML><HEAD>\n<META HTTP-EQUIV=Refresh CONTENT=";
+  page += '"';
+  page += "0; URL=";
+  page += kAdvertisementAddress;
+  page += '"';
+  page += ">\n<TITLE></TITLE></HEAD><BODY BGCOLOR=#ffffff>\n";
+  page += platform::jp("オンラインで移動しない場合は<A HREF=");
+  page += kAdvertisementAddress;
+  page += platform::jp(">こちら</A>");
+  page += "</BODY></HTML>";
+  return page;
+}
+
+std::string link_text_from_log(std::string_view log) {
+  // Read like a line reader with a 512-byte buffer: up to 511 bytes, ending
+  // with the first LF; then the last byte read (the LF of a line that fits)
+  // is dropped.
+  std::size_t read = std::min(log.size(), kLinkTextReadBytes);
+  const std::size_t lf = log.substr(0, read).find('\n');
+  if (lf != std::string_view::npos) read = lf + 1;
+  std::string_view line = log.substr(0, read);
+  if (!line.empty()) line.remove_suffix(1);
+  line = line.substr(0, line.find('\0'));
+  return without_lf(line);
+}
+
+std::string_view log_body_text(std::string_view log) {
+  log = log.substr(0, log.find('\0'));
+  for (std::size_t p = kBodySearchStart + 1; p < log.size(); ++p) {
+    if (log[p] == '\n' && log[p - 1] == '\n' && log[p - 2] != '\n') return log.substr(p + 1);
+  }
+  return log;
+}
+
+std::string link_line(std::string_view page_name, std::string_view link_text) {
+  std::string line = "<A HREF=";
+  line += page_name;
+  line += " target=main>";
+  line += without_lf(link_text);
+  line += "</A><P>\n";
+  return line;
+}
+
+LinkPageInserter::LinkPageInserter(std::string page) : original_(std::move(page)) {}
+
+std::size_t LinkPageInserter::size() const {
+  if (!split_) return original_.size();
+  return head_.size() + lines_bytes_ + rest_.size();
+}
+
+bool LinkPageInserter::insert(std::string_view page_name, std::string_view link_text) {
+  std::string line = link_line(page_name, link_text);
+  if (split_) {
+    if (size() + line.size() >= kMaxLinkPageBytes) return false;
+    lines_bytes_ += line.size();
+    lines_.push_back(std::move(line));
+    return true;
+  }
+  if (original_.empty()) {
+    // With no page at all, the first link line becomes the head line.
+    if (line.size() >= kMaxLinkPageBytes) return false;
+    head_ = std::move(line);
+    split_ = true;
+    return true;
+  }
+  // Head: the first line with its LF (a page without LF is all first line and
+  // gains one); rest: what follows that LF.
+  const std::size_t lf = original_.find('\n');
+  const std::size_t head_size = lf == std::string::npos ? original_.size() + 1 : lf + 1;
+  const std::size_t rest_size = lf == std::string::npos ? 0 : original_.size() - lf - 1;
+  if (head_size + line.size() + rest_size >= kMaxLinkPageBytes) return false;
+  if (lf == std::string::npos) {
+    head_ = original_ + '\n';
+  } else {
+    head_ = original_.substr(0, lf + 1);
+    rest_ = original_.substr(lf + 1);
+  }
+  split_ = true;
+  lines_bytes_ = line.size();
+  lines_.push_back(std::move(line));
+  return true;
+}
+
+std::string LinkPageInserter::bytes() const {
+  if (!split_) return original_;
+  std::string page;
+  page.reserve(size());
+  page += head_;
+  // Each insertion goes directly below the head line, so the newest is first.
+  for (auto it = lines_.rbegin(); it != lines_.rend(); ++it) page += *it;
+  page += rest_;
+  return page;
+}
+
+bool insert_link_entry(std::string_view list_folder_with_backslash, std::string_view page_name,
+                       std::string_view link_text) {
+  const std::string path = std::string(list_folder_with_backslash) + "web\\menu.htm";
+  LinkPageInserter page(platform::read_file(path).value_or(std::string()));
+  if (!page.insert(page_name, link_text)) return false;
+  platform::write_file_atomic(path, page.bytes());
+  return true;
+}
+
+Message size_refusal_message() {
+  return Message{platform::jp("お知らせ"), platform::jp("超過サイズです。処理できませんでした。"),
+                 MessageIcon::information};
+}
+
+void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages) {
+  const std::string folder(list_folder);
+  const std::string web = folder + "\\web";
+  platform::create_folder(web);
+  if (platform::find_files(web + "\\*.htm").empty()) {
+    platform::copy_matching(kSeedPattern, web);
+  }
+  platform::write_file_atomic(web + "\\down.htm", down_page());
+
+  // Every log without a page. Two logs can share a page name only where the
+  // file system tells "x.log" from "x.LOG"; the first one found takes it.
+  std::vector<PendingLog> pending;
+  std::unordered_set<std::string> taken;
+  for (const std::string& name : platform::find_files(folder + "\\*.log")) {
+    if (name.size() < kLogExtension.size()) continue;
+    std::string page_name = name.substr(0, name.size() - kLogExtension.size());
+    page_name += kPageExtension;
+    std::string page_path = web + "\\" + page_name;
+    if (taken.contains(page_name) || platform::can_read_file(page_path)) continue;
+    taken.insert(page_name);
+    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path)});
+  }
+  if (pending.empty()) return;
+
+  // All link lines go into the link page in memory, which is written once,
+  // before the log pages: should the work stop half-way, a log keeps its link
+  // line and gets its page on the next update rather than losing its link.
+  const std::string menu_path = web + "\\menu.htm";
+  LinkPageInserter menu(platform::read_file(menu_path).value_or(std::string()));
+  for (const PendingLog& log : pending) {
+    const std::string first_bytes =
+        platform::read_file(log.log_path, kLinkTextReadBytes).value_or(std::string());
+    if (!menu.insert(log.page_name, link_text_from_log(first_bytes))) {
+      messages.push_back(size_refusal_message());
+    }
+  }
+  if (menu.changed()) platform::write_file_atomic(menu_path, menu.bytes());
+
+  for (const PendingLog& log : pending) {
+    const std::string text = platform::read_file(log.log_path).value_or(std::string());
+    write_log_page(log_body_text(text), log.page_path);
+  }
+}
+
+void update_list_pages(std::string_view list_folder, UserInterface& ui) {
+  std::vector<Message> messages;
+  {
+    SiteLock lock;
+    update_list_pages_locked(list_folder, messages);
+  }
+  for (const Message& message : messages) ui.notify(message);
+}
+
+}  // namespace larkspur
