@@ -1,0 +1,270 @@
+// Files, folders and directory search on Windows, through the W functions.
+#include <windows.h>
+
+#include <algorithm>
+#include <mutex>
+
+#include "platform/common/names.h"
+#include "platform/platform.h"
+#include "platform/win32/native_path.h"
+
+namespace larkspur::platform {
+
+namespace {
+
+// A file handle closed when it goes out of scope.
+class Handle {
+ public:
+  explicit Handle(HANDLE handle) : handle_(handle) {}
+  ~Handle() { close(); }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  bool close() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle == INVALID_HANDLE_VALUE || CloseHandle(handle);
+  }
+
+ private:
+  HANDLE handle_;
+};
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE get() const { return handle_; }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+bool is_folder_native(const std::wstring& native) {
+  const DWORD attributes = GetFileAttributesW(native.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A handle for reading a file. Readers share delete access, so that an atomic
+// replacement of the file by another thread is not refused while they read.
+HANDLE open_for_reading(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return INVALID_HANDLE_VALUE;
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened.
+  return CreateFileW(native->c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool write_all(HANDLE file, std::string_view data) {
+  while (!data.empty()) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 30));
+    DWORD written = 0;
+    if (!WriteFile(file, data.data(), chunk, &written, nullptr) || written == 0) return false;
+    data.remove_prefix(written);
+  }
+  return true;
+}
+
+struct SplitPath {
+  std::string_view folder;  // without the trailing separator
+  std::string_view name;
+};
+SplitPath split_path(std::string_view path) {
+  const std::size_t last = detail::sjis_last_separator(path);
+  if (last == std::string_view::npos) return {{}, path};
+  return {path.substr(0, last), path.substr(last + 1)};
+}
+
+// Atomic writes of the same path from two threads would share one temporary
+// file; one lock for the process keeps every write whole.
+std::mutex& write_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+enum class Replace { kAlways, kOnlyIfAbsent };
+
+// Moving a file over another fails for a moment while someone (a virus
+// scanner, the browser showing the page) holds the target open; such a
+// failure is retried briefly before it counts.
+bool move_into_place(const std::wstring& temp, const std::wstring& target, Replace mode) {
+  constexpr int kAttempts = 5;
+  constexpr DWORD kPauseMs = 20;
+  const DWORD flags = MOVEFILE_WRITE_THROUGH |
+                      (mode == Replace::kAlways ? MOVEFILE_REPLACE_EXISTING : 0);
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(temp.c_str(), target.c_str(), flags)) return true;
+    const DWORD error = GetLastError();
+    if (attempt == kAttempts ||
+        (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+         error != ERROR_LOCK_VIOLATION)) {
+      return false;
+    }
+    if (is_folder_native(target)) return false;  // access denied for good
+    Sleep(kPauseMs);
+  }
+}
+
+// Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
+// it into place. On any failure the temporary file is removed and `path` is
+// left as it was.
+bool write_via_temporary(std::string_view path, std::string_view data, Replace mode) {
+  const SplitPath split = split_path(path);
+  if (split.name.empty()) return false;
+  std::string temp_sjis(path.substr(0, path.size() - split.name.size()));
+  temp_sjis += '~';
+  temp_sjis.append(split.name);
+  temp_sjis += ".tmp";
+  const auto native = win32::native_path(path);
+  const auto temp = win32::native_path(temp_sjis);
+  if (!native || !temp) return false;
+
+  std::lock_guard lock(write_mutex());
+  if (is_folder_native(*native)) return false;
+  if (mode == Replace::kOnlyIfAbsent && GetFileAttributesW(native->c_str()) != INVALID_FILE_ATTRIBUTES) {
+    return false;
+  }
+  Handle file(CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  // The data must be on disk before the move makes it the file's content.
+  bool ok = write_all(file.get(), data) && FlushFileBuffers(file.get());
+  ok = file.close() && ok;
+  ok = ok && move_into_place(*temp, *native, mode);
+  if (!ok) DeleteFileW(temp->c_str());
+  return ok;
+}
+
+}  // namespace
+
+// ------------------------------------------------------ directory search
+
+std::vector<DirEntry> find_entries(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  if (split.name.empty()) return {};
+  std::wstring search;
+  if (!split.folder.empty()) {
+    auto folder = win32::native_path(split.folder);
+    if (!folder) return {};
+    search = *folder + L"\\*";
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    search = L"\\*";
+  } else {
+    search = L"*";
+  }
+  const auto name_pattern_wide = sjis_to_wide(split.name);
+  if (!name_pattern_wide) return {};
+  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+
+  // Every entry is listed and matched here rather than by the system's
+  // wildcard, which also looks at 8.3 aliases: "X~1.STF" of "x.stfx" would
+  // make "*.stf" report "x.stfx".
+  WIN32_FIND_DATAW data{};
+  FindHandle find(FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, 0));
+  if (!find.valid()) return {};
+
+  struct Found {
+    std::u16string key;
+    DirEntry entry;
+  };
+  std::vector<Found> found;
+  do {
+    const std::wstring_view name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    std::u16string key = win32::to_u16(name);
+    if (!detail::name_matches(name_pattern, key)) continue;
+    auto sjis = wide_to_sjis(name);
+    if (!sjis) continue;  // a name the core could not express
+    const bool is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    found.push_back({std::move(key), {std::move(*sjis), is_folder}});
+  } while (FindNextFileW(find.get(), &data));
+
+  // NTFS gives this order already; sorting makes it the same on every file
+  // system (FAT, network shares, Wine).
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    return detail::ntfs_name_less(a.key, b.key);
+  });
+  std::vector<DirEntry> entries;
+  entries.reserve(found.size());
+  for (Found& item : found) entries.push_back(std::move(item.entry));
+  return entries;
+}
+
+std::vector<std::string> find_files(std::string_view pattern) {
+  std::vector<std::string> names;
+  for (DirEntry& entry : find_entries(pattern)) {
+    if (!entry.is_folder) names.push_back(std::move(entry.name));
+  }
+  return names;
+}
+
+// ---------------------------------------------------------------- files
+
+std::optional<std::string> read_file(std::string_view path, std::size_t max_bytes) {
+  Handle file(open_for_reading(path));
+  if (!file.valid()) return std::nullopt;
+  std::string data;
+  constexpr std::size_t kChunk = 64 * 1024;
+  while (data.size() < max_bytes) {
+    const std::size_t want = std::min(kChunk, max_bytes - data.size());
+    const std::size_t used = data.size();
+    data.resize(used + want);
+    DWORD got = 0;
+    if (!ReadFile(file.get(), data.data() + used, static_cast<DWORD>(want), &got, nullptr)) {
+      return std::nullopt;
+    }
+    data.resize(used + got);
+    if (got == 0) break;
+  }
+  return data;
+}
+
+bool can_read_file(std::string_view path) {
+  Handle file(open_for_reading(path));
+  return file.valid();
+}
+
+bool write_file_atomic(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kAlways);
+}
+
+bool create_file_exclusive(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kOnlyIfAbsent);
+}
+
+bool delete_file(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native && DeleteFileW(native->c_str());
+}
+
+bool remove_folder(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native && RemoveDirectoryW(native->c_str());
+}
+
+bool create_folder(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  if (CreateDirectoryW(native->c_str(), nullptr)) return true;
+  return GetLastError() == ERROR_ALREADY_EXISTS && is_folder_native(*native);
+}
+
+bool folder_exists(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native && is_folder_native(*native);
+}
+
+bool change_folder(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native && SetCurrentDirectoryW(native->c_str());
+}
+
+}  // namespace larkspur::platform

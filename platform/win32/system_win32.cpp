@@ -1,0 +1,61 @@
+// Clock, file lock and desktop shell on Windows.
+#include <windows.h>
+#include <shellapi.h>
+
+#include "platform/platform.h"
+#include "platform/win32/native_path.h"
+
+namespace larkspur::platform {
+
+// ------------------------------------------------------------- time
+
+LocalTime local_time() {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+}
+
+void sleep_ms(int milliseconds) {
+  if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
+}
+
+std::int64_t monotonic_ms() { return static_cast<std::int64_t>(GetTickCount64()); }
+
+// -------------------------------------------------------- file lock
+
+namespace {
+
+// The lock file is held open with no sharing at all: every other open of it,
+// from this process or another, fails until the handle is closed.
+class WinFileLock final : public FileLock {
+ public:
+  explicit WinFileLock(HANDLE handle) : handle_(handle) {}
+  ~WinFileLock() override { CloseHandle(handle_); }
+
+ private:
+  const HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return nullptr;
+  const HANDLE handle = CreateFileW(native->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<WinFileLock>(handle);
+}
+
+// ------------------------------------------------------------- shell
+
+bool open_with_shell(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  const HINSTANCE result =
+      ShellExecuteW(nullptr, L"open", native->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // ShellExecute reports success with a value greater than 32.
+  return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+}  // namespace larkspur::platform
