@@ -1,0 +1,231 @@
+#include "retrieval/receive_job.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "retrieval/sort_and_store.h"
+#include "settings/store.h"
+
+namespace larkspur {
+
+namespace {
+
+// A real pause is slept in slices, so a cancelled job does not sit out the
+// rest of its pause.
+constexpr int kPauseSliceMs = 50;
+
+// One job per process at a time, whatever the working folder: the client and
+// the state are process-wide. The lock file keeps other processes out.
+std::atomic<bool> job_running{false};
+
+}  // namespace
+
+std::string ReceiveJobState::notice() const {
+  std::lock_guard<std::mutex> lock(notice_mutex_);
+  return notice_;
+}
+
+void ReceiveJobState::set_notice(std::string notice) {
+  std::lock_guard<std::mutex> lock(notice_mutex_);
+  notice_ = std::move(notice);
+}
+
+ReceiveJobState& receive_job_state() {
+  static ReceiveJobState state;
+  return state;
+}
+
+std::string status_text(int status, std::string_view notice) {
+  // Converted once; the table is indexed by status code.
+  static const std::vector<std::string> texts = {
+      "",
+      platform::jp("メールサーバーに接続中・・・"),
+      platform::jp("メールサーバー接続開始エラー"),
+      platform::jp("IDとパスワードの認証中・・・"),
+      platform::jp("認証に失敗！設定を確認してみてください"),
+      platform::jp("メールボックスを検索中・・・"),
+      platform::jp("受信セッション開始エラー"),
+      platform::jp("該当するメールを受信中・・・"),
+      platform::jp("メールの受信に失敗しました"),
+      platform::jp("メールサーバーから切断処理中・・・"),
+      platform::jp("POP3設定ファイル読み込み失敗"),
+      platform::jp("メールはありませんでした"),
+      "",
+      platform::jp("受信する登録リストがありません"),
+      platform::jp("メールの振り分け処理中・・・"),
+  };
+  if (status == kStatusNotice) return std::string(notice);
+  if (status < 0 || status > kMaxStatus) return {};
+  return texts[static_cast<std::size_t>(status)];
+}
+
+void ReceiveJobContext::set_status(int status) {
+  state.set_status(status);
+  if (hooks.status_changed) hooks.status_changed(status);
+}
+
+void ReceiveJobContext::pause(int milliseconds) {
+  if (is_cancelled()) return;
+  if (hooks.pause) {
+    hooks.pause(milliseconds);
+    return;
+  }
+  for (int left = milliseconds; left > 0 && !is_cancelled(); left -= kPauseSliceMs) {
+    platform::sleep_ms(std::min(left, kPauseSliceMs));
+  }
+}
+
+namespace {
+
+// Steps 2 to 7 of a job; returns when the job is over (step 8 is the caller's).
+void run_job(ReceiveJobContext& job) {
+  ReceiveJobState& state = job.state;
+  Pop3Client& client = job.client;
+  state.report = ReceiveReport{};
+
+  // The account: the first record file the search finds.
+  state.scanned.clear();
+  const std::optional<AccountRecord> account = read_first_account();
+  if (!account) {
+    job.set_status(kStatusNoAccount);
+    job.pause(kNoAccountPauseMs);
+    return;
+  }
+  if (job.is_cancelled()) return;
+
+  job.set_status(kStatusConnecting);
+  if (pop3_init(client, account->server) != 1) {
+    job.set_status(kStatusConnectError);
+    return;
+  }
+  if (job.is_cancelled()) return;
+
+  job.set_status(kStatusAuthenticating);
+  if (pop3_verify_login(client, account->user_name, account->password) != 1) {
+    job.set_status(kStatusAuthFailed);
+    job.pause(kLoginFailedPauseMs);
+  }
+  if (job.is_cancelled()) return;
+
+  // The scan: every listed message is read with TOP; the first kMaxScanned
+  // are kept.
+  if (pop3_open(client) == 1) {
+    job.set_status(kStatusScanning);
+    for (;;) {
+      const int step = pop3_next_message(client);
+      if (step != 1) {
+        if (step == -1 && !job.is_cancelled()) state.report.scan_failed = true;
+        break;
+      }
+      if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
+        state.scanned.push_back({pop3_current_number(client), pop3_current_subject(client)});
+      }
+    }
+    pop3_close(client);
+  } else {
+    pop3_close(client);
+    pop3_shutdown(client);
+    if (job.is_cancelled()) return;
+    job.set_status(kStatusSessionError);
+    state.scanned.clear();
+  }
+  if (job.is_cancelled()) return;
+
+  // The lists, in search order; sorting takes them from the last.
+  state.list_files = list_record_files();
+  if (state.list_files.size() > static_cast<std::size_t>(kMaxLists)) {
+    state.list_files.resize(kMaxLists);
+  }
+  if (state.list_files.empty()) {
+    job.set_status(kStatusNoList);
+    job.pause(kNoListPauseMs);
+    if (job.is_cancelled()) return;
+    job.set_status(kStatusDisconnecting);
+    pop3_shutdown(client);
+    return;
+  }
+
+  if (!state.scanned.empty()) {
+    sort_and_store(job);
+    return;
+  }
+
+  job.set_status(kStatusNoMail);
+  job.pause(kNoMailPauseMs);
+  if (job.is_cancelled()) return;
+  job.set_status(kStatusDisconnecting);
+  pop3_close(client);
+  pop3_shutdown(client);
+}
+
+}  // namespace
+
+int receive_worker(ReceiveJobContext& context) {
+  run_job(context);
+  // Whatever path the job took, the client is left uninitialised, so the next
+  // job can start it again even if a front end forgets its own shutdown.
+  pop3_shutdown(context.client);
+  return 0;
+}
+
+// ----------------------------------------------------------------- ReceiveJob
+
+ReceiveJob::ReceiveJob(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
+                       UserInterface& ui, ReceiveHooks hooks)
+    : context_(state, client, table, ui, std::move(hooks)) {}
+
+std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client& client,
+                                              ListPanelTable& table, UserInterface& ui,
+                                              ReceiveHooks hooks) {
+  bool expected = false;
+  if (!job_running.compare_exchange_strong(expected, true)) return nullptr;
+  std::unique_ptr<platform::FileLock> lock = platform::try_lock_file(kReceiveLockFile);
+  if (!lock) {
+    job_running.store(false);
+    return nullptr;
+  }
+  std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
+  ReceiveJob* self = job.get();
+  self->worker_ = std::thread([self, lock = std::move(lock)]() mutable {
+    receive_worker(self->context_);
+    // The folder is free again before anyone hears that the job is done, so a
+    // front end may start the next job right away.
+    lock.reset();
+    job_running.store(false);
+    if (self->context_.hooks.job_done) self->context_.hooks.job_done();
+    {
+      std::lock_guard<std::mutex> guard(self->done_mutex_);
+      self->done_ = true;
+    }
+    self->done_changed_.notify_all();
+  });
+  return job;
+}
+
+ReceiveJob::~ReceiveJob() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void ReceiveJob::cancel() {
+  context_.cancelled.store(true, std::memory_order_release);
+  pop3_close(context_.client);
+  pop3_shutdown(context_.client);
+}
+
+bool ReceiveJob::done() const {
+  std::lock_guard<std::mutex> guard(done_mutex_);
+  return done_;
+}
+
+bool ReceiveJob::wait_for(int milliseconds) {
+  std::unique_lock<std::mutex> guard(done_mutex_);
+  return done_changed_.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                [this] { return done_; });
+}
+
+void ReceiveJob::wait() {
+  std::unique_lock<std::mutex> guard(done_mutex_);
+  done_changed_.wait(guard, [this] { return done_; });
+}
+
+}  // namespace larkspur

@@ -1,0 +1,190 @@
+// The receive job: one run of mail retrieval on a worker thread. The worker
+// reads the account, checks the credentials, scans the mailbox, finds the
+// registered lists and hands over to sort_and_store (retrieval/sort_and_store.h).
+//
+// The worker talks to its front end (the Windows progress dialog, the
+// command-line tool, a test) only through ReceiveJobState and the injected
+// ReceiveHooks; it shows nothing itself.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+#include "retrieval/pop3_client.h"
+#include "settings/list_panel.h"
+#include "settings/ui.h"
+
+namespace larkspur {
+
+// Scanned messages kept for sorting; later ones are scanned but not kept.
+inline constexpr int kMaxScanned = 100;
+
+// Pauses that let a short-lived status be read in the progress dialog.
+inline constexpr int kNoAccountPauseMs = 1200;
+inline constexpr int kLoginFailedPauseMs = 1000;
+inline constexpr int kNoMailPauseMs = 1200;
+inline constexpr int kNoListPauseMs = 1200;
+inline constexpr int kNoticePauseMs = 1400;
+
+// The lock file that keeps a second job out of a working folder, also from
+// another process. Its name matches none of the system's search patterns.
+inline constexpr std::string_view kReceiveLockFile = "~receive.lock";
+
+// Status codes of a job, in the order a job may set them. 0 is the value
+// before the first job and is never set.
+inline constexpr int kStatusNone = 0;
+inline constexpr int kStatusConnecting = 1;      // before the client starts
+inline constexpr int kStatusConnectError = 2;    // socket library or server name failed
+inline constexpr int kStatusAuthenticating = 3;  // before the credential check
+inline constexpr int kStatusAuthFailed = 4;      // credential check failed
+inline constexpr int kStatusScanning = 5;        // scan connection open
+inline constexpr int kStatusSessionError = 6;    // scan connection failed
+inline constexpr int kStatusReceiving = 7;       // a message matched a list
+inline constexpr int kStatusReceiveFailed = 8;   // a retrieval, log write or deletion failed
+inline constexpr int kStatusDisconnecting = 9;   // before the final close
+inline constexpr int kStatusNoAccount = 10;      // no account record
+inline constexpr int kStatusNoMail = 11;         // nothing was scanned
+inline constexpr int kStatusNotice = 12;         // the other-mail notice is shown
+inline constexpr int kStatusNoList = 13;         // no list record
+inline constexpr int kStatusSorting = 14;        // start of each message while sorting
+inline constexpr int kMaxStatus = 14;
+
+// One message of the scan: its POP3 number and decoded subject (Shift_JIS,
+// kept whole however long).
+struct ScannedMessage {
+  int number = 0;
+  std::string subject;
+};
+
+// What went wrong during a job, beyond the status codes; read by front ends
+// that report an outcome (the command-line tool's exit code) once the job is
+// done.
+struct ReceiveReport {
+  bool scan_failed = false;            // a scan step returned -1
+  bool retrieval_open_failed = false;  // the retrieval connection did not open
+  // RETR failures, not counting a message this job had deleted for an
+  // earlier list (that failure is expected).
+  int retrieve_failures = 0;
+  int log_write_failures = 0;
+  int delete_failures = 0;
+  int logs_stored = 0;
+};
+
+// The state a job shares with its front end. The worker writes; the front end
+// may read status() and notice() from any thread at any time. The notice is
+// complete before status 12 is set. Everything else is the worker's while a
+// job runs and keeps its last value afterwards; nothing is reset between jobs.
+class ReceiveJobState {
+ public:
+  int status() const { return status_.load(std::memory_order_acquire); }
+  void set_status(int status) { status_.store(status, std::memory_order_release); }
+  std::string notice() const;
+  void set_notice(std::string notice);
+
+  std::vector<ScannedMessage> scanned;   // scan order, at most kMaxScanned
+  std::vector<std::string> list_files;   // "<name>.stf", search order, at most kMaxLists
+  ReceiveReport report;
+
+ private:
+  std::atomic<int> status_{kStatusNone};
+  mutable std::mutex notice_mutex_;
+  std::string notice_;
+};
+
+// The process-wide state the Windows program's dialog polls.
+ReceiveJobState& receive_job_state();
+
+// The Shift_JIS text shown for `status`: the fixed text of codes 1 to 14,
+// `notice` for 12, empty for 0 and any other value.
+std::string status_text(int status, std::string_view notice);
+inline std::string status_text(const ReceiveJobState& state) {
+  const int status = state.status();
+  return status_text(status, status == kStatusNotice ? state.notice() : std::string());
+}
+
+// What the front end supplies. Every hook runs on the worker thread.
+struct ReceiveHooks {
+  // Waits `milliseconds`; empty: a real pause, cut short by a cancel.
+  std::function<void(int milliseconds)> pause;
+  // Called right after each status is set (repeats included), in order.
+  std::function<void(int status)> status_changed;
+  // The local time used to name each log; empty: platform::local_time.
+  std::function<platform::LocalTime()> clock;
+  // "Job done": the last thing the worker does, after pop3_shutdown and
+  // after the job's folder lock is released.
+  std::function<void()> job_done;
+};
+
+// Everything one run of the worker works on. The references must outlive it.
+struct ReceiveJobContext {
+  ReceiveJobContext(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
+                    UserInterface& ui, ReceiveHooks hooks)
+      : state(state), client(client), table(table), ui(ui), hooks(std::move(hooks)) {}
+
+  ReceiveJobState& state;
+  Pop3Client& client;
+  ListPanelTable& table;  // refilled and marked while logs are stored
+  UserInterface& ui;      // the size message of the list pages
+  ReceiveHooks hooks;
+  std::atomic<bool> cancelled{false};
+
+  // Sets the status and tells the front end.
+  void set_status(int status);
+  // The injected pause; skipped once cancelled.
+  void pause(int milliseconds);
+  bool is_cancelled() const { return cancelled.load(std::memory_order_acquire); }
+};
+
+// The worker's steps, on the calling thread: account, connection, credential
+// check, scan, lists, then sort_and_store when there is mail and a list. Once
+// cancelled it stops at its next step: no further log, no pause. Always ends
+// with pop3_shutdown. Does not call job_done (ReceiveJob does) and takes no
+// folder lock. Returns 0.
+int receive_worker(ReceiveJobContext& context);
+
+// A running job: its worker thread and its hold on the working folder.
+class ReceiveJob {
+ public:
+  // Starts a job on a new thread in the current working folder. nullptr when
+  // a job (or a cancelled job's worker) still runs there, in this process or
+  // another, or the lock file cannot be made; nothing is started then.
+  static std::unique_ptr<ReceiveJob> start(ReceiveJobState& state, Pop3Client& client,
+                                           ListPanelTable& table, UserInterface& ui,
+                                           ReceiveHooks hooks);
+
+  // Waits for the worker to end.
+  ~ReceiveJob();
+  ReceiveJob(const ReceiveJob&) = delete;
+  ReceiveJob& operator=(const ReceiveJob&) = delete;
+
+  // Cancels from any thread: the worker stops at its next step, the open
+  // connection is aborted (pop3_close, pop3_shutdown). Returns at once.
+  void cancel();
+  // True once the worker has signalled job done.
+  bool done() const;
+  // Waits up to `milliseconds` for the worker to end; true when it ended.
+  bool wait_for(int milliseconds);
+  void wait();
+
+ private:
+  ReceiveJob(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
+             UserInterface& ui, ReceiveHooks hooks);
+
+  ReceiveJobContext context_;
+  mutable std::mutex done_mutex_;
+  std::condition_variable done_changed_;
+  bool done_ = false;
+  std::thread worker_;
+};
+
+}  // namespace larkspur

@@ -1,0 +1,138 @@
+#include "retrieval/sort_and_store.h"
+
+#include <set>
+
+#include "settings/store.h"
+#include "site/link_sort.h"
+#include "site/list_pages.h"
+
+namespace larkspur {
+
+namespace {
+
+// "LKset\Weekly.stf" names the list Weekly: the file name less its last four
+// characters.
+std::string list_name_of(std::string_view record_file) {
+  return std::string(record_file.substr(0, record_file.size() >= 4 ? record_file.size() - 4 : 0));
+}
+
+std::string notice_text(int remaining) {
+  return platform::jp("他の新着メールが ") + std::to_string(remaining) +
+         platform::jp(" 件ありました");
+}
+
+}  // namespace
+
+bool subject_matches(std::string_view subject, std::string_view search_text) {
+  return subject.substr(0, search_text.size()) == search_text;
+}
+
+std::optional<StoredLog> store_log(std::string_view list_name, const platform::LocalTime& time,
+                                   int log_number, std::string_view subject,
+                                   std::string_view message_text) {
+  const std::string folder = list_folder(list_name) + "\\";
+  const std::string content = log_file_content(subject, message_text);
+  for (int tries = 0; tries < kMaxLogNameTries; ++tries, ++log_number) {
+    const std::string path = folder + log_file_name(time, log_number);
+    if (platform::create_file_exclusive(path, content)) return StoredLog{path, log_number};
+    // A log of the same second and number is there already (an earlier job
+    // this second, or a clock set back): take the next number. Any other
+    // failure ends the attempt.
+    if (!platform::can_read_file(path) && !platform::folder_exists(path)) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+void sort_and_store(ReceiveJobContext& job) {
+  ReceiveJobState& state = job.state;
+  Pop3Client& client = job.client;
+  if (pop3_open(client) != 1) {
+    if (!job.is_cancelled()) state.report.retrieval_open_failed = true;
+    return;
+  }
+
+  const int count = static_cast<int>(state.scanned.size());
+  const int last_list = static_cast<int>(state.list_files.size()) - 1;
+  int remaining = count;
+  int log_number = 0;              // logs stored by this call so far
+  std::set<int> deleted_messages;  // deleted by this job for an earlier list
+  std::string message_text;
+
+  for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
+    const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
+    job.set_status(kStatusSorting);
+    bool matched_before = false;
+    for (int l = last_list; l >= 0 && !job.is_cancelled(); --l) {
+      const std::string name = list_name_of(state.list_files[static_cast<std::size_t>(l)]);
+      platform::create_folder(list_folder(name));
+
+      // A record that cannot be read is no empty record: it would take every
+      // message and be rewritten with nothing but new_mail. Skip the list.
+      const std::optional<ListRecord> record = read_list(name);
+      if (!record) continue;
+      if (!subject_matches(message.subject, record->search_text)) continue;
+
+      job.set_status(kStatusReceiving);
+      if (!matched_before) {
+        matched_before = true;
+        --remaining;
+      }
+      job.table.mark_list(name, 1);
+      set_new_mail(name, 1);
+      platform::create_folder(list_web_folder(name));
+
+      message_text.clear();
+      if (pop3_retrieve(client, message.number, message_text, 0, 0) != 1) {
+        job.set_status(kStatusReceiveFailed);
+        if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
+          ++state.report.retrieve_failures;
+        }
+        continue;
+      }
+
+      // The log goes to disk before the message may go from the server.
+      const platform::LocalTime time =
+          job.hooks.clock ? job.hooks.clock() : platform::local_time();
+      const std::optional<StoredLog> log =
+          store_log(name, time, log_number + 1, message.subject, message_text);
+      if (!log) {
+        job.set_status(kStatusReceiveFailed);
+        ++state.report.log_write_failures;
+        continue;
+      }
+      if (record->delete_from_server != 0) {
+        if (pop3_delete(client, message.number) != 1) {
+          // The message stays on the server, so the next job brings it again;
+          // keeping this log as well would store it twice.
+          platform::delete_file(log->path);
+          job.set_status(kStatusReceiveFailed);
+          if (!job.is_cancelled()) ++state.report.delete_failures;
+          continue;
+        }
+        deleted_messages.insert(message.number);
+      }
+      log_number = log->log_number;
+      ++state.report.logs_stored;
+
+      update_list_pages(list_folder(name), job.ui);
+      sort_link_pages();
+      refresh_list_panel(job.table);
+    }
+  }
+  if (job.is_cancelled()) {
+    pop3_close(client);
+    pop3_shutdown(client);
+    return;
+  }
+
+  if (remaining > 0) {
+    state.set_notice(notice_text(remaining));
+    job.set_status(kStatusNotice);
+    job.pause(kNoticePauseMs);
+  }
+  job.set_status(kStatusDisconnecting);
+  pop3_close(client);  // QUIT: the server carries out the deletions now
+  pop3_shutdown(client);
+}
+
+}  // namespace larkspur
