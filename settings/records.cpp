@@ -100,6 +100,17 @@ bool contains_sjis_char(std::string_view text, std::string_view single_bytes) {
   return false;
 }
 
+std::string cut_sjis(std::string_view text, std::size_t max_bytes) {
+  if (text.size() <= max_bytes) return std::string(text);
+  std::size_t end = 0;
+  while (end < max_bytes) {
+    const std::size_t width = is_sjis_lead_byte(static_cast<unsigned char>(text[end])) ? 2 : 1;
+    if (end + width > max_bytes) break;
+    end += width;
+  }
+  return std::string(text.substr(0, end));
+}
+
 std::string list_record_path(std::string_view list_name) {
   return std::string(kListsFolder) + "\\" + std::string(list_name) + ".stf";
 }

@@ -76,6 +76,9 @@ bool is_sjis_lead_byte(unsigned char byte);
 // character that is one of `single_bytes`. The trail byte of a double-byte
 // character is never tested on its own (the 0x5C in ソ is no backslash).
 bool contains_sjis_char(std::string_view text, std::string_view single_bytes);
+// The first `max_bytes` bytes of `text`, one byte fewer when the cut would
+// leave the lead byte of a double-byte character without its trail byte.
+std::string cut_sjis(std::string_view text, std::size_t max_bytes);
 
 // ------------------------------------------------------------------ Paths
 // Built by plain concatenation with '\' as in the stored layout.

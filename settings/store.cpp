@@ -122,6 +122,7 @@ bool write_account(const AccountRecord& record) {
 }
 
 bool is_plain_file_name(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
   return !contains_sjis_char(name, "\\/");
 }
 

@@ -52,8 +52,9 @@ std::vector<AccountRecord> enumerate_accounts();
 // the name is not a plain file name (see is_plain_file_name).
 bool write_account(const AccountRecord& record);
 
-// True when `name` holds no path separator ('\' or '/' as a Shift_JIS
-// character), so "<folder>\" + name + ".stf" stays inside its folder.
+// True when `name` is not empty, "." or ".." and holds no path separator
+// ('\' or '/' as a Shift_JIS character), so "<folder>\" + name names an
+// entry inside that folder.
 bool is_plain_file_name(std::string_view name);
 
 }  // namespace larkspur

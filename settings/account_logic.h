@@ -1,0 +1,54 @@
+// The logic behind the account dialog, free of window code. The front end
+// reads its controls into the plain structs below, calls one operation, and
+// then does what the returned update says. Questions and notices go through
+// the UserInterface with the texts of settings/messages.h.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "settings/records.h"
+#include "settings/ui.h"
+
+namespace larkspur {
+
+// The four edits of the "new account" group, as typed (any length).
+struct NewAccountFields {
+  std::string account_name;
+  std::string server;
+  std::string user_name;
+  std::string password;
+};
+
+// What the dialog does after an operation; all false means leave every
+// control as it is (a refusal keeps the typed fields).
+struct AccountDialogUpdate {
+  bool clear_new_fields = false;    // empty the four "new account" edits
+  bool clear_shown_fields = false;  // empty the three edits of the selected account
+  bool refill_list_box = false;     // refill the list box from account_list_lines()
+};
+
+// The list box lines: each account record's account_name, in presentation
+// order (an unreadable record gives an empty line).
+std::vector<std::string> account_list_lines();
+
+// The record behind a selected line: "pop3mail\" + line + ".stf", read into a
+// zeroed record; all zero when it cannot be read. Shows server, user_name and
+// password.
+AccountRecord select_account(std::string_view line);
+
+// "新規登録": refused with a notice when any account exists (tested first,
+// whatever is typed) or when a field is empty; each field is cut to
+// kMaxAccountField bytes first. Otherwise writes the record (a record that
+// cannot be written is skipped silently) and asks to clear and refill.
+AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterface& ui);
+
+// "削除" with the selected line (nullopt: no line selected). Notifies when
+// nothing is selected; asks to confirm; on Yes deletes the record file,
+// notifying when that fails, and asks to clear the shown fields and refill.
+AccountDialogUpdate delete_account(const std::optional<std::string>& selected_line,
+                                   UserInterface& ui);
+
+}  // namespace larkspur

@@ -1,0 +1,123 @@
+#include "settings/list_logic.h"
+
+#include "settings/messages.h"
+#include "settings/store.h"
+
+namespace larkspur {
+
+namespace {
+
+// Deletes every file of `folder`. All names are gathered before the first
+// deletion, so deleting never disturbs the search, however many there are;
+// they are deleted from the last gathered to the first. Sub-folders are not
+// files and stay. Failures are ignored.
+void delete_files_in(const std::string& folder) {
+  const std::vector<std::string> files = platform::find_files(folder + "\\*.*");
+  for (auto it = files.rbegin(); it != files.rend(); ++it) {
+    platform::delete_file(folder + "\\" + *it);
+  }
+}
+
+void refill_panel(UserInterface& ui, ListPanelTable& table) {
+  refresh_list_panel(table);
+  ui.panel_changed();
+}
+
+}  // namespace
+
+std::vector<std::string> list_box_lines() { return enumerate_lists(); }
+
+ListFields select_list(std::string_view list_name) {
+  const ListRecord record = read_list_or_zero(list_name);
+  return ListFields{record.search_text, record.delete_from_server == 0};
+}
+
+ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
+                               ListPanelTable& table) {
+  // The tests run in this order, so with the limit reached the limit message
+  // is shown whatever is typed. Every record file counts, even past the
+  // kMaxLists that the views take.
+  if (count_lists() >= kMaxLists) {
+    ui.notify(messages::list_limit_reached());
+    return {};
+  }
+  const std::string name = cut_sjis(fields.name, kMaxSearchText);
+  ListRecord record;
+  record.search_text = cut_sjis(fields.search_text, kMaxSearchText);
+  record.delete_from_server = fields.keep_on_server ? 0 : 1;
+  record.new_mail = 0;
+
+  if (name.empty() || record.search_text.empty()) {
+    ui.notify(messages::fill_every_field());
+    return {};
+  }
+  // Tested per character: the trail byte of ソ (0x5C) or ポ (0x7C) is part
+  // of a Japanese character, not a backslash or a bar.
+  if (contains_sjis_char(name, kRefusedNameCharacters)) {
+    ui.notify(messages::refused_character());
+    return {};
+  }
+  // A name registered already is written over; its folder and stored
+  // messages stay. A record that cannot be written is skipped silently: the
+  // refilled list box then lacks the list.
+  platform::create_folder(list_folder(name));
+  write_list(name, record);
+  refill_panel(ui, table);
+
+  ListDialogUpdate update;
+  update.clear_new_fields = true;
+  update.refill_list_box = true;
+  return update;
+}
+
+ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
+                             const ListFields& fields, UserInterface& ui,
+                             ListPanelTable& table) {
+  // The question comes before the selection test.
+  if (!ui.confirm(messages::confirm_list_change())) return {};
+  if (!selected_list) return {};
+
+  ListRecord record;
+  record.search_text = cut_sjis(fields.search_text, kMaxSearchText);
+  // An empty search text would make the list take every message.
+  if (record.search_text.empty()) {
+    ui.notify(messages::fill_every_field());
+    return {};
+  }
+  record.delete_from_server = fields.keep_on_server ? 0 : 1;
+  record.new_mail = 0;  // a whole new record: the mark goes off
+  write_list(*selected_list, record);
+  // The panel shows the cleared mark at once rather than at the next refill.
+  table.mark_list(*selected_list, 0);
+  ui.panel_changed();
+  return {};
+}
+
+ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, UserInterface& ui,
+                             ListPanelTable& table) {
+  if (!selected_list) {
+    ui.notify(messages::nothing_selected());
+    return {};
+  }
+  if (!ui.confirm(messages::confirm_list_delete())) return {};
+
+  const std::string& name = *selected_list;
+  // A record file named by hand ".stf" or "...stf" gives the name "" or "..":
+  // its "folder" would be LKset\ itself or the working folder, whose files
+  // are no part of the list. Only the record goes then.
+  if (is_plain_file_name(name)) {
+    delete_files_in(list_web_folder(name));
+    delete_files_in(list_folder(name));
+    platform::remove_folder(list_web_folder(name));
+    platform::remove_folder(list_folder(name));
+  }
+  if (!platform::delete_file(list_record_path(name))) ui.notify(messages::delete_failed());
+  refill_panel(ui, table);
+
+  ListDialogUpdate update;
+  update.clear_selected_fields = true;
+  update.refill_list_box = true;
+  return update;
+}
+
+}  // namespace larkspur

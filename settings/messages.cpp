@@ -1,0 +1,74 @@
+#include "settings/messages.h"
+
+#include "platform/platform.h"
+
+namespace larkspur::messages {
+
+namespace {
+
+Message make(const char* caption, const char* text, MessageIcon icon) {
+  return Message{platform::jp(caption), platform::jp(text), icon};
+}
+
+constexpr const char* kNotice = "お知らせ";
+constexpr const char* kCaution = "注意";
+constexpr const char* kConfirm = "確認";
+constexpr const char* kFailure = "失敗";
+
+}  // namespace
+
+Message one_account_only() {
+  return make(kNotice,
+              "現バージョンで作成できるアカウントは最大１個です。\n\n"
+              "変更する場合は一度削除してください。",
+              MessageIcon::information);
+}
+
+Message fill_every_field() {
+  return make(kCaution, "全てに入力してください。", MessageIcon::warning);
+}
+
+Message nothing_selected() {
+  // The list dialog shows the same text as the account dialog, "account"
+  // included: the users know this box.
+  return make(kNotice, "リストからアカウントは選択されていません。", MessageIcon::information);
+}
+
+Message confirm_account_delete() {
+  return make(kConfirm, "本当に削除してもよろしいですか？", MessageIcon::question);
+}
+
+Message delete_failed() {
+  return make(kFailure, "選択されたファイルを削除できませんでした。", MessageIcon::warning);
+}
+
+Message confirm_list_change() {
+  return make(kConfirm, "上書きして保存します。\nよろしいですか？", MessageIcon::question);
+}
+
+Message list_limit_reached() {
+  return make(kCaution, "現バージョンではこれ以上登録できません。", MessageIcon::warning);
+}
+
+Message refused_character() {
+  // The text leaves out the backslash and shows a full-width quotation mark;
+  // the characters refused are still the twelve of the registration test.
+  return make(kCaution, "/.:,;*?<>|”は使えません。", MessageIcon::warning);
+}
+
+Message confirm_list_delete() {
+  return make(kConfirm,
+              "このマガジンの受信した内容も全て削除されます。\n"
+              "本当に削除してもよろしいですか？",
+              MessageIcon::question);
+}
+
+Message no_list_records() {
+  return make(kNotice, "登録リストファイルを読み込めません。", MessageIcon::information);
+}
+
+Message no_log_selected() {
+  return make(kNotice, "削除するファイルが選択されていません。", MessageIcon::information);
+}
+
+}  // namespace larkspur::messages
