@@ -1,0 +1,283 @@
+// Directory search, atomic writes, folders, Japanese names and the file lock,
+// each in a fresh working folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur::platform {
+namespace {
+
+using larkspur::testing::get_file;
+using larkspur::testing::put_file;
+using larkspur::testing::sj;
+using Names = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+// Every name in the working folder tree that looks like a temporary file.
+Names temporary_leftovers() {
+  Names found;
+  for (const auto& entry : fs::recursive_directory_iterator(".")) {
+    const std::u8string name = entry.path().filename().u8string();
+    if (name.starts_with(u8"~") && name.ends_with(u8".tmp") && entry.is_regular_file()) {
+      found.emplace_back(name.begin(), name.end());
+    }
+  }
+  return found;
+}
+
+class DirectorySearch : public larkspur::testing::InTempFolder {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(create_folder("d"));
+    for (const char* name : {"b.stf", "A.STF", "c.stf", "_x.stf", "x.stfx", "y.st", "m.log",
+                             "p.htm", "~b.stf.tmp", "~m.log.tmp", "~p.htm.tmp"}) {
+      put_file(std::string("d\\") + name, name);
+    }
+    ASSERT_TRUE(create_folder("d\\sub.stf"));
+  }
+};
+
+TEST_F(DirectorySearch, MatchesExtensionExactlyInNtfsOrder) {
+  struct Case {
+    const char* pattern;
+    Names expected;
+  };
+  const Case cases[] = {
+      // Upper-cased, '_' (0x5F) sorts after the letters; a plain byte sort
+      // would put "A.STF" and "_x.stf" before "b.stf".
+      {"d\\*.stf", {"A.STF", "b.stf", "c.stf", "_x.stf"}},
+      {"d\\*.STF", {"A.STF", "b.stf", "c.stf", "_x.stf"}},
+      {"d\\*.st", {"y.st"}},
+      {"d\\*.log", {"m.log"}},
+      {"d\\*.htm", {"p.htm"}},
+      {"d\\*.tmp", {"~b.stf.tmp", "~m.log.tmp", "~p.htm.tmp"}},
+      {"d\\x*", {"x.stfx"}},
+      {"d\\*.*",
+       {"A.STF", "b.stf", "c.stf", "m.log", "p.htm", "x.stfx", "y.st", "_x.stf", "~b.stf.tmp",
+        "~m.log.tmp", "~p.htm.tmp"}},
+      {"d\\*", {"A.STF", "b.stf", "c.stf", "m.log", "p.htm", "x.stfx", "y.st", "_x.stf",
+                "~b.stf.tmp", "~m.log.tmp", "~p.htm.tmp"}},
+      {"d\\*.html", {}},
+      {"missing\\*.stf", {}},
+      {"d\\sub.stf\\*.*", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(find_files(c.pattern), c.expected) << c.pattern;
+  }
+}
+
+TEST_F(DirectorySearch, EntriesIncludeFoldersFlagged) {
+  Names names;
+  Names folders;
+  for (const DirEntry& entry : find_entries("d\\*.stf")) {
+    names.push_back(entry.name);
+    if (entry.is_folder) folders.push_back(entry.name);
+  }
+  EXPECT_EQ(names, (Names{"A.STF", "b.stf", "c.stf", "sub.stf", "_x.stf"}));
+  EXPECT_EQ(folders, Names{"sub.stf"});
+  for (const DirEntry& entry : find_entries("d\\*")) {
+    EXPECT_NE(entry.name, ".");
+    EXPECT_NE(entry.name, "..");
+  }
+}
+
+TEST_F(DirectorySearch, CopiesMatchingFilesOnly) {
+  ASSERT_TRUE(create_folder("out"));
+  EXPECT_EQ(copy_matching("d\\*.stf", "out"), 4);
+  EXPECT_EQ(find_files("out\\*.*"), (Names{"A.STF", "b.stf", "c.stf", "_x.stf"}));
+  EXPECT_EQ(get_file("out\\c.stf"), "c.stf");
+  EXPECT_EQ(copy_matching("d\\*.htm", "out\\"), 1);
+  EXPECT_EQ(get_file("out\\p.htm"), "p.htm");
+  EXPECT_EQ(copy_matching("d\\*.htm", "missing"), 0);
+}
+
+class JapaneseNames : public larkspur::testing::InTempFolder {};
+
+// ソ and 表 end in the byte 0x5C, ポ in 0x7C ('|'): a path split on those bytes
+// names the wrong folder.
+TEST_F(JapaneseNames, FolderAndFileNamesSurviveTheRoundTrip) {
+  struct Case {
+    const char* list_name;  // UTF-8
+  };
+  const Case cases[] = {{"ソ"}, {"表"}, {"ポ"}, {"ソフト表"}, {"十字ポ"}};
+  ASSERT_TRUE(create_folder("LKset"));
+  for (const Case& c : cases) {
+    const std::string list = sj(c.list_name);
+    const std::string folder = "LKset\\" + list;
+    ASSERT_TRUE(create_folder(folder)) << c.list_name;
+    ASSERT_TRUE(create_folder(folder + "\\web")) << c.list_name;
+    const std::string log = sj("表ソ.log");
+    ASSERT_TRUE(write_file_atomic(folder + "\\" + log, "subject")) << c.list_name;
+    ASSERT_TRUE(write_file_atomic(folder + "\\web\\menu.htm", "menu")) << c.list_name;
+
+    // The native names are the right Unicode characters.
+    const std::u8string utf8_list(reinterpret_cast<const char8_t*>(c.list_name));
+    const fs::path native_folder = fs::path(u8"LKset") / utf8_list;
+    EXPECT_TRUE(fs::is_directory(native_folder)) << c.list_name;
+    EXPECT_TRUE(fs::is_regular_file(native_folder / u8"表ソ.log")) << c.list_name;
+    EXPECT_TRUE(fs::is_regular_file(native_folder / u8"web" / u8"menu.htm")) << c.list_name;
+
+    // The search gives the same Shift_JIS bytes back.
+    EXPECT_EQ(find_files(folder + "\\*.log"), Names{log}) << c.list_name;
+    EXPECT_EQ(read_file(folder + "\\web\\menu.htm"), "menu") << c.list_name;
+    EXPECT_EQ(copy_matching(folder + "\\*.log", folder + "\\web"), 1) << c.list_name;
+    EXPECT_EQ(get_file(folder + "\\web\\" + log), "subject") << c.list_name;
+  }
+  Names folders;
+  for (const DirEntry& entry : find_entries("LKset\\*")) {
+    EXPECT_TRUE(entry.is_folder);
+    folders.push_back(entry.name);
+  }
+  EXPECT_EQ(folders.size(), std::size(cases));
+  EXPECT_TRUE(temporary_leftovers().empty());
+}
+
+TEST_F(JapaneseNames, UnconvertibleNamesFail) {
+  const std::string bad_paths[] = {
+      "bad\x81",                   // lead byte at the end
+      "LKset\\\x81",
+      std::string("a\0b.stf", 7),  // an embedded NUL would name another file
+      "",
+  };
+  ASSERT_TRUE(create_folder("LKset"));
+  for (const std::string& path : bad_paths) {
+    EXPECT_FALSE(write_file_atomic(path, "x")) << path;
+    EXPECT_FALSE(create_file_exclusive(path, "x")) << path;
+    EXPECT_FALSE(create_folder(path)) << path;
+    EXPECT_FALSE(read_file(path).has_value()) << path;
+    EXPECT_FALSE(can_read_file(path)) << path;
+    EXPECT_FALSE(delete_file(path)) << path;
+    EXPECT_FALSE(folder_exists(path)) << path;
+    EXPECT_FALSE(change_folder(path)) << path;
+    EXPECT_EQ(try_lock_file(path), nullptr) << path;
+    if (!path.empty()) {
+      EXPECT_TRUE(find_files(path + "\\*.*").empty()) << path;
+    }
+  }
+  EXPECT_TRUE(find_entries("*").size() == 1);  // only LKset: nothing mangled was made
+}
+
+TEST_F(JapaneseNames, NamesWithoutShiftJisFormAreLeftOut) {
+  ASSERT_TRUE(create_folder("LKset"));
+  {
+    std::ofstream(fs::path(u8"LKset") / u8"caf\u00e9.stf") << "x";  // é has no Shift_JIS code
+  }
+  put_file("LKset\\" + sj("ソ") + ".stf", "y");
+  EXPECT_EQ(find_files("LKset\\*.stf"), Names{sj("ソ") + ".stf"});
+}
+
+class AtomicWrite : public larkspur::testing::InTempFolder {};
+
+TEST_F(AtomicWrite, ReplacesWholeContent) {
+  const std::string contents[] = {"first", "", std::string(200000, 'x'), std::string("a\0b", 3)};
+  for (const std::string& content : contents) {
+    ASSERT_TRUE(write_file_atomic("f.stf", content));
+    EXPECT_EQ(read_file("f.stf"), content);
+  }
+  EXPECT_TRUE(temporary_leftovers().empty());
+}
+
+TEST_F(AtomicWrite, FailureLeavesOldFileAndNoTemporary) {
+  put_file("old.stf", "old");
+  ASSERT_TRUE(create_folder("dir.stf"));
+  put_file("blocked.stf", "kept");
+  ASSERT_TRUE(create_folder("~blocked.stf.tmp"));  // the temporary file cannot be made
+
+  EXPECT_FALSE(write_file_atomic("missing\\f.stf", "new"));
+  EXPECT_FALSE(folder_exists("missing"));
+  EXPECT_FALSE(write_file_atomic("dir.stf", "new"));
+  EXPECT_TRUE(folder_exists("dir.stf"));
+  EXPECT_FALSE(write_file_atomic("blocked.stf", "new"));
+  EXPECT_EQ(get_file("blocked.stf"), "kept");
+  EXPECT_TRUE(folder_exists("~blocked.stf.tmp"));
+  EXPECT_EQ(get_file("old.stf"), "old");
+  EXPECT_TRUE(temporary_leftovers().empty());
+}
+
+TEST_F(AtomicWrite, ExclusiveCreationNeverReplaces) {
+  EXPECT_TRUE(create_file_exclusive("n.stf", "one"));
+  EXPECT_FALSE(create_file_exclusive("n.stf", "two"));
+  EXPECT_EQ(get_file("n.stf"), "one");
+  ASSERT_TRUE(create_folder("dir"));
+  EXPECT_FALSE(create_file_exclusive("dir", "x"));
+  EXPECT_TRUE(temporary_leftovers().empty());
+}
+
+class Files : public larkspur::testing::InTempFolder {};
+
+TEST_F(Files, ReadsWholeOrFirstBytes) {
+  put_file("f.log", "0123456789");
+  ASSERT_TRUE(create_folder("dir"));
+  struct Case {
+    const char* path;
+    std::size_t max_bytes;
+    std::optional<std::string> expected;
+  };
+  const Case cases[] = {
+      {"f.log", SIZE_MAX, "0123456789"}, {"f.log", 4, "0123"}, {"f.log", 0, ""},
+      {"f.log", 100, "0123456789"},      {"dir", SIZE_MAX, std::nullopt},
+      {"none.log", SIZE_MAX, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(read_file(c.path, c.max_bytes), c.expected) << c.path << " " << c.max_bytes;
+    EXPECT_EQ(can_read_file(c.path), c.expected.has_value()) << c.path;
+  }
+}
+
+TEST_F(Files, FolderOperations) {
+  EXPECT_TRUE(create_folder("a"));
+  EXPECT_TRUE(create_folder("a"));  // an existing folder is no error
+  EXPECT_TRUE(folder_exists("a"));
+  put_file("a\\f.htm", "x");
+  EXPECT_FALSE(create_folder("a\\f.htm"));  // a file of that name is
+  EXPECT_FALSE(folder_exists("a\\f.htm"));
+  EXPECT_FALSE(create_folder("x\\y"));      // one level at a time
+  EXPECT_FALSE(remove_folder("a"));         // not empty
+  EXPECT_FALSE(delete_file("a"));           // a folder is no file
+  EXPECT_TRUE(delete_file("a\\f.htm"));
+  EXPECT_FALSE(delete_file("a\\f.htm"));
+  EXPECT_TRUE(remove_folder("a"));
+  EXPECT_FALSE(folder_exists("a"));
+
+  ASSERT_TRUE(create_folder(sj("表")));
+  put_file(sj("表") + "\\x.stf", "x");
+  ASSERT_TRUE(change_folder(sj("表")));
+  EXPECT_EQ(get_file("x.stf"), "x");
+  EXPECT_TRUE(change_folder(".."));
+  EXPECT_FALSE(change_folder("missing"));
+}
+
+TEST_F(Files, LockIsExclusiveWhileHeld) {
+  auto first = try_lock_file("job.lock");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(try_lock_file("job.lock"), nullptr);
+  first.reset();
+  auto again = try_lock_file("job.lock");
+  EXPECT_NE(again, nullptr);
+  EXPECT_EQ(try_lock_file("missing\\job.lock"), nullptr);
+}
+
+TEST(Clock, MonotonicAndLocalTimeAreSane) {
+  const std::int64_t before = monotonic_ms();
+  sleep_ms(20);
+  const std::int64_t after = monotonic_ms();
+  EXPECT_GE(after - before, 15);
+  EXPECT_LT(after - before, 5000);
+  const LocalTime now = local_time();
+  EXPECT_GE(now.year, 2020);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12);
+  EXPECT_TRUE(now.day >= 1 && now.day <= 31);
+  EXPECT_TRUE(now.hour >= 0 && now.hour <= 23);
+  EXPECT_TRUE(now.minute >= 0 && now.minute <= 59);
+  EXPECT_TRUE(now.second >= 0 && now.second <= 60);
+}
+
+}  // namespace
+}  // namespace larkspur::platform
