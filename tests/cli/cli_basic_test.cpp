@@ -1,0 +1,242 @@
+// larkspur-cli without a mail server: the command line, the folders, the list
+// listing, the rebuild's question, and the receive job's early ends.
+#include <gtest/gtest.h>
+
+#include "retrieval/receive_job.h"
+#include "retrieval/sort_and_store.h"
+#include "settings/store.h"
+#include "tests/cli/recording_console.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur {
+namespace {
+
+using testing::get_file;
+using testing::InTempFolder;
+using testing::put_file;
+using testing::RecordingConsole;
+using testing::run_cli;
+using testing::sj;
+
+class CliBasic : public InTempFolder {};
+
+TEST_F(CliBasic, UsageErrorsExitTwoAndChangeNothing) {
+  struct Case {
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {{}},
+      {{"frobnicate"}},
+      {{"lists", "extra"}},
+      {{"receive", "--yes"}},
+      {{"-C"}},
+      {{"--bogus", "lists"}},
+      {{"rebuild", "--keep"}},
+  };
+  for (const Case& c : cases) {
+    RecordingConsole console;
+    EXPECT_EQ(run_cli(console, c.args), cli::kExitUsage) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(console.out_text(), "");
+    EXPECT_NE(console.err_text(), "");
+  }
+  EXPECT_FALSE(platform::folder_exists("LKset"));
+}
+
+TEST_F(CliBasic, HelpDescribesEveryCommand) {
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"--help"}), cli::kExitOk);
+  for (const char* word : {"receive", "rebuild [--yes]", "lists", "-C DIR", "Exit codes"}) {
+    EXPECT_NE(console.out_text().find(word), std::string::npos) << word;
+  }
+}
+
+TEST_F(CliBasic, CreatesTheWorkingFoldersInTheFolderGiven) {
+  platform::create_folder(sj("作業"));
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"-C", "作業", "lists"}), cli::kExitOk);
+  for (const char* folder : {"set", "LKset", "pop3mail"}) {
+    EXPECT_TRUE(platform::folder_exists(folder)) << folder;  // now inside 作業
+  }
+  EXPECT_TRUE(platform::change_folder(".."));
+  RecordingConsole missing;
+  EXPECT_EQ(run_cli(missing, {"-C", "nowhere", "lists"}), cli::kExitFailed);
+}
+
+TEST_F(CliBasic, ListsPrintsFiveFieldsInPresentationOrder) {
+  create_working_folders();
+  struct Case {
+    const char* name;
+    const char* search;
+    int delete_from_server;
+    int new_mail;
+    bool page;
+  };
+  const Case cases[] = {
+      {"Alpha", "[alpha]", 1, 0, true},
+      {"ソフト表", "【ソフト】", 0, 7, true},
+      {"Zeta", "", 0, 0, false},
+  };
+  for (const Case& c : cases) {
+    ListRecord record;
+    record.search_text = sj(c.search);
+    record.delete_from_server = c.delete_from_server;
+    record.new_mail = c.new_mail;
+    ASSERT_TRUE(write_list(sj(c.name), record));
+    if (c.page) {
+      platform::create_folder(list_folder(sj(c.name)));
+      platform::create_folder(list_web_folder(sj(c.name)));
+      put_file(list_index_page(sj(c.name)), "<html></html>");
+    }
+  }
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"lists"}), cli::kExitOk);
+  // Search order is Alpha, Zeta, ソフト表 (by UTF-16 code unit); shown reversed.
+  EXPECT_EQ(console.out_text(),
+            "ソフト表\t【ソフト】\tkeep\t1\tLKset\\ソフト表\\web\\index.htm\n"
+            "Zeta\t\tkeep\t0\t-\n"
+            "Alpha\t[alpha]\tdelete\t0\tLKset\\Alpha\\web\\index.htm\n");
+  EXPECT_EQ(console.err_text(), "");
+}
+
+TEST_F(CliBasic, RebuildAsksAndOnlyYesGoesOn) {
+  create_working_folders();
+  ListRecord record;
+  record.search_text = "x";
+  ASSERT_TRUE(write_list("L", record));
+  platform::create_folder("LKset\\L");
+  platform::create_folder("LKset\\L\\web");
+  put_file("LKset\\L\\web\\stale.htm", "old");
+
+  struct Case {
+    std::vector<std::string> args;
+    bool terminal;
+    std::deque<std::string> answers;
+    int exit_code;
+    bool rebuilt;
+  };
+  const Case cases[] = {
+      {{"rebuild"}, false, {}, cli::kExitFailed, false},      // no terminal: no
+      {{"rebuild"}, true, {"n"}, cli::kExitFailed, false},
+      {{"rebuild"}, true, {""}, cli::kExitFailed, false},
+      {{"rebuild"}, true, {"y"}, cli::kExitOk, true},
+      {{"rebuild", "--yes"}, false, {}, cli::kExitOk, true},
+  };
+  const std::string question =
+      "確認: 全てのHTML文書を一度全て削除して\nログファイルからHTML文書を再編成します。\n"
+      "よろしいですか？\n";
+  for (const Case& c : cases) {
+    put_file("LKset\\L\\web\\stale.htm", "old");
+    RecordingConsole console;
+    console.terminal = c.terminal;
+    console.answers = c.answers;
+    EXPECT_EQ(run_cli(console, c.args), c.exit_code);
+    EXPECT_EQ(console.err_text().rfind(question, 0), 0u) << console.err_text();
+    EXPECT_EQ(get_file("LKset\\L\\web\\stale.htm") == "<missing>", c.rebuilt);
+    EXPECT_EQ(console.err_text().find("お知らせ: 全てのHTML文書を再編成しました\n") !=
+                  std::string::npos,
+              c.rebuilt);
+    EXPECT_EQ(console.out_text(), "");
+  }
+}
+
+TEST_F(CliBasic, ReceiveEndsEarlyWithTheStatusesOfItsPath) {
+  struct Case {
+    const char* what;
+    bool account;
+    const char* server;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"no account", false, "", {"POP3設定ファイル読み込み失敗"}},
+      {"server field not usable", true, "host:99999",
+       {"メールサーバーに接続中・・・", "メールサーバー接続開始エラー"}},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    create_working_folders();
+    if (c.account) {
+      AccountRecord account;
+      account.account_name = "a";
+      account.server = c.server;
+      ASSERT_TRUE(write_account(account));
+    }
+    RecordingConsole console;
+    EXPECT_EQ(run_cli(console, {"receive"}), cli::kExitFailed) << c.what;
+    EXPECT_EQ(console.out_lines(), c.lines) << c.what;
+    EXPECT_TRUE(platform::find_files("LKset\\*.*").empty());
+  }
+}
+
+TEST(ReceiveStatusText, EveryCodeHasItsText) {
+  const std::string notice = sj("他の新着メールが 3 件ありました");
+  const std::pair<int, const char*> cases[] = {
+      {0, ""},
+      {1, "メールサーバーに接続中・・・"},
+      {2, "メールサーバー接続開始エラー"},
+      {3, "IDとパスワードの認証中・・・"},
+      {4, "認証に失敗！設定を確認してみてください"},
+      {5, "メールボックスを検索中・・・"},
+      {6, "受信セッション開始エラー"},
+      {7, "該当するメールを受信中・・・"},
+      {8, "メールの受信に失敗しました"},
+      {9, "メールサーバーから切断処理中・・・"},
+      {10, "POP3設定ファイル読み込み失敗"},
+      {11, "メールはありませんでした"},
+      {12, "他の新着メールが 3 件ありました"},
+      {13, "受信する登録リストがありません"},
+      {14, "メールの振り分け処理中・・・"},
+      {15, ""},
+      {-1, ""},
+  };
+  for (const auto& [status, text] : cases) {
+    EXPECT_EQ(status_text(status, notice), sj(text)) << status;
+  }
+  ReceiveJobState state;
+  EXPECT_EQ(status_text(state), "");
+  state.set_notice(notice);
+  state.set_status(kStatusNotice);
+  EXPECT_EQ(status_text(state), notice);
+}
+
+TEST(SubjectMatch, BytewisePrefixOnly) {
+  const struct {
+    const char* subject;
+    const char* search;
+    bool match;
+  } cases[] = {
+      {"[abc] Vol.1", "[abc]", true},
+      {"[abc] Vol.1", "[abc] Vol.1", true},
+      {"[abc", "[abc]", false},
+      {"Re: [abc] Vol.1", "[abc]", false},
+      {"[ABC] Vol.1", "[abc]", false},
+      {"", "", true},
+      {"anything", "", true},
+      {"【通信】第1号", "【通信】", true},
+      {"【通信】第1号", "【通", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(subject_matches(sj(c.subject), sj(c.search)), c.match) << c.subject << " / " << c.search;
+  }
+}
+
+class StoreLog : public InTempFolder {};
+
+TEST_F(StoreLog, NeverReplacesAnExistingLog) {
+  create_working_folders();
+  platform::create_folder("LKset\\L");
+  const platform::LocalTime time{2026, 6, 7, 8, 9, 10};
+  put_file("LKset\\L\\20260607080910_1.log", "older");
+  put_file("LKset\\L\\20260607080910_2.log", "older too");
+
+  const std::optional<StoredLog> log = store_log("L", time, 1, "Subj", "line\n");
+  ASSERT_TRUE(log);
+  EXPECT_EQ(log->path, "LKset\\L\\20260607080910_3.log");
+  EXPECT_EQ(log->log_number, 3);
+  EXPECT_EQ(get_file(log->path), "Subj\n\n\nline\n");
+  EXPECT_EQ(get_file("LKset\\L\\20260607080910_1.log"), "older");
+
+  EXPECT_FALSE(store_log("Missing", time, 1, "Subj", "line\n"));
+}
+
+}  // namespace
+}  // namespace larkspur
