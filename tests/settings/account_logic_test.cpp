@@ -1,0 +1,155 @@
+#include "settings/account_logic.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/store.h"
+#include "tests/settings/message_texts.h"
+#include "tests/settings/scripted_ui.h"
+
+namespace larkspur {
+namespace {
+
+using namespace larkspur::testing;
+
+class AccountLogicTest : public InTempFolder {
+ protected:
+  void SetUp() override { create_working_folders(); }
+};
+
+const NewAccountFields kFull{"main", "pop.example.jp", "taro", "secret"};
+
+struct RegisterCase {
+  const char* label;
+  bool account_exists;
+  NewAccountFields fields;
+  Shown shown;
+};
+
+TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
+  const RegisterCase cases[] = {
+      {"one account rule even with empty fields", true, {}, {kOneAccount}},
+      {"one account rule with full fields", true, kFull, {kOneAccount}},
+      {"empty account name", false, {"", "s", "u", "p"}, {kFillEvery}},
+      {"empty server", false, {"a", "", "u", "p"}, {kFillEvery}},
+      {"empty user name", false, {"a", "s", "", "p"}, {kFillEvery}},
+      {"empty password", false, {"a", "s", "u", ""}, {kFillEvery}},
+  };
+  for (const RegisterCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder folder;
+    create_working_folders();
+    if (c.account_exists) {
+      ASSERT_TRUE(write_account(AccountRecord{"old", "s", "u", "p"}));
+    }
+    const std::vector<std::string> before = account_record_files();
+
+    ScriptedUi ui;
+    AccountDialogUpdate update = register_account(c.fields, ui);
+    EXPECT_EQ(describe(ui.shown()), c.shown);
+    // A refusal keeps the typed fields and writes nothing.
+    EXPECT_FALSE(update.clear_new_fields);
+    EXPECT_FALSE(update.refill_list_box);
+    EXPECT_EQ(account_record_files(), before);
+  }
+}
+
+TEST_F(AccountLogicTest, RegisterWritesTheRecordAndAsksToClearAndRefill) {
+  ScriptedUi ui;
+  AccountDialogUpdate update = register_account(kFull, ui);
+  EXPECT_TRUE(ui.shown().empty());
+  EXPECT_TRUE(update.clear_new_fields);
+  EXPECT_TRUE(update.refill_list_box);
+  EXPECT_FALSE(update.clear_shown_fields);
+  EXPECT_EQ(get_file("pop3mail\\main.stf"),
+            (AccountRecord{"main", "pop.example.jp", "taro", "secret"}).encode());
+  EXPECT_EQ(account_list_lines(), std::vector<std::string>{"main"});
+
+  AccountRecord shown = select_account("main");
+  EXPECT_EQ(shown.server, "pop.example.jp");
+  EXPECT_EQ(shown.user_name, "taro");
+  EXPECT_EQ(shown.password, "secret");
+}
+
+TEST_F(AccountLogicTest, FieldsAreCutAt79BytesNeverInsideACharacter) {
+  const std::string long_ascii(100, 's');
+  // 39 two-byte characters, a single byte and one more character: the cut
+  // at 79 bytes falls right after the single byte.
+  std::string japanese;
+  for (int i = 0; i < 39; ++i) japanese += sj("表");
+  japanese += "x" + sj("表");
+  // 40 two-byte characters: 80 bytes, cut to 78 rather than half a character.
+  std::string forty;
+  for (int i = 0; i < 40; ++i) forty += sj("ソ");
+
+  ScriptedUi ui;
+  register_account(NewAccountFields{forty, long_ascii, japanese, long_ascii}, ui);
+  ASSERT_TRUE(ui.shown().empty());
+  std::vector<AccountRecord> accounts = enumerate_accounts();
+  ASSERT_EQ(accounts.size(), 1u);
+  EXPECT_EQ(accounts[0].account_name, forty.substr(0, 78));
+  EXPECT_EQ(accounts[0].server, std::string(79, 's'));
+  EXPECT_EQ(accounts[0].user_name, japanese.substr(0, 79));
+  EXPECT_EQ(accounts[0].password, std::string(79, 's'));
+}
+
+struct DeleteCase {
+  const char* label;
+  std::optional<std::string> selected;
+  std::deque<bool> answers;
+  Shown shown;
+  bool file_remains;
+  bool proceeds;  // the shown fields are cleared and the list box refilled
+};
+
+TEST_F(AccountLogicTest, DeleteMessagePaths) {
+  const DeleteCase cases[] = {
+      {"nothing selected", std::nullopt, {}, {kNothingSelected}, true, false},
+      {"answered No", "main", {false}, {kConfirmDelete}, true, false},
+      {"answered Yes", "main", {true}, {kConfirmDelete}, false, true},
+      {"line differs from the file name", "other", {true}, {kConfirmDelete, kDeleteFailed}, true,
+       true},
+      {"empty line of an unreadable record", "", {true}, {kConfirmDelete, kDeleteFailed}, true,
+       true},
+      {"line leading out of the folder", "..\\main", {true}, {kConfirmDelete, kDeleteFailed},
+       true, true},
+  };
+  for (const DeleteCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder folder;
+    create_working_folders();
+    put_file("pop3mail\\main.stf", AccountRecord{"main", "s", "u", "p"}.encode());
+    put_file("main.stf", "outside");
+
+    ScriptedUi ui(c.answers);
+    AccountDialogUpdate update = delete_account(c.selected, ui);
+    EXPECT_EQ(describe(ui.shown()), c.shown);
+    EXPECT_EQ(get_file("pop3mail\\main.stf") != "<missing>", c.file_remains);
+    EXPECT_EQ(get_file("main.stf"), "outside");
+    EXPECT_EQ(update.clear_shown_fields, c.proceeds);
+    EXPECT_EQ(update.refill_list_box, c.proceeds);
+    EXPECT_FALSE(update.clear_new_fields);
+  }
+}
+
+TEST_F(AccountLogicTest, AfterDeletingTheOnlyAccountANewOneCanBeRegistered) {
+  ScriptedUi ui({true});
+  register_account(kFull, ui);
+  register_account(NewAccountFields{"second", "s", "u", "p"}, ui);
+  delete_account(std::string("main"), ui);
+  register_account(NewAccountFields{"second", "s", "u", "p"}, ui);
+  EXPECT_EQ(describe(ui.shown()), (Shown{kOneAccount, kConfirmDelete}));
+  EXPECT_EQ(account_list_lines(), std::vector<std::string>{"second"});
+}
+
+TEST_F(AccountLogicTest, ListBoxShowsStoredNamesInPresentationOrder) {
+  put_file("pop3mail\\a.stf", AccountRecord{"a", "sa", "ua", "pa"}.encode());
+  put_file("pop3mail\\b.stf", AccountRecord{"renamed", "sb", "ub", "pb"}.encode());
+  put_file("pop3mail\\c.stf", "");
+  EXPECT_EQ(account_list_lines(), (std::vector<std::string>{"", "renamed", "a"}));
+  // A line whose text is not its file's name shows empty fields.
+  EXPECT_EQ(select_account("renamed").encode(), std::string(1028, '\0'));
+  EXPECT_EQ(select_account("a").password, "pa");
+}
+
+}  // namespace
+}  // namespace larkspur
