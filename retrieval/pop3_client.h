@@ -75,6 +75,7 @@ class Pop3LineReader {
 
  private:
   std::string pending_;        // bytes fed, not yet delivered, from consumed_
+  std::string head_;           // kept start of an overlong line
   std::size_t consumed_ = 0;   // delivered prefix of pending_
   std::size_t scanned_ = 0;    // bytes after consumed_ known to hold no CR LF
   std::size_t max_line_bytes_;
@@ -119,11 +120,12 @@ using Pop3Connector = std::function<std::unique_ptr<platform::TcpConnection>(
 // All the client's state; one instance serves the whole process. Use it only
 // through the pop3_* functions below; the fields are public so that the
 // functions can be plain procedures, not so that callers touch them. Callers
-// may set the three settings before pop3_init.
+// may set the four settings before pop3_init.
 struct Pop3Client {
   // ---- settings
   int connect_timeout_ms = kPop3ConnectTimeoutMs;
   int receive_timeout_ms = kPop3ReceiveTimeoutMs;
+  std::size_t max_reply_bytes = kMaxReplyBytes;
   Pop3Connector connector;  // empty: platform::tcp_connect
 
   // ---- shared with a cancelling thread; guarded by state_mutex
