@@ -176,6 +176,10 @@ std::unique_ptr<TcpListener> tcp_listen(std::string_view host, int port);
 // examined by callers; false when nothing could be started.
 bool open_with_shell(std::string_view path);
 
+// True when standard input is an interactive terminal (console), so a
+// command-line front end may ask a question there.
+bool stdin_is_terminal();
+
 }  // namespace larkspur::platform
 
 // Threads and mutexes: the core uses std::thread, std::mutex and std::atomic

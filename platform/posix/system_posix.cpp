@@ -112,4 +112,6 @@ bool open_with_shell(std::string_view path) {
   return got == 0;
 }
 
+bool stdin_is_terminal() { return ::isatty(STDIN_FILENO) == 1; }
+
 }  // namespace larkspur::platform

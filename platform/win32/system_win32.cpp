@@ -58,4 +58,9 @@ bool open_with_shell(std::string_view path) {
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
+bool stdin_is_terminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 }  // namespace larkspur::platform
