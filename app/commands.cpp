@@ -1,0 +1,53 @@
+#include "app/commands.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "app/progress_dialog.h"
+#include "app/settings_dialogs.h"
+#include "app/shell.h"
+#include "app/window_ui.h"
+#include "resources/app/resource.h"
+#include "settings/list_panel.h"
+#include "site/rebuild.h"
+
+namespace larkspur::app {
+namespace {
+
+void help_command() {
+  // The result is not examined: a missing help page fails silently.
+  ShellExecuteW(shell().main_window, nullptr, L"help\\index.html", nullptr, nullptr,
+                SW_SHOWNORMAL);
+}
+
+void delete_logs_command() {
+  const bool rebuild_requested = show_log_deletion_dialog(shell().main_window);
+  if (rebuild_requested) rebuild_command();
+}
+
+}  // namespace
+
+void rebuild_command() {
+  // While a rebuild waits for a receive job's pages, the window keeps
+  // handling messages, so the button can be pressed again: that press is
+  // ignored rather than queued as a second rebuild.
+  static bool running = false;
+  if (running) return;
+  running = true;
+  rebuild_site(window_ui(), list_panel());
+  running = false;
+}
+
+void run_command(int id) {
+  switch (id) {
+    case ID_CMD_RECEIVE: receive_command(); break;
+    case ID_CMD_ACCOUNT: show_account_dialog(shell().main_window); break;
+    case ID_CMD_LISTS: show_list_dialog(shell().main_window); break;
+    case ID_CMD_REBUILD: rebuild_command(); break;
+    case ID_CMD_DELETE_LOGS: delete_logs_command(); break;
+    case ID_CMD_HELP: help_command(); break;
+    default: break;
+  }
+}
+
+}  // namespace larkspur::app

@@ -1,0 +1,28 @@
+// The progress dialog I_INFO_DIALOG of a receive job: modeless, owned by the
+// main window, started by the receive button. It starts the job's worker,
+// shows the job's status text and a four-frame animation on a 260 ms timer,
+// and closes when the worker is done or the user cancels.
+#pragma once
+
+#include <windows.h>
+
+namespace larkspur::app {
+
+// Sent (synchronously) by the worker to the dialog when the job is done.
+inline constexpr UINT WM_RECEIVE_DONE = WM_USER + 1;
+
+// The receive button: opens the dialog and starts a job. While a job runs,
+// or a cancelled job's worker has not ended yet, no second job starts: the
+// running job's dialog comes to the front, if it is still open.
+void receive_command();
+
+// For the message loop: keyboard handling of the open progress dialog.
+// True when the message was the dialog's and has been handled.
+bool progress_dialog_message(MSG& message);
+
+// At the end of the program: a job still running is cancelled and given a
+// moment to end. False when its worker is still running after that, so the
+// process must end without waiting for it.
+bool end_receive_job_at_exit();
+
+}  // namespace larkspur::app

@@ -1,0 +1,65 @@
+#include "app/window_ui.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "app/shell.h"
+#include "platform/platform.h"
+
+namespace larkspur::app {
+namespace {
+
+UINT icon_flags(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::information: return MB_ICONINFORMATION;
+    case MessageIcon::warning: return MB_ICONWARNING;
+    case MessageIcon::question: return MB_ICONQUESTION;
+    case MessageIcon::none: break;
+  }
+  return 0;
+}
+
+int show_message_box(const Message& message, UINT buttons) {
+  const std::wstring text = platform::sjis_to_wide_display(message.text);
+  const std::wstring caption = platform::sjis_to_wide_display(message.caption);
+  return MessageBoxW(shell().main_window, text.c_str(), caption.c_str(),
+                     buttons | icon_flags(message.icon));
+}
+
+class WindowUserInterface final : public UserInterface {
+ public:
+  bool confirm(const Message& question) override {
+    return show_message_box(question, MB_YESNO) == IDYES;
+  }
+  void notify(const Message& message) override { show_message_box(message, MB_OK); }
+  void panel_changed() override { redraw_panel(); }
+};
+
+// SendMessage runs the box on the window's thread and returns its answer;
+// the message stays alive on this thread's stack until then.
+class WorkerUserInterface final : public UserInterface {
+ public:
+  bool confirm(const Message& question) override {
+    return SendMessageW(shell().main_window, kMsgConfirm, 0,
+                        reinterpret_cast<LPARAM>(&question)) == 1;
+  }
+  void notify(const Message& message) override {
+    SendMessageW(shell().main_window, kMsgNotify, 0, reinterpret_cast<LPARAM>(&message));
+  }
+  void panel_changed() override {}
+};
+
+}  // namespace
+
+UserInterface& window_ui() {
+  static WindowUserInterface ui;
+  return ui;
+}
+
+UserInterface& worker_ui() {
+  static WorkerUserInterface ui;
+  return ui;
+}
+
+}  // namespace larkspur::app

@@ -1,0 +1,113 @@
+// larkspur-gui-probe: looks at the windows of a running larkspur.exe from
+// inside Wine, for the GUI tests (tests/gui/run.sh). It reads what a screen
+// shot cannot tell reliably: window rectangles, control texts, the window
+// system's object counts. Output is UTF-8, one answer per run; exit code 0
+// when the window was found, 1 when not, 2 for a usage error.
+//
+//   window TITLE            "x y width height client_width client_height" of
+//                           the top-level window with that title
+//   control TITLE ID        "x y width height" of control ID in screen
+//                           coordinates (its centre is where to click)
+//   text TITLE ID           the text of control ID of that window
+//   press TITLE ID          clicks button ID of that window (BM_CLICK)
+//   gdi                     "gdi_objects user_objects" of the process that
+//                           owns the Larkspur main window
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+constexpr wchar_t kMainClass[] = L"KumowareLKSFREE";
+
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return {};
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+// A top-level window by its exact title, whatever its class.
+HWND find_top_level(const wchar_t* title) { return FindWindowW(nullptr, title); }
+
+HWND find_control(const wchar_t* title, const wchar_t* id_text) {
+  HWND window = find_top_level(title);
+  if (!window) return nullptr;
+  return GetDlgItem(window, _wtoi(id_text));
+}
+
+int print(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  return 0;
+}
+
+int window_command(const wchar_t* title) {
+  HWND window = find_top_level(title);
+  if (!window) return 1;
+  RECT outer{}, client{};
+  GetWindowRect(window, &outer);
+  GetClientRect(window, &client);
+  char line[128];
+  std::snprintf(line, sizeof line, "%ld %ld %ld %ld %ld %ld", outer.left, outer.top,
+                outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom);
+  return print(line);
+}
+
+int control_command(const wchar_t* title, const wchar_t* id) {
+  HWND control = find_control(title, id);
+  if (!control) return 1;
+  RECT rect{};
+  GetWindowRect(control, &rect);
+  char line[128];
+  std::snprintf(line, sizeof line, "%ld %ld %ld %ld", rect.left, rect.top,
+                rect.right - rect.left, rect.bottom - rect.top);
+  return print(line);
+}
+
+int text_command(const wchar_t* title, const wchar_t* id) {
+  HWND control = find_control(title, id);
+  if (!control) return 1;
+  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<std::size_t>(GetWindowTextW(control, text.data(),
+                                                      static_cast<int>(text.size()))));
+  return print(utf8(text));
+}
+
+int press_command(const wchar_t* title, const wchar_t* id) {
+  HWND control = find_control(title, id);
+  if (!control) return 1;
+  PostMessageW(control, BM_CLICK, 0, 0);
+  return 0;
+}
+
+int gdi_command() {
+  HWND window = FindWindowW(kMainClass, nullptr);
+  if (!window) return 1;
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, process_id);
+  if (!process) return 1;
+  const DWORD gdi = GetGuiResources(process, GR_GDIOBJECTS);
+  const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+  CloseHandle(process);
+  char line[64];
+  std::snprintf(line, sizeof line, "%lu %lu", gdi, user);
+  return print(line);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring command = argc > 1 ? argv[1] : L"";
+  if (command == L"window" && argc == 3) return window_command(argv[2]);
+  if (command == L"control" && argc == 4) return control_command(argv[2], argv[3]);
+  if (command == L"text" && argc == 4) return text_command(argv[2], argv[3]);
+  if (command == L"press" && argc == 4) return press_command(argv[2], argv[3]);
+  if (command == L"gdi" && argc == 2) return gdi_command();
+  std::fputs("usage: larkspur-gui-probe window|control|text|press|gdi ...\n", stderr);
+  return 2;
+}
