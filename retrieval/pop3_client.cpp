@@ -297,6 +297,9 @@ std::optional<std::string> Pop3LineReader::next_line() {
     if (dropping_) {
       line = std::move(head_);
       head_.clear();
+    } else if (end > max_line_bytes_) {  // arrived whole, but too long all the same
+      line = rest.substr(0, max_line_bytes_);
+      dropping_ = true;
     } else {
       line = rest.substr(0, end);
     }

@@ -66,6 +66,7 @@ struct Pop3TestServer::Session {
 struct Pop3TestServer::Answer {
   std::string text;
   bool quit = false;
+  int mark = -1;  // DELE: the index to mark once the answer has gone out
 };
 
 std::string join_lines(const std::vector<std::string>& lines) {
@@ -149,7 +150,7 @@ bool Pop3TestServer::send(platform::TcpConnection& conn, std::string_view bytes)
   return true;
 }
 
-bool Pop3TestServer::reply(platform::TcpConnection& conn, const std::string& command,
+Pop3TestServer::Sent Pop3TestServer::reply(platform::TcpConnection& conn, const std::string& command,
                            const std::string& text) {
   int seen = 0;
   {
@@ -163,10 +164,10 @@ bool Pop3TestServer::reply(platform::TcpConnection& conn, const std::string& com
     if (fault.command != command || (fault.occurrence != 0 && fault.occurrence != seen)) continue;
     switch (fault.kind) {
       case Pop3Fault::Kind::kReply:
-        return send(conn, fault.reply);
+        return send(conn, fault.reply) ? Sent::kFaultReply : Sent::kEnd;
       case Pop3Fault::Kind::kDrop:
         send(conn, std::string_view(text).substr(0, fault.keep_bytes));
-        return false;
+        return Sent::kEnd;
       case Pop3Fault::Kind::kStall: {
         send(conn, std::string_view(text).substr(0, fault.keep_bytes));
         // Wait for the client to give up (or for stop()); whatever it sends
@@ -174,11 +175,11 @@ bool Pop3TestServer::reply(platform::TcpConnection& conn, const std::string& com
         char sink[256];
         while (!stopping_ && conn.receive(sink, sizeof sink, kSessionReceiveMs) > 0) {
         }
-        return false;
+        return Sent::kEnd;
       }
     }
   }
-  return send(conn, text);
+  return send(conn, text) ? Sent::kAnswer : Sent::kEnd;
 }
 
 Pop3TestServer::Answer Pop3TestServer::answer(const std::string& verb, const std::string& argument,
@@ -237,10 +238,7 @@ Pop3TestServer::Answer Pop3TestServer::answer(const std::string& verb, const std
   const int index = message_index(first, count);
   if (index < 0 || session.deleted.count(index)) return {"-ERR no such message\r\n"};
   const Pop3TestMessage& message = mailbox_[static_cast<std::size_t>(index)];
-  if (verb == "DELE") {
-    session.deleted.insert(index);
-    return {"+OK marked\r\n"};
-  }
+  if (verb == "DELE") return {"+OK marked\r\n", false, index};
   const std::vector<std::string> lines = split_lines(message.data);
   if (verb == "RETR") {
     return {"+OK " + std::to_string(message.data.size()) + " octets\r\n" + stuffed(lines)};
@@ -264,7 +262,7 @@ Pop3TestServer::Answer Pop3TestServer::answer(const std::string& verb, const std
 
 void Pop3TestServer::serve(const std::shared_ptr<platform::TcpConnection>& conn) {
   Session session;
-  if (!reply(*conn, "", "+OK larkspur test server ready\r\n")) return;
+  if (reply(*conn, "", "+OK larkspur test server ready\r\n") == Sent::kEnd) return;
   std::string pending;
   for (;;) {
     std::size_t end;
@@ -285,8 +283,9 @@ void Pop3TestServer::serve(const std::shared_ptr<platform::TcpConnection>& conn)
     const std::string verb = upper(line.substr(0, space));
     const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
     const Answer result = answer(verb, argument, session);
-    if (!reply(*conn, verb, result.text)) return;
     if (result.quit) {
+      // Deletions are carried out before the QUIT reply goes out, as a
+      // server does in its update state.
       std::vector<Pop3TestMessage> removed;
       {
         std::lock_guard lock(mutex_);
@@ -299,8 +298,12 @@ void Pop3TestServer::serve(const std::shared_ptr<platform::TcpConnection>& conn)
       if (options_.on_delete) {
         for (const auto& message : removed) options_.on_delete(message);
       }
+      reply(*conn, verb, result.text);
       return;
     }
+    const Sent sent = reply(*conn, verb, result.text);
+    if (sent == Sent::kEnd) return;
+    if (sent == Sent::kAnswer && result.mark >= 0) session.deleted.insert(result.mark);
   }
 }
 

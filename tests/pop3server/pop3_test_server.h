@@ -90,9 +90,9 @@ class Pop3TestServer {
   void run();
   void serve(const std::shared_ptr<platform::TcpConnection>& conn);
   Answer answer(const std::string& verb, const std::string& argument, Session& session);
-  // Sends the answer to `command` through the fault rules; false when the
-  // session must end.
-  bool reply(platform::TcpConnection& conn, const std::string& command, const std::string& text);
+  // Sends the answer to `command` through the fault rules.
+  enum class Sent { kAnswer, kFaultReply, kEnd };
+  Sent reply(platform::TcpConnection& conn, const std::string& command, const std::string& text);
   bool send(platform::TcpConnection& conn, std::string_view bytes);
 
   std::vector<Pop3TestMessage> mailbox_;

@@ -1,0 +1,487 @@
+// The POP3 client against the scripted server over real sockets. Each case
+// is a script: the mailbox and the server's faults, the client's steps, the
+// results the steps must give, and the command lines the server must see.
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "retrieval/pop3_client.h"
+#include "tests/pop3server/pop3_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur {
+namespace {
+
+using testing::join_lines;
+using testing::Pop3Fault;
+using testing::Pop3TestMessage;
+using testing::Pop3TestServer;
+using testing::Pop3TestServerOptions;
+using testing::sj;
+using Kind = Pop3Fault::Kind;
+using Lines = std::vector<std::string>;
+
+constexpr int kTestReceiveMs = 10'000;  // a broken case fails instead of hanging
+
+Pop3TestMessage msg(std::string name, const Lines& lines) {
+  return {std::move(name), join_lines(lines)};
+}
+
+// Runs client steps, one result line per step (a scan gives one per message):
+//   init | verify USER PASS | open | next | scan | retr N [del] [crlf] |
+//   dele N | close | shutdown
+Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
+  Lines results;
+  const auto next = [&c]() {
+    const int r = pop3_next_message(c);
+    if (r != 1) return "next " + std::to_string(r);
+    return "next 1 #" + std::to_string(pop3_current_number(c)) + " " + pop3_current_subject(c);
+  };
+  for (const std::string& step : steps) {
+    std::istringstream words(step);
+    std::string verb, a, b, d;
+    words >> verb >> a >> b >> d;
+    if (verb == "init") {
+      results.push_back("init " + std::to_string(pop3_init(c, address)));
+    } else if (verb == "verify") {
+      results.push_back("verify " + std::to_string(pop3_verify_login(c, a, b)));
+    } else if (verb == "open") {
+      results.push_back("open " + std::to_string(pop3_open(c)));
+    } else if (verb == "next") {
+      results.push_back(next());
+    } else if (verb == "scan") {
+      for (;;) {
+        results.push_back(next());
+        if (!results.back().starts_with("next 1")) break;
+      }
+    } else if (verb == "retr") {
+      std::string text;
+      const int r = pop3_retrieve(c, std::stoi(a), text, b == "crlf" || d == "crlf",
+                                  b == "del" || d == "del");
+      results.push_back("retr " + std::to_string(r) + " " + text);
+    } else if (verb == "dele") {
+      results.push_back("dele " + std::to_string(pop3_delete(c, std::stoi(a))));
+    } else if (verb == "close") {
+      pop3_close(c);
+      results.push_back("close");
+    } else if (verb == "shutdown") {
+      pop3_shutdown(c);
+      results.push_back("shutdown");
+    } else {
+      ADD_FAILURE() << "unknown step " << step;
+    }
+  }
+  return results;
+}
+
+const std::string kHiraganaSubject = "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=";
+const Lines kLogin = {"USER u", "PASS p"};
+const Lines kCheck = {"USER u", "PASS p", "QUIT"};
+
+Lines concat(std::initializer_list<Lines> parts) {
+  Lines out;
+  for (const auto& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+struct ProtocolCase {
+  std::string name;
+  std::vector<Pop3TestMessage> mailbox;
+  Pop3TestServerOptions server;
+  Lines steps;
+  Lines results;
+  Lines wire;            // command lines the server received
+  Lines remaining = {};  // names left in the mailbox; empty: all of them
+  std::size_t max_reply_bytes = kMaxReplyBytes;
+};
+
+void PrintTo(const ProtocolCase& c, std::ostream* os) { *os << c.name; }
+
+Pop3TestServerOptions faults(std::vector<Pop3Fault> list) {
+  Pop3TestServerOptions options;
+  options.faults = std::move(list);
+  return options;
+}
+
+Pop3TestServerOptions chunked(std::size_t bytes) {
+  Pop3TestServerOptions options;
+  options.chunk_bytes = bytes;
+  return options;
+}
+
+const std::vector<Pop3TestMessage> kTwo = {
+    msg("a", {"From: a@example.jp", kHiraganaSubject, "", "body of a"}),
+    msg("b", {"From: b@example.jp", "", "no subject here"}),
+};
+
+std::vector<ProtocolCase> protocol_cases() {
+  const std::string a_text = "From: a@example.jp\n" + kHiraganaSubject + "\n\nbody of a\n";
+  const std::string long_line(10'000, 'L');
+  const std::string long_subject(600, 's');
+  std::vector<Pop3TestMessage> big = {msg("big", {"Subject: big", "", std::string(900, 'x'),
+                                                  std::string(900, 'y')}),
+                                      msg("small", {"Subject: small", "", "fine"})};
+  std::vector<Pop3TestMessage> wide = {msg("wide", {"Subject: wide", "", std::string(1500, 'w')}),
+                                       msg("small", {"Subject: small", "", "fine"})};
+  Pop3TestServerOptions secret;
+  secret.user = "u";
+  secret.password = "secret";
+
+  return {
+      {"check_scan_quit", kTwo, {}, {"init", "verify u p", "open", "scan", "close", "shutdown"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
+        "close", "shutdown"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+      {"negative_greeting_not_examined", kTwo, faults({{"", 0, Kind::kReply, "-ERR busy\r\n"}}),
+       {"init", "verify u p"}, {"init 1", "verify 1"}, kCheck},
+      {"wrong_password_answered_with_quit", kTwo, secret, {"init", "verify u p", "open"},
+       {"init 1", "verify 0", "open 0"}, kCheck},
+      {"negative_user_answered_with_quit", kTwo, faults({{"USER", 0, Kind::kReply, "-ERR\r\n"}}),
+       {"init", "verify u p"}, {"init 1", "verify 0"}, {"USER u", "QUIT"}},
+      {"reply_without_plus_is_positive", kTwo,
+       faults({{"USER", 0, Kind::kReply, "OK\r\n"}, {"PASS", 0, Kind::kReply, "fine\r\n"}}),
+       {"init", "verify u p"}, {"init 1", "verify 1"}, kCheck},
+      {"empty_mailbox", {}, {}, {"init", "verify u p", "open", "next", "close"},
+       {"init 1", "verify 1", "open 1", "next 0", "close"},
+       concat({kCheck, kLogin, {"LIST", "QUIT"}})},
+      {"subject_folded_over_three_lines",
+       {msg("f", {"Subject: =?ISO-2022-JP?B?GyRCJDMkcxsoQg==?=",
+                  " =?ISO-2022-JP?B?GyRCJEskQRsoQg==?=", "\t=?ISO-2022-JP?B?GyRCJE8bKEI=?=",
+                  "To: x@example.jp", "", "b"})},
+       {}, {"init", "verify u p", "open", "next"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは")},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
+      {"lower_case_subject_not_recognised",
+       {msg("l", {"subject: hidden", "Subject:nospace", "", "b"})}, {},
+       {"init", "verify u p", "open", "next"}, {"init 1", "verify 1", "open 1", "next 1 #1 "},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
+      {"dot_lines_do_not_end_the_header",
+       {msg("d", {".X-Dot: 1", "..", "Subject: after dots", "", "b"})}, {},
+       {"init", "verify u p", "open", "scan"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 after dots", "next 0"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
+      {"three_dots_stored_as_two", kTwo,
+       faults({{"RETR", 0, Kind::kReply, "+OK\r\n...\r\n..a\r\n.b\r\nend\r\n.\r\n"}}),
+       {"init", "verify u p", "open", "retr 1", "close"},
+       {"init 1", "verify 1", "open 1", "retr 1 ..\n.a\n.b\nend\n", "close"},
+       concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
+      {"dot_stuffing_round_trip", {msg("s", {"Subject: s", "", "..", ".", "...x", "line"})}, {},
+       {"init", "verify u p", "open", "retr 1"},
+       {"init 1", "verify 1", "open 1", "retr 1 Subject: s\n\n..\n.\n...x\nline\n"},
+       concat({kCheck, kLogin, {"RETR 1"}})},
+      {"jis_lines_crlf_and_bare_lf",
+       {msg("j", {"Subject: s", "", "\x1B$B$3$s\x1B(B", "a\nb"})}, {},
+       {"init", "verify u p", "open", "retr 1 crlf"},
+       {"init 1", "verify 1", "open 1", "retr 1 Subject: s\r\n\r\n" + sj("こん") + "\r\na\nb\r\n"},
+       concat({kCheck, kLogin, {"RETR 1"}})},
+      {"delete_carried_out_at_quit", kTwo, {},
+       {"init", "verify u p", "open", "retr 1 del", "close", "open", "scan", "close"},
+       {"init 1", "verify 1", "open 1", "retr 1 " + a_text, "close", "open 1", "next 1 #1 ",
+        "next 0", "close"},
+       concat({kCheck, kLogin, {"RETR 1", "DELE 1", "QUIT"}, kLogin, {"LIST", "TOP 1 0", "QUIT"}}),
+       {"b"}},
+      {"no_dele_without_delete_flag", kTwo, {}, {"init", "verify u p", "open", "retr 1", "close"},
+       {"init 1", "verify 1", "open 1", "retr 1 " + a_text, "close"},
+       concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
+      {"negative_dele_fails_the_retrieval", kTwo,
+       faults({{"DELE", 0, Kind::kReply, "-ERR locked\r\n"}}),
+       {"init", "verify u p", "open", "retr 1 del", "close"},
+       {"init 1", "verify 1", "open 1", "retr 0 " + a_text, "close"},
+       concat({kCheck, kLogin, {"RETR 1", "DELE 1", "QUIT"}})},
+      {"negative_retr", kTwo, faults({{"RETR", 0, Kind::kReply, "-ERR no\r\n"}}),
+       {"init", "verify u p", "open", "retr 1 del", "close"},
+       {"init 1", "verify 1", "open 1", "retr 0 ", "close"},
+       concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
+      {"delete_on_its_own", kTwo, {},
+       {"init", "verify u p", "open", "dele 2", "dele 9", "close"},
+       {"init 1", "verify 1", "open 1", "dele 1", "dele 0", "close"},
+       concat({kCheck, kLogin, {"DELE 2", "DELE 9", "QUIT"}}), {"a"}},
+      {"second_init_fails_first_stays", kTwo, {}, {"init", "init", "verify u p", "shutdown", "init"},
+       {"init 1", "init 0", "verify 1", "shutdown", "init 1"}, kCheck},
+      {"open_while_open_fails", kTwo, {}, {"init", "verify u p", "open", "open", "scan", "close"},
+       {"init 1", "verify 1", "open 1", "open 0", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ",
+        "next 0", "close"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+      {"open_needs_verify", kTwo, secret, {"init", "verify u p", "open"},
+       {"init 1", "verify 0", "open 0"}, kCheck},
+      {"nothing_without_a_connection", kTwo, {},
+       {"verify u p", "init", "verify u p", "next", "retr 1", "dele 1", "close"},
+       {"verify 0", "init 1", "verify 1", "next -1", "retr 0 ", "dele 0", "close"}, kCheck},
+      {"negative_top_ends_the_scan", kTwo, faults({{"TOP", 2, Kind::kReply, "-ERR\r\n"}}),
+       {"init", "verify u p", "open", "scan", "close"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next -1", "close"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+      {"negative_list", kTwo, faults({{"LIST", 0, Kind::kReply, "-ERR\r\n"}}),
+       {"init", "verify u p", "open", "next", "close"},
+       {"init 1", "verify 1", "open 1", "next -1", "close"},
+       concat({kCheck, kLogin, {"LIST", "QUIT"}})},
+      {"list_lines_without_size", kTwo,
+       faults({{"LIST", 0, Kind::kReply, "+OK\r\n2\r\n\r\n 7\r\n.\r\n"}}),
+       {"init", "verify u p", "open", "scan"},
+       {"init 1", "verify 1", "open 1", "next 1 #2 ", "next 0"},
+       concat({kCheck, kLogin, {"LIST", "TOP 2 0"}})},
+      {"connection_dropped_in_retr", kTwo, faults({{"RETR", 0, Kind::kDrop, "", 30}}),
+       {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
+       {"init 1", "verify 1", "open 1", "retr 0 ", "retr 0 ", "close"},
+       concat({kCheck, kLogin, {"RETR 1"}})},
+      {"connection_dropped_in_top", kTwo, faults({{"TOP", 0, Kind::kDrop, "", 12}}),
+       {"init", "verify u p", "open", "next", "next", "close"},
+       {"init 1", "verify 1", "open 1", "next -1", "next -1", "close"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
+      {"connection_dropped_at_greeting", kTwo, faults({{"", 0, Kind::kDrop, "", 0}}),
+       {"init", "verify u p"}, {"init 1", "verify 0"}, {}},
+      {"oversize_message_drained_not_deleted", big, {},
+       {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
+       {"init 1", "verify 1", "open 1", "retr 0 ", "retr 1 Subject: small\n\nfine\n", "close"},
+       concat({kCheck, kLogin, {"RETR 1", "RETR 2", "QUIT"}}), {}, 1000},
+      {"overlong_line_drained_not_deleted", wide, {},
+       {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
+       {"init 1", "verify 1", "open 1", "retr 0 ", "retr 1 Subject: small\n\nfine\n", "close"},
+       concat({kCheck, kLogin, {"RETR 1", "RETR 2", "QUIT"}}), {}, 1000},
+      {"long_lines_kept_whole",
+       {msg("long", {"Subject: " + long_subject, "", long_line, "end"})}, {},
+       {"init", "verify u p", "open", "scan", "retr 1"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + long_subject, "next 0",
+        "retr 1 Subject: " + long_subject + "\n\n" + long_line + "\nend\n"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "RETR 1"}})},
+      {"replies_split_byte_by_byte",
+       {msg("a", {kHiraganaSubject, "", "..dots", "\x1B$B$3\x1B(B"})}, chunked(1),
+       {"init", "verify u p", "open", "scan", "retr 1 crlf", "close"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 0",
+        "retr 1 " + kHiraganaSubject + "\r\n\r\n..dots\r\n" + sj("こ") + "\r\n", "close"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "RETR 1", "QUIT"}})},
+      {"replies_split_in_threes", kTwo, chunked(3),
+       {"init", "verify u p", "open", "scan", "close"},
+       {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
+        "close"},
+       concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+  };
+}
+
+class Protocol : public ::testing::TestWithParam<ProtocolCase> {};
+
+TEST_P(Protocol, Script) {
+  const ProtocolCase& pc = GetParam();
+  Pop3TestServer server(pc.mailbox, pc.server);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  client.max_reply_bytes = pc.max_reply_bytes;
+  const Lines results = run_steps(client, server.address(), pc.steps);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_EQ(results, pc.results);
+  EXPECT_EQ(server.transcript(), pc.wire);
+  Lines remaining = pc.remaining;
+  if (remaining.empty()) {
+    for (const auto& m : pc.mailbox) remaining.push_back(m.name);
+  }
+  EXPECT_EQ(server.mailbox_names(), remaining);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Protocol, ::testing::ValuesIn(protocol_cases()),
+                         [](const auto& info) { return info.param.name; });
+
+// ----------------------------------------------------- beyond the table
+
+TEST(Pop3, ScansAMailboxOf150Messages) {
+  std::vector<Pop3TestMessage> mailbox;
+  Lines expected = {"init 1", "verify 1", "open 1"};
+  Lines wire = concat({kCheck, kLogin, {"LIST"}});
+  for (int i = 1; i <= 150; ++i) {
+    const std::string subject = "Issue " + std::to_string(i);
+    mailbox.push_back(msg(std::to_string(i), {"Subject: " + subject, "", "text"}));
+    expected.push_back("next 1 #" + std::to_string(i) + " " + subject);
+    wire.push_back("TOP " + std::to_string(i) + " 0");
+  }
+  expected.push_back("next 0");
+  wire.push_back("QUIT");
+  Pop3TestServer server(mailbox);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  expected.push_back("close");
+  EXPECT_EQ(run_steps(client, server.address(), {"init", "verify u p", "open", "scan", "close"}),
+            expected);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_EQ(server.transcript(), wire);
+}
+
+TEST(Pop3, CredentialsCarriedUpTo79Bytes) {
+  Pop3TestServer server(kTwo);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  ASSERT_EQ(pop3_init(client, server.address()), 1);
+  const std::string user(100, 'u'), password(79, 'p');
+  EXPECT_EQ(pop3_verify_login(client, user, password), 1);
+  // A line break would smuggle a second command onto the wire.
+  EXPECT_EQ(pop3_verify_login(client, "u\r\nDELE 1", "p"), 0);
+  EXPECT_EQ(pop3_verify_login(client, "u", "p\nx"), 0);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_EQ(server.transcript(), (Lines{"USER " + std::string(79, 'u'), "PASS " + password, "QUIT"}));
+}
+
+TEST(Pop3, ReachesTheServerByName) {
+  Pop3TestServer server(kTwo);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  ASSERT_EQ(pop3_init(client, "localhost:" + std::to_string(server.port())), 1);
+  EXPECT_EQ(pop3_verify_login(client, "u", "p"), 1);
+  pop3_shutdown(client);
+  EXPECT_EQ(pop3_init(client, "127.0.0.1:0"), 0);
+}
+
+TEST(Pop3, ReceiveTimeOutFailsTheStep) {
+  Pop3TestServerOptions options = faults({{"TOP", 0, Kind::kStall, "", 5}});
+  Pop3TestServer server(kTwo, options);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = 300;
+  ASSERT_EQ(run_steps(client, server.address(), {"init", "verify u p", "open"}),
+            (Lines{"init 1", "verify 1", "open 1"}));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pop3_next_message(client), -1);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  // The half-read reply is never taken for another command's reply.
+  std::string text;
+  EXPECT_EQ(pop3_retrieve(client, 1, text, 0, 1), 0);
+  EXPECT_EQ(pop3_next_message(client), -1);
+  pop3_close(client);
+  pop3_shutdown(client);
+  server.stop();
+  // The stalled server ignores what comes after TOP, QUIT included.
+  EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"LIST", "TOP 1 0"}}));
+}
+
+// Fulfils a promise when the server meets a command beginning with `prefix`.
+struct CommandSeen {
+  explicit CommandSeen(std::string prefix) : prefix(std::move(prefix)) {}
+  std::string prefix;
+  std::promise<void> promise;
+  std::once_flag once;
+  void operator()(const std::string& line) {
+    if (line.starts_with(prefix)) std::call_once(once, [this] { promise.set_value(); });
+  }
+};
+
+// The cancel button: close and shut down from another thread while the
+// worker waits for a stalled reply. The worker's step fails at once.
+TEST(Pop3Cancel, UnblocksAReceive) {
+  CommandSeen seen("RETR");
+  Pop3TestServerOptions options = faults({{"RETR", 0, Kind::kStall, "", 10}});
+  options.on_command = [&seen](const std::string& line) { seen(line); };
+  Pop3TestServer server(kTwo, options);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;  // default time-outs: only the cancel can end the wait
+  ASSERT_EQ(run_steps(client, server.address(), {"init", "verify u p", "open"}),
+            (Lines{"init 1", "verify 1", "open 1"}));
+  std::chrono::steady_clock::time_point returned;
+  int result = -2, reopen = -2;
+  std::thread worker([&] {
+    std::string text;
+    result = pop3_retrieve(client, 1, text, 0, 1);
+    returned = std::chrono::steady_clock::now();
+    reopen = pop3_open(client);
+    pop3_close(client);
+    pop3_shutdown(client);
+  });
+  ASSERT_EQ(seen.promise.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  const auto cancelled = std::chrono::steady_clock::now();
+  pop3_close(client);
+  pop3_shutdown(client);
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(reopen, 0);
+  EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
+  {
+    std::lock_guard state(client.state_mutex);
+    EXPECT_FALSE(client.initialised);
+    EXPECT_FALSE(client.verified);
+    EXPECT_FALSE(client.cleanup_pending);
+    EXPECT_FALSE(client.connection);
+  }
+  server.stop();
+  // No QUIT: the cancelled session carries out no deletion.
+  EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"RETR 1"}}));
+  EXPECT_EQ(server.mailbox_names(), (Lines{"a", "b"}));
+}
+
+TEST(Pop3Cancel, UnblocksAWaitForTheGreeting) {
+  Pop3TestServerOptions options = faults({{"", 0, Kind::kStall, "", 0}});
+  Pop3TestServer server(kTwo, options);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  ASSERT_EQ(pop3_init(client, server.address()), 1);
+  std::promise<int> result;
+  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
+  // The server accepts, then stalls; wait until the session exists.
+  while (server.sessions() == 0) std::this_thread::yield();
+  pop3_close(client);
+  pop3_shutdown(client);
+  auto future = result.get_future();
+  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(future.get(), 0);
+  worker.join();
+  pop3_shutdown(client);
+  server.stop();
+}
+
+// A connect that hangs (say a server that drops SYNs) is cut short as well.
+TEST(Pop3Cancel, UnblocksAConnect) {
+  Pop3Client client;
+  std::promise<void> entered;
+  client.connector = [&entered](const platform::NetAddress&, int timeout_ms,
+                                const std::function<bool()>& aborted)
+      -> std::unique_ptr<platform::TcpConnection> {
+    EXPECT_EQ(timeout_ms, kPop3ConnectTimeoutMs);
+    entered.set_value();
+    while (!aborted()) std::this_thread::yield();
+    return nullptr;
+  };
+  ASSERT_EQ(pop3_init(client, "127.0.0.1:1"), 1);
+  std::promise<int> result;
+  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
+  entered.get_future().wait();
+  pop3_shutdown(client);
+  auto future = result.get_future();
+  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(future.get(), 0);
+  worker.join();
+  std::lock_guard state(client.state_mutex);
+  EXPECT_FALSE(client.initialised);
+  EXPECT_FALSE(client.cleanup_pending);
+}
+
+// Between the worker's steps a close from another thread is an ordinary one.
+TEST(Pop3Cancel, CloseBetweenStepsQuits) {
+  Pop3TestServer server(kTwo);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  ASSERT_EQ(run_steps(client, server.address(), {"init", "verify u p", "open", "retr 2 del"}),
+            (Lines{"init 1", "verify 1", "open 1", "retr 1 From: b@example.jp\n\nno subject here\n"}));
+  std::thread other([&] {
+    pop3_close(client);
+    pop3_shutdown(client);
+  });
+  other.join();
+  EXPECT_EQ(pop3_next_message(client), -1);
+  server.stop();
+  EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"RETR 2", "DELE 2", "QUIT"}}));
+  EXPECT_EQ(server.mailbox_names(), (Lines{"a"}));
+}
+
+}  // namespace
+}  // namespace larkspur
