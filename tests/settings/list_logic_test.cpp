@@ -48,6 +48,8 @@ TEST_F(ListLogicTest, RegisterRefusalsInTheirOrder) {
       {"empty name", 0, {"", "s", false}, {kFillEvery}},
       {"empty search text", 0, {"New", "", false}, {kFillEvery}},
       {"empty field before a refused character", 0, {"a.b", "", false}, {kFillEvery}},
+      {"a dot", 0, {"a.b", "s", false}, {kRefusedCharacter}},
+      {"a colon", 0, {"x:y", "s", true}, {kRefusedCharacter}},
   };
   // Each of the twelve refused characters, anywhere in the name.
   for (char refused : std::string("\\/.:,;*?<>|\"")) {

@@ -79,6 +79,16 @@ TEST_F(StoreTest, WriteListWritesTheWholeRecord) {
   EXPECT_EQ(get_file("LKset\\Weekly.stf"), record.encode());
 }
 
+TEST_F(StoreTest, FailedWriteLeavesTheOldRecord) {
+  const ListRecord old_record{"old", 1, 1};
+  ASSERT_TRUE(write_list("Weekly", old_record));
+  // A folder where the temporary file would go makes the write fail.
+  ASSERT_TRUE(platform::create_folder("LKset\\~Weekly.stf.tmp"));
+  EXPECT_FALSE(write_list("Weekly", ListRecord{"new", 0, 0}));
+  EXPECT_FALSE(set_new_mail("Weekly", 0));
+  EXPECT_EQ(get_file(list_record_path("Weekly")), old_record.encode());
+}
+
 TEST_F(StoreTest, SetNewMailChangesOnlyItsFourBytes) {
   // Odd but possible content: bytes after the terminator and in reserved.
   std::string before = std::string("Vol.", 4) + '\0' + std::string(251, 'g');
