@@ -143,12 +143,14 @@ class TcpConnection {
   // Bytes sent; false on an error or after abort().
   virtual bool send_all(std::string_view data) = 0;
   // Receives up to `capacity` bytes into `buffer`: >0 bytes received, 0 the
-  // peer closed the connection, -1 error, time-out or abort().
+  // peer closed the connection, -1 error, time-out or abort(). Waits at most
+  // `timeout_ms` for data; 0 or less only takes what has arrived already.
   virtual int receive(char* buffer, int capacity, int timeout_ms) = 0;
   virtual void abort() = 0;
 };
-// Connects with a time-out; nullptr on failure. `abort_flag`, when given, is
-// polled while connecting, so another thread can cut a connect short.
+// Connects with a time-out; nullptr on failure. `aborted`, when given, is
+// polled (every 50 ms at most) while connecting, so another thread can cut a
+// connect short.
 std::unique_ptr<TcpConnection> tcp_connect(const NetAddress& address,
                                            int timeout_ms,
                                            const std::function<bool()>& aborted = {});

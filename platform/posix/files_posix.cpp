@@ -118,9 +118,13 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
     if (mode == Replace::kAlways) {
       ok = ::rename(temp->c_str(), native->c_str()) == 0;
     } else {
-      // link() fails when the name exists: creation without replacement,
-      // even against another process that creates the file meanwhile.
-      ok = ::link(temp->c_str(), native->c_str()) == 0;
+      // Both fail when the name exists: creation without replacement, even
+      // against another process that creates the file meanwhile. link() is
+      // for file systems that cannot rename without replacing.
+      ok = ::renameat2(AT_FDCWD, temp->c_str(), AT_FDCWD, native->c_str(), RENAME_NOREPLACE) == 0;
+      if (!ok && (errno == EINVAL || errno == ENOSYS)) {
+        ok = ::link(temp->c_str(), native->c_str()) == 0;
+      }
     }
   }
   if (!ok || mode == Replace::kOnlyIfAbsent) ::unlink(temp->c_str());
@@ -159,8 +163,11 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     if (name == "." || name == "..") continue;
     auto wide = detail::utf8_to_utf16(name);
     if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
+    // A name the core cannot express is left out, and so is one whose
+    // Shift_JIS form would lead back to another name (U+301C WAVE DASH and
+    // U+FF5E FULLWIDTH TILDE share one code).
     auto sjis = utf8_to_sjis(name);
-    if (!sjis) continue;  // a name the core could not express
+    if (!sjis || sjis_to_utf8(*sjis) != name) continue;
     // stat() follows links, so a link to a folder counts as a folder, as it
     // would on Windows.
     const bool is_folder = is_folder_native(folder + "/" + std::string(name));

@@ -161,6 +161,7 @@ std::optional<NetAddress> resolve(std::string_view host, int port) {
 
 std::unique_ptr<TcpConnection> tcp_connect(const NetAddress& address, int timeout_ms,
                                            const std::function<bool()>& aborted) {
+  if (aborted && aborted()) return nullptr;
   sockaddr_storage target{};
   if (address.bytes.size() < sizeof(sa_family_t) || address.bytes.size() > sizeof(target)) {
     return nullptr;

@@ -181,8 +181,10 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     if (name == L"." || name == L"..") continue;
     std::u16string key = win32::to_u16(name);
     if (!detail::name_matches(name_pattern, key)) continue;
+    // A name the core cannot express is left out, and so is one whose
+    // Shift_JIS form would lead back to another name.
     auto sjis = wide_to_sjis(name);
-    if (!sjis) continue;  // a name the core could not express
+    if (!sjis || sjis_to_wide(*sjis) != name) continue;
     const bool is_folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     found.push_back({std::move(key), {std::move(*sjis), is_folder}});
   } while (FindNextFileW(find.get(), &data));
