@@ -1,0 +1,498 @@
+// `larkspur-cli receive` end to end against the scripted POP3 server: what it
+// prints, its exit code, the wire transcript, the logs, records and pages it
+// leaves, and what stays on the server.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "retrieval/receive_job.h"
+#include "settings/store.h"
+#include "tests/cli/recording_console.h"
+#include "tests/pop3server/pop3_test_server.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur {
+namespace {
+
+using testing::get_file;
+using testing::InTempFolder;
+using testing::join_lines;
+using testing::Pop3Fault;
+using testing::Pop3TestMessage;
+using testing::Pop3TestServer;
+using testing::Pop3TestServerOptions;
+using testing::put_file;
+using testing::RecordingConsole;
+using testing::run_cli;
+using testing::sj;
+
+// Every log of these tests is stored at this moment.
+constexpr platform::LocalTime kStoredAt{2026, 6, 7, 8, 9, 10};
+const std::string kStamp = "20260607080910_";
+
+// Status lines as larkspur-cli prints them.
+const char* const kConnecting = "メールサーバーに接続中・・・";
+const char* const kAuthenticating = "IDとパスワードの認証中・・・";
+const char* const kAuthFailed = "認証に失敗！設定を確認してみてください";
+const char* const kScanning = "メールボックスを検索中・・・";
+const char* const kSessionError = "受信セッション開始エラー";
+const char* const kReceiving = "該当するメールを受信中・・・";
+const char* const kFailed = "メールの受信に失敗しました";
+const char* const kDisconnecting = "メールサーバーから切断処理中・・・";
+const char* const kNoMail = "メールはありませんでした";
+const char* const kNoList = "受信する登録リストがありません";
+const char* const kSorting = "メールの振り分け処理中・・・";
+
+// こんにちは as an encoded word, and the same words in a message line.
+const std::string kHelloWord = "=?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=";
+const std::string kHelloJis = "\x1B$B$3$s$K$A$O\x1B(B";
+
+struct ListSpec {
+  std::string name;    // UTF-8
+  std::string search;  // UTF-8
+  bool deletes = false;
+};
+
+struct MailSpec {
+  std::string name;            // server's name of the message
+  std::string subject_header;  // raw header text after "Subject: "
+  std::string subject;         // decoded, UTF-8
+};
+
+// The wire form of a test message, and the text a log stores of it.
+std::vector<std::string> mail_lines(const MailSpec& mail) {
+  return {"From: sender@example.jp", "Subject: " + mail.subject_header, "", "Body of " + mail.name,
+          kHelloJis + " http://example.jp/" + mail.name, ".dotted"};
+}
+std::string stored_text(const MailSpec& mail) {
+  return sj(mail.subject.c_str()) + "\n\n\n" + "From: sender@example.jp\nSubject: " +
+         mail.subject_header + "\n\nBody of " + mail.name + "\n" + sj("こんにちは") +
+         " http://example.jp/" + mail.name + "\n.dotted\n";
+}
+
+struct ReceiveCase {
+  std::string what;
+  std::vector<ListSpec> lists;
+  std::vector<MailSpec> mails;
+  std::vector<Pop3Fault> faults;
+  std::vector<std::string> status_lines;
+  int exit_code;
+  // After the scan (which every case runs): the commands of the retrieval
+  // connection, between its login and its QUIT.
+  std::vector<std::string> retrieval;
+  // list name -> (log number -> message name), every log the job leaves.
+  std::map<std::string, std::map<int, std::string>> logs;
+  std::vector<std::string> left_on_server;
+  std::vector<std::string> marked;  // lists whose new_mail is 1 afterwards
+  // False where a fault only changes the reply: the scripted server has then
+  // carried the command out all the same.
+  bool server_state_meaningful = true;
+};
+
+class ReceiveEndToEnd : public InTempFolder {
+ protected:
+  void SetUp() override {
+    create_working_folders();
+    put_file("set\\index.htm", "<HTML>index</HTML>");
+    put_file("set\\menu.htm", "<HTML><BODY><CENTER>\n</CENTER>seed</BODY></HTML>\n");
+  }
+
+  static void register_lists(const std::vector<ListSpec>& lists) {
+    for (const ListSpec& list : lists) {
+      ListRecord record;
+      record.search_text = sj(list.search.c_str());
+      record.delete_from_server = list.deletes ? 1 : 0;
+      ASSERT_TRUE(write_list(sj(list.name.c_str()), record));
+      platform::create_folder(list_folder(sj(list.name.c_str())));
+    }
+  }
+
+  static void register_account(const std::string& server, const std::string& password = "p") {
+    AccountRecord account;
+    account.account_name = "acct";
+    account.server = server;
+    account.user_name = "u";
+    account.password = password;
+    ASSERT_TRUE(write_account(account));
+  }
+
+  static cli::Environment environment() {
+    cli::Environment env;
+    env.clock = [] { return kStoredAt; };
+    env.receive_timeout_ms = 20'000;
+    return env;
+  }
+};
+
+std::vector<std::string> utf8_lines(std::initializer_list<const char*> lines) {
+  return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
+  const MailSpec a1{"a1", "[a] one", "[a] one"};
+  const MailSpec b2{"b2", "[b] two", "[b] two"};
+  const MailSpec other{"other", "Hello", "Hello"};
+  const MailSpec a4{"a4", "[a] three", "[a] three"};
+  const MailSpec both{"both", "[abc] news", "[abc] news"};
+  const MailSpec jp{"jp", "[jp]" + kHelloWord, "[jp]こんにちは"};
+
+  const std::vector<ReceiveCase> cases = {
+      {"two lists, one other mail; the deleting list's mail goes from the server",
+       {{"A", "[a]", true}, {"B", "[b]", false}},
+       {a1, b2, other, a4},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kSorting,
+                   kSorting, kReceiving, kSorting, kReceiving,
+                   "他の新着メールが 1 件ありました", kDisconnecting}),
+       cli::kExitOk,
+       {"RETR 4", "DELE 4", "RETR 2", "RETR 1", "DELE 1"},
+       {{"A", {{1, "a4"}, {3, "a1"}}}, {"B", {{2, "b2"}}}},
+       {"b2", "other"},
+       {"A", "B"}},
+      {"a message of two lists is stored only up to the first that deletes it",
+       // Search order X, Y: Y is tried first.
+       {{"X", "[abc", false}, {"Y", "[abc]", true}},
+       {both},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kReceiving,
+                   kFailed, kDisconnecting}),
+       cli::kExitOk,  // the second RETR fails as expected
+       {"RETR 1", "DELE 1", "RETR 1"},
+       {{"Y", {{1, "both"}}}},
+       {},
+       {"X", "Y"}},
+      {"both lists keep it: stored in both, in presentation order",
+       {{"X", "[abc", false}, {"Y", "[abc]", false}},
+       {both},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kReceiving,
+                   kDisconnecting}),
+       cli::kExitOk,
+       {"RETR 1", "RETR 1"},
+       {{"Y", {{1, "both"}}}, {"X", {{2, "both"}}}},
+       {"both"},
+       {"X", "Y"}},
+      {"a refused DELE takes the log back; the message stays",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"DELE", 0, Pop3Fault::Kind::kReply, "-ERR locked\r\n"}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {},
+       {"a1"},
+       {"D"},
+       false},
+      {"a DELE without reply takes the log back too",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"DELE", 0, Pop3Fault::Kind::kDrop, "", 0}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {},
+       {"a1"},
+       {"D"}},
+      {"a refused RETR stores nothing and sends no DELE",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"RETR", 0, Pop3Fault::Kind::kReply, "-ERR busy\r\n"}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1"},
+       {},
+       {"a1"},
+       {"D"}},
+      {"mail that matches no list gives the notice and stays",
+       {{"A", "[a]", true}},
+       {other, b2},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kSorting,
+                   "他の新着メールが 2 件ありました", kDisconnecting}),
+       cli::kExitOk,
+       {},
+       {},
+       {"other", "b2"},
+       {}},
+      {"an encoded Japanese subject matches a Japanese search text",
+       {{"日本", "[jp]こん", true}},
+       {jp},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
+                   kDisconnecting}),
+       cli::kExitOk,
+       {"RETR 1", "DELE 1"},
+       {{"日本", {{1, "jp"}}}},
+       {},
+       {"日本"}},
+      {"a failed scan step ends the scan; what was scanned is sorted",
+       {{"A", "[a]", false}},
+       {a1, a4},
+       {{"TOP", 2, Pop3Fault::Kind::kReply, "-ERR gone\r\n"}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1"},
+       {{"A", {{1, "a1"}}}},
+       {"a1", "a4"},
+       {"A"}},
+      {"an empty mailbox",
+       {{"A", "[a]", true}},
+       {},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kNoMail, kDisconnecting}),
+       cli::kExitOk,
+       {},
+       {},
+       {},
+       {}},
+      {"no list registered",
+       {},
+       {a1},
+       {},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kNoList, kDisconnecting}),
+       cli::kExitFailed,
+       {},
+       {},
+       {"a1"},
+       {}},
+  };
+
+  for (const ReceiveCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempFolder folder;
+    SetUp();
+    register_lists(c.lists);
+    std::vector<Pop3TestMessage> mailbox;
+    for (const MailSpec& mail : c.mails) mailbox.push_back({mail.name, join_lines(mail_lines(mail))});
+    Pop3TestServerOptions options;
+    options.user = "u";
+    options.password = "p";
+    options.faults = c.faults;
+    Pop3TestServer server(mailbox, options);
+    ASSERT_TRUE(server.start());
+    register_account(server.address());
+
+    RecordingConsole console;
+    EXPECT_EQ(run_cli(console, {"receive"}, environment()), c.exit_code);
+    EXPECT_EQ(console.out_lines(), c.status_lines);
+    EXPECT_EQ(console.err_text(), "");
+    server.stop();
+
+    // The wire: check, scan, then the retrieval connection when there was
+    // mail and a list.
+    std::vector<std::string> wire = {"USER u", "PASS p", "QUIT", "USER u", "PASS p", "LIST"};
+    const std::size_t scanned = c.what.find("failed scan") != std::string::npos ? 2 : c.mails.size();
+    for (std::size_t i = 1; i <= scanned; ++i) wire.push_back("TOP " + std::to_string(i) + " 0");
+    wire.push_back("QUIT");
+    if (!c.lists.empty() && !c.mails.empty()) {
+      wire.insert(wire.end(), {"USER u", "PASS p"});
+      wire.insert(wire.end(), c.retrieval.begin(), c.retrieval.end());
+      // A dropped DELE leaves no connection to quit.
+      if (c.what.find("without reply") == std::string::npos) wire.push_back("QUIT");
+    }
+    EXPECT_EQ(server.transcript(), wire) << ::testing::PrintToString(console.out_lines());
+    if (c.server_state_meaningful) {
+      EXPECT_EQ(server.mailbox_names(), c.left_on_server);
+    }
+
+    // The logs, their pages, and the order of their link lines.
+    std::map<std::string, const MailSpec*> by_name;
+    for (const MailSpec& mail : c.mails) by_name[mail.name] = &mail;
+    for (const ListSpec& list : c.lists) {
+      const std::string name = sj(list.name.c_str());
+      std::map<int, std::string> expected;
+      if (c.logs.count(list.name)) expected = c.logs.at(list.name);
+      std::vector<std::string> expected_files;
+      for (const auto& [number, mail] : expected) {
+        const std::string file = kStamp + std::to_string(number) + ".log";
+        expected_files.push_back(file);
+        EXPECT_EQ(get_file(list_folder(name) + "\\" + file), stored_text(*by_name.at(mail)));
+        EXPECT_TRUE(platform::can_read_file(list_web_folder(name) + "\\" + kStamp +
+                                            std::to_string(number) + ".htm"));
+      }
+      std::sort(expected_files.begin(), expected_files.end());
+      EXPECT_EQ(platform::find_files(list_folder(name) + "\\*.*"), expected_files) << list.name;
+      const std::vector<std::string> pages = platform::find_files(list_web_folder(name) + "\\*.htm");
+      EXPECT_EQ(pages.size(), expected.empty() ? 0u : expected.size() + 3) << list.name;
+
+      const bool marked = std::find(c.marked.begin(), c.marked.end(), list.name) != c.marked.end();
+      EXPECT_EQ(read_list_or_zero(name).new_mail, marked ? 1 : 0) << list.name;
+      EXPECT_EQ(read_list_or_zero(name).search_text, sj(list.search.c_str()));
+    }
+  }
+}
+
+TEST_F(ReceiveEndToEnd, LinkLinesStandInDescendingOrderOfSubject) {
+  register_lists({{"A", "[a]", true}});
+  std::vector<Pop3TestMessage> mailbox;
+  for (const char* subject : {"[a] 2", "[a] 10", "[a] 3", "[a] 1"}) {
+    mailbox.push_back({subject, join_lines({std::string("Subject: ") + subject, "", "x"})});
+  }
+  Pop3TestServer server(mailbox);
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
+
+  // Stored from the last scanned: "[a] 1" is log 1, "[a] 2" log 4.
+  EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"),
+            "<HTML><BODY><CENTER>\n"
+            "<A HREF=20260607080910_2.htm target=main>[a] 3</A><P>\n"
+            "<A HREF=20260607080910_4.htm target=main>[a] 2</A><P>\n"
+            "<A HREF=20260607080910_3.htm target=main>[a] 10</A><P>\n"
+            "<A HREF=20260607080910_1.htm target=main>[a] 1</A><P>\n"
+            "</CENTER></BODY></HTML>\n");
+  EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "<HTML>index</HTML>");
+
+  RecordingConsole lists;
+  ASSERT_EQ(run_cli(lists, {"lists"}), cli::kExitOk);
+  EXPECT_EQ(lists.out_text(), "A\t[a]\tdelete\t1\tLKset\\A\\web\\index.htm\n");
+}
+
+TEST_F(ReceiveEndToEnd, AWrongPasswordEndsWithoutMail) {
+  register_lists({{"A", "[a]", true}});
+  Pop3TestServerOptions options;
+  options.user = "u";
+  options.password = "right";
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  ASSERT_TRUE(server.start());
+  register_account(server.address(), "wrong");
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  EXPECT_EQ(console.out_lines(), utf8_lines({kConnecting, kAuthenticating, kAuthFailed,
+                                             kSessionError, kNoMail, kDisconnecting}));
+  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"a1"});
+}
+
+TEST_F(ReceiveEndToEnd, ALogOfTheSameSecondAndNumberIsNeverReplaced) {
+  register_lists({{"A", "[a]", false}});
+  put_file("LKset\\A\\" + kStamp + "1.log", "stored by an earlier job");
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})},
+                         {"a2", join_lines({"Subject: [a] 2", "", "y"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
+  EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "1.log"), "stored by an earlier job");
+  EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "2.log"), "[a] 2\n\n\nSubject: [a] 2\n\ny\n");
+  EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "3.log"), "[a] 1\n\n\nSubject: [a] 1\n\nx\n");
+}
+
+#ifndef _WIN32
+// A record that cannot be opened (here a link to nowhere) is no empty record:
+// it takes no message and is never rewritten. An empty record is readable and
+// takes every message.
+TEST_F(ReceiveEndToEnd, AnUnreadableRecordIsSkippedAndNeverRewritten) {
+  register_lists({{"A", "[a]", false}});
+  std::filesystem::create_symlink("nowhere", "LKset/Broken.stf");
+  put_file("LKset\\Empty.stf", "");
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})},
+                         {"z2", join_lines({"Subject: zzz", "", "y"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
+
+  EXPECT_TRUE(std::filesystem::is_symlink("LKset/Broken.stf"));
+  EXPECT_FALSE(std::filesystem::exists("LKset/nowhere"));
+  EXPECT_TRUE(platform::find_files("LKset\\Broken\\*.*").empty());
+  // Empty takes both messages; A takes its own.
+  EXPECT_EQ(platform::find_files("LKset\\Empty\\*.log").size(), 2u);
+  EXPECT_EQ(platform::find_files("LKset\\A\\*.log").size(), 1u);
+  EXPECT_EQ(read_list_or_zero("Empty").new_mail, 1);
+  // Presentation order: Empty, Broken, A (search order A, Broken, Empty).
+  EXPECT_EQ(console.out_lines(),
+            utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kSorting,
+                        kReceiving, kReceiving, kDisconnecting}));
+}
+#endif
+
+// Holds a receive job inside its scan: the server stalls on the first TOP and
+// tells when it got there.
+class StalledScan {
+ public:
+  StalledScan() {
+    Pop3TestServerOptions options;
+    options.faults = {{"TOP", 1, Pop3Fault::Kind::kStall, "", 0}};
+    options.on_command = [this](const std::string& line) {
+      if (line != "TOP 1 0") return;
+      std::lock_guard<std::mutex> lock(mutex_);
+      stalled_ = true;
+      changed_.notify_all();
+    };
+    server_ = std::make_unique<Pop3TestServer>(
+        std::vector<Pop3TestMessage>{{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  }
+  Pop3TestServer& server() { return *server_; }
+  bool wait_until_stalled() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [this] { return stalled_; });
+  }
+
+ private:
+  std::unique_ptr<Pop3TestServer> server_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stalled_ = false;
+};
+
+TEST_F(ReceiveEndToEnd, ACancelDuringTheScanWritesNothing) {
+  register_lists({{"A", "[a]", true}});
+  StalledScan scan;
+  ASSERT_TRUE(scan.server().start());
+  register_account(scan.server().address());
+  const std::string record_before = get_file("LKset\\A.stf");
+
+  RecordingConsole console;
+  int exit_code = -1;
+  std::thread receiving([&] { exit_code = run_cli(console, {"receive"}, environment()); });
+  ASSERT_TRUE(scan.wait_until_stalled());
+  console.interrupt = true;  // Ctrl+C
+  receiving.join();
+
+  EXPECT_EQ(exit_code, cli::kExitFailed);
+  EXPECT_EQ(console.out_lines(), utf8_lines({kConnecting, kAuthenticating, kScanning}));
+  EXPECT_EQ(get_file("LKset\\A.stf"), record_before);
+  EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
+  EXPECT_FALSE(platform::folder_exists("LKset\\A\\web"));
+  scan.server().stop();
+  const std::vector<std::string> transcript = scan.server().transcript();
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "RETR 1"), 0);
+  EXPECT_EQ(scan.server().mailbox_names(), std::vector<std::string>{"a1"});
+}
+
+TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
+  register_lists({{"A", "[a]", true}});
+  StalledScan scan;
+  ASSERT_TRUE(scan.server().start());
+  register_account(scan.server().address());
+
+  RecordingConsole first;
+  std::thread receiving([&] { run_cli(first, {"receive"}, environment()); });
+  ASSERT_TRUE(scan.wait_until_stalled());
+
+  RecordingConsole second;
+  EXPECT_EQ(run_cli(second, {"receive"}, environment()), cli::kExitFailed);
+  EXPECT_EQ(second.out_text(), "");
+  EXPECT_EQ(second.err_text(),
+            "注意: このフォルダーでは受信処理が実行中です。\n"
+            "終わってから、もう一度実行してください。\n");
+  // The same job state seen from another process: the lock file holds.
+  EXPECT_EQ(platform::try_lock_file(kReceiveLockFile), nullptr);
+
+  first.interrupt = true;
+  receiving.join();
+  // Once the first job is over the folder is free again.
+  EXPECT_NE(platform::try_lock_file(kReceiveLockFile), nullptr);
+}
+
+}  // namespace
+}  // namespace larkspur
