@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "site/page_io.h"
 #include "settings/store.h"
 #include "site/site_lock.h"
 
@@ -116,7 +117,7 @@ void sort_link_pages_locked() {
     if (!page) continue;
     const std::optional<std::string> sorted = sort_link_page(*page);
     // A page already in order is left alone: its bytes would not change.
-    if (sorted && *sorted != *page) platform::write_file_atomic(path, *sorted);
+    if (sorted && *sorted != *page) site_detail::write_page(path, *sorted);
   }
 }
 

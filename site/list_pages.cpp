@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "site/page_io.h"
 #include "site/log_page.h"
 #include "site/site_lock.h"
 
@@ -133,7 +134,7 @@ bool insert_link_entry(std::string_view list_folder_with_backslash, std::string_
   const std::string path = std::string(list_folder_with_backslash) + "web\\menu.htm";
   LinkPageInserter page(platform::read_file(path).value_or(std::string()));
   if (!page.insert(page_name, link_text)) return false;
-  platform::write_file_atomic(path, page.bytes());
+  site_detail::write_page(path, page.bytes());
   return true;
 }
 
@@ -149,7 +150,11 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
   if (platform::find_files(web + "\\*.htm").empty()) {
     platform::copy_matching(kSeedPattern, web);
   }
-  platform::write_file_atomic(web + "\\down.htm", down_page());
+  // down.htm is written on every call; when it already holds exactly these
+  // bytes, leaving it as it is gives the same file without a write.
+  const std::string down_path = web + "\\down.htm";
+  const std::string down = down_page();
+  if (platform::read_file(down_path, down.size() + 1) != down) site_detail::write_page(down_path, down);
 
   // Every log without a page. Two logs can share a page name only where the
   // file system tells "x.log" from "x.LOG"; the first one found takes it.
@@ -178,7 +183,7 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
       messages.push_back(size_refusal_message());
     }
   }
-  if (menu.changed()) platform::write_file_atomic(menu_path, menu.bytes());
+  if (menu.changed()) site_detail::write_page(menu_path, menu.bytes());
 
   for (const PendingLog& log : pending) {
     const std::string text = platform::read_file(log.log_path).value_or(std::string());

@@ -50,7 +50,7 @@ class LinkPageInserter {
   explicit LinkPageInserter(std::string page);
   // False (nothing changed) when the page would reach kMaxLinkPageBytes.
   bool insert(std::string_view page_name, std::string_view link_text);
-  bool changed() const { return !lines_.empty(); }
+  bool changed() const { return split_; }
   std::size_t size() const;
   std::string bytes() const;
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/platform.h"
+#include "site/page_io.h"
 
 namespace larkspur {
 namespace {
@@ -161,7 +162,7 @@ std::string convert_log_body(std::string_view body) {
 }
 
 void write_log_page(std::string_view body_text, std::string_view page_path) {
-  platform::write_file_atomic(page_path, convert_log_body(body_text));
+  site_detail::write_page(page_path, convert_log_body(body_text));
 }
 
 }  // namespace larkspur
