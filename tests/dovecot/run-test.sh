@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Runs the POP3 client against a real dovecot: starts dovecot as an ordinary
+# process on 127.0.0.1 and a free high port with the sample Maildir of
+# tests/dovecot/messages, runs the given test program against it, stops it
+# and checks that the message the test deleted is gone from the Maildir.
+#
+#   tests/dovecot/run-test.sh BUILD/bin/retrieval_dovecot_test
+#
+# Exit 77 (ctest: skipped) when dovecot is not installed.
+set -uo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+test_program=${1:?usage: run-test.sh TEST_PROGRAM}
+dovecot=${DOVECOT:-/usr/sbin/dovecot}
+
+if [ ! -x "$dovecot" ]; then
+  echo "SKIP: $dovecot is not installed (Debian package dovecot-pop3d)"
+  exit 77
+fi
+
+dir=$(mktemp -d /tmp/larkspur-dovecot.XXXXXX)
+chmod 755 "$dir"
+pid=
+cleanup() {
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; fi
+  rm -rf "$dir"
+}
+trap cleanup EXIT
+
+# As root, the mail and login processes need ordinary users; otherwise
+# everything runs as the calling user.
+if [ "$(id -u)" = 0 ]; then
+  mail_user=nobody
+  internal_user=$(id -u dovecot >/dev/null 2>&1 && echo dovecot || echo nobody)
+  login_user=$(id -u dovenull >/dev/null 2>&1 && echo dovenull || echo nobody)
+else
+  mail_user=$(id -un)
+  internal_user=$mail_user
+  login_user=$mail_user
+fi
+uid=$(id -u "$mail_user")
+gid=$(id -g "$mail_user")
+
+maildir="$dir/mail/larkspur"
+mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp" "$dir/home"
+n=0
+for file in "$here"/messages/*.eml; do
+  n=$((n + 1))
+  cp "$file" "$maildir/cur/$((1700000000 + n)).M${n}P1.larkspur:2,"
+done
+chown -R "$uid:$gid" "$dir/mail" "$dir/home"
+echo "larkspur:{PLAIN}sekret:$uid:$gid::$dir/home::" > "$dir/passwd"
+
+started=0
+for attempt in 1 2 3 4 5; do
+  port=$((20000 + RANDOM % 40000))
+  sed -e "s|@DIR@|$dir|g" -e "s|@PORT@|$port|g" \
+      -e "s|@INTERNAL_USER@|$internal_user|g" -e "s|@LOGIN_USER@|$login_user|g" \
+      "$here/dovecot.conf.in" > "$dir/dovecot.conf"
+  "$dovecot" -F -c "$dir/dovecot.conf" &
+  pid=$!
+  for _ in $(seq 50); do
+    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then started=1; break; fi
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ "$started" = 1 ] && break
+  kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
+done
+if [ "$started" != 1 ]; then
+  echo "FAIL: dovecot did not start"; cat "$dir/dovecot.log" 2>/dev/null
+  exit 1
+fi
+echo "dovecot $("$dovecot" --version) on 127.0.0.1:$port"
+
+LARKSPUR_DOVECOT_SERVER="127.0.0.1:$port" LARKSPUR_DOVECOT_USER=larkspur \
+  LARKSPUR_DOVECOT_PASSWORD=sekret "$test_program"
+result=$?
+
+kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
+if [ "$result" = 0 ]; then
+  left=$(find "$maildir/cur" "$maildir/new" -type f | wc -l)
+  if [ "$left" != $((n - 1)) ]; then
+    echo "FAIL: $left messages left in the Maildir, expected $((n - 1))"; result=1
+  elif grep -rl "Plain ASCII notice" "$maildir/cur" "$maildir/new" >/dev/null; then
+    echo "FAIL: the deleted message is still in the Maildir"; result=1
+  fi
+fi
+[ "$result" = 0 ] || { echo "--- dovecot.log"; cat "$dir/dovecot.log"; }
+exit "$result"
