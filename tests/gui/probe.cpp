@@ -4,14 +4,18 @@
 // system's object counts. Output is UTF-8, one answer per run; exit code 0
 // when the window was found, 1 when not, 2 for a usage error.
 //
-//   window TITLE            "x y width height client_width client_height" of
-//                           the top-level window with that title
+//   window TITLE            "x y width height client_width client_height
+//                           client_x client_y" of the top-level window with
+//                           that title (client_x/y: its client area's origin
+//                           on the screen)
+//   count TITLE             how many top-level windows have that title
 //   control TITLE ID        "x y width height" of control ID in screen
 //                           coordinates (its centre is where to click)
 //   text TITLE ID           the text of control ID of that window
 //   press TITLE ID          clicks button ID of that window (BM_CLICK)
-//   gdi                     "gdi_objects user_objects" of the process that
-//                           owns the Larkspur main window
+//   close TITLE             asks that window to close (WM_CLOSE)
+//   gdi                     "gdi_objects user_objects process_id" of the
+//                           process that owns the Larkspur main window
 #include <windows.h>
 
 #include <cstdio>
@@ -51,10 +55,32 @@ int window_command(const wchar_t* title) {
   RECT outer{}, client{};
   GetWindowRect(window, &outer);
   GetClientRect(window, &client);
-  char line[128];
-  std::snprintf(line, sizeof line, "%ld %ld %ld %ld %ld %ld", outer.left, outer.top,
-                outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom);
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  char line[160];
+  std::snprintf(line, sizeof line, "%ld %ld %ld %ld %ld %ld %ld %ld", outer.left, outer.top,
+                outer.right - outer.left, outer.bottom - outer.top, client.right, client.bottom,
+                origin.x, origin.y);
   return print(line);
+}
+
+struct CountRequest {
+  const wchar_t* title;
+  int count = 0;
+};
+
+BOOL CALLBACK count_window(HWND window, LPARAM data) {
+  auto* request = reinterpret_cast<CountRequest*>(data);
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (std::wstring(title) == request->title) ++request->count;
+  return TRUE;
+}
+
+int count_command(const wchar_t* title) {
+  CountRequest request{title};
+  EnumWindows(count_window, reinterpret_cast<LPARAM>(&request));
+  return print(std::to_string(request.count));
 }
 
 int control_command(const wchar_t* title, const wchar_t* id) {
@@ -84,6 +110,13 @@ int press_command(const wchar_t* title, const wchar_t* id) {
   return 0;
 }
 
+int close_command(const wchar_t* title) {
+  HWND window = find_top_level(title);
+  if (!window) return 1;
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  return 0;
+}
+
 int gdi_command() {
   HWND window = FindWindowW(kMainClass, nullptr);
   if (!window) return 1;
@@ -95,7 +128,7 @@ int gdi_command() {
   const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
   CloseHandle(process);
   char line[64];
-  std::snprintf(line, sizeof line, "%lu %lu", gdi, user);
+  std::snprintf(line, sizeof line, "%lu %lu %lu", gdi, user, process_id);
   return print(line);
 }
 
@@ -104,10 +137,12 @@ int gdi_command() {
 int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"window" && argc == 3) return window_command(argv[2]);
+  if (command == L"count" && argc == 3) return count_command(argv[2]);
   if (command == L"control" && argc == 4) return control_command(argv[2], argv[3]);
   if (command == L"text" && argc == 4) return text_command(argv[2], argv[3]);
   if (command == L"press" && argc == 4) return press_command(argv[2], argv[3]);
+  if (command == L"close" && argc == 3) return close_command(argv[2]);
   if (command == L"gdi" && argc == 2) return gdi_command();
-  std::fputs("usage: larkspur-gui-probe window|control|text|press|gdi ...\n", stderr);
+  std::fputs("usage: larkspur-gui-probe window|count|control|text|press|close|gdi ...\n", stderr);
   return 2;
 }
