@@ -94,8 +94,8 @@ std::string list_index_page(std::string_view list_name);   // LKset\<n>\web\inde
 std::string account_record_path(std::string_view account_name);  // pop3mail\<a>.stf
 
 // --------------------------------------------------------------- Log files
-// Name: "%04u%02u%02u%02u%02u%02u_" of the local time, the log number in
-// decimal, ".log" (19990505090503_1.log).
+// Name: "%02u%02u%02u%02u%02u%02u_" of the local time (the year in full),
+// the log number in decimal, ".log" (19990505090503_1.log).
 std::string log_file_name(const platform::LocalTime& time, int log_number);
 // Content: subject, three LF, then the message text as retrieved (each line
 // already ended by LF).

@@ -178,6 +178,8 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
       {"empty search text refused after the question", "Weekly", {"", true}, {true},
        {kConfirmChange, kFillEvery}, false},
       {"written", "Weekly", {"new", false}, {true}, {kConfirmChange}, true},
+      {"written, leaving mail on the server", "Weekly", {"new", true}, {true}, {kConfirmChange},
+       true},
   };
   for (const ChangeCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -194,7 +196,9 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
     EXPECT_FALSE(update.clear_new_fields || update.clear_selected_fields ||
                  update.refill_list_box);
     if (c.written) {
-      EXPECT_EQ(get_file(list_record_path("Weekly")), (ListRecord{"new", 1, 0}).encode());
+      const std::int32_t delete_from_server = c.fields.keep_on_server ? 0 : 1;
+      EXPECT_EQ(get_file(list_record_path("Weekly")),
+                (ListRecord{"new", delete_from_server, 0}).encode());
       EXPECT_EQ(table_.snapshot()[0].new_mail, 0);
       EXPECT_EQ(ui.panel_changes(), 1);
     } else {
@@ -205,13 +209,6 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
     EXPECT_EQ(get_file("LKset\\Weekly\\20260101000000_1.log"), "Vol.1\n\n\nbody\n");
     EXPECT_EQ(get_file("LKset\\Weekly\\web\\index.htm"), "<html>");
   }
-}
-
-TEST_F(ListLogicTest, ChangeWithTheBoxCheckedKeepsMailOnTheServer) {
-  add_received_list("Weekly", 0);
-  ScriptedUi ui({true});
-  change_list(std::string("Weekly"), ListFields{"x", true}, ui, table_);
-  EXPECT_EQ(read_list_or_zero("Weekly").delete_from_server, 0);
 }
 
 struct DeleteCase {

@@ -110,21 +110,6 @@ TEST_F(ListPanelTest, JapaneseNameGetsItsPagePath) {
   EXPECT_EQ(table_.snapshot()[0].page_path, sj("LKset\\ソポ表\\web\\index.htm"));
 }
 
-TEST_F(ListPanelTest, MarksAreSetOnlyInsideTheTable) {
-  add_list("A", 0, true);
-  add_list("B", 0, true);
-  refresh_list_panel(table_);  // B, A
-  table_.set_mark(1, 1);
-  table_.set_mark(-1, 1);
-  table_.set_mark(30, 1);
-  table_.mark_list("B", 5);
-  table_.mark_list("", 9);  // free slots are never marked
-  ListPanelTable::Slots slots = table_.snapshot();
-  EXPECT_EQ(slots[0].new_mail, 5);
-  EXPECT_EQ(slots[1].new_mail, 1);
-  for (std::size_t i = 2; i < slots.size(); ++i) EXPECT_EQ(slots[i].new_mail, 0);
-}
-
 TEST_F(ListPanelTest, ClearShownMarkOnlyForShownSlots) {
   add_list("A", 1, true);
   refresh_list_panel(table_);
@@ -135,18 +120,6 @@ TEST_F(ListPanelTest, ClearShownMarkOnlyForShownSlots) {
   EXPECT_EQ(slot->list_name, "A");
   EXPECT_EQ(slot->new_mail, 1);  // as it was
   EXPECT_EQ(table_.snapshot()[0].new_mail, 0);
-}
-
-TEST_F(ListPanelTest, RefillWritesNothingOnDisk) {
-  for (int i = 0; i < 31; ++i) add_list("N" + std::to_string(i), 1, i % 2 == 0);
-  const std::vector<std::string> before = platform::find_files("LKset\\*");
-  std::vector<std::string> records_before;
-  for (const std::string& file : before) records_before.push_back(testing::get_file("LKset\\" + file));
-  refresh_list_panel(table_);
-  ASSERT_EQ(platform::find_files("LKset\\*"), before);
-  for (std::size_t i = 0; i < before.size(); ++i) {
-    EXPECT_EQ(testing::get_file("LKset\\" + before[i]), records_before[i]);
-  }
 }
 
 }  // namespace

@@ -135,14 +135,6 @@ TEST(LogFileTest, ContentIsSubjectThreeLineFeedsMessage) {
   EXPECT_EQ(log_file_content("", ""), "\n\n\n");
 }
 
-TEST(PathTest, PathsAreBuiltByConcatenation) {
-  EXPECT_EQ(list_record_path("Weekly"), "LKset\\Weekly.stf");
-  EXPECT_EQ(list_folder("Weekly"), "LKset\\Weekly");
-  EXPECT_EQ(list_web_folder("Weekly"), "LKset\\Weekly\\web");
-  EXPECT_EQ(list_index_page("Weekly"), "LKset\\Weekly\\web\\index.htm");
-  EXPECT_EQ(account_record_path("main"), "pop3mail\\main.stf");
-}
-
 TEST(SjisTest, RefusedCharactersAreTestedPerCharacter) {
   struct Case {
     std::string text;

@@ -1,7 +1,6 @@
 #include "settings/store.h"
 
 #include <filesystem>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -123,25 +122,6 @@ TEST_F(StoreTest, SetNewMailNeverWritesWhenTheRecordCannotBeRead) {
   ASSERT_TRUE(platform::create_folder(list_record_path("Locked")));
   EXPECT_FALSE(set_new_mail("Locked", 1));
   EXPECT_TRUE(platform::folder_exists(list_record_path("Locked")));
-}
-
-TEST_F(StoreTest, SetNewMailFromTwoThreadsKeepsTheRecord) {
-  const ListRecord record{sj("【週刊】"), 1, 0};
-  ASSERT_TRUE(write_list("Weekly", record));
-  auto flip = [](int value) {
-    for (int i = 0; i < 50; ++i) set_new_mail("Weekly", value);
-  };
-  std::thread worker(flip, 1);
-  flip(0);
-  worker.join();
-  std::optional<ListRecord> read = read_list("Weekly");
-  ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->search_text, record.search_text);
-  EXPECT_EQ(read->delete_from_server, 1);
-  // Nothing but the record is left in the folder, no temporary file.
-  std::vector<platform::DirEntry> entries = platform::find_entries("LKset\\*");
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].name, "Weekly.stf");
 }
 
 TEST_F(StoreTest, JapaneseListNameGetsTheRightFiles) {
