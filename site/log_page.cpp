@@ -96,7 +96,7 @@ class Converter {
     std::size_t end = slash + 1;
     while (end < body_.size() && is_web_address_byte(byte(end))) ++end;
     const std::string_view rest = body_.substr(slash + 1, end - slash - 1);
-    out_.resize(out_.size() - prefix.size());
+    out_.erase(out_.size() - prefix.size());
     out_ += "<A HREF=";
     out_ += prefix;
     out_ += rest;
