@@ -75,7 +75,9 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
                              ListPanelTable& table) {
   // The question comes before the selection test.
   if (!ui.confirm(messages::confirm_list_change())) return {};
-  if (!selected_list) return {};
+  // A list whose record went away meanwhile (deleted by another program) is
+  // not brought back as a record without its folder.
+  if (!selected_list || !list_registered(*selected_list)) return {};
 
   ListRecord record;
   record.search_text = cut_sjis(fields.search_text, kMaxSearchText);

@@ -55,8 +55,9 @@ ListFields select_list(std::string_view list_name);
 ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
                                ListPanelTable& table);
 
-// "変更" for the selected list (nullopt: none). Asks first; on No, or with
-// nothing selected, does nothing. An empty search text is refused with
+// "変更" for the selected list (nullopt: none). Asks first; on No, with
+// nothing selected, or when the list is not registered (no record file: a
+// change never creates a record), does nothing. An empty search text is refused with
 // messages::fill_every_field(). Otherwise writes a whole new record (so
 // new_mail becomes 0), clears the list's mark in `table` and calls
 // ui.panel_changed(). The list box is not refilled.

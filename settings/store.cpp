@@ -63,6 +63,13 @@ std::vector<std::string> enumerate_lists() {
 
 int count_lists() { return static_cast<int>(platform::find_files(list_pattern()).size()); }
 
+bool list_registered(std::string_view list_name) {
+  for (const std::string& file : platform::find_files(list_pattern())) {
+    if (strip_extension(file) == list_name) return true;
+  }
+  return false;
+}
+
 std::optional<ListRecord> read_list(std::string_view list_name) {
   return read_list_unlocked(list_name);
 }

@@ -26,6 +26,10 @@ std::vector<std::string> enumerate_lists();
 // Number of ".stf" files in LKset\ (all of them, not cut at kMaxLists).
 int count_lists();
 
+// True when "LKset\<list_name>.stf" is among the record files (all of them,
+// not cut at kMaxLists), whether or not it can be read.
+bool list_registered(std::string_view list_name);
+
 // The list's record; nullopt when its file cannot be opened for reading. A
 // short or empty file gives the zero-filled rest.
 std::optional<ListRecord> read_list(std::string_view list_name);

@@ -175,6 +175,8 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
       {"nothing selected: the question, then nothing", std::nullopt, {"new", false}, {true},
        {kConfirmChange}, false},
       {"nothing selected and No", std::nullopt, {"new", false}, {false}, {kConfirmChange}, false},
+      {"a list not registered gets no record", "Gone", {"new", false}, {true}, {kConfirmChange},
+       false},
       {"empty search text refused after the question", "Weekly", {"", true}, {true},
        {kConfirmChange, kFillEvery}, false},
       {"written", "Weekly", {"new", false}, {true}, {kConfirmChange}, true},
@@ -205,6 +207,7 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
       EXPECT_EQ(get_file(list_record_path("Weekly")), before);
       EXPECT_EQ(table_.snapshot()[0].new_mail, 1);
     }
+    EXPECT_EQ(get_file(list_record_path("Gone")), "<missing>");
     // Folder, messages and pages stay in every case.
     EXPECT_EQ(get_file("LKset\\Weekly\\20260101000000_1.log"), "Vol.1\n\n\nbody\n");
     EXPECT_EQ(get_file("LKset\\Weekly\\web\\index.htm"), "<html>");
