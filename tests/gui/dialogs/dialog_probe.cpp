@@ -11,13 +11,16 @@
 //   text TITLE ID      the text of control ID
 //   items TITLE ID     the lines of list box ID, one per line
 //   selected TITLE ID  the selected line's index in list box ID, -1 for none
+//   line TITLE ID N    "x y" on the screen of the centre of line N of list box
+//                      ID (scrolled into view first), for a click
 //   checked TITLE ID   1 when check box ID is checked, else 0
 //   style TITLE [ID]   the window style of the window (or control) in hex
 //   layout TITLE       "client W H", then per child in creation order
-//                      "ID CLASS x y width height" in client pixels
+//                      "ID CLASS x y width height STYLE TEXT" in client pixels
 //   message TITLE      a message box: its text (line breaks as \n), then
 //                      "buttons" and the IDs of its push buttons
 //   owner TITLE        the title of the window's owner
+//   close TITLE        asks that window to close (WM_CLOSE)
 //   focus TITLE        "ID ROOT_TITLE" of the control with the keyboard focus
 //                      in that window's thread, "none" for none
 #include <windows.h>
@@ -43,10 +46,14 @@ void print(const std::string& line) {
   std::fputc('\n', stdout);
 }
 
+// WM_GETTEXT itself: GetWindowText does not ask a control of another
+// process for its text (an edit's typed text would read as empty).
 std::wstring window_text(HWND window) {
-  std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(window)) + 1, L'\0');
-  text.resize(static_cast<std::size_t>(
-      GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+  const LRESULT length = SendMessageW(window, WM_GETTEXTLENGTH, 0, 0);
+  std::wstring text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+  const LRESULT copied = SendMessageW(window, WM_GETTEXT, static_cast<WPARAM>(text.size()),
+                                      reinterpret_cast<LPARAM>(text.data()));
+  text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }
 
@@ -89,6 +96,12 @@ std::string numbers(std::initializer_list<long> values) {
   std::string line;
   for (long value : values) line += (line.empty() ? "" : " ") + std::to_string(value);
   return line;
+}
+
+std::string hex(LONG_PTR value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%08lx", static_cast<unsigned long>(value));
+  return text;
 }
 
 int window_command(const wchar_t* title) {
@@ -142,6 +155,30 @@ int selected_command(const wchar_t* title, const wchar_t* id) {
   return 0;
 }
 
+// Where line INDEX of a list box is, so that a click can pick it: "x y" of
+// its centre on the screen, after scrolling it into view.
+int line_command(const wchar_t* title, const wchar_t* id, const wchar_t* index_text) {
+  HWND box = control(title, id);
+  if (!box) return 1;
+  const int index = _wtoi(index_text);
+  if (index < 0 || index >= SendMessageW(box, LB_GETCOUNT, 0, 0)) return 1;
+  const LRESULT top = SendMessageW(box, LB_GETTOPINDEX, 0, 0);
+  const LRESULT height = SendMessageW(box, LB_GETITEMHEIGHT, 0, 0);
+  RECT client{};
+  GetClientRect(box, &client);
+  const LRESULT visible = height > 0 ? client.bottom / height : 0;
+  LRESULT first = top;
+  if (index < top || index >= top + visible) {
+    first = index;
+    SendMessageW(box, LB_SETTOPINDEX, static_cast<WPARAM>(index), 0);
+    first = SendMessageW(box, LB_GETTOPINDEX, 0, 0);
+  }
+  POINT centre{client.right / 2, static_cast<LONG>((index - first) * height + height / 2)};
+  ClientToScreen(box, &centre);
+  print(numbers({centre.x, centre.y}));
+  return 0;
+}
+
 int checked_command(const wchar_t* title, const wchar_t* id) {
   HWND box = control(title, id);
   if (!box) return 1;
@@ -152,10 +189,7 @@ int checked_command(const wchar_t* title, const wchar_t* id) {
 int style_command(const wchar_t* title, const wchar_t* id) {
   HWND window = id ? control(title, id) : top_level(title);
   if (!window) return 1;
-  char line[32];
-  std::snprintf(line, sizeof line, "%08lx",
-                static_cast<unsigned long>(GetWindowLongPtrW(window, GWL_STYLE)));
-  print(line);
+  print(hex(GetWindowLongPtrW(window, GWL_STYLE)));
   return 0;
 }
 
@@ -171,7 +205,8 @@ int layout_command(const wchar_t* title) {
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&rect), 2);
     const int id = GetDlgCtrlID(child);
     print(std::to_string(id == 0xFFFF ? -1 : id) + " " + utf8(class_name(child)) + " " +
-          numbers({rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top}));
+          numbers({rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top}) + " " +
+          hex(GetWindowLongPtrW(child, GWL_STYLE)) + " " + utf8(window_text(child)));
   }
   return 0;
 }
@@ -217,6 +252,13 @@ int owner_command(const wchar_t* title) {
   return 0;
 }
 
+int close_command(const wchar_t* title) {
+  HWND window = top_level(title);
+  if (!window) return 1;
+  PostMessageW(window, WM_CLOSE, 0, 0);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -230,6 +272,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"text" && argc == 4) return text_command(argv[2], argv[3]);
   if (command == L"items" && argc == 4) return items_command(argv[2], argv[3]);
   if (command == L"selected" && argc == 4) return selected_command(argv[2], argv[3]);
+  if (command == L"line" && argc == 5) return line_command(argv[2], argv[3], argv[4]);
   if (command == L"checked" && argc == 4) return checked_command(argv[2], argv[3]);
   if (command == L"style" && (argc == 3 || argc == 4)) {
     return style_command(argv[2], argc == 4 ? argv[3] : nullptr);
@@ -237,8 +280,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"layout" && argc == 3) return layout_command(argv[2]);
   if (command == L"message" && argc == 3) return message_command(argv[2]);
   if (command == L"owner" && argc == 3) return owner_command(argv[2]);
+  if (command == L"close" && argc == 3) return close_command(argv[2]);
   if (command == L"focus" && argc == 3) return focus_command(argv[2]);
-  std::fputs("usage: dialog-probe window|count|control|text|items|selected|checked|style|"
-             "layout|message|owner|focus TITLE [ID]\n", stderr);
+  std::fputs("usage: dialog-probe window|count|control|text|items|selected|line|checked|style|"
+             "layout|message|owner|close|focus TITLE [ID]\n", stderr);
   return 2;
 }
