@@ -77,8 +77,16 @@ bool can_read_file(std::string_view path);
 // "~<name>.tmp" in the same folder first, which then replaces `path`. A failure
 // at any point leaves the old file (or its absence) untouched, removes the
 // temporary file and returns false. No search pattern of the system
-// ("*.stf", "*.log", "*.htm") matches a temporary name.
+// ("*.stf", "*.log", "*.htm") matches a temporary name. The new content is
+// forced to disk before it replaces the old, so not even a system crash
+// leaves a record empty. Two threads writing one path take turns.
 bool write_file_atomic(std::string_view path, std::string_view data);
+
+// Like write_file_atomic (temporary "~<name>.tmp", then replace; a failure
+// leaves the old file untouched and removes the temporary), but without
+// forcing the data to disk first: for files that can be regenerated, such as
+// the generated web pages. A system crash may leave such a file empty.
+bool write_file_fast(std::string_view path, std::string_view data);
 
 // Like write_file_atomic, but fails (returns false, writes nothing) when
 // `path` exists already: the file is created only if it was not there.
@@ -90,7 +98,8 @@ bool create_folder(std::string_view path);   // true when created or already a f
 bool folder_exists(std::string_view path);
 
 // Copies every file matching `pattern` (see find_files) into `dest_folder`,
-// each written atomically. Returns how many files were copied.
+// each written as by write_file_fast (copies can be made again). Returns how
+// many files were copied.
 int copy_matching(std::string_view pattern, std::string_view dest_folder);
 
 // Changes the process's working folder; false when it cannot.

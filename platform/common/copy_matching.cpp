@@ -14,7 +14,7 @@ int copy_matching(std::string_view pattern, std::string_view dest_folder) {
   int copied = 0;
   for (const std::string& name : find_files(pattern)) {
     const auto data = read_file(source_prefix + name);
-    if (data && write_file_atomic(dest_prefix + name, *data)) ++copied;
+    if (data && write_file_fast(dest_prefix + name, *data)) ++copied;
   }
   return copied;
 }

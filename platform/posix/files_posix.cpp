@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "platform/common/names.h"
+#include "platform/common/write_guard.h"
 #include "platform/platform.h"
 #include "platform/posix/native_path.h"
 
@@ -82,19 +82,14 @@ SplitPath split_path(std::string_view path) {
   return {path.substr(0, last), path.substr(last + 1)};
 }
 
-// Atomic writes of the same path from two threads would share one temporary
-// file; one lock for the process keeps every write whole.
-std::mutex& write_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
 enum class Replace { kAlways, kOnlyIfAbsent };
+enum class Flush { kToDisk, kNo };
 
 // Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
 // it into place. On any failure the temporary file is removed and `path` is
 // left as it was.
-bool write_via_temporary(std::string_view path, std::string_view data, Replace mode) {
+bool write_via_temporary(std::string_view path, std::string_view data, Replace mode,
+                         Flush flush) {
   const SplitPath split = split_path(path);
   if (split.name.empty()) return false;
   // The folder part with its separator, then "~<name>.tmp".
@@ -106,15 +101,14 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
   const auto temp = posix::native_path(temp_sjis);
   if (!native || !temp) return false;
 
-  std::lock_guard lock(write_mutex());
+  const detail::WriteGuard guard(path);
   if (mode == Replace::kOnlyIfAbsent && ::access(native->c_str(), F_OK) == 0) return false;
   Fd fd(::open(temp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd.valid()) return false;
-  // No fdatasync(): the rename already guards against a crash of the
-  // program and a full disk, and a flush per page made a full rebuild of a
-  // site several times slower. ext4 flushes a file that replaces another by
-  // rename before the rename itself.
-  bool ok = write_all(fd.get(), data);
+  // With Flush::kToDisk the data is on disk before the rename makes it the
+  // file's content; otherwise a system crash could leave an empty file in
+  // place of the old one.
+  bool ok = write_all(fd.get(), data) && (flush == Flush::kNo || ::fdatasync(fd.get()) == 0);
   ok = fd.close() && ok;
   if (ok) {
     if (mode == Replace::kAlways) {
@@ -221,11 +215,15 @@ bool can_read_file(std::string_view path) {
 }
 
 bool write_file_atomic(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways);
+  return write_via_temporary(path, data, Replace::kAlways, Flush::kToDisk);
+}
+
+bool write_file_fast(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
 }
 
 bool create_file_exclusive(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kOnlyIfAbsent);
+  return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }
 
 bool delete_file(std::string_view path) {

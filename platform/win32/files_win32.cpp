@@ -2,9 +2,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <mutex>
 
 #include "platform/common/names.h"
+#include "platform/common/write_guard.h"
 #include "platform/platform.h"
 #include "platform/win32/native_path.h"
 
@@ -82,22 +82,18 @@ SplitPath split_path(std::string_view path) {
   return {path.substr(0, last), path.substr(last + 1)};
 }
 
-// Atomic writes of the same path from two threads would share one temporary
-// file; one lock for the process keeps every write whole.
-std::mutex& write_mutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
 enum class Replace { kAlways, kOnlyIfAbsent };
+enum class Flush { kToDisk, kNo };
 
 // Moving a file over another fails for a moment while someone (a virus
 // scanner, the browser showing the page) holds the target open; such a
 // failure is retried briefly before it counts.
-bool move_into_place(const std::wstring& temp, const std::wstring& target, Replace mode) {
+bool move_into_place(const std::wstring& temp, const std::wstring& target, Replace mode,
+                     Flush flush) {
   constexpr int kAttempts = 5;
   constexpr DWORD kPauseMs = 20;
-  const DWORD flags = mode == Replace::kAlways ? MOVEFILE_REPLACE_EXISTING : 0;
+  const DWORD flags = (flush == Flush::kToDisk ? MOVEFILE_WRITE_THROUGH : 0) |
+                      (mode == Replace::kAlways ? MOVEFILE_REPLACE_EXISTING : 0);
   for (int attempt = 1;; ++attempt) {
     if (MoveFileExW(temp.c_str(), target.c_str(), flags)) return true;
     const DWORD error = GetLastError();
@@ -114,7 +110,8 @@ bool move_into_place(const std::wstring& temp, const std::wstring& target, Repla
 // Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
 // it into place. On any failure the temporary file is removed and `path` is
 // left as it was.
-bool write_via_temporary(std::string_view path, std::string_view data, Replace mode) {
+bool write_via_temporary(std::string_view path, std::string_view data, Replace mode,
+                         Flush flush) {
   const SplitPath split = split_path(path);
   if (split.name.empty()) return false;
   std::string temp_sjis(path.substr(0, path.size() - split.name.size()));
@@ -125,7 +122,7 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
   const auto temp = win32::native_path(temp_sjis);
   if (!native || !temp) return false;
 
-  std::lock_guard lock(write_mutex());
+  const detail::WriteGuard guard(path);
   if (is_folder_native(*native)) return false;
   if (mode == Replace::kOnlyIfAbsent && GetFileAttributesW(native->c_str()) != INVALID_FILE_ATTRIBUTES) {
     return false;
@@ -133,12 +130,13 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
   Handle file(CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
-  // No FlushFileBuffers(): the move already guards against a crash of the
-  // program and a full disk, and a flush per page made a full rebuild of a
-  // site several times slower.
-  bool ok = write_all(file.get(), data);
+  // With Flush::kToDisk the data is on disk before the move makes it the
+  // file's content; otherwise a system crash could leave an empty file in
+  // place of the old one.
+  bool ok = write_all(file.get(), data) &&
+            (flush == Flush::kNo || FlushFileBuffers(file.get()));
   ok = file.close() && ok;
-  ok = ok && move_into_place(*temp, *native, mode);
+  ok = ok && move_into_place(*temp, *native, mode, flush);
   if (!ok) DeleteFileW(temp->c_str());
   return ok;
 }
@@ -236,11 +234,15 @@ bool can_read_file(std::string_view path) {
 }
 
 bool write_file_atomic(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways);
+  return write_via_temporary(path, data, Replace::kAlways, Flush::kToDisk);
+}
+
+bool write_file_fast(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
 }
 
 bool create_file_exclusive(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kOnlyIfAbsent);
+  return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }
 
 bool delete_file(std::string_view path) {

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -175,35 +177,75 @@ TEST_F(JapaneseNames, NamesWithoutShiftJisFormAreLeftOut) {
   EXPECT_EQ(find_files("LKset\\*.stf"), Names{sj("ソ") + ".stf"});
 }
 
-class AtomicWrite : public larkspur::testing::InTempFolder {};
+// write_file_atomic and write_file_fast differ only in forcing data to disk;
+// every other promise holds for both.
+using Writer = bool (*)(std::string_view, std::string_view);
+class AtomicWrite : public larkspur::testing::InTempFolder,
+                    public ::testing::WithParamInterface<Writer> {};
 
-TEST_F(AtomicWrite, ReplacesWholeContent) {
+TEST_P(AtomicWrite, ReplacesWholeContent) {
+  const Writer write = GetParam();
   const std::string contents[] = {"first", "", std::string(200000, 'x'), std::string("a\0b", 3)};
   for (const std::string& content : contents) {
-    ASSERT_TRUE(write_file_atomic("f.stf", content));
+    ASSERT_TRUE(write("f.stf", content));
     EXPECT_EQ(read_file("f.stf"), content);
   }
   EXPECT_TRUE(temporary_leftovers().empty());
 }
 
-TEST_F(AtomicWrite, FailureLeavesOldFileAndNoTemporary) {
+TEST_P(AtomicWrite, FailureLeavesOldFileAndNoTemporary) {
+  const Writer write = GetParam();
   put_file("old.stf", "old");
   ASSERT_TRUE(create_folder("dir.stf"));
   put_file("blocked.stf", "kept");
   ASSERT_TRUE(create_folder("~blocked.stf.tmp"));  // the temporary file cannot be made
 
-  EXPECT_FALSE(write_file_atomic("missing\\f.stf", "new"));
+  EXPECT_FALSE(write("missing\\f.stf", "new"));
   EXPECT_FALSE(folder_exists("missing"));
-  EXPECT_FALSE(write_file_atomic("dir.stf", "new"));
+  EXPECT_FALSE(write("dir.stf", "new"));
   EXPECT_TRUE(folder_exists("dir.stf"));
-  EXPECT_FALSE(write_file_atomic("blocked.stf", "new"));
+  EXPECT_FALSE(write("blocked.stf", "new"));
   EXPECT_EQ(get_file("blocked.stf"), "kept");
   EXPECT_TRUE(folder_exists("~blocked.stf.tmp"));
   EXPECT_EQ(get_file("old.stf"), "old");
   EXPECT_TRUE(temporary_leftovers().empty());
 }
 
-TEST_F(AtomicWrite, ExclusiveCreationNeverReplaces) {
+// Two threads writing one file share its temporary name; every write must
+// still succeed and leave one whole content.
+TEST_P(AtomicWrite, ConcurrentWritersOfOneFileTakeTurns) {
+  const Writer write = GetParam();
+  const std::string contents[] = {std::string(5000, 'a'), std::string(7000, 'b')};
+  constexpr int kRounds = 40;
+  std::atomic<int> failures{0};
+  auto writer = [&](const std::string& content) {
+    for (int i = 0; i < kRounds; ++i) {
+      if (!write("shared.stf", content)) ++failures;
+    }
+  };
+  std::thread first(writer, contents[0]);
+  std::thread second(writer, contents[1]);
+  for (int i = 0; i < kRounds; ++i) {
+    const auto now = read_file("shared.stf");
+    // A reader sees the old or the new content, never a mixture.
+    if (now) {
+      EXPECT_TRUE(*now == contents[0] || *now == contents[1]);
+    }
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(failures.load(), 0);
+  const std::string last = get_file("shared.stf");
+  EXPECT_TRUE(last == contents[0] || last == contents[1]);
+  EXPECT_TRUE(temporary_leftovers().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(BothWriters, AtomicWrite,
+                         ::testing::Values(&write_file_atomic, &write_file_fast));
+
+class ExclusiveCreation : public larkspur::testing::InTempFolder {};
+
+TEST_F(ExclusiveCreation, NeverReplaces) {
   EXPECT_TRUE(create_file_exclusive("n.stf", "one"));
   EXPECT_FALSE(create_file_exclusive("n.stf", "two"));
   EXPECT_EQ(get_file("n.stf"), "one");
