@@ -8,7 +8,11 @@
 
 #include "retrieval/pop3_client.h"
 #include "retrieval/receive_job.h"
+#include "settings/account_logic.h"
+#include "settings/list_logic.h"
 #include "settings/list_panel.h"
+#include "settings/log_logic.h"
+#include "settings/open_list_page.h"
 #include "settings/store.h"
 #include "settings/ui.h"
 #include "site/rebuild.h"
@@ -172,6 +176,144 @@ int run_lists(const std::vector<std::string>&, const Invocation&, Console& conso
   return kExitOk;
 }
 
+// ------------------------------------------------------------- settings
+
+// The lists and accounts the tool may act on must exist: acting on a name
+// that is not registered would create its record.
+bool list_registered(std::string_view name) {
+  const std::vector<std::string> lists = enumerate_lists();
+  return std::find(lists.begin(), lists.end(), name) != lists.end();
+}
+
+int not_registered(Console& console, const char* what_utf8, std::string_view name) {
+  console.err(message_line({platform::jp("注意"),
+                            platform::jp(what_utf8) + platform::jp("「") + std::string(name) +
+                                platform::jp("」は登録されていません。"),
+                            MessageIcon::warning}));
+  return kExitFailed;
+}
+
+int run_account_add(const std::vector<std::string>& arguments, const Invocation& invocation,
+                    Console& console, const Environment&) {
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  const AccountDialogUpdate update =
+      register_account({arguments[0], arguments[1], arguments[2], arguments[3]}, ui);
+  return update.clear_new_fields ? kExitOk : kExitFailed;
+}
+
+int run_account_show(const std::vector<std::string>&, const Invocation&, Console& console,
+                     const Environment&) {
+  for (const AccountRecord& account : enumerate_accounts()) {
+    console.out(to_utf8(account.account_name) + "\t" + to_utf8(account.server) + "\t" +
+                to_utf8(account.user_name) + "\n");
+  }
+  return kExitOk;
+}
+
+int run_account_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
+                       Console& console, const Environment&) {
+  const std::vector<std::string> lines = account_list_lines();
+  if (std::find(lines.begin(), lines.end(), arguments[0]) == lines.end()) {
+    return not_registered(console, "アカウント", arguments[0]);
+  }
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  delete_account(arguments[0], ui);
+  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+}
+
+int run_list_add(const std::vector<std::string>& arguments, const Invocation& invocation,
+                 Console& console, const Environment&) {
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  NewListFields fields;
+  fields.name = arguments[0];
+  fields.search_text = arguments[1];
+  fields.keep_on_server = invocation.flags.count("--keep") != 0;
+  const ListDialogUpdate update = register_list(fields, ui, list_panel());
+  return update.clear_new_fields ? kExitOk : kExitFailed;
+}
+
+int run_list_change(const std::vector<std::string>& arguments, const Invocation& invocation,
+                    Console& console, const Environment&) {
+  if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  ListFields fields;
+  fields.search_text = arguments[1];
+  fields.keep_on_server = invocation.flags.count("--keep") != 0;
+  refresh_list_panel(list_panel());
+  change_list(arguments[0], fields, ui, list_panel());
+  return ui.declined() || ui.saw_caption("注意") ? kExitFailed : kExitOk;
+}
+
+int run_list_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
+                    Console& console, const Environment&) {
+  if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  delete_list(arguments[0], ui, list_panel());
+  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+}
+
+int run_log_show(const std::vector<std::string>& arguments, const Invocation&, Console& console,
+                 const Environment&) {
+  if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
+  for (const LogEntry& log : list_logs(arguments[0])) console.out(to_utf8(log.first_line) + "\n");
+  return kExitOk;
+}
+
+int run_log_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
+                   Console& console, const Environment&) {
+  if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
+  CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
+  const LogDeleteResult result = delete_logs({arguments[0], arguments[1]}, ui);
+  // Every press of the dialog's Delete asks for the rebuild, so does this.
+  if (result.rebuild_requested) {
+    refresh_list_panel(list_panel());
+    rebuild_site(ui, list_panel());
+  }
+  const bool failed = arguments[1].empty() || result.matched == 0 ||
+                      result.deleted < result.matched || ui.declined() ||
+                      ui.saw_caption("削除エラー");
+  return failed ? kExitFailed : kExitOk;
+}
+
+int run_open(const std::vector<std::string>& arguments, const Invocation& invocation,
+             Console& console, const Environment&) {
+  const std::string& name = arguments[0];
+  if (!list_registered(name)) return not_registered(console, "リスト", name);
+  const bool print_only = invocation.flags.count("--print") != 0;
+  bool opened = false;
+  const auto open_page = [&](std::string_view path) {
+    if (print_only) {
+      console.out(to_utf8(path) + "\n");
+      opened = true;
+    } else {
+      opened = platform::open_with_shell(path);
+    }
+    return opened;
+  };
+  ListPanelTable& table = list_panel();
+  refresh_list_panel(table);
+  const ListPanelTable::Slots slots = table.snapshot();
+  int slot = 0;
+  for (int i = 0; i < table.shown_count(); ++i) {
+    if (slots[static_cast<std::size_t>(i)].list_name == name) slot = i + 1;
+  }
+  if (slot != 0) {
+    open_list_page(table, slot, open_page);
+  } else {
+    // A list without pages is not in the panel; its mark goes all the same.
+    set_new_mail(name, 0);
+    open_page(list_index_page(name));
+  }
+  if (!opened) {
+    console.err(message_line({platform::jp("失敗"),
+                              platform::jp("ページを開けませんでした。\n") +
+                                  list_index_page(name),
+                              MessageIcon::warning}));
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
 // ------------------------------------------------------------- commands
 
 const std::vector<Command>& commands() {
@@ -185,6 +327,31 @@ const std::vector<Command>& commands() {
       {{"lists"}, {}, {}, "Print every list: name, search text, keep|delete, new-mail flag, "
                           "page path (- without a page), TAB-separated.",
        run_lists},
+      {{"account", "add"}, {"NAME", "SERVER", "USER", "PASSWORD"}, {},
+       "Register the POP3 account (only one). SERVER is host or host:port.", run_account_add},
+      {{"account", "show"}, {}, {}, "Print the account: name, server, user name, TAB-separated.",
+       run_account_show},
+      {{"account", "delete"}, {"NAME"}, {"--yes"}, "Delete the account (asks first).",
+       run_account_delete},
+      {{"list", "add"}, {"NAME", "SEARCH"}, {"--keep"},
+       "Register a list taking the mail whose subject begins with SEARCH; --keep leaves its "
+       "mail on the server.",
+       run_list_add},
+      {{"list", "change"}, {"NAME", "SEARCH"}, {"--keep", "--yes"},
+       "Change a list's search text and server setting (asks first; clears its new-mail mark).",
+       run_list_change},
+      {{"list", "delete"}, {"NAME"}, {"--yes"},
+       "Delete a list with its logs and pages (asks first).", run_list_delete},
+      {{"log", "show"}, {"LIST"}, {}, "Print the first line of every log of LIST, newest first.",
+       run_log_show},
+      {{"log", "delete"}, {"LIST", "SUBJECT"}, {"--yes"},
+       "Delete every log of LIST whose first line is SUBJECT, then rebuild the pages "
+       "(asks first).",
+       run_log_delete},
+      {{"open"}, {"LIST"}, {"--print"},
+       "Clear LIST's new-mail mark and open its index page in the browser; --print only "
+       "prints the page path.",
+       run_open},
   };
   return table;
 }

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Fixtures of the receive benchmark.
+
+  receive_fixture.py mail DIR          100 messages of about 8 KB, *.eml
+  receive_fixture.py work DIR SERVER   a working folder: 30 lists holding
+                                       1,000 logs each, with their pages,
+                                       and the account for SERVER
+"""
+import base64
+import os
+import struct
+import sys
+
+LISTS = 30
+LOGS_PER_LIST = 1000
+MESSAGES = 100
+MESSAGE_BYTES = 8 * 1024
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+def jis(text):
+    return text.encode("iso2022_jp")
+
+
+def search_text(i):
+    return "[bench%02d]" % i
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def make_mail(folder):
+    paragraph = [
+        "今週のお知らせをお届けします。詳しくは下記のページをご覧ください。",
+        "  https://bench.example.jp/news/%03d.html",
+        "ご質問は support@bench.example.jp までお寄せください。",
+        "",
+    ]
+    for n in range(MESSAGES):
+        subject = search_text(n % LISTS) + " 新しい号 No.%03d" % n
+        word = "=?ISO-2022-JP?B?" + base64.b64encode(jis(subject)).decode() + "?="
+        head = ("From: bench@example.jp\r\nTo: reader@example.jp\r\n"
+                "Subject: %s\r\nMessage-ID: <%d@bench.example.jp>\r\n"
+                "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
+                "Content-Transfer-Encoding: 7bit\r\n\r\n" % (word, n)).encode("ascii")
+        body = b""
+        while len(head) + len(body) < MESSAGE_BYTES:
+            for line in paragraph:
+                body += jis(line.replace("%03d", "%03d" % n)) + b"\r\n"
+        write(os.path.join(folder, "%03d.eml" % n), head + body)
+
+
+def page(title):
+    return sjis("<HTML><HEAD><TITLE>%s</TITLE></HEAD><BODY><PRE>本文</PRE></BODY></HTML>" % title)
+
+
+def make_work(folder, server):
+    seed_menu = b"<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n"
+    write(os.path.join(folder, "set", "menu.htm"), seed_menu)
+    write(os.path.join(folder, "set", "index.htm"), b"<HTML><FRAMESET></FRAMESET></HTML>")
+    account = b"".join(field.encode("ascii").ljust(256, b"\0")
+                       for field in ("bench", server, "bench", "sekret")) + b"\0" * 4
+    write(os.path.join(folder, "pop3mail", "bench.stf"), account)
+    for i in range(LISTS):
+        name = "list%02d" % i
+        record = sjis(search_text(i)).ljust(256, b"\0") + struct.pack("<ii", 1, 0) + b"\0" * 56
+        write(os.path.join(folder, "LKset", name + ".stf"), record)
+        lines = []
+        for k in range(LOGS_PER_LIST):
+            # One log a day from 2020 on: unique, sortable names.
+            stamp = "2020%02d%02d%02d%02d%02d" % (1 + k // 28 % 12, 1 + k % 28, 7, k % 60, i)
+            base = "%s_1" % stamp
+            subject = search_text(i) + " 過去の号 No.%04d" % k
+            log = sjis(subject) + b"\n\n\nSubject: x\n\n" + sjis("本文 %d\n" % k) * 40
+            write(os.path.join(folder, "LKset", name, base + ".log"), log)
+            write(os.path.join(folder, "LKset", name, "web", base + ".htm"), page(subject))
+            lines.append(b"<A HREF=" + base.encode() + b".htm target=main>" + sjis(subject) +
+                         b"</A><P>\n")
+        lines.reverse()  # descending link text
+        web = os.path.join(folder, "LKset", name, "web")
+        write(os.path.join(web, "menu.htm"),
+              b"<HTML><BODY><CENTER>\n" + b"".join(lines) + b"</CENTER></BODY></HTML>\n")
+        write(os.path.join(web, "index.htm"), b"<HTML><FRAMESET></FRAMESET></HTML>")
+        write(os.path.join(web, "down.htm"), b"<HTML></HTML>")
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "mail":
+        make_mail(sys.argv[2])
+    else:
+        make_work(sys.argv[2], sys.argv[3])
