@@ -78,10 +78,6 @@ class Operation {
   Operation(const Operation&) = delete;
   Operation& operator=(const Operation&) = delete;
 
-  bool cancelled() const {
-    std::lock_guard state(c_.state_mutex);
-    return c_.cancel_count != cancel_count_;
-  }
   unsigned cancel_count() const { return cancel_count_; }
 
   // The open connection, made active for this operation; null when none is

@@ -88,8 +88,7 @@ class Pop3LineReader {
 bool pop3_reply_negative(std::string_view line);
 
 // The subject of one header block, fed line by line (the lines of a TOP reply
-// before its single-dot line, dot-stuffing already removed or not: a header
-// line never begins with a dot that matters here). Only a line beginning with
+// before its single-dot line, as received). Only a line beginning with
 // exactly "Subject: " starts a subject; continuation lines beginning with one
 // or two blanks (space or tab) are appended without those blanks. Each piece
 // is decoded with decode_encoded_words and jis_to_sjis_subject. A later

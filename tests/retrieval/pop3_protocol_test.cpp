@@ -208,8 +208,6 @@ std::vector<ProtocolCase> protocol_cases() {
        {"init 1", "verify 1", "open 1", "open 0", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ",
         "next 0", "close"},
        concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
-      {"open_needs_verify", kTwo, secret, {"init", "verify u p", "open"},
-       {"init 1", "verify 0", "open 0"}, kCheck},
       {"nothing_without_a_connection", kTwo, {},
        {"verify u p", "init", "verify u p", "next", "retr 1", "dele 1", "close"},
        {"verify 0", "init 1", "verify 1", "next -1", "retr 0 ", "dele 0", "close"}, kCheck},
