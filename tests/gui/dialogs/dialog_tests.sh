@@ -109,6 +109,16 @@ screenshot() {  # screenshot NAME TITLE: the window with its frame and caption
   "$IM/import" -window root -crop "${w}x${h}+${x}+${y}" +repage "$shots/$1.png" 2>/dev/null
 }
 
+# Pixels of the main window's list panel on the light green ground of a list
+# with new mail, from a fresh screen shot.
+green_pixels() {
+  local cx cy
+  read -r _ _ _ _ _ _ cx cy <<<"$(P window "$main_title")"
+  "$IM/import" -window root -crop "360x200+$((cx + 115))+$((cy + 25))" +repage "$out/panel.png" 2>/dev/null
+  "$IM/convert" "$out/panel.png" -format %c histogram:info:- |
+    awk 'toupper($3) == "#58F791" { sub(":", "", $1); n += $1 } END { print n + 0 }'
+}
+
 main_title="Larkspur Free!"
 app_pid=
 start_app() {  # start_app FOLDER
@@ -227,6 +237,11 @@ echo "# list dialog (I_LK_DIALOG)"
 for i in $(seq -w 1 27); do files list "$folder" "list$i" "[l$i]" 1 0; done
 files list "$folder" "週刊テスト" "【週刊】" 0 0
 files list "$folder" "marked" "[m]" 1 1
+# Lists with a page are shown in the main window's panel.
+for name in 週刊テスト marked list01; do
+  mkdir -p "$folder/LKset/$name/web"
+  printf 'page\n' >"$folder/LKset/$name/web/index.htm"
+done
 # list03 has logs, pages and a folder made by hand.
 mkdir -p "$folder/LKset/list03/web" "$folder/LKset/list03/handmade"
 files log "$folder" list03 19990505090503_1.log "[l03] one"
@@ -236,7 +251,10 @@ printf 'keep\n' >"$folder/LKset/list03/handmade/keep.txt"
 # Presentation order: the reverse of the directory order (names compared
 # upper-cased; the Japanese name sorts last).
 expected_lists="週刊テスト|marked|$(seq -w 27 -1 1 | sed 's/^/list/' | paste -sd '|')"
-if start_app "$folder" && open_dialog 104 "$LK"; then
+start_app "$folder"
+check "before: the panel shows the marked list" test "$(green_pixels)" -gt 0
+screenshot main-before-list-dialog "$main_title"
+if open_dialog 104 "$LK"; then
   pass "the LIST button opens \"$LK\""
   expect "list dialog owned by the main window" "$(P owner "$LK")" "$main_title"
   expect "list dialog: caption and modal frame, no system menu" \
@@ -331,6 +349,9 @@ if start_app "$folder" && open_dialog 104 "$LK"; then
   check "Escape and Enter leave the list dialog open" test "$(count "$LK")" = 1
   click_control "$LK" 8
   check "完了 closes the list dialog" wait_gone "$LK" 5
+  sleep 0.3
+  screenshot main-after-list-dialog "$main_title"
+  check "after 完了 the panel shows no mark (the change cleared it)" test "$(green_pixels)" = 0
 else
   fail "the LIST button opens \"$LK\""
 fi
