@@ -156,7 +156,8 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
   std::vector<Found> found;
   while (const dirent* item = ::readdir(dir.get())) {
     const std::string_view name = item->d_name;
-    if (name == "." || name == "..") continue;
+    // A backslash inside a Linux name would read as a separator later.
+    if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) continue;
     auto wide = detail::utf8_to_utf16(name);
     if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
     // A name the core cannot express is left out, and so is one whose

@@ -173,6 +173,10 @@ TEST_F(JapaneseNames, NamesWithoutShiftJisFormAreLeftOut) {
   for (const char8_t* name : {u8"caf\u00e9.stf", u8"wave\u301C.stf"}) {
     std::ofstream(fs::path(u8"LKset") / name) << "x";
   }
+#ifndef _WIN32
+  // A Linux name with a backslash could only be addressed as another path.
+  std::ofstream(fs::path(u8"LKset") / u8"a\\b.stf") << "x";
+#endif
   put_file("LKset\\" + sj("ソ") + ".stf", "y");
   EXPECT_EQ(find_files("LKset\\*.stf"), Names{sj("ソ") + ".stf"});
 }
