@@ -19,7 +19,18 @@ void sleep_ms(int milliseconds) {
   if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
 }
 
-std::int64_t monotonic_ms() { return static_cast<std::int64_t>(GetTickCount64()); }
+// The performance counter rather than GetTickCount64(), whose value moves in
+// steps of the timer tick (and under Wine can stand still for longer), which
+// would make short time-outs run late.
+std::int64_t monotonic_ms() {
+  LARGE_INTEGER frequency{};
+  LARGE_INTEGER counter{};
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&counter);
+  const std::int64_t ticks = counter.QuadPart;
+  const std::int64_t per_second = frequency.QuadPart;
+  return ticks / per_second * 1000 + ticks % per_second * 1000 / per_second;
+}
 
 // -------------------------------------------------------- file lock
 
