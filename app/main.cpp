@@ -1,5 +1,6 @@
 // larkspur.exe: start-up and the message loop.
 #include <windows.h>
+#include <objbase.h>
 
 #include "app/progress_dialog.h"
 #include "app/shell.h"
@@ -31,6 +32,20 @@ void pump_messages() {
   }
 }
 
+// The shell opens pages through COM on some systems, so the window's thread
+// joins a single-threaded apartment for the program's life.
+class ComScope {
+ public:
+  ComScope()
+      : ok_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+  ~ComScope() { if (ok_) CoUninitialize(); }
+  ComScope(const ComScope&) = delete;
+  ComScope& operator=(const ComScope&) = delete;
+
+ private:
+  bool ok_;
+};
+
 bool register_main_class(HINSTANCE instance) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
@@ -55,6 +70,7 @@ int run(HINSTANCE instance, int show_state) {
   const int x = (desktop.right - kWindowWidth) / 2;
   const int y = (desktop.bottom - kWindowHeight) / 2;
 
+  ComScope com;
   Shell& state = shell();
   state.instance = instance;
   if (!register_main_class(instance)) return 0;

@@ -5,6 +5,7 @@
 
 #include "app/commands.h"
 #include "app/panel_layout.h"
+#include "app/progress_dialog.h"
 #include "app/shell.h"
 #include "app/window_ui.h"
 #include "platform/platform.h"
@@ -131,6 +132,13 @@ LRESULT on_size(HWND window) {
   return 0;
 }
 
+LRESULT on_activate(HWND window, WPARAM wparam, LPARAM lparam) {
+  // Wine may lift an activated owner over the windows it owns; the open
+  // progress dialog is put back on top once the activation is complete.
+  if (LOWORD(wparam) != WA_INACTIVE) PostMessageW(window, kMsgRaiseProgress, 0, 0);
+  return DefWindowProcW(window, WM_ACTIVATE, wparam, lparam);
+}
+
 LRESULT on_left_button_up() {
   if (open_list_page(list_panel(), hit_test_panel())) redraw_panel();
   return 0;
@@ -170,6 +178,11 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_paint(window);
     case WM_SIZE:
       return on_size(window);
+    case WM_ACTIVATE:
+      return on_activate(window, wparam, lparam);
+    case kMsgRaiseProgress:
+      keep_progress_dialog_on_top();
+      return 0;
     case WM_CLOSE:
     case WM_DESTROY:
       PostQuitMessage(0);

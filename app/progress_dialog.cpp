@@ -97,6 +97,24 @@ bool job_running() {
   return slot.job != nullptr;
 }
 
+// True when top-level window `upper` lies above `lower` in the z-order.
+bool lies_above(HWND upper, HWND lower) {
+  for (HWND window = GetWindow(lower, GW_HWNDPREV); window; window = GetWindow(window, GW_HWNDPREV)) {
+    if (window == upper) return true;
+  }
+  return false;
+}
+
+// An owned window belongs above its owner; Wine sometimes lifts an activated
+// owner over it. The owner is then put directly below the dialog, which
+// moves nothing above any other program's windows.
+void keep_above_owner(HWND dialog) {
+  HWND owner = shell().main_window;
+  if (owner && lies_above(owner, dialog)) {
+    SetWindowPos(dialog, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+}
+
 // Ends the dialog: the timer stops, the window goes, the panel shows what
 // the job left.
 void close_dialog(HWND dialog) {
@@ -150,6 +168,7 @@ INT_PTR on_timer(HWND dialog) {
                 kFrameHeight);
   }
   state->frame = (state->frame + 1) % static_cast<int>(state->frames.size());
+  keep_above_owner(dialog);
   // Set only when it changes, so the text does not flicker on every tick.
   const std::wstring text = platform::sjis_to_wide_display(status_text(receive_job_state()));
   if (text != state->shown_status) {
@@ -168,8 +187,10 @@ INT_PTR on_cancel(HWND dialog) {
 }
 
 INT_PTR on_receive_done(HWND dialog) {
-  // The worker has shut the POP3 client down already and waits in
-  // SendMessage until this returns; it is released later by the reaper.
+  // The worker waits in SendMessage until this returns; it is released
+  // later by the reaper. It has shut the client down already; shutting down
+  // again changes nothing and keeps the client clean for the next job.
+  pop3_shutdown(pop3_client());
   close_dialog(dialog);
   return FALSE;
 }
@@ -220,6 +241,10 @@ void receive_command() {
   ShowWindow(dialog, SW_SHOW);
   UpdateWindow(dialog);
   if (DialogState* state = job_slot().dialog_state.get()) state->frame = 0;
+}
+
+void keep_progress_dialog_on_top() {
+  if (HWND dialog = current_dialog()) keep_above_owner(dialog);
 }
 
 bool progress_dialog_message(MSG& message) {

@@ -16,6 +16,11 @@ inline constexpr UINT WM_RECEIVE_DONE = WM_USER + 1;
 // running job's dialog comes to the front, if it is still open.
 void receive_command();
 
+// Puts the open progress dialog back above the main window when the main
+// window has come to lie above it (Wine does not always keep owned windows
+// above their owner when the owner is activated).
+void keep_progress_dialog_on_top();
+
 // For the message loop: keyboard handling of the open progress dialog.
 // True when the message was the dialog's and has been handled.
 bool progress_dialog_message(MSG& message);

@@ -25,6 +25,8 @@ inline constexpr int kBackgroundHeight = 287;
 // result is 1 for Yes (see WorkerUserInterface).
 inline constexpr UINT kMsgConfirm = WM_APP + 1;
 inline constexpr UINT kMsgNotify = WM_APP + 2;
+// Puts the open progress dialog back above the main window.
+inline constexpr UINT kMsgRaiseProgress = WM_APP + 3;
 
 // One image button of the main window.
 struct ButtonSpec {

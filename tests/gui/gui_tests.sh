@@ -222,6 +222,17 @@ if start_app "$work"; then
   else
     fail "a click on slot 21 opens リスト01's page"
   fi
+  # The help button opens the help page that comes with the program.
+  mkdir -p "$work/help"
+  cp "$root"/resources/help/* "$work/help/" 2>/dev/null || echo "<html></html>" >"$work/help/index.html"
+  calls=$(browser_calls)
+  click 18 267
+  if wait_browser_calls $((calls + 1)) 10; then
+    check "the help button opens help\\index.html" \
+      bash -c '[[ "$1" == *"/panel/help/index.html" ]]' _ "$(last_browser_path)"
+  else
+    fail "the help button opens help\\index.html"
+  fi
   stop_app
 else
   fail "the main window appears (list panel)"
@@ -373,13 +384,29 @@ if [ -n "$port" ] && WINEDEBUG=-all,+pid,+gdi start_app "$work" "$gdi_log"; then
     screenshot progress-dialog-scan "サーバー接続中"
     screenshot progress-dialog-over-main
     connects=$(grep -c CONNECT "$out/stall.log")
+    click 300 150  # the panel: activates the main window
+    sleep 1
+    check "a click on the main window leaves the dialog in front" \
+      test "$(probe above "サーバー接続中" "$main_title")" = yes
     click 290 261                                          # a second click
     xdotool mousemove $((client_x + 290)) $((client_y + 261)) click --repeat 2 --delay 80 1
     sleep 2
     check "further receive clicks open no second dialog" test "$(window_count "サーバー接続中")" = 1
     check "further receive clicks start no second job" \
       test "$(grep -c CONNECT "$out/stall.log")" = "$connects"
-    sleep 4  # about 15 timer ticks
+    # The other commands stay usable while the job runs.
+    click 44 120  # RE-BUILD
+    if wait_for_window "確認" 10; then
+      pass "the rebuild button works while a job runs"
+      probe press "確認" 7 >/dev/null  # No
+      wait_gone "確認" 5
+    else
+      fail "the rebuild button works while a job runs"
+    fi
+    sleep 3  # about 15 timer ticks
+    check "the progress dialog stays above the main window" \
+      test "$(probe above "サーバー接続中" "$main_title")" = yes
+    screenshot progress-dialog-after-question
     click_control "サーバー接続中" 1
     cancel_start=$(date +%s%N)
     wait_gone "サーバー接続中" 5

@@ -9,10 +9,13 @@
 //                           that title (client_x/y: its client area's origin
 //                           on the screen)
 //   count TITLE             how many top-level windows have that title
+//   above TITLE1 TITLE2     "yes" when TITLE1 lies above TITLE2 in the
+//                           z-order of visible top-level windows, else "no"
 //   control TITLE ID        "x y width height" of control ID in screen
 //                           coordinates (its centre is where to click)
 //   text TITLE ID           the text of control ID of that window
 //   press TITLE ID          clicks button ID of that window (BM_CLICK)
+//   owner TITLE             the title of the window that owns that window
 //   close TITLE             asks that window to close (WM_CLOSE)
 //   gdi                     "gdi_objects user_objects process_id" of the
 //                           process that owns the Larkspur main window
@@ -83,6 +86,31 @@ int count_command(const wchar_t* title) {
   return print(std::to_string(request.count));
 }
 
+struct OrderRequest {
+  const wchar_t* first;
+  const wchar_t* second;
+  int first_at = -1, second_at = -1, index = 0;
+};
+
+BOOL CALLBACK order_window(HWND window, LPARAM data) {
+  auto* request = reinterpret_cast<OrderRequest*>(data);
+  if (!IsWindowVisible(window)) return TRUE;
+  wchar_t title[256] = {};
+  GetWindowTextW(window, title, 256);
+  if (request->first_at < 0 && std::wstring(title) == request->first) request->first_at = request->index;
+  if (request->second_at < 0 && std::wstring(title) == request->second) request->second_at = request->index;
+  ++request->index;
+  return TRUE;
+}
+
+// EnumWindows lists top-level windows from the top of the z-order down.
+int above_command(const wchar_t* first, const wchar_t* second) {
+  OrderRequest request{first, second};
+  EnumWindows(order_window, reinterpret_cast<LPARAM>(&request));
+  if (request.first_at < 0 || request.second_at < 0) return 1;
+  return print(request.first_at < request.second_at ? "yes" : "no");
+}
+
 int control_command(const wchar_t* title, const wchar_t* id) {
   HWND control = find_control(title, id);
   if (!control) return 1;
@@ -108,6 +136,15 @@ int press_command(const wchar_t* title, const wchar_t* id) {
   if (!control) return 1;
   PostMessageW(control, BM_CLICK, 0, 0);
   return 0;
+}
+
+int owner_command(const wchar_t* title) {
+  HWND window = find_top_level(title);
+  if (!window) return 1;
+  HWND owner = GetWindow(window, GW_OWNER);
+  wchar_t owner_title[256] = {};
+  if (owner) GetWindowTextW(owner, owner_title, 256);
+  return print(utf8(owner_title));
 }
 
 int close_command(const wchar_t* title) {
@@ -138,11 +175,13 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"window" && argc == 3) return window_command(argv[2]);
   if (command == L"count" && argc == 3) return count_command(argv[2]);
+  if (command == L"above" && argc == 4) return above_command(argv[2], argv[3]);
   if (command == L"control" && argc == 4) return control_command(argv[2], argv[3]);
   if (command == L"text" && argc == 4) return text_command(argv[2], argv[3]);
   if (command == L"press" && argc == 4) return press_command(argv[2], argv[3]);
+  if (command == L"owner" && argc == 3) return owner_command(argv[2]);
   if (command == L"close" && argc == 3) return close_command(argv[2]);
   if (command == L"gdi" && argc == 2) return gdi_command();
-  std::fputs("usage: larkspur-gui-probe window|count|control|text|press|close|gdi ...\n", stderr);
+  std::fputs("usage: larkspur-gui-probe window|count|above|control|text|press|owner|close|gdi ...\n", stderr);
   return 2;
 }
