@@ -413,7 +413,7 @@ INT_PTR CALLBACK log_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARA
     case WM_INITDIALOG: {
       LogDeletionDialog& state = *attach_state<LogDeletionDialog>(dialog, lparam);
       g_log_dialog = dialog;
-      if (false) state.key_filter =
+      state.key_filter =
           SetWindowsHookExW(WH_MSGFILTER, filter_dialog_keys, nullptr, GetCurrentThreadId());
       state.picture = load_bitmap(shell().instance, L"DELBMP");
       initialise(dialog, state);
