@@ -7,8 +7,8 @@ build=$1
 bin=$build/bin
 out=$build/gui-tests
 shots=$build/gui-screenshots
-rm -rf "$out" "$shots"
-mkdir -p "$out" "$shots"
+rm -rf "$out"
+mkdir -p "$out" "$shots"  # shared with the settings dialogs' tests
 
 export WINEPREFIX=$build/wineprefix-gui WINEARCH=win64 WINEDEBUG=-all LC_ALL= LANG=ja_JP.UTF-8
 IM=/usr/bin  # ImageMagick's convert and import

@@ -8,7 +8,8 @@
 # Needs larkspur.exe, larkspur-gui-probe.exe and larkspur-pop3d.exe in
 # BUILD_DIR/bin. Screen shots go to BUILD_DIR/gui-screenshots/, working
 # folders and logs to BUILD_DIR/gui-tests/. Exit code 0 when every check
-# passed. Bounded to about four minutes.
+# passed. Bounded to about four minutes, plus the settings dialogs' own
+# suite (tests/gui/dialogs/run.sh), which this script runs afterwards.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ $# -ne 1 ]; then
@@ -33,4 +34,11 @@ if [ $status -eq 124 ] || [ $status -eq 137 ]; then
 fi
 # Whatever is left of this prefix's Wine processes goes.
 WINEPREFIX=$build/wineprefix-gui wineserver -k >/dev/null 2>&1 || true
+
+# The settings dialogs have their own suite; this script runs both.
+if [ -x "$here/dialogs/run.sh" ]; then
+  "$here/dialogs/run.sh" "$build"
+  dialogs_status=$?
+  [ $status -eq 0 ] && status=$dialogs_status
+fi
 exit $status
