@@ -20,13 +20,16 @@
 //   message TITLE      a message box: its text (line breaks as \n), then
 //                      "buttons" and the IDs of its push buttons
 //   owner TITLE        the title of the window's owner
+//   clipboard TEXT     puts TEXT on the clipboard (for Ctrl+V)
 //   close TITLE        asks that window to close (WM_CLOSE)
 //   focus TITLE        "ID ROOT_TITLE" of the control with the keyboard focus
 //                      in that window's thread, "none" for none
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -259,6 +262,25 @@ int close_command(const wchar_t* title) {
   return 0;
 }
 
+// Puts TEXT on the clipboard, so that Ctrl+V can type what xdotool cannot
+// (Japanese characters).
+int clipboard_command(const wchar_t* text) {
+  const std::size_t bytes = (std::wstring_view(text).size() + 1) * sizeof(wchar_t);
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
+  if (!memory) return 1;
+  std::memcpy(GlobalLock(memory), text, bytes);
+  GlobalUnlock(memory);
+  if (!OpenClipboard(nullptr)) {
+    GlobalFree(memory);
+    return 1;
+  }
+  EmptyClipboard();
+  const bool set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
+  CloseClipboard();
+  if (!set) GlobalFree(memory);
+  return set ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -280,9 +302,10 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"layout" && argc == 3) return layout_command(argv[2]);
   if (command == L"message" && argc == 3) return message_command(argv[2]);
   if (command == L"owner" && argc == 3) return owner_command(argv[2]);
+  if (command == L"clipboard" && argc == 3) return clipboard_command(argv[2]);
   if (command == L"close" && argc == 3) return close_command(argv[2]);
   if (command == L"focus" && argc == 3) return focus_command(argv[2]);
   std::fputs("usage: dialog-probe window|count|control|text|items|selected|line|checked|style|"
-             "layout|message|owner|close|focus TITLE [ID]\n", stderr);
+             "layout|message|owner|clipboard|close|focus TITLE [ID]\n", stderr);
   return 2;
 }

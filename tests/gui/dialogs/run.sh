@@ -9,7 +9,8 @@
 #
 # Needs BUILD_DIR/bin/larkspur.exe; builds its own probe with mingw-w64.
 # Screen shots go to BUILD_DIR/gui-screenshots/, working folders and logs to
-# BUILD_DIR/gui-dialogs/. Exit code 0 when every check passed. Bounded to
+# BUILD_DIR/gui-dialogs/. DIALOG_CASES="account list log no_list" (the
+# default) picks groups of cases. Exit code 0 when every check passed. Bounded to
 # under five minutes.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
