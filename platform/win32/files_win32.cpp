@@ -90,7 +90,7 @@ enum class Flush { kToDisk, kNo };
 // failure is retried briefly before it counts.
 bool move_into_place(const std::wstring& temp, const std::wstring& target, Replace mode,
                      Flush flush) {
-  constexpr int kAttempts = 5;
+  constexpr int kAttempts = 25;  // half a second in all
   constexpr DWORD kPauseMs = 20;
   const DWORD flags = (flush == Flush::kToDisk ? MOVEFILE_WRITE_THROUGH : 0) |
                       (mode == Replace::kAlways ? MOVEFILE_REPLACE_EXISTING : 0);
