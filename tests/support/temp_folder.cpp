@@ -38,7 +38,7 @@ std::string sj(const char* utf8) {
 }
 
 void put_file(const std::string& path, const std::string& bytes) {
-  ASSERT_TRUE(platform::write_file_atomic(path, bytes)) << path;
+  ASSERT_TRUE(platform::write_file_fast(path, bytes)) << path;
 }
 
 std::string get_file(const std::string& path) {
