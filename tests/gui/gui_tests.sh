@@ -304,6 +304,7 @@ if [ -n "$port" ] && start_app "$work"; then
   click 44 120  # RE-BUILD
   if wait_for_window "確認" 10; then
     pass "the rebuild button asks 確認"
+    sleep 0.5  # its first paint
     screenshot message-confirm-rebuild "確認"
     check "the question is the rebuild question" test "$(probe text "確認" 65535)" = \
       "$(printf '全てのHTML文書を一度全て削除して\nログファイルからHTML文書を再編成します。\nよろしいですか？')"
@@ -321,6 +322,8 @@ if [ -n "$port" ] && start_app "$work"; then
     probe press "確認" 6 >/dev/null  # Yes
     if wait_for_window "お知らせ" 20; then
       pass "Yes rebuilds and shows お知らせ"
+      sleep 0.5  # its first paint
+      check "the notice lies above the main window" test "$(probe above "お知らせ" "$main_title")" = yes
       screenshot message-rebuild-done "お知らせ"
       check "the notice says all pages were rebuilt" \
         test "$(probe text "お知らせ" 65535)" = "全てのHTML文書を再編成しました"
