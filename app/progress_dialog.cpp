@@ -105,9 +105,10 @@ bool lies_above(HWND upper, HWND lower) {
   return false;
 }
 
-// An owned window belongs above its owner; Wine sometimes lifts an activated
-// owner over it. The owner is then put directly below the dialog, which
-// moves nothing above any other program's windows.
+// An owned window belongs above its owner, but Wine sometimes lifts an
+// activated owner over it. The dialog is then brought back to the top,
+// without taking the focus. On Windows the owner never lies above it, so
+// this does nothing there.
 void keep_above_owner(HWND dialog) {
   HWND owner = shell().main_window;
   if (owner && lies_above(owner, dialog)) {
