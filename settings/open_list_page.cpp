@@ -9,6 +9,9 @@ namespace larkspur {
 
 bool open_list_page(ListPanelTable& table, int slot,
                     const std::function<bool(std::string_view path)>& open_page) {
+  // Slot numbers run from 1; anything else names no slot (and slot - 1
+  // must not be computed for the smallest int).
+  if (slot < 1 || slot > kMaxLists) return false;
   std::optional<ListPanelSlot> opened;
   {
     // The mark goes off in the record and the table together, so a refill

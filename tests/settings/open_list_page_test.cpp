@@ -1,5 +1,7 @@
 #include "settings/open_list_page.h"
 
+#include <climits>
+
 #include <gtest/gtest.h>
 
 #include "settings/store.h"
@@ -35,7 +37,8 @@ class OpenListPageTest : public InTempFolder {
 };
 
 TEST_F(OpenListPageTest, SlotsOutsideTheShownListsDoNothing) {
-  for (int slot : {0, -1, 3, 30, 31}) {
+  // Any int may come in, the extremes too.
+  for (int slot : {0, -1, 3, 30, 31, INT_MIN, INT_MAX}) {
     EXPECT_FALSE(open(slot)) << slot;
   }
   EXPECT_TRUE(opened_.empty());
