@@ -88,10 +88,23 @@ bool is_sjis_lead_byte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+namespace {
+
+// True for a byte that can follow a lead byte as the second byte of a
+// double-byte character (0x40..0x7E, 0x80..0xFC). A lead byte followed by
+// anything else ('.', ':' and most other ASCII signs) is no character, and
+// the byte after it is read as a character of its own.
+bool is_sjis_trail_byte(unsigned char byte) {
+  return (byte >= 0x40 && byte <= 0x7E) || (byte >= 0x80 && byte <= 0xFC);
+}
+
+}  // namespace
+
 bool contains_sjis_char(std::string_view text, std::string_view single_bytes) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (is_sjis_lead_byte(byte) && i + 1 < text.size()) {
+    if (is_sjis_lead_byte(byte) && i + 1 < text.size() &&
+        is_sjis_trail_byte(static_cast<unsigned char>(text[i + 1]))) {
       ++i;  // the trail byte belongs to this character, whatever its value
       continue;
     }

@@ -74,7 +74,9 @@ struct ListRecord {
 bool is_sjis_lead_byte(unsigned char byte);
 // True when `text`, read as Shift_JIS characters, holds a single-byte
 // character that is one of `single_bytes`. The trail byte of a double-byte
-// character is never tested on its own (the 0x5C in ソ is no backslash).
+// character is never tested on its own (the 0x5C in ソ is no backslash); a
+// lead byte followed by a byte that cannot be a trail byte ("\x81.") is no
+// double-byte character, so that following byte is tested.
 bool contains_sjis_char(std::string_view text, std::string_view single_bytes);
 // The first `max_bytes` bytes of `text`, one byte fewer when the cut would
 // leave the lead byte of a double-byte character without its trail byte.

@@ -58,6 +58,8 @@ TEST_F(ListLogicTest, RegisterRefusalsInTheirOrder) {
   }
   cases.push_back({"refused after a Japanese character", 0,
                    {sj("ソ") + "\\" + sj("ポ"), "s", false}, {kRefusedCharacter}});
+  cases.push_back({"a dot after a lone lead byte", 0, {std::string("a\x81.b"), "s", false},
+                   {kRefusedCharacter}});
   for (const RegisterCase& c : cases) {
     SCOPED_TRACE(std::string(c.label) + ": " + c.fields.name);
     TempFolder folder;

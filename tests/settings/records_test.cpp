@@ -150,6 +150,14 @@ TEST(SjisTest, RefusedCharactersAreTestedPerCharacter) {
       {"\\" + sj("ソ"), true},
       {sj("半角ｱ|"), true},       // single-byte katakana is one byte
       {std::string("\x83"), false},  // a lone lead byte at the end
+      // A lead byte followed by a byte that cannot be a trail byte is no
+      // double-byte character: the refused byte after it still counts.
+      {std::string("a\x81.b"), true},
+      {std::string("a\x83:b"), true},
+      {std::string("\xE0\"") + "x", true},
+      {std::string("\x81\x7F") + "|", true},  // 0x7F is no trail byte either
+      {std::string("\x81\x40") + "x", false},  // the first valid trail byte
+      {std::string("\x81\xFC") + "x", false},  // and the last
   };
   for (const Case& c : cases) {
     EXPECT_EQ(contains_sjis_char(c.text, "\\/.:,;*?<>|\""), c.found)
