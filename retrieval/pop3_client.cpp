@@ -336,14 +336,18 @@ void SubjectExtractor::header_line(std::string_view line) {
     return jis_to_sjis_subject(decode_encoded_words(text));
   };
   if (in_subject_) {
-    // A continuation begins with a blank; at most two leading blanks are
-    // dropped and the rest is joined on with nothing in between.
-    std::size_t blanks = 0;
-    while (blanks < 2 && blanks < line.size() && (line[blanks] == ' ' || line[blanks] == '\t')) {
-      ++blanks;
-    }
-    if (blanks > 0) {
-      subject_ += convert(line.substr(blanks));
+    // The folding test counts the blanks among the first two characters,
+    // wherever they stand: a count above zero makes the line a continuation,
+    // and that many characters are cut from its front before it is joined on
+    // with nothing in between. (A well-formed header line never has a blank
+    // second character behind a non-blank first one, so on real mail this is
+    // "drop one or two leading blanks".)
+    const auto blank = [&line](std::size_t i) {
+      return i < line.size() && (line[i] == ' ' || line[i] == '\t');
+    };
+    const std::size_t skip = (blank(0) ? 1 : 0) + (blank(1) ? 1 : 0);
+    if (skip > 0) {
+      subject_ += convert(line.substr(skip));
     } else {
       in_subject_ = false;
     }

@@ -89,10 +89,12 @@ bool pop3_reply_negative(std::string_view line);
 
 // The subject of one header block, fed line by line (the lines of a TOP reply
 // before its single-dot line, as received). Only a line beginning with
-// exactly "Subject: " starts a subject; continuation lines beginning with one
-// or two blanks (space or tab) are appended without those blanks. Each piece
-// is decoded with decode_encoded_words and jis_to_sjis_subject. A later
-// "Subject: " replaces an earlier one.
+// exactly "Subject: " starts a subject. While in a subject, a line whose first
+// two characters hold k > 0 blanks (space or tab, counted in either place) is
+// a continuation: its first k characters are cut and the rest appended; a
+// line with k = 0 ends the subject. Each piece is decoded with
+// decode_encoded_words and jis_to_sjis_subject. A later "Subject: " replaces
+// an earlier one.
 class SubjectExtractor {
  public:
   void header_line(std::string_view line);

@@ -102,6 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "To: x@y"},
                     sj("こんにちは")},
         SubjectCase{"at_most_two_blanks_dropped", {"Subject: a", "   b", " \tc"}, "a bc"},
+        // The folding count covers the first two characters wherever the
+        // blanks stand, and cuts that many characters from the front.
+        SubjectCase{"tab_then_text", {"Subject: a", "\tbc"}, "abc"},
+        SubjectCase{"blank_second_only_continues", {"Subject: a", "x y", " z"}, "a yz"},
+        SubjectCase{"text_then_tab_continues", {"Subject: a", "x\ty"}, "a\ty"},
+        SubjectCase{"single_blank_line", {"Subject: a", " ", " b"}, "ab"},
+        SubjectCase{"single_char_line_ends", {"Subject: a", "x", " b"}, "a"},
+        SubjectCase{"empty_line_ends", {"Subject: a", "", " b"}, "a"},
         SubjectCase{"raw_jis", {"Subject: [ml] \x1B$B$3\x1B(B"}, "[ml] " + sj("こ")},
         SubjectCase{"lower_case_name_ignored", {"subject: x"}, ""},
         SubjectCase{"no_space_after_colon_ignored", {"Subject:x"}, ""},
