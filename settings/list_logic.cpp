@@ -1,5 +1,7 @@
 #include "settings/list_logic.h"
 
+#include <mutex>
+
 #include "settings/messages.h"
 #include "settings/store.h"
 
@@ -88,9 +90,14 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
   }
   record.delete_from_server = fields.keep_on_server ? 0 : 1;
   record.new_mail = 0;  // a whole new record: the mark goes off
-  write_list(*selected_list, record);
-  // The panel shows the cleared mark at once rather than at the next refill.
-  table.mark_list(*selected_list, 0);
+  {
+    // Record and table change together, so a refill running on the receive
+    // worker cannot bring back the mark from the record it read just before.
+    std::lock_guard refill(table.refill_mutex());
+    // The panel shows the cleared mark at once rather than at the next
+    // refill; a record that could not be written keeps its mark.
+    if (write_list(*selected_list, record)) table.mark_list(*selected_list, 0);
+  }
   ui.panel_changed();
   return {};
 }

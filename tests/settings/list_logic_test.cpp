@@ -216,6 +216,21 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
   }
 }
 
+TEST_F(ListLogicTest, ChangeThatCannotBeWrittenKeepsTheMark) {
+  add_received_list("Weekly", 1);
+  refresh_list_panel(table_);
+  const std::string before = get_file(list_record_path("Weekly"));
+  // A folder where the temporary file would go makes the write fail.
+  ASSERT_TRUE(platform::create_folder("LKset\\~Weekly.stf.tmp"));
+
+  ScriptedUi ui({true});
+  change_list(std::string("Weekly"), {"new", false}, ui, table_);
+  EXPECT_EQ(describe(ui.shown()), Shown{kConfirmChange});
+  EXPECT_EQ(get_file(list_record_path("Weekly")), before);
+  // The panel still shows what the record holds.
+  EXPECT_EQ(table_.snapshot()[0].new_mail, 1);
+}
+
 struct DeleteCase {
   const char* label;
   std::optional<std::string> selected;
