@@ -29,9 +29,12 @@ bool parse_port(std::string_view text, int& port) {
 }
 
 // The decimal value of a message number from LIST, read the way atoi reads
-// it (sign, then digits, anything else ends it), without overflow.
+// it (white space skipped, sign, then digits, anything else ends it), without
+// overflow.
 int decimal_value(std::string_view token) {
   std::size_t at = 0;
+  constexpr std::string_view kWhiteSpace = " \t\n\v\f\r";
+  while (at < token.size() && kWhiteSpace.find(token[at]) != std::string_view::npos) ++at;
   bool negative = false;
   if (at < token.size() && (token[at] == '+' || token[at] == '-')) {
     negative = token[at] == '-';

@@ -224,6 +224,13 @@ std::vector<ProtocolCase> protocol_cases() {
        {"init", "verify u p", "open", "scan"},
        {"init 1", "verify 1", "open 1", "next 1 #2 ", "next 0"},
        concat({kCheck, kLogin, {"LIST", "TOP 2 0"}})},
+      // The number is what comes before the first space, read as atoi reads
+      // it: leading white space skipped, trailing non-digits ignored.
+      {"list_numbers_read_as_decimals", kTwo,
+       faults({{"LIST", 0, Kind::kReply, "+OK\r\n\t2 9\r\n1\tx 9\r\n.\r\n"}}),
+       {"init", "verify u p", "open", "scan"},
+       {"init 1", "verify 1", "open 1", "next 1 #2 ", "next 1 #1 " + sj("こんにちは"), "next 0"},
+       concat({kCheck, kLogin, {"LIST", "TOP 2 0", "TOP 1 0"}})},
       {"connection_dropped_in_retr", kTwo, faults({{"RETR", 0, Kind::kDrop, "", 30}}),
        {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
        {"init 1", "verify 1", "open 1", "retr 0 ", "retr 0 ", "close"},
