@@ -276,6 +276,8 @@ TEST_F(ListLogicTest, DeleteRemovesEverythingHoweverManyFiles) {
     put_file("LKset\\Weekly\\" + std::to_string(i) + ".log", "l");
   }
   put_file("LKset\\Weekly\\notes.txt", "any other file goes too");
+  put_file("LKset\\Weekly\\README", "a name without a dot");
+  put_file("LKset\\Weekly\\web\\~menu.htm.tmp", "left over by an interrupted write");
 
   ScriptedUi ui({true});
   delete_list(std::string("Weekly"), ui, table_);
