@@ -10,7 +10,7 @@
 namespace larkspur::site_detail {
 
 inline bool write_page(std::string_view path, std::string_view bytes) {
-  return platform::write_file_atomic(path, bytes);
+  return platform::write_file_fast(path, bytes);
 }
 
 }  // namespace larkspur::site_detail
