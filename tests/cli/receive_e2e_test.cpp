@@ -386,6 +386,28 @@ TEST_F(ReceiveEndToEnd, ALogOfTheSameSecondAndNumberIsNeverReplaced) {
   EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "3.log"), "[a] 1\n\n\nSubject: [a] 1\n\nx\n");
 }
 
+TEST_F(ReceiveEndToEnd, SubjectsAreKeptWholeAndAnEmptySearchTextTakesEverything) {
+  const std::string long_subject = "[long] " + std::string(300, 'x');
+  register_lists({{"All", "", false}, {"Long", "[long] " + std::string(248, 'x'), false}});
+  Pop3TestServer server({{"long", join_lines({"Subject: " + long_subject, "", "x"})},
+                         {"none", join_lines({"From: a@example.jp", "", "y"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
+
+  // Search order All, Long: Long is tried first. The message without a
+  // subject goes to All only, with an empty first line.
+  EXPECT_EQ(get_file("LKset\\All\\" + kStamp + "1.log"), "\n\n\nFrom: a@example.jp\n\ny\n");
+  EXPECT_EQ(get_file("LKset\\Long\\" + kStamp + "2.log"),
+            long_subject + "\n\n\nSubject: " + long_subject + "\n\nx\n");
+  EXPECT_EQ(get_file("LKset\\All\\" + kStamp + "3.log"),
+            long_subject + "\n\n\nSubject: " + long_subject + "\n\nx\n");
+  EXPECT_EQ(console.out_lines(),
+            utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kSorting,
+                        kReceiving, kReceiving, kDisconnecting}));
+}
+
 #ifndef _WIN32
 // A record that cannot be opened (here a link to nowhere) is no empty record:
 // it takes no message and is never rewritten. An empty record is readable and
