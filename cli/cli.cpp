@@ -1,7 +1,6 @@
 #include "cli/cli.h"
 
 #include <algorithm>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -319,7 +318,8 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
 const std::vector<Command>& commands() {
   static const std::vector<Command> table = {
       {{"receive"}, {}, {}, "Run one receive job: log in, sort the waiting mail into the lists, "
-                            "store the logs and update the pages. Prints each status on stdout.",
+                            "store the logs and update the pages. Prints each status on stdout; Ctrl+C "
+                            "cancels.",
        run_receive},
       {{"rebuild"}, {}, {"--yes"}, "Delete every page of every list and regenerate them from "
                                    "the logs (asks first).",
@@ -418,6 +418,7 @@ std::string help_text() {
       "CAPTION: TEXT. A question is asked on the terminal; --yes answers it with\n"
       "yes, and without a terminal the answer is no.\n"
       "Exit codes: 0 success, 1 refused, answered no or failed, 2 usage error.\n"
+      "Put -- before an argument that begins with a hyphen.\n"
       "\n"
       "Commands:\n";
   for (const Command& command : commands()) {

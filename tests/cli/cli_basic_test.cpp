@@ -45,7 +45,13 @@ TEST_F(CliBasic, UsageErrorsExitTwoAndChangeNothing) {
 TEST_F(CliBasic, HelpDescribesEveryCommand) {
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"--help"}), cli::kExitOk);
-  for (const char* word : {"receive", "rebuild [--yes]", "lists", "-C DIR", "Exit codes"}) {
+  for (const char* word :
+       {"\n  receive\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
+        "\n  account add NAME SERVER USER PASSWORD\n", "\n  account show\n",
+        "\n  account delete NAME [--yes]\n", "\n  list add NAME SEARCH [--keep]\n",
+        "\n  list change NAME SEARCH [--keep] [--yes]\n", "\n  list delete NAME [--yes]\n",
+        "\n  log show LIST\n", "\n  log delete LIST SUBJECT [--yes]\n",
+        "\n  open LIST [--print]\n"}) {
     EXPECT_NE(console.out_text().find(word), std::string::npos) << word;
   }
 }
