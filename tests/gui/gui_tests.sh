@@ -159,6 +159,15 @@ if start_app "$work"; then
   check "the first copy has not moved" \
     test "$(probe window "$main_title" | cut -d' ' -f1-4)" = "$win_x $win_y $win_w $win_h"
 
+  probe minimize "$main_title" >/dev/null
+  sleep 1
+  check "the window can be minimised" \
+    test "$(probe window "$main_title" | cut -d' ' -f3-4)" != "$win_w $win_h"
+  probe restore "$main_title" >/dev/null
+  sleep 1
+  check "minimised and restored, the window keeps its place and size" \
+    test "$(probe window "$main_title" | cut -d' ' -f1-4)" = "$win_x $win_y $win_w $win_h"
+
   stop_app
   check "closing the window ends the program with 0" test $? = 0
 else
@@ -184,6 +193,10 @@ if start_app "$work"; then
   check "slot 1 (new mail) is drawn on the green ground" test "$(marked_percent 1)" -ge 20
   check "slot 2 (no new mail) has no green ground" test "$(marked_percent 2)" = 0
   check "slot 2 shows its name (not blank)" test "$(white_percent 2)" -lt 100
+  # The long name shows its first 16 bytes: 8 full-width characters of 14
+  # pixels, so its ground ends at x 231, before the column gap.
+  check "a long name is cut at 16 bytes" \
+    test "$(colour_percent 225 30 7 14 58F791)" -gt 0 -a "$(colour_percent 233 30 6 14 58F791)" = 0
 
   before=$(records_sum "$work")
   # Gaps between rows and columns, left of the first column, above the first
@@ -196,12 +209,14 @@ if start_app "$work"; then
   check "clicks in the gaps open nothing" test "$(browser_calls)" = 0
   check "clicks in the gaps change no record" test "$(records_sum "$work")" = "$before"
 
-  # The top-left corner of slot 0 belongs to it (bounds inclusive).
-  click 120 30
+  # Only the release counts: pressed on the background, released on slot 0's
+  # top-left corner (the bounds are inclusive).
+  xdotool mousemove $((client_x + 300)) $((client_y + 240)) mousedown 1 \
+    mousemove $((client_x + 120)) $((client_y + 30)) mouseup 1
   if wait_browser_calls 1 10; then
     path=$(last_browser_path)
     note "browser asked for $path"
-    check "a click on the marked name opens its index page" \
+    check "a press elsewhere released on the marked name opens its index page" \
       bash -c '[[ "$1" == *"LKset/$2/web/index.htm" ]]' _ "$path" "$long_name"
   else
     fail "a click on the marked name opens its index page"

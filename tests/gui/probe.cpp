@@ -16,6 +16,8 @@
 //   text TITLE ID           the text of control ID of that window
 //   press TITLE ID          clicks button ID of that window (BM_CLICK)
 //   owner TITLE             the title of the window that owns that window
+//   minimize TITLE          minimises that window as its caption button does
+//   restore TITLE           restores it again
 //   close TITLE             asks that window to close (WM_CLOSE)
 //   gdi                     "gdi_objects user_objects process_id" of the
 //                           process that owns the Larkspur main window
@@ -147,6 +149,13 @@ int owner_command(const wchar_t* title) {
   return print(utf8(owner_title));
 }
 
+int system_command(const wchar_t* title, WPARAM command) {
+  HWND window = find_top_level(title);
+  if (!window) return 1;
+  PostMessageW(window, WM_SYSCOMMAND, command, 0);
+  return 0;
+}
+
 int close_command(const wchar_t* title) {
   HWND window = find_top_level(title);
   if (!window) return 1;
@@ -180,8 +189,10 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"text" && argc == 4) return text_command(argv[2], argv[3]);
   if (command == L"press" && argc == 4) return press_command(argv[2], argv[3]);
   if (command == L"owner" && argc == 3) return owner_command(argv[2]);
+  if (command == L"minimize" && argc == 3) return system_command(argv[2], SC_MINIMIZE);
+  if (command == L"restore" && argc == 3) return system_command(argv[2], SC_RESTORE);
   if (command == L"close" && argc == 3) return close_command(argv[2]);
   if (command == L"gdi" && argc == 2) return gdi_command();
-  std::fputs("usage: larkspur-gui-probe window|count|above|control|text|press|owner|close|gdi ...\n", stderr);
+  std::fputs("usage: larkspur-gui-probe window|count|above|control|text|press|owner|minimize|restore|close|gdi ...\n", stderr);
   return 2;
 }
