@@ -177,13 +177,8 @@ int run_lists(const std::vector<std::string>&, const Invocation&, Console& conso
 
 // ------------------------------------------------------------- settings
 
-// The lists and accounts the tool may act on must exist: acting on a name
-// that is not registered would create its record.
-bool list_registered(std::string_view name) {
-  const std::vector<std::string> lists = enumerate_lists();
-  return std::find(lists.begin(), lists.end(), name) != lists.end();
-}
-
+// The lists and accounts the tool acts on must exist: acting on a name that
+// is not registered would create its record (list_registered, settings/store.h).
 int not_registered(Console& console, const char* what_utf8, std::string_view name) {
   console.err(message_line({platform::jp("注意"),
                             platform::jp(what_utf8) + platform::jp("「") + std::string(name) +
