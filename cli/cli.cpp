@@ -187,12 +187,32 @@ int not_registered(Console& console, const char* what_utf8, std::string_view nam
   return kExitFailed;
 }
 
+// After a register or change: whether the list's record on disk now holds
+// what was asked for (the dialogs skip a record they cannot write silently).
+template <typename Fields>
+bool record_saved(std::string_view name, const Fields& fields) {
+  const std::optional<ListRecord> record = read_list(cut_sjis(name, kMaxSearchText));
+  return record && record->search_text == cut_sjis(fields.search_text, kMaxSearchText) &&
+         (record->delete_from_server == 0) == fields.keep_on_server && record->new_mail == 0;
+}
+
+int not_saved(Console& console) {
+  console.err(message_line({platform::jp("失敗"),
+                            platform::jp("設定ファイルを保存できませんでした。"),
+                            MessageIcon::warning}));
+  return kExitFailed;
+}
+
 int run_account_add(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   const AccountDialogUpdate update =
       register_account({arguments[0], arguments[1], arguments[2], arguments[3]}, ui);
-  return update.clear_new_fields ? kExitOk : kExitFailed;
+  if (!update.clear_new_fields) return kExitFailed;
+  // The dialog skips a record it cannot write without a word; the tool must
+  // not report that as success.
+  if (account_record_files().empty()) return not_saved(console);
+  return kExitOk;
 }
 
 int run_account_show(const std::vector<std::string>&, const Invocation&, Console& console,
@@ -223,7 +243,9 @@ int run_list_add(const std::vector<std::string>& arguments, const Invocation& in
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
   const ListDialogUpdate update = register_list(fields, ui, list_panel());
-  return update.clear_new_fields ? kExitOk : kExitFailed;
+  if (!update.clear_new_fields) return kExitFailed;
+  if (!record_saved(fields.name, fields)) return not_saved(console);
+  return kExitOk;
 }
 
 int run_list_change(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -235,7 +257,9 @@ int run_list_change(const std::vector<std::string>& arguments, const Invocation&
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
   refresh_list_panel(list_panel());
   change_list(arguments[0], fields, ui, list_panel());
-  return ui.declined() || ui.saw_caption("注意") ? kExitFailed : kExitOk;
+  if (ui.declined() || ui.saw_caption("注意")) return kExitFailed;
+  if (!record_saved(arguments[0], fields)) return not_saved(console);
+  return kExitOk;
 }
 
 int run_list_delete(const std::vector<std::string>& arguments, const Invocation& invocation,

@@ -221,6 +221,21 @@ TEST_F(SettingsCli, OpenClearsTheMarkAndOpensOrPrintsThePage) {
   });
 }
 
+// A record that cannot be written (a folder stands where it belongs) is a
+// failure, not a success.
+TEST_F(SettingsCli, ARecordThatCannotBeWrittenIsAFailure) {
+  create_working_folders();
+  platform::create_folder("pop3mail\\a.stf");
+  platform::create_folder("LKset\\X.stf");
+  const std::string not_saved = "失敗: 設定ファイルを保存できませんでした。\n";
+  run_steps({
+      {{"account", "add", "a", "s", "u", "p"}, 1, not_saved},
+      {{"list", "add", "X", "[x]"}, 1, not_saved},
+      {{"account", "show"}, 0, ""},
+      {{"lists"}, 0, ""},
+  });
+}
+
 #ifndef _WIN32
 TEST_F(SettingsCli, OpenNeverRewritesAnUnreadableRecord) {
   create_working_folders();
