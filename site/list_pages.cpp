@@ -147,8 +147,10 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
   const std::string folder(list_folder);
   const std::string web = folder + "\\web";
   platform::create_folder(web);
-  if (platform::find_files(web + "\\*.htm").empty()) {
+  std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
+  if (pages.empty()) {
     platform::copy_matching(kSeedPattern, web);
+    pages = platform::find_files(web + "\\*.htm");
   }
   // down.htm is written on every call; when it already holds exactly these
   // bytes, leaving it as it is gives the same file without a write.
@@ -158,8 +160,13 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
 
   // Every log without a page. Two logs can share a page name only where the
   // file system tells "x.log" from "x.LOG"; the first one found takes it.
+  // A page found in the folder listing counts as there without opening it
+  // (one listing instead of one open per log); any other name is tried by
+  // opening, which also finds a page whose name differs only in case where
+  // the file system ignores case.
   std::vector<PendingLog> pending;
   std::unordered_set<std::string> taken;
+  for (std::string& page : pages) taken.insert(std::move(page));
   for (const std::string& name : platform::find_files(folder + "\\*.log")) {
     if (name.size() < kLogExtension.size()) continue;
     std::string page_name = name.substr(0, name.size() - kLogExtension.size());
