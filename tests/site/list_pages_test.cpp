@@ -19,14 +19,6 @@ using testing::put_file;
 using testing::ScriptedUi;
 using testing::sj;
 
-TEST(DownPage, HasTheForwardingBytes) {
-  EXPECT_EQ(down_page(),
-            "<HTML><HEAD>\n<META HTTP-EQUIV=Refresh CONTENT=\"0; URL=http://larkspur.example.jp/\">\n"
-            "<TITLE></TITLE></HEAD><BODY BGCOLOR=#ffffff>\n" +
-                sj("オンラインで移動しない場合は") + "<A HREF=http://larkspur.example.jp/>" +
-                sj("こちら") + "</A></BODY></HTML>");
-}
-
 TEST(LinkText, IsTheFirstLineOfTheLog) {
   struct Case {
     const char* name;
