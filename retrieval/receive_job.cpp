@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <system_error>
 
 #include "retrieval/sort_and_store.h"
 #include "settings/store.h"
@@ -186,7 +187,7 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
   }
   std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
   ReceiveJob* self = job.get();
-  self->worker_ = std::thread([self, lock = std::move(lock)]() mutable {
+  auto run = [self, lock = std::move(lock)]() mutable {
     receive_worker(self->context_);
     // The folder is free again before anyone hears that the job is done, so a
     // front end may start the next job right away.
@@ -198,7 +199,14 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
       self->done_ = true;
     }
     self->done_changed_.notify_all();
-  });
+  };
+  try {
+    self->worker_ = std::thread(std::move(run));
+  } catch (const std::system_error&) {
+    // No thread: no job, and the folder stays free.
+    job_running.store(false);
+    return nullptr;
+  }
   return job;
 }
 
