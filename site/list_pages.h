@@ -2,6 +2,7 @@
 // forwarding page down.htm, one page per log and the link page menu.htm.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -206,6 +206,17 @@ TEST_F(ListPages, SizeRefusalLeavesTheLinkPageAndStillWritesTheLogPage) {
   EXPECT_EQ(ui.notices(), std::vector<std::string>{sj("超過サイズです。処理できませんでした。")});
 }
 
+TEST_F(ListPages, InsertLinkEntryRewritesTheLinkPageOnce) {
+  platform::create_folder("LKset\\W\\web");
+  put_file("LKset\\W\\web\\menu.htm", kSeedMenu);
+  EXPECT_TRUE(insert_link_entry("LKset\\W\\", "1.htm", "A\nB"));
+  EXPECT_EQ(get_file("LKset\\W\\web\\menu.htm"),
+            "<HTML><BODY><CENTER>\n<A HREF=1.htm target=main>AB</A><P>\n</CENTER></BODY></HTML>\n");
+  EXPECT_FALSE(insert_link_entry("LKset\\W\\", "2.htm", std::string(kMaxLinkPageBytes, 'x')));
+  EXPECT_EQ(get_file("LKset\\W\\web\\menu.htm"),
+            "<HTML><BODY><CENTER>\n<A HREF=1.htm target=main>AB</A><P>\n</CENTER></BODY></HTML>\n");
+}
+
 TEST_F(ListPages, ManyLogsAreAllLinked) {
   seed();
   for (int i = 0; i < 1500; ++i) put_file("LKset\\W\\" + std::to_string(100000 + i) + ".log", log("S", "b\n"));
