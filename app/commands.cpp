@@ -8,16 +8,20 @@
 #include "app/shell.h"
 #include "app/window_ui.h"
 #include "resources/app/resource.h"
+#include "platform/platform.h"
 #include "settings/list_panel.h"
+#include "settings/records.h"
 #include "site/rebuild.h"
 
 namespace larkspur::app {
 namespace {
 
 void help_command() {
-  // The result is not examined: a missing help page fails silently.
-  ShellExecuteW(shell().main_window, nullptr, L"help\\index.html", nullptr, nullptr,
-                SW_SHOWNORMAL);
+  // The help page lies below the working folder; open_with_shell hands the
+  // shell its full path (a relative name would be looked up in the program's
+  // own folder first). The result is not examined: a missing page fails
+  // silently.
+  platform::open_with_shell(kHelpPage);
 }
 
 void delete_logs_command() {

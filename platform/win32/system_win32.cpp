@@ -63,8 +63,18 @@ std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
 bool open_with_shell(std::string_view path) {
   const auto native = win32::native_path(path);
   if (!native) return false;
+  // Stored paths are relative to the working folder, but the shell looks for
+  // a relative name in the program's own folder first; hand it a full path.
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(native->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameW(native->c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length == 0 || length >= full.size()) return false;
+  full.resize(length);
   const HINSTANCE result =
-      ShellExecuteW(nullptr, L"open", native->c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+      ShellExecuteW(nullptr, L"open", full.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   // ShellExecute reports success with a value greater than 32.
   return reinterpret_cast<INT_PTR>(result) > 32;
 }
