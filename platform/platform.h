@@ -191,6 +191,12 @@ bool open_with_shell(std::string_view path);
 // command-line front end may ask a question there.
 bool stdin_is_terminal();
 
+// ------------------------------------------------ directory search (quick)
+
+// True when find_files(pattern) would return at least one name. Stops at the
+// first matching file instead of listing and sorting the whole folder.
+bool any_file_matches(std::string_view pattern);
+
 }  // namespace larkspur::platform
 
 // Threads and mutexes: the core uses std::thread, std::mutex and std::atomic

@@ -254,4 +254,36 @@ bool change_folder(std::string_view path) {
   return native && ::chdir(native->c_str()) == 0;
 }
 
+// ------------------------------------------------ directory search (quick)
+
+bool any_file_matches(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  std::string folder = ".";
+  if (!split.folder.empty()) {
+    auto native = posix::native_path(split.folder);
+    if (!native) return false;
+    folder = *native;
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    folder = "/";
+  }
+  const auto name_pattern_utf8 = sjis_to_utf8(split.name);
+  if (!name_pattern_utf8 || split.name.empty()) return false;
+  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
+  if (!name_pattern) return false;
+
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  if (!dir) return false;
+  while (const dirent* item = ::readdir(dir.get())) {
+    // The same tests as find_entries, so both agree on what counts.
+    const std::string_view name = item->d_name;
+    if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) continue;
+    auto wide = detail::utf8_to_utf16(name);
+    if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
+    auto sjis = utf8_to_sjis(name);
+    if (!sjis || sjis_to_utf8(*sjis) != name) continue;
+    if (!is_folder_native(folder + "/" + std::string(name))) return true;
+  }
+  return false;
+}
+
 }  // namespace larkspur::platform

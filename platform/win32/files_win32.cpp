@@ -272,4 +272,41 @@ bool change_folder(std::string_view path) {
   return native && SetCurrentDirectoryW(native->c_str());
 }
 
+// ------------------------------------------------ directory search (quick)
+
+bool any_file_matches(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  if (split.name.empty()) return false;
+  std::wstring search;
+  if (!split.folder.empty()) {
+    auto folder = win32::native_path(split.folder);
+    if (!folder) return false;
+    search = *folder + L"\\*";
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    search = L"\\*";
+  } else {
+    search = L"*";
+  }
+  const auto name_pattern_wide = sjis_to_wide(split.name);
+  if (!name_pattern_wide) return false;
+  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+
+  // Matched here, as in find_entries, not by the system's wildcard (which
+  // would also match 8.3 aliases).
+  WIN32_FIND_DATAW data{};
+  FindHandle find(FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, 0));
+  if (!find.valid()) return false;
+  do {
+    const std::wstring_view name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    if (!detail::name_matches(name_pattern, win32::to_u16(name))) continue;
+    auto sjis = wide_to_sjis(name);
+    if (!sjis || sjis_to_wide(*sjis) != name) continue;
+    return true;
+  } while (FindNextFileW(find.get(), &data));
+  return false;
+}
+
 }  // namespace larkspur::platform
