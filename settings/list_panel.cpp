@@ -58,7 +58,7 @@ void refresh_list_panel(ListPanelTable& table) {
   // enumerate_lists() holds at most the first kMaxLists record files in search
   // order, so the table, the sorter and the dialogs agree on which lists exist.
   for (const std::string& name : enumerate_lists()) {
-    if (platform::find_files(list_web_folder(name) + "\\*.htm").empty()) continue;
+    if (!platform::any_file_matches(list_web_folder(name) + "\\*.htm")) continue;
     ListPanelSlot& slot = slots[next++];
     slot.list_name = name;
     slot.page_path = list_index_page(name);
