@@ -1,5 +1,8 @@
 #include "settings/list_panel.h"
 
+#include <string>
+#include <utility>
+
 #include "settings/store.h"
 
 namespace larkspur {
@@ -58,10 +61,17 @@ void refresh_list_panel(ListPanelTable& table) {
   // enumerate_lists() holds at most the first kMaxLists record files in search
   // order, so the table, the sorter and the dialogs agree on which lists exist.
   for (const std::string& name : enumerate_lists()) {
-    if (!platform::any_file_matches(list_web_folder(name) + "\\*.htm")) continue;
+    // A list is shown when its web folder holds any page. Its index page
+    // nearly always is one, and opening it is far cheaper than reading a
+    // folder of a thousand pages.
+    std::string index_page = list_index_page(name);
+    if (!platform::can_read_file(index_page) &&
+        !platform::any_file_matches(list_web_folder(name) + "\\*.htm")) {
+      continue;
+    }
     ListPanelSlot& slot = slots[next++];
     slot.list_name = name;
-    slot.page_path = list_index_page(name);
+    slot.page_path = std::move(index_page);
     slot.new_mail = read_list_or_zero(name).new_mail;
   }
   table.replace(slots);

@@ -80,6 +80,38 @@ TEST_F(ListPanelTest, RefillFollowsPresentationOrderAndSkipsListsWithoutPages) {
   }
 }
 
+// What in a web folder makes a list shown: any ".htm" file, found either by
+// the quick look at the index page or by searching the folder.
+TEST_F(ListPanelTest, ShownWhenTheWebFolderHoldsAnyPage) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> files;    // in the web folder
+    std::vector<std::string> folders;  // in the web folder
+    bool shown;
+  };
+  const Case cases[] = {
+      {"only the index page", {"index.htm"}, {}, true},
+      {"only another page", {"0001.htm"}, {}, true},
+      {"a page named in capitals", {"MENU.HTM"}, {}, true},
+      {"an index page that is a folder", {}, {"index.htm"}, false},
+      {"an index folder beside a page", {"a.htm"}, {"index.htm"}, true},
+      {"other extensions only", {"index.html", "a.txt", "b.htmx"}, {}, false},
+      {"empty web folder", {}, {}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    testing::TempFolder folder;
+    create_working_folders();
+    add_list("A", 0, false);
+    for (const std::string& file : c.files) put_file(list_web_folder("A") + "\\" + file, "x");
+    for (const std::string& sub : c.folders) {
+      ASSERT_TRUE(platform::create_folder(list_web_folder("A") + "\\" + sub));
+    }
+    refresh_list_panel(table_);
+    EXPECT_EQ(table_.shown_count(), c.shown ? 1 : 0);
+  }
+}
+
 TEST_F(ListPanelTest, UnreadableOrEmptyRecordGivesMarkZero) {
   add_list("A", 1, true);
   put_file(list_record_path("A"), "");  // 0 bytes: all zero
