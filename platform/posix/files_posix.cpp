@@ -45,6 +45,10 @@ bool is_folder_native(const std::string& native) {
   return ::stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // An open descriptor for reading a regular file (not a folder), or -1.
 int open_for_reading(std::string_view path) {
   const auto native = posix::native_path(path);
@@ -149,7 +153,10 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) return {};
 
+  // Each name is upper-cased once; comparing (upper-cased, as found) pairs
+  // gives the order of ntfs_name_less without folding on every comparison.
   struct Found {
+    std::u16string folded;
     std::u16string key;
     DirEntry entry;
   };
@@ -162,16 +169,27 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
     // A name the core cannot express is left out, and so is one whose
     // Shift_JIS form would lead back to another name (U+301C WAVE DASH and
-    // U+FF5E FULLWIDTH TILDE share one code).
-    auto sjis = utf8_to_sjis(name);
-    if (!sjis || sjis_to_utf8(*sjis) != name) continue;
+    // U+FF5E FULLWIDTH TILDE share one code). ASCII reads the same in both,
+    // so such a name needs no conversion.
+    std::optional<std::string> sjis;
+    if (is_ascii(name)) {
+      sjis = std::string(name);
+    } else {
+      sjis = utf8_to_sjis(name);
+      if (!sjis || sjis_to_utf8(*sjis) != name) continue;
+    }
     // stat() follows links, so a link to a folder counts as a folder, as it
-    // would on Windows.
-    const bool is_folder = is_folder_native(folder + "/" + std::string(name));
-    found.push_back({std::move(*wide), {std::move(*sjis), is_folder}});
+    // would on Windows; the entry's own type is used when it is definite.
+    const bool is_folder = item->d_type == DT_DIR ||
+                           ((item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) &&
+                            is_folder_native(folder + "/" + std::string(name)));
+    std::u16string folded(wide->size(), u'\0');
+    std::transform(wide->begin(), wide->end(), folded.begin(), detail::ntfs_upcase);
+    found.push_back({std::move(folded), std::move(*wide), {std::move(*sjis), is_folder}});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    return detail::ntfs_name_less(a.key, b.key);
+    if (a.folded != b.folded) return a.folded < b.folded;
+    return a.key < b.key;
   });
   std::vector<DirEntry> entries;
   entries.reserve(found.size());
