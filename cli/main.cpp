@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ class StandardConsole : public larkspur::cli::Console {
   void err(std::string_view utf8) override { write(stderr, utf8); }
 
   std::optional<std::string> ask(std::string_view prompt_utf8) override {
-    if (!stdin_is_terminal()) return std::nullopt;
+    if (!larkspur::platform::stdin_is_terminal()) return std::nullopt;
     write(stderr, prompt_utf8);
     std::string line;
     if (!std::getline(std::cin, line)) return std::nullopt;
@@ -38,12 +39,6 @@ class StandardConsole : public larkspur::cli::Console {
     std::lock_guard<std::mutex> lock(mutex_);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::fflush(stream);
-  }
-
-  static bool stdin_is_terminal() {
-    // The platform layer does not tell yet whether standard input is a
-    // terminal; until it does, no question is asked and the answer is no.
-    return false;
   }
 
   std::mutex mutex_;
