@@ -78,7 +78,9 @@ void sort_and_store(ReceiveJobContext& job) {
         --remaining;
       }
       job.table.mark_list(name, 1);
-      set_new_mail(name, 1);
+      // A record that already holds the mark would be rewritten (and forced
+      // to disk) with the very same bytes: only a change is written.
+      if (record->new_mail != 1) set_new_mail(name, 1);
       platform::create_folder(list_web_folder(name));
 
       message_text.clear();

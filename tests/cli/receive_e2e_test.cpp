@@ -409,6 +409,37 @@ TEST_F(ReceiveEndToEnd, SubjectsAreKeptWholeAndAnEmptySearchTextTakesEverything)
 }
 
 #ifndef _WIN32
+// Every list that takes a log ends up marked with 1, whatever mark it had. A
+// record already marked is left as it is: not rewritten with the same bytes
+// (a rewrite replaces the file, so a second link to it would no longer
+// follow it).
+TEST_F(ReceiveEndToEnd, EveryListThatTakesALogEndsMarkedWithOne) {
+  const std::pair<const char*, std::int32_t> lists[] = {{"Zero", 0}, {"One", 1}, {"Seven", 7}};
+  for (const auto& [name, mark] : lists) {
+    ASSERT_TRUE(write_list(name, ListRecord{"[" + std::string(name) + "]", 0, mark}));
+    platform::create_folder(list_folder(name));
+    std::filesystem::create_hard_link(std::string("LKset/") + name + ".stf",
+                                      std::string(name) + ".link");
+  }
+  Pop3TestServer server({{"z", join_lines({"Subject: [Zero] 1", "", "x"})},
+                         {"o", join_lines({"Subject: [One] 2", "", "x"})},
+                         {"s", join_lines({"Subject: [Seven] 3", "", "x"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
+
+  for (const auto& [name, mark] : lists) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(platform::find_files(list_folder(name) + "\\*.log").size(), 1u);
+    EXPECT_EQ(read_list_or_zero(name).new_mail, 1);
+    EXPECT_EQ(std::filesystem::hard_link_count(std::string("LKset/") + name + ".stf"),
+              mark == 1 ? 2u : 1u);
+  }
+}
+#endif
+
+#ifndef _WIN32
 // A record that cannot be opened (here a link to nowhere) is no empty record:
 // it takes no message and is never rewritten. An empty record is readable and
 // takes every message.
