@@ -16,6 +16,7 @@
 
 #include "app/gdi.h"
 #include "app/shell.h"
+#include "app/window_ui.h"
 #include "platform/platform.h"
 #include "resources/app/dialogs_ids.h"
 #include "settings/account_logic.h"
@@ -28,16 +29,6 @@ namespace {
 
 // ------------------------------------------------------------ message boxes
 
-UINT icon_flags(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::information: return MB_ICONINFORMATION;
-    case MessageIcon::warning: return MB_ICONWARNING;
-    case MessageIcon::question: return MB_ICONQUESTION;
-    case MessageIcon::none: break;
-  }
-  return 0;
-}
-
 // The logic's questions and notices, owned by the open dialog: the box is
 // modal to the dialog, so no button of the dialog can be pressed while a
 // question waits for its answer.
@@ -45,17 +36,13 @@ class DialogUserInterface final : public UserInterface {
  public:
   explicit DialogUserInterface(HWND dialog) : dialog_(dialog) {}
 
-  bool confirm(const Message& question) override { return show(question, MB_YESNO) == IDYES; }
-  void notify(const Message& message) override { show(message, MB_OK); }
+  bool confirm(const Message& question) override {
+    return show_message_box(dialog_, question, MB_YESNO) == IDYES;
+  }
+  void notify(const Message& message) override { show_message_box(dialog_, message, MB_OK); }
   void panel_changed() override { redraw_panel(); }
 
  private:
-  int show(const Message& message, UINT buttons) {
-    const std::wstring text = platform::sjis_to_wide_display(message.text);
-    const std::wstring caption = platform::sjis_to_wide_display(message.caption);
-    return MessageBoxW(dialog_, text.c_str(), caption.c_str(), buttons | icon_flags(message.icon));
-  }
-
   HWND dialog_;
 };
 

@@ -20,19 +20,12 @@ UINT icon_flags(MessageIcon icon) {
   return 0;
 }
 
-int show_message_box(const Message& message, UINT buttons) {
-  const std::wstring text = platform::sjis_to_wide_display(message.text);
-  const std::wstring caption = platform::sjis_to_wide_display(message.caption);
-  return MessageBoxW(shell().main_window, text.c_str(), caption.c_str(),
-                     buttons | icon_flags(message.icon));
-}
-
 class WindowUserInterface final : public UserInterface {
  public:
   bool confirm(const Message& question) override {
-    return show_message_box(question, MB_YESNO) == IDYES;
+    return show_message_box(shell().main_window, question, MB_YESNO) == IDYES;
   }
-  void notify(const Message& message) override { show_message_box(message, MB_OK); }
+  void notify(const Message& message) override { show_message_box(shell().main_window, message, MB_OK); }
   void panel_changed() override { redraw_panel(); }
 };
 
@@ -51,6 +44,12 @@ class WorkerUserInterface final : public UserInterface {
 };
 
 }  // namespace
+
+int show_message_box(HWND owner, const Message& message, UINT buttons) {
+  const std::wstring text = platform::sjis_to_wide_display(message.text);
+  const std::wstring caption = platform::sjis_to_wide_display(message.caption);
+  return MessageBoxW(owner, text.c_str(), caption.c_str(), buttons | icon_flags(message.icon));
+}
 
 UserInterface& window_ui() {
   static WindowUserInterface ui;
