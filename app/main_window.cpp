@@ -81,12 +81,12 @@ void draw_background_and_names(HDC dc) {
 LRESULT on_create(HWND window) {
   Shell& state = shell();
   for (int i = 0; i < kButtonCount; ++i) {
-    const ButtonSpec& spec = kButtons[i];
-    state.up_faces[i] = load_bitmap(state.instance, spec.up_face);
-    state.down_faces[i] = load_bitmap(state.instance, spec.down_face);
+    const ButtonSpec& button = kButtons[i];
+    state.up_faces[i] = load_bitmap(state.instance, button.up_face);
+    state.down_faces[i] = load_bitmap(state.instance, button.down_face);
     CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_OWNERDRAW,
-                    spec.x, spec.y, spec.width, spec.height, window,
-                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), state.instance,
+                    button.x, button.y, button.width, button.height, window,
+                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), state.instance,
                     nullptr);
   }
   return 0;
@@ -153,8 +153,8 @@ void redraw_panel() {
   if (!dc.get()) return;
   draw_background_and_names(dc.get());
   for (int i = 0; i < kButtonCount; ++i) {
-    const ButtonSpec& spec = kButtons[i];
-    blit_bitmap(dc.get(), state.up_faces[i].get(), spec.x, spec.y, spec.width, spec.height);
+    const ButtonSpec& button = kButtons[i];
+    blit_bitmap(dc.get(), state.up_faces[i].get(), button.x, button.y, button.width, button.height);
   }
 }
 

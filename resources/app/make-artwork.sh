@@ -109,8 +109,8 @@ done
 florets=()
 # The emblem: a larkspur spike, florets growing smaller up a curved stem,
 # in a round badge.
-for spec in "452,242,2.5" "456,248,3.2" "448,254,3.8" "456,261,4.3" "448,268,4.6"; do
-  IFS=, read -r fx fy fr <<<"$spec"
+for flower in "452,242,2.5" "456,248,3.2" "448,254,3.8" "456,261,4.3" "448,268,4.6"; do
+  IFS=, read -r fx fy fr <<<"$flower"
   florets+=(-fill "$VIOLET_HI" -draw "circle $fx,$fy $(calc "$fx + $fr"),$fy")
   florets+=(-fill '#ffffff' -draw "circle $fx,$fy $(calc "$fx + $fr / 3"),$fy")
 done

@@ -8,8 +8,8 @@ the program's names UTF-8.
   files.py log DIR LIST FILE SUBJECT                        a log: subject line, body
   files.py show-list DIR NAME     "size|search|delete_from_server|new_mail|reserved"
   files.py show-account DIR NAME  "size|account|server|user|password|reserved"
-  files.py check-layout W H SPEC  compares the probe's layout (stdin) of a dialog
-                                  W x H dialog units with SPEC; prints mismatches
+  files.py check-layout W H LAYOUT  compares the probe's layout (stdin) of a dialog
+                                  W x H dialog units with LAYOUT; prints mismatches
 """
 import os
 import struct
@@ -66,7 +66,7 @@ def show_account(folder, name):
     return "|".join([str(len(data))] + texts + [str(reserved)])
 
 
-# Kinds of control in a layout spec: window class and what its style must
+# Kinds of control in a layout description: window class and what its style must
 # show (mask, value).
 KINDS = {
     "group": ("Button", 0xF, 0x7),          # BS_GROUPBOX
@@ -84,7 +84,7 @@ def dialog_units_to_pixels(value, base, divisor):
 
 
 def check_layout(width_du, height_du, spec_path, lines):
-    """The dialog's controls, in creation order, against the spec lines
+    """The dialog's controls, in creation order, against the layout lines
     "ID KIND X Y W H [TEXT]" in dialog units. The base units come from the
     client size; a list box may be shorter by less than one line (it keeps
     to whole lines)."""
