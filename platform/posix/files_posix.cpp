@@ -197,14 +197,6 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
   return entries;
 }
 
-std::vector<std::string> find_files(std::string_view pattern) {
-  std::vector<std::string> names;
-  for (DirEntry& entry : find_entries(pattern)) {
-    if (!entry.is_folder) names.push_back(std::move(entry.name));
-  }
-  return names;
-}
-
 // ---------------------------------------------------------------- files
 
 std::optional<std::string> read_file(std::string_view path, std::size_t max_bytes) {

@@ -77,16 +77,6 @@ std::optional<std::string> utf8_to_sjis(std::string_view utf8) {
   return to_sjis().convert(utf8);
 }
 
-std::string sjis_to_utf8_display(std::string_view sjis) {
-  return detail::convert_leniently<std::string>(
-      sjis, [](std::string_view piece) { return sjis_to_utf8(piece); },
-      std::string("\xEF\xBF\xBD"));  // U+FFFD
-}
-
-std::string jp(std::string_view utf8_literal) {
-  return utf8_to_sjis(utf8_literal).value_or(std::string{});
-}
-
 namespace posix {
 
 std::optional<std::string> native_path(std::string_view sjis_path) {

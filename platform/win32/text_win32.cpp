@@ -67,16 +67,6 @@ std::optional<std::string> utf8_to_sjis(std::string_view utf8) {
   return wide_to_sjis(*wide);
 }
 
-std::string sjis_to_utf8_display(std::string_view sjis) {
-  return detail::convert_leniently<std::string>(
-      sjis, [](std::string_view piece) { return sjis_to_utf8(piece); },
-      std::string("\xEF\xBF\xBD"));  // U+FFFD
-}
-
-std::string jp(std::string_view utf8_literal) {
-  return utf8_to_sjis(utf8_literal).value_or(std::string{});
-}
-
 namespace win32 {
 
 std::optional<std::wstring> native_path(std::string_view sjis_path) {
