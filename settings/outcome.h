@@ -1,0 +1,36 @@
+// What a core operation did, for its caller to act on. Front ends map it to
+// what they show (the command-line tool to its exit code and a line on
+// stderr); none of them decides success from a message caption.
+#pragma once
+
+#include <string>
+#include <utility>
+
+namespace larkspur {
+
+enum class OutcomeKind {
+  done,      // everything asked for was done
+  refused,   // not started: the input or the state did not allow it
+  declined,  // the user answered No to the confirmation
+  failed,    // started, but something could not be done (see reason)
+};
+
+// An outcome with, for anything but done, one line saying why (Shift_JIS,
+// no LF). Several failures of one operation keep the first reason.
+struct Outcome {
+  OutcomeKind kind = OutcomeKind::done;
+  std::string reason;
+
+  static Outcome done() { return {}; }
+  static Outcome refused(std::string why) { return {OutcomeKind::refused, std::move(why)}; }
+  static Outcome declined(std::string why = {}) { return {OutcomeKind::declined, std::move(why)}; }
+  static Outcome failed(std::string why) { return {OutcomeKind::failed, std::move(why)}; }
+
+  bool ok() const { return kind == OutcomeKind::done; }
+  // Turns a done outcome into a failure; an earlier failure's reason stays.
+  void fail(std::string why) {
+    if (kind == OutcomeKind::done) *this = failed(std::move(why));
+  }
+};
+
+}  // namespace larkspur
