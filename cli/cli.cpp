@@ -74,8 +74,9 @@ class CliUserInterface : public UserInterface {
 // its flags.
 struct Invocation {
   std::vector<std::string> words;  // positional arguments, command words first
-  std::set<std::string> flags;     // "--yes", "--keep", "--print"
+  std::set<std::string> flags;     // "--yes", "--keep", "--print", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
+  int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
   bool help = false;
 };
 
@@ -87,6 +88,12 @@ struct Command {
   int (*run)(const std::vector<std::string>& arguments, const Invocation& invocation,
              Console& console, const Environment& env);
 };
+
+// Every exit 1 says why in one line on stderr: "larkspur-cli: COMMAND: REASON".
+int failure(Console& console, std::string_view command, std::string_view reason_sjis) {
+  console.err("larkspur-cli: " + std::string(command) + ": " + to_utf8(reason_sjis) + "\n");
+  return kExitFailed;
+}
 
 int usage_error(Console& console, const std::string& what) {
   console.err("larkspur-cli: " + what + "\n" + "Try 'larkspur-cli --help'.\n");
@@ -102,12 +109,14 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   Pop3Client client;
   if (env.connect_timeout_ms > 0) client.connect_timeout_ms = env.connect_timeout_ms;
   if (env.receive_timeout_ms > 0) client.receive_timeout_ms = env.receive_timeout_ms;
+  if (invocation.timeout_seconds > 0) {
+    client.connect_timeout_ms = invocation.timeout_seconds * 1000;
+    client.receive_timeout_ms = invocation.timeout_seconds * 1000;
+  }
   ListPanelTable& table = list_panel();
   refresh_list_panel(table);
 
   // Statuses arrive on the worker thread; the main thread only waits.
-  std::mutex seen_mutex;
-  std::set<int> seen;
   ReceiveHooks hooks;
   hooks.pause = [](int) {};  // nobody watches a progress dialog here
   hooks.clock = env.clock;
@@ -115,8 +124,6 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
     console.out(to_utf8(status_text(status, status == kStatusNotice ? state.notice()
                                                                      : std::string())) +
                 "\n");
-    std::lock_guard<std::mutex> lock(seen_mutex);
-    seen.insert(status);
   };
 
   std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks);
@@ -136,15 +143,9 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   }
   job.reset();
 
-  const ReceiveReport& report = state.report;
-  bool failed = cancelled || report.scan_failed || report.retrieval_open_failed ||
-                report.retrieve_failures > 0 || report.log_write_failures > 0 ||
-                report.delete_failures > 0;
-  for (int status : {kStatusConnectError, kStatusAuthFailed, kStatusSessionError,
-                     kStatusNoAccount, kStatusNoList}) {
-    if (seen.count(status)) failed = true;
-  }
-  return failed ? kExitFailed : kExitOk;
+  const Outcome& outcome = state.report.outcome;
+  if (outcome.ok()) return kExitOk;
+  return failure(console, "receive", outcome.reason);
 }
 
 // -------------------------------------------------------------- rebuild
@@ -336,9 +337,11 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> table = {
-      {{"receive"}, {}, {}, "Run one receive job: log in, sort the waiting mail into the lists, "
-                            "store the logs and update the pages. Prints each status on stdout; Ctrl+C "
-                            "cancels.",
+      {{"receive"}, {}, {"--timeout"},
+       "Run one receive job: log in, sort the waiting mail into the lists, store the logs and "
+       "update the pages. Prints each status on stdout; Ctrl+C cancels. --timeout SECONDS "
+       "bounds the connect and every wait for the server (default 30 s to connect, 120 s "
+       "per wait).",
        run_receive},
       {{"rebuild"}, {}, {"--yes"}, "Delete every page of every list and regenerate them from "
                                    "the logs (asks first).",
@@ -399,6 +402,21 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       invocation.folder = *folder;
     } else if (!options_ended && (arg == "--help" || arg == "-h")) {
       invocation.help = true;
+    } else if (!options_ended && arg == "--timeout") {
+      // Seconds for the connect and for each receive of a POP3 connection.
+      constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+      const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+      int seconds = 0;
+      const bool digits = !value.empty() && value.size() <= 6 &&
+                          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (digits) seconds = std::stoi(value);
+      if (!digits || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+        exit_code = usage_error(console, "--timeout needs a number of seconds (1 to 86400)");
+        return std::nullopt;
+      }
+      ++i;
+      invocation.timeout_seconds = seconds;
+      invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
       if (arg != "--yes" && arg != "--keep" && arg != "--print") {
         exit_code = usage_error(console, "unknown option " + arg);
@@ -421,7 +439,9 @@ std::string command_usage(const Command& command) {
   std::string line;
   for (const std::string& word : command.words) line += (line.empty() ? "" : " ") + word;
   for (const std::string& argument : command.arguments) line += " " + argument;
-  for (const std::string& flag : command.flags) line += " [" + flag + "]";
+  for (const std::string& flag : command.flags) {
+    line += " [" + flag + (flag == "--timeout" ? " SECONDS" : "") + "]";
+  }
   return line;
 }
 

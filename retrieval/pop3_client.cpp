@@ -181,9 +181,16 @@ Multiline read_multiline(Pop3Client& c, TcpConnection& conn, OnLine on_line) {
   }
 }
 
-void quit(Pop3Client& c, TcpConnection& conn) {
-  if (send_line(c, conn, "QUIT")) recv_line(c, conn);  // reply ignored
+// Sends QUIT and reads its reply: true when the reply is there and positive.
+// Callers that only end a connection ignore the result.
+bool quit(Pop3Client& c, TcpConnection& conn) {
+  bool answered = false;
+  if (send_line(c, conn, "QUIT")) {
+    const auto reply = recv_line(c, conn);
+    answered = reply && !pop3_reply_negative(*reply);
+  }
   c.list_fetched = false;
+  return answered;
 }
 
 // Connects to the server, with the connect cut short by a cancel. The new
@@ -492,28 +499,37 @@ int pop3_delete(Pop3Client& c, int number) {
   Operation op(c);
   const ConnectionPtr conn = op.open_connection();
   if (!conn) return 0;
-  return command_ok(c, *conn, "DELE " + std::to_string(number)) ? 1 : 0;
+  // A DELE that went out without an answer may have been carried out: the
+  // caller must then treat the message as deleted at QUIT.
+  if (!send_line(c, *conn, "DELE " + std::to_string(number))) return kDeleteUnanswered;
+  const auto reply = recv_line(c, *conn);
+  if (!reply) return kDeleteUnanswered;
+  return pop3_reply_negative(*reply) ? 0 : 1;
 }
 
-void pop3_close(Pop3Client& c) {
+int pop3_close(Pop3Client& c) {
   std::unique_lock lock(c.operation_mutex, std::try_to_lock);
   if (!lock.owns_lock()) {  // an operation is in progress on another thread
     cancel(c, false);
-    return;
+    return 0;
   }
   Operation op(c, std::move(lock));
   ConnectionPtr conn;
   {
     std::lock_guard state(c.state_mutex);
-    if (!c.initialised || !c.verified || !c.connection) return;
+    if (!c.initialised || !c.verified || !c.connection) return 0;
     conn = c.connection;
     c.active = conn;
   }
   // QUIT is sent even when a reply was left half read: the server still
-  // carries out the deletions it accepted. Its reply is ignored anyway.
-  quit(c, *conn);
+  // carries out the deletions it accepted, whose logs are kept. On such a
+  // connection the line read next may be a late reply to an earlier command,
+  // so it confirms nothing.
+  const bool in_step = !c.connection_broken;
+  const bool answered = quit(c, *conn);
   std::lock_guard state(c.state_mutex);
   c.connection.reset();
+  return in_step && answered ? 1 : 0;
 }
 
 void pop3_shutdown(Pop3Client& c) {

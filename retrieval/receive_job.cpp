@@ -60,6 +60,8 @@ std::string status_text(int status, std::string_view notice) {
   return texts[static_cast<std::size_t>(status)];
 }
 
+void ReceiveJobContext::fail(std::string_view reason) { state.report.outcome.fail(std::string(reason)); }
+
 void ReceiveJobContext::set_status(int status) {
   state.set_status(status);
   if (hooks.status_changed) hooks.status_changed(status);
@@ -89,6 +91,7 @@ void run_job(ReceiveJobContext& job) {
   const std::optional<AccountRecord> account = read_first_account();
   if (!account) {
     job.set_status(kStatusNoAccount);
+    job.fail(status_text(kStatusNoAccount, {}));
     job.pause(kNoAccountPauseMs);
     return;
   }
@@ -97,6 +100,7 @@ void run_job(ReceiveJobContext& job) {
   job.set_status(kStatusConnecting);
   if (pop3_init(client, account->server) != 1) {
     job.set_status(kStatusConnectError);
+    job.fail(status_text(kStatusConnectError, {}));
     return;
   }
   if (job.is_cancelled()) return;
@@ -104,6 +108,7 @@ void run_job(ReceiveJobContext& job) {
   job.set_status(kStatusAuthenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
     job.set_status(kStatusAuthFailed);
+    job.fail(status_text(kStatusAuthFailed, {}));
     job.pause(kLoginFailedPauseMs);
   }
   if (job.is_cancelled()) return;
@@ -115,7 +120,10 @@ void run_job(ReceiveJobContext& job) {
     for (;;) {
       const int step = pop3_next_message(client);
       if (step != 1) {
-        if (step == -1 && !job.is_cancelled()) state.report.scan_failed = true;
+        if (step == -1 && !job.is_cancelled()) {
+          state.report.scan_failed = true;
+          job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
+        }
         break;
       }
       if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
@@ -128,6 +136,7 @@ void run_job(ReceiveJobContext& job) {
     pop3_shutdown(client);
     if (job.is_cancelled()) return;
     job.set_status(kStatusSessionError);
+    job.fail(status_text(kStatusSessionError, {}));
     state.scanned.clear();
   }
   if (job.is_cancelled()) return;
@@ -139,6 +148,7 @@ void run_job(ReceiveJobContext& job) {
   }
   if (state.list_files.empty()) {
     job.set_status(kStatusNoList);
+    job.fail(status_text(kStatusNoList, {}));
     job.pause(kNoListPauseMs);
     if (job.is_cancelled()) return;
     job.set_status(kStatusDisconnecting);
@@ -163,6 +173,7 @@ void run_job(ReceiveJobContext& job) {
 
 int receive_worker(ReceiveJobContext& context) {
   run_job(context);
+  if (context.is_cancelled()) context.fail(platform::jp("受信を中止しました"));
   // Whatever path the job took, the client is left uninitialised, so the next
   // job can start it again even if a front end forgets its own shutdown.
   pop3_shutdown(context.client);

@@ -46,7 +46,7 @@ TEST_F(CliBasic, HelpDescribesEveryCommand) {
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"--help"}), cli::kExitOk);
   for (const char* word :
-       {"\n  receive\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
+       {"\n  receive [--timeout SECONDS]\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
         "\n  account add NAME SERVER USER PASSWORD\n", "\n  account show\n",
         "\n  account delete NAME [--yes]\n", "\n  list add NAME SEARCH [--keep]\n",
         "\n  list change NAME SEARCH [--keep] [--yes]\n", "\n  list delete NAME [--yes]\n",

@@ -91,6 +91,7 @@ struct ReceiveCase {
   // False where a fault only changes the reply: the scripted server has then
   // carried the command out all the same.
   bool server_state_meaningful = true;
+  int receive_timeout_ms = 0;  // 0: the environment's
 };
 
 class ReceiveEndToEnd : public InTempFolder {
@@ -188,7 +189,7 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
        {"a1"},
        {"D"},
        false},
-      {"a DELE without reply takes the log back too",
+      {"a DELE without reply keeps the log: the server may have deleted the message",
        {{"D", "[a]", true}},
        {a1},
        {{"DELE", 0, Pop3Fault::Kind::kDrop, "", 0}},
@@ -196,9 +197,34 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
                    kDisconnecting}),
        cli::kExitFailed,
        {"RETR 1", "DELE 1"},
-       {},
+       {{"D", {{1, "a1"}}}},
        {"a1"},
        {"D"}},
+      {"a DELE answered after the time-out keeps the log, and QUIT deletes the message",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"DELE", 0, Pop3Fault::Kind::kLate, "", 0, 800}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {{"D", {{1, "a1"}}}},
+       {},
+       {"D"},
+       true,
+       500},
+      {"a QUIT refused after a deletion confirms nothing: a failure",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"QUIT", 3, Pop3Fault::Kind::kReply, "-ERR not now\r\n"}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {{"D", {{1, "a1"}}}},
+       {},
+       {"D"},
+       false},
       {"a refused RETR stores nothing and sends no DELE",
        {{"D", "[a]", true}},
        {a1},
@@ -281,9 +307,19 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
     register_account(server.address());
 
     RecordingConsole console;
-    EXPECT_EQ(run_cli(console, {"receive"}, environment()), c.exit_code);
+    cli::Environment env = environment();
+    if (c.receive_timeout_ms > 0) env.receive_timeout_ms = c.receive_timeout_ms;
+    EXPECT_EQ(run_cli(console, {"receive"}, env), c.exit_code);
     EXPECT_EQ(console.out_lines(), c.status_lines);
-    EXPECT_EQ(console.err_text(), "");
+    // A failure says why, in one line; a success says nothing there.
+    if (c.exit_code == cli::kExitOk) {
+      EXPECT_EQ(console.err_text(), "");
+    } else {
+      const std::string err = console.err_text();
+      EXPECT_TRUE(err.starts_with("larkspur-cli: receive: ")) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    EXPECT_TRUE(server.wait_idle(10'000));
     server.stop();
 
     // The wire: check, scan, then the retrieval connection when there was
