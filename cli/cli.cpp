@@ -162,18 +162,78 @@ int run_rebuild(const std::vector<std::string>&, const Invocation& invocation,
 
 // ---------------------------------------------------------------- lists
 
+// One field of the lists output in UTF-8, written so that any name reads
+// back unambiguously: TAB, LF, CR and the backslash as \t \n \r \\, other
+// control bytes and every byte that starts no Shift_JIS character as \xHH.
+std::string escaped_field(std::string_view sjis) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  const auto hex = [&](unsigned char byte) {
+    return std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0x0F];
+  };
+  std::string out;
+  for (std::size_t at = 0; at < sjis.size();) {
+    const auto byte = static_cast<unsigned char>(sjis[at]);
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (lead && at + 1 < sjis.size()) {
+      if (const auto utf8 = platform::sjis_to_utf8(sjis.substr(at, 2))) {
+        out += *utf8;
+        at += 2;
+        continue;
+      }
+    }
+    at += 1;
+    switch (byte) {
+      case '\t': out += "\\t"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\\': out += "\\\\"; continue;
+      default: break;
+    }
+    const std::optional<std::string> utf8 =
+        byte < 0x20 || byte == 0x7F ? std::nullopt : platform::sjis_to_utf8(sjis.substr(at - 1, 1));
+    out += utf8 ? *utf8 : hex(byte);
+  }
+  return out;
+}
+
+// The index page path with its own separators as they are: only the name in
+// it is escaped (a list name never holds a backslash).
+std::string page_path_field(std::string_view name) {
+  const std::string path = list_index_page(name);
+  const std::size_t at = path.find(name, std::string(kListsFolder).size());
+  if (at == std::string::npos) return escaped_field(path);
+  return path.substr(0, at) + escaped_field(name) + path.substr(at + name.size());
+}
+
 int run_lists(const std::vector<std::string>&, const Invocation&, Console& console,
               const Environment&) {
   for (const std::string& name : enumerate_lists()) {
     const ListRecord record = read_list_or_zero(name);
     const bool has_page =
         !platform::find_files(list_web_folder(name) + "\\*.htm").empty();
-    console.out(to_utf8(name) + "\t" + to_utf8(record.search_text) + "\t" +
+    console.out(escaped_field(name) + "\t" + escaped_field(record.search_text) + "\t" +
                 (record.delete_from_server != 0 ? "delete" : "keep") + "\t" +
                 (record.new_mail != 0 ? "1" : "0") + "\t" +
-                (has_page ? to_utf8(list_index_page(name)) : std::string("-")) + "\n");
+                (has_page ? page_path_field(name) : std::string("-")) + "\n");
   }
   return kExitOk;
+}
+
+// Says on stderr which list records no command will use: those whose names
+// are not plain file names (they would name LKset\ itself or the working
+// folder) and those whose names the directory search cannot express.
+void warn_skipped_records(Console& console) {
+  const std::string folder = std::string(kListsFolder) + "\\";
+  for (const std::string& file : unusable_list_records()) {
+    console.err("larkspur-cli: " + folder + escaped_field(file) + ": " +
+                to_utf8(platform::jp("リスト名として使えない名前なので、この記録は使いません")) +
+                "\n");
+  }
+  for (const std::string& file_utf8 : platform::find_unlisted_names(folder + "*.stf")) {
+    console.err("larkspur-cli: " + folder + file_utf8 + ": " +
+                to_utf8(platform::jp("Shift_JISで表せない名前なので、この記録は使いません")) +
+                "\n");
+  }
 }
 
 // ------------------------------------------------------------- settings
@@ -347,7 +407,10 @@ const std::vector<Command>& commands() {
                                    "the logs (asks first).",
        run_rebuild},
       {{"lists"}, {}, {}, "Print every list: name, search text, keep|delete, new-mail flag, "
-                          "page path (- without a page), TAB-separated.",
+                          "page path (- without a page), TAB-separated; in a field, TAB, LF, CR "
+                          "and \\ are written \\t \\n \\r \\\\, other control bytes and bytes "
+                          "that are no Shift_JIS character \\xHH. Records the tool cannot use are "
+                          "named on stderr.",
        run_lists},
       {{"account", "add"}, {"NAME", "SERVER", "USER", "PASSWORD"}, {},
        "Register the POP3 account (only one). SERVER is host or host:port.", run_account_add},
@@ -504,6 +567,7 @@ int run(const std::vector<std::string>& args, Console& console, const Environmen
     return kExitFailed;
   }
   create_working_folders();
+  if (found->words[0] != "account") warn_skipped_records(console);
   return found->run(arguments, *invocation, console, env);
 }
 

@@ -197,6 +197,12 @@ bool stdin_is_terminal();
 // first matching file instead of listing and sorting the whole folder.
 bool any_file_matches(std::string_view pattern);
 
+// The files matching `pattern` that find_files leaves out because their names
+// cannot be expressed in Shift_JIS (or hold a backslash on Linux), as UTF-8
+// for a person to read (bytes that are no UTF-8 show as U+FFFD), sorted.
+// Lets a front end say what it could not show.
+std::vector<std::string> find_unlisted_names(std::string_view pattern);
+
 }  // namespace larkspur::platform
 
 // Threads and mutexes: the core uses std::thread, std::mutex and std::atomic

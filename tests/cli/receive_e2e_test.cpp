@@ -583,5 +583,28 @@ TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
   EXPECT_NE(platform::try_lock_file(kReceiveLockFile), nullptr);
 }
 
+TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
+  // All-zero records: an empty search text would take every message.
+  for (const char* file : {"LKset\\.stf", "LKset\\..stf", "LKset\\...stf"}) {
+    put_file(file, std::string(ListRecord::kSize, '\0'));
+  }
+  Pop3TestServer server({{"m1", join_lines({"Subject: [a] one", "", "body"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  const std::string err = console.err_text();
+  for (const char* file : {"LKset\\.stf:", "LKset\\..stf:", "LKset\\...stf:"}) {
+    EXPECT_NE(err.find(file), std::string::npos) << file << "\n" << err;
+  }
+  EXPECT_NE(err.find("larkspur-cli: receive: " + std::string(kNoList)), std::string::npos) << err;
+  for (const char* folder : {".", "LKset"}) {
+    EXPECT_EQ(platform::find_files(std::string(folder) + "\\*.log"), std::vector<std::string>{});
+    EXPECT_FALSE(platform::folder_exists(std::string(folder) + "\\web")) << folder;
+  }
+  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
+}
+
 }  // namespace
 }  // namespace larkspur
