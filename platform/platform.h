@@ -97,6 +97,15 @@ bool remove_folder(std::string_view path);   // only an empty folder; true when 
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 
+// True when `path` names a symbolic link, a junction or another reparse point,
+// whatever it points to (also when it points nowhere). Deletions treat such an
+// entry as a file: they may remove the link itself, never what it points to,
+// so nothing outside the working folder is ever deleted through one.
+bool is_link(std::string_view path);
+// Removes the link itself (also a link to a folder); true when removed. False,
+// and nothing done, when `path` is no link.
+bool remove_link(std::string_view path);
+
 // Copies every file matching `pattern` (see find_files) into `dest_folder`,
 // each written as by write_file_fast (copies can be made again). Returns how
 // many files were copied.

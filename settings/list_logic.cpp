@@ -20,6 +20,27 @@ void delete_files_in(const std::string& folder) {
   }
 }
 
+// Deletes the list's folder and web folder with their files. A folder that
+// is a link (made by hand, to somewhere else) is no part of the working
+// folder: only the link goes, never a file of the folder it points to.
+void delete_list_folders(std::string_view name) {
+  const std::string folder = list_folder(name);
+  if (platform::is_link(folder)) {
+    platform::remove_link(folder);
+    return;
+  }
+  const std::string web = list_web_folder(name);
+  const bool web_is_link = platform::is_link(web);
+  if (!web_is_link) delete_files_in(web);
+  delete_files_in(folder);
+  if (web_is_link) {
+    platform::remove_link(web);
+  } else {
+    platform::remove_folder(web);
+  }
+  platform::remove_folder(folder);
+}
+
 void refill_panel(UserInterface& ui, ListPanelTable& table) {
   refresh_list_panel(table);
   ui.panel_changed();
@@ -114,12 +135,7 @@ ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, Us
   // A record file named by hand ".stf" or "...stf" gives the name "" or "..":
   // its "folder" would be LKset\ itself or the working folder, whose files
   // are no part of the list. Only the record goes then.
-  if (is_plain_file_name(name)) {
-    delete_files_in(list_web_folder(name));
-    delete_files_in(list_folder(name));
-    platform::remove_folder(list_web_folder(name));
-    platform::remove_folder(list_folder(name));
-  }
+  if (is_plain_file_name(name)) delete_list_folders(name);
   if (!platform::delete_file(list_record_path(name))) ui.notify(messages::delete_failed());
   refill_panel(ui, table);
 

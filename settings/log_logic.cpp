@@ -35,6 +35,9 @@ std::vector<LogEntry> list_logs(std::string_view list_name) {
   // "" or ".." (from a record file named by hand) names no list folder.
   if (!is_plain_file_name(list_name)) return {};
   const std::string folder = list_folder(list_name);
+  // A list folder that is a link leads out of the working folder; its files
+  // are not this list's logs and are never offered for deletion.
+  if (platform::is_link(folder)) return {};
   const std::vector<std::string> files = platform::find_files(folder + "\\*.log");
   std::vector<LogEntry> logs;
   logs.reserve(files.size());

@@ -247,6 +247,17 @@ bool remove_folder(std::string_view path) {
   return native && ::rmdir(native->c_str()) == 0;
 }
 
+bool is_link(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  return native && ::lstat(native->c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool remove_link(std::string_view path) {
+  // unlink() removes a symbolic link itself, whatever it points to.
+  return is_link(path) && delete_file(path);
+}
+
 bool create_folder(std::string_view path) {
   const auto native = posix::native_path(path);
   if (!native) return false;

@@ -247,6 +247,33 @@ bool remove_folder(std::string_view path) {
   return native && RemoveDirectoryW(native->c_str());
 }
 
+namespace {
+// The attributes of the entry itself (a link's own, not its target's), or
+// INVALID_FILE_ATTRIBUTES.
+DWORD own_attributes(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native ? GetFileAttributesW(native->c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+}  // namespace
+
+bool is_link(std::string_view path) {
+  const DWORD attributes = own_attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool remove_link(std::string_view path) {
+  // A junction or a link to a folder is removed as a folder, which takes the
+  // reparse point away and leaves its target alone; a link to a file goes
+  // with DeleteFileW, which does not follow it either.
+  const DWORD attributes = own_attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  const auto native = win32::native_path(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(native->c_str());
+  return DeleteFileW(native->c_str());
+}
+
 bool create_folder(std::string_view path) {
   const auto native = win32::native_path(path);
   if (!native) return false;

@@ -247,6 +247,38 @@ TEST_F(SettingsCli, OpenNeverRewritesAnUnreadableRecord) {
   EXPECT_TRUE(std::filesystem::is_symlink("LKset/Broken.stf"));
   EXPECT_FALSE(std::filesystem::exists("LKset/nowhere"));
 }
+// Folders linked by hand to somewhere else: deleting the list or its logs
+// removes at most the link, never a file of the folder it points to.
+TEST_F(SettingsCli, DeletionsNeverFollowALinkOutOfTheWorkingFolder) {
+  struct Case {
+    const char* what;
+    const char* linked;  // the link, relative to the working folder
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"list folder", "LKset/E", {"list", "delete", "E", "--yes"}},
+      {"web folder", "LKset/E/web", {"list", "delete", "E", "--yes"}},
+      {"list folder, log deletion", "LKset/E", {"log", "delete", "E", "[e] 1", "--yes"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempFolder folder;
+    SetUp();
+    run_steps({{{"list", "add", "E", "[e]"}, 0, ""}});
+    std::filesystem::remove_all("LKset/E");
+    std::filesystem::create_directories(std::filesystem::path(c.linked).parent_path());
+    std::filesystem::create_directory("outside");
+    put_file("outside\\keep.txt", "kept");
+    put_file("outside\\a.log", "[e] 1\n\n\nbody\n");
+    put_file("outside\\a.htm", "<HTML></HTML>");
+    std::filesystem::create_directory_symlink(std::filesystem::absolute("outside"), c.linked);
+
+    RecordingConsole console;
+    run_cli(console, c.args);
+    EXPECT_EQ(platform::find_files("outside\\*.*"),
+              (std::vector<std::string>{"a.htm", "a.log", "keep.txt"}));
+  }
+}
 #endif
 
 }  // namespace
