@@ -69,8 +69,9 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
 // selected; asks to confirm; on Yes deletes every file of the list's web
 // folder and of its list folder (all names gathered before the first
 // deletion), removes both folders when they are empty (a subfolder made by
-// hand keeps them), then deletes the record, notifying when that fails.
-// Refills `table`, calls ui.panel_changed(), and asks to clear the selected
+// hand keeps them), then deletes the record, notifying when that fails. A
+// folder that is a link (symbolic link, junction) loses only the link: no
+// file of the folder it points to is ever deleted. Refills `table`, calls ui.panel_changed(), and asks to clear the selected
 // fields and refill the list box.
 ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, UserInterface& ui,
                              ListPanelTable& table);
