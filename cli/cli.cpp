@@ -50,6 +50,7 @@ class CliUserInterface : public UserInterface {
     say(message);
     std::lock_guard<std::mutex> lock(mutex_);
     captions_.insert(message.caption);
+    texts_.insert(message.text);
   }
 
   void panel_changed() override {}
@@ -58,6 +59,11 @@ class CliUserInterface : public UserInterface {
   bool saw_caption(std::string_view caption_utf8) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return captions_.count(platform::jp(caption_utf8)) != 0;
+  }
+  // Whether a notice with this text (Shift_JIS) has been shown.
+  bool shown(std::string_view text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_.count(std::string(text)) != 0;
   }
 
  private:
@@ -68,6 +74,7 @@ class CliUserInterface : public UserInterface {
   bool declined_ = false;
   mutable std::mutex mutex_;
   std::set<std::string> captions_;  // Shift_JIS captions of the notices shown
+  std::set<std::string> texts_;     // and their texts
 };
 
 // A parsed command line: the command's words and arguments (Shift_JIS) and
@@ -93,6 +100,20 @@ struct Command {
 int failure(Console& console, std::string_view command, std::string_view reason_sjis) {
   console.err("larkspur-cli: " + std::string(command) + ": " + to_utf8(reason_sjis) + "\n");
   return kExitFailed;
+}
+
+// The exit code for what the core says a command did. A refusal or failure
+// that the core showed as a notice has said why already; any other gets its
+// one line on stderr.
+int exit_for(Console& console, const CliUserInterface& ui, std::string_view command,
+             const Outcome& outcome) {
+  if (outcome.ok()) return kExitOk;
+  if (outcome.kind == OutcomeKind::declined) {
+    return failure(console, command, platform::jp("「いいえ」なので、何も変えていません"));
+  }
+  if (!outcome.reason.empty() && ui.shown(outcome.reason)) return kExitFailed;
+  return failure(console, command,
+                 outcome.reason.empty() ? platform::jp("失敗しました") : outcome.reason);
 }
 
 int usage_error(Console& console, const std::string& what) {
@@ -248,32 +269,12 @@ int not_registered(Console& console, const char* what_utf8, std::string_view nam
   return kExitFailed;
 }
 
-// After a register or change: whether the list's record on disk now holds
-// what was asked for (the dialogs skip a record they cannot write silently).
-template <typename Fields>
-bool record_saved(std::string_view name, const Fields& fields) {
-  const std::optional<ListRecord> record = read_list(cut_sjis(name, kMaxSearchText));
-  return record && record->search_text == cut_sjis(fields.search_text, kMaxSearchText) &&
-         (record->delete_from_server == 0) == fields.keep_on_server && record->new_mail == 0;
-}
-
-int not_saved(Console& console) {
-  console.err(message_line({platform::jp("失敗"),
-                            platform::jp("設定ファイルを保存できませんでした。"),
-                            MessageIcon::warning}));
-  return kExitFailed;
-}
-
 int run_account_add(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   const AccountDialogUpdate update =
       register_account({arguments[0], arguments[1], arguments[2], arguments[3]}, ui);
-  if (!update.clear_new_fields) return kExitFailed;
-  // The dialog skips a record it cannot write without a word; the tool must
-  // not report that as success.
-  if (account_record_files().empty()) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "account add", update.outcome);
 }
 
 int run_account_show(const std::vector<std::string>&, const Invocation&, Console& console,
@@ -292,8 +293,7 @@ int run_account_delete(const std::vector<std::string>& arguments, const Invocati
     return not_registered(console, "アカウント", arguments[0]);
   }
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  delete_account(arguments[0], ui);
-  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+  return exit_for(console, ui, "account delete", delete_account(arguments[0], ui).outcome);
 }
 
 int run_list_add(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -303,10 +303,7 @@ int run_list_add(const std::vector<std::string>& arguments, const Invocation& in
   fields.name = arguments[0];
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
-  const ListDialogUpdate update = register_list(fields, ui, list_panel());
-  if (!update.clear_new_fields) return kExitFailed;
-  if (!record_saved(fields.name, fields)) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "list add", register_list(fields, ui, list_panel()).outcome);
 }
 
 int run_list_change(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -317,18 +314,15 @@ int run_list_change(const std::vector<std::string>& arguments, const Invocation&
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
   refresh_list_panel(list_panel());
-  change_list(arguments[0], fields, ui, list_panel());
-  if (ui.declined() || ui.saw_caption("注意")) return kExitFailed;
-  if (!record_saved(arguments[0], fields)) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "list change",
+                  change_list(arguments[0], fields, ui, list_panel()).outcome);
 }
 
 int run_list_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  delete_list(arguments[0], ui, list_panel());
-  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+  return exit_for(console, ui, "list delete", delete_list(arguments[0], ui, list_panel()).outcome);
 }
 
 int run_log_show(const std::vector<std::string>& arguments, const Invocation&, Console& console,
