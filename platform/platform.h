@@ -93,6 +93,14 @@ bool write_file_fast(std::string_view path, std::string_view data);
 bool create_file_exclusive(std::string_view path, std::string_view data);
 
 bool delete_file(std::string_view path);     // true when removed
+
+// True when the entry `path` itself is a symbolic link, a junction or any
+// other reparse point (it is looked at, not followed). Such an entry may lead
+// out of the working folder: whatever deletes must not go through it.
+bool is_link(std::string_view path);
+// Removes the link entry `path` itself, never anything it leads to. False
+// (nothing removed) when `path` is no link (see is_link) or cannot go.
+bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
@@ -127,6 +135,13 @@ class FileLock {
 // nullptr when another holder (this or another process) has the lock, or the
 // lock file cannot be made.
 std::unique_ptr<FileLock> try_lock_file(std::string_view path);
+
+// Why try_lock_file gave nullptr: `busy` while another holder (this or another
+// process) has the lock, `unavailable` when the lock file cannot be made or
+// opened at all (read-only folder, a folder of that name), so waiting for it
+// would be in vain.
+enum class LockAttempt { taken, busy, unavailable };
+std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt);
 
 // ------------------------------------------------------------- sockets
 

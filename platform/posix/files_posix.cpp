@@ -242,6 +242,20 @@ bool delete_file(std::string_view path) {
   return native && ::unlink(native->c_str()) == 0;
 }
 
+bool is_link(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  return native && ::lstat(native->c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool remove_link(std::string_view path) {
+  // unlink() removes a symbolic link itself, never what it points to.
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  return native && ::lstat(native->c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
+         ::unlink(native->c_str()) == 0;
+}
+
 bool remove_folder(std::string_view path) {
   const auto native = posix::native_path(path);
   return native && ::rmdir(native->c_str()) == 0;

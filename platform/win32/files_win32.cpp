@@ -242,6 +242,27 @@ bool delete_file(std::string_view path) {
   return native && DeleteFileW(native->c_str());
 }
 
+bool is_link(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  const DWORD attributes = GetFileAttributesW(native->c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool remove_link(std::string_view path) {
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  const DWORD attributes = GetFileAttributesW(native->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  // A reparse point on a folder (junction, folder symbolic link) goes with
+  // RemoveDirectory, which removes the point itself whatever its target
+  // holds; one on a file goes with DeleteFile, which does not follow it.
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(native->c_str());
+  return DeleteFileW(native->c_str());
+}
+
 bool remove_folder(std::string_view path) {
   const auto native = win32::native_path(path);
   return native && RemoveDirectoryW(native->c_str());

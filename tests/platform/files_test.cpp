@@ -312,6 +312,37 @@ TEST_F(Files, LockIsExclusiveWhileHeld) {
   EXPECT_EQ(try_lock_file("missing\\job.lock"), nullptr);
 }
 
+TEST_F(Files, LockAttemptTellsBusyFromUnavailable) {
+  LockAttempt attempt = LockAttempt::busy;
+  auto first = try_lock_file("job.lock", attempt);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(attempt, LockAttempt::taken);
+  EXPECT_EQ(try_lock_file("job.lock", attempt), nullptr);
+  EXPECT_EQ(attempt, LockAttempt::busy);
+  ASSERT_TRUE(create_folder("folder.lock"));
+  for (const char* path : {"missing\\job.lock", "folder.lock"}) {
+    EXPECT_EQ(try_lock_file(path, attempt), nullptr) << path;
+    EXPECT_EQ(attempt, LockAttempt::unavailable) << path;
+  }
+}
+
+TEST_F(Files, LinksAreSeenAndRemovedWithoutFollowingThem) {
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\\x.htm", "x");
+  std::error_code error;
+  fs::create_directory_symlink(fs::absolute("outside"), "web", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  EXPECT_TRUE(is_link("web"));
+  EXPECT_TRUE(folder_exists("web"));
+  for (const char* path : {"outside", "outside\\x.htm", "missing"}) {
+    EXPECT_FALSE(is_link(path)) << path;
+    EXPECT_FALSE(remove_link(path)) << path;
+  }
+  EXPECT_TRUE(remove_link("web"));
+  EXPECT_FALSE(folder_exists("web"));
+  EXPECT_EQ(get_file("outside\\x.htm"), "x");
+}
+
 TEST(Clock, MonotonicAndLocalTimeAreSane) {
   const std::int64_t before = monotonic_ms();
   sleep_ms(20);
