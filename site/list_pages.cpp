@@ -32,6 +32,26 @@ struct PendingLog {
   std::string page_path;
 };
 
+// The page names that the link lines of a link page point to: every line
+// that begins "<A HREF=" + name + " target=main>", the head line included
+// (without seed pages the first link line is the head line).
+std::unordered_set<std::string> linked_page_names(std::string_view page) {
+  constexpr std::string_view kStart = "<A HREF=";
+  constexpr std::string_view kTarget = " target=main>";
+  std::unordered_set<std::string> names;
+  for (std::size_t pos = 0; pos < page.size();) {
+    std::size_t end = page.find('\n', pos);
+    if (end == std::string_view::npos) end = page.size();
+    const std::string_view line = page.substr(pos, end - pos);
+    if (line.starts_with(kStart)) {
+      const std::size_t target = line.find(kTarget, kStart.size());
+      if (target != std::string_view::npos) names.emplace(line.substr(kStart.size(), target - kStart.size()));
+    }
+    pos = end + 1;
+  }
+  return names;
+}
+
 }  // namespace
 
 std::string down_page() {
@@ -181,9 +201,14 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
   // All link lines go into the link page in memory, which is written once,
   // before the log pages: should the work stop half-way, a log keeps its link
   // line and gets its page on the next update rather than losing its link.
+  // A log that has its link line already (its page went missing after it was
+  // linked) gets its page but no second line.
   const std::string menu_path = web + "\\menu.htm";
-  LinkPageInserter menu(platform::read_file(menu_path).value_or(std::string()));
+  std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
+  LinkPageInserter menu(std::move(menu_bytes));
   for (const PendingLog& log : pending) {
+    if (linked.contains(log.page_name)) continue;
     const std::string first_bytes =
         platform::read_file(log.log_path, kLinkTextReadBytes).value_or(std::string());
     if (!menu.insert(log.page_name, link_text_from_log(first_bytes))) {
