@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::string_view kLogExtension = ".log";
 constexpr std::string_view kPageExtension = ".htm";
+constexpr std::string_view kSeedFolder = "set\\";
 constexpr std::string_view kSeedPattern = "set\\*.htm";
 
 std::string without_lf(std::string_view text) {
@@ -163,12 +164,25 @@ Message size_refusal_message() {
                  MessageIcon::information};
 }
 
-void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages) {
+void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
+                              Seeding seeding) {
   const std::string folder(list_folder);
   const std::string web = folder + "\\web";
   platform::create_folder(web);
   std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
-  if (pages.empty()) {
+  if (seeding == Seeding::missing_pages) {
+    // A page that could not be deleted must not keep the list from its
+    // index.htm and its link page's head line.
+    const std::unordered_set<std::string> present(pages.begin(), pages.end());
+    bool copied = false;
+    for (const std::string& seed : platform::find_files(kSeedPattern)) {
+      const std::string target = web + "\\" + seed;
+      if (present.contains(seed) || platform::can_read_file(target)) continue;
+      const std::optional<std::string> bytes = platform::read_file(std::string(kSeedFolder) + seed);
+      if (bytes && site_detail::write_page(target, *bytes)) copied = true;
+    }
+    if (copied) pages = platform::find_files(web + "\\*.htm");
+  } else if (pages.empty()) {
     platform::copy_matching(kSeedPattern, web);
     pages = platform::find_files(web + "\\*.htm");
   }

@@ -83,8 +83,16 @@ Message size_refusal_message();
 // afterwards. Call from any thread.
 void update_list_pages(std::string_view list_folder, UserInterface& ui);
 
+// Which seed pages ("set\*.htm") an update copies into the web folder.
+enum class Seeding {
+  when_empty,     // all of them, only into a folder that holds no page yet
+  missing_pages,  // each one the folder lacks, whatever other pages it holds
+                  // (after a rebuild's deletion pass, which may leave some)
+};
+
 // The same work for a caller that holds the site lock: the size messages are
 // appended to `messages` instead of being shown.
-void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages);
+void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
+                              Seeding seeding = Seeding::when_empty);
 
 }  // namespace larkspur

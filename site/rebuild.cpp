@@ -52,7 +52,9 @@ std::vector<Message> delete_all_pages(
 std::vector<Message> regenerate_all(const std::vector<std::string>& lists) {
   std::vector<Message> messages;
   SiteLock lock;
-  for (const std::string& name : lists) update_list_pages_locked(list_folder(name), messages);
+  for (const std::string& name : lists) {
+    update_list_pages_locked(list_folder(name), messages, Seeding::missing_pages);
+  }
   return messages;
 }
 

@@ -158,11 +158,13 @@ TEST_F(Rebuild, PageThatCannotGoKeepsItsOldPageAndGetsNoLink) {
 
   EXPECT_EQ(get_file("LKset\\B\\web\\1.htm"), "old page");
   EXPECT_EQ(get_file("LKset\\B\\web\\stray.htm"), "stray");
-  // A page left in the folder keeps it from being seeded again, so the first
-  // new link line becomes the head line of the new link page.
+  // The seed copies come back beside the page that stayed, and the fresh link
+  // page has the seed's head line.
   EXPECT_EQ(get_file("LKset\\B\\web\\menu.htm"),
-            "<A HREF=2.htm target=main>" + sj("あ") + "B</A><P>\n"
-            "<A HREF=3.htm target=main>c B</A><P>\n" + kClosing);
+            "<HTML><BODY><CENTER>\n<A HREF=3.htm target=main>c B</A><P>\n"
+            "<A HREF=2.htm target=main>" + sj("あ") + "B</A><P>\n" + kClosing);
+  EXPECT_EQ(get_file("LKset\\B\\web\\index.htm"), "index\n");
+  EXPECT_EQ(get_file("LKset\\B\\web\\down.htm"), down_page());
   EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"), fresh_menu("A"));
   EXPECT_EQ(locked_notices, 0);
 }
@@ -178,7 +180,8 @@ TEST_F(Rebuild, LinkPageThatCannotGoTakesTheNewLinesWithoutReseeding) {
   EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"),
             "old menu\n<A HREF=1.htm target=main>old</A><P>\n<A HREF=3.htm target=main>c A</A><P>\n"
             "<A HREF=2.htm target=main>" + sj("あ") + "A</A><P>\n" + kClosing);
-  EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "<missing>");
+  // The other seed copies come back all the same.
+  EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "index\n");
 }
 
 }  // namespace
