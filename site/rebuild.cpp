@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/records.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
@@ -37,6 +38,17 @@ std::vector<Message> delete_all_pages(
   std::vector<Message> errors;
   SiteLock lock;
   for (const std::string& name : lists) {
+    // A folder on the way that is a link may lead out of the working folder,
+    // where nothing is ever deleted: a linked list folder keeps its pages, a
+    // linked web folder is taken for a file and only the link itself goes
+    // (the regeneration then makes a real folder).
+    if (platform::is_link(kListsFolder) || platform::is_link(list_folder(name))) continue;
+    if (platform::is_link(list_web_folder(name))) {
+      if (!platform::remove_link(list_web_folder(name))) {
+        errors.push_back(Message{platform::jp("削除エラー"), list_web_folder(name), MessageIcon::information});
+      }
+      continue;
+    }
     const std::string web = list_web_folder(name) + "\\";
     const std::vector<std::string> pages = platform::find_files(web + "*.htm");
     for (auto it = pages.rbegin(); it != pages.rend(); ++it) {

@@ -1,5 +1,6 @@
 #include "site/rebuild.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,42 @@ TEST_F(Rebuild, LinkPageThatCannotGoTakesTheNewLinesWithoutReseeding) {
             "<A HREF=2.htm target=main>" + sj("あ") + "A</A><P>\n" + kClosing);
   // The other seed copies come back all the same.
   EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "index\n");
+}
+
+TEST_F(Rebuild, DeletesNothingThroughALinkedFolder) {
+  // The link leads out of the working folder ("work") to "outside".
+  struct Case {
+    const char* name;
+    const char* link;     // what is made a link, inside work
+    const char* outside;  // the page that must stay, outside work
+  };
+  const Case cases[] = {
+      {"web folder", "LKset/A/web", "outside/stray.htm"},
+      {"list folder", "LKset/A", "outside/web/stray.htm"},
+  };
+  namespace fs = std::filesystem;
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    fs::create_directories("outside/web");
+    put_file("outside\\stray.htm", "stray");
+    put_file("outside\\web\\stray.htm", "stray");
+    put_file("outside\\1.log", log("a", "one\n"));
+    fs::create_directories("work/LKset/A/web");
+    ASSERT_TRUE(platform::change_folder("work"));
+    SetUp();
+    add_list("A");
+    put_file("LKset\\A\\1.log", log("a", "one\n"));
+    fs::remove_all(c.link);
+    std::error_code error;
+    fs::create_directory_symlink(fs::absolute("../outside"), c.link, error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    ui.answers = {true};
+    rebuild_site(ui, table);
+
+    EXPECT_EQ(get_file(std::string("..\\") + c.outside), "stray") << c.name;
+    EXPECT_EQ(get_file("LKset\\A\\web\\1.htm"), convert_log_body("one\n")) << c.name;
+    ASSERT_TRUE(platform::change_folder(".."));
+  }
 }
 
 }  // namespace
