@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/outcome.h"
 #include "settings/ui.h"
 
 namespace larkspur {
@@ -78,10 +79,13 @@ Message size_refusal_message();
 // Brings the web folder of the list folder `list_folder` ("LKset\" + name,
 // no trailing backslash) up to date: creates it, seeds it from "set\*.htm"
 // when it holds no page, rewrites down.htm, and gives every log without a page
-// its link line in menu.htm and its page. Holds the site lock while it works
-// and shows the size messages (one per refused link line) through `ui`
-// afterwards. Call from any thread.
-void update_list_pages(std::string_view list_folder, UserInterface& ui);
+// its link line in menu.htm (unless it has one already) and its page. Holds
+// the site lock while it works and shows the size messages (one per refused
+// link line) through `ui` afterwards. Call from any thread.
+// Failed, with the first reason, when a seed copy, down.htm, menu.htm or a log
+// page could not be written or a link line was refused for the size; done
+// otherwise.
+Outcome update_list_pages(std::string_view list_folder, UserInterface& ui);
 
 // Which seed pages ("set\*.htm") an update copies into the web folder.
 enum class Seeding {
@@ -92,7 +96,7 @@ enum class Seeding {
 
 // The same work for a caller that holds the site lock: the size messages are
 // appended to `messages` instead of being shown.
-void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                              Seeding seeding = Seeding::when_empty);
+Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
+                                 Seeding seeding = Seeding::when_empty);
 
 }  // namespace larkspur

@@ -161,8 +161,8 @@ std::string convert_log_body(std::string_view body) {
   return Converter(body).run();
 }
 
-void write_log_page(std::string_view body_text, std::string_view page_path) {
-  site_detail::write_page(page_path, convert_log_body(body_text));
+bool write_log_page(std::string_view body_text, std::string_view page_path) {
+  return site_detail::write_page(page_path, convert_log_body(body_text));
 }
 
 }  // namespace larkspur
