@@ -102,6 +102,22 @@ bool is_link(std::string_view path);
 // (nothing removed) when `path` is no link (see is_link) or cannot go.
 bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
+
+// Moves the file `path` out of the way to `aside_path` in the same folder (a
+// private name that no search pattern matches), replacing a file there. It is
+// refused wherever delete_file(path) would be (on Windows also a read-only
+// file, which a rename alone would move), so it serves as the test whether a
+// file may go, while its storage can still be refilled by refill_aside.
+bool set_aside(std::string_view path, std::string_view aside_path);
+
+// Gives `path` the content `data` from the file set aside at `aside_path`:
+// that very file is refilled (no write at all when it holds these bytes
+// already) and renamed back to `path`, provided it is a plain file of its own
+// (no link, no second hard link, not read-only); otherwise it is removed and
+// `path` is written as by write_file_fast. Under `path` there is only ever the
+// old or the complete new content; a failure leaves `path` absent. True when
+// `path` holds `data`.
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data);
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 

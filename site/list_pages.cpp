@@ -12,10 +12,6 @@
 namespace larkspur {
 namespace {
 
-constexpr std::string_view kLogExtension = ".log";
-constexpr std::string_view kPageExtension = ".htm";
-constexpr std::string_view kSeedFolder = "set\\";
-constexpr std::string_view kSeedPattern = "set\\*.htm";
 
 std::string without_lf(std::string_view text) {
   std::string out;
@@ -33,9 +29,8 @@ struct PendingLog {
   std::string page_path;
 };
 
-// The page names that the link lines of a link page point to: every line
-// that begins "<A HREF=" + name + " target=main>", the head line included
-// (without seed pages the first link line is the head line).
+}  // namespace
+
 std::unordered_set<std::string> linked_page_names(std::string_view page) {
   constexpr std::string_view kStart = "<A HREF=";
   constexpr std::string_view kTarget = " target=main>";
@@ -52,8 +47,6 @@ std::unordered_set<std::string> linked_page_names(std::string_view page) {
   }
   return names;
 }
-
-}  // namespace
 
 std::string down_page() {
   std::string page = "<HTML><HEAD>\n<META HTTP-EQUIV=Refresh CONTENT=";

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "settings/outcome.h"
@@ -26,6 +27,11 @@ inline constexpr std::size_t kLinkTextReadBytes = 511;
 // is looked for from this position on.
 inline constexpr std::size_t kBodySearchStart = 100;
 
+inline constexpr std::string_view kLogExtension = ".log";
+inline constexpr std::string_view kPageExtension = ".htm";
+inline constexpr std::string_view kSeedFolder = "set\\";
+inline constexpr std::string_view kSeedPattern = "set\\*.htm";
+
 // The bytes of down.htm.
 std::string down_page();
 
@@ -38,6 +44,11 @@ std::string link_text_from_log(std::string_view log);
 // second of a pair of LF bytes at a position above 100 (the end of the
 // message's header block); the whole log when there is none.
 std::string_view log_body_text(std::string_view log);
+
+// The page names the link lines of a link page point to: every line that
+// begins "<A HREF=" + name + " target=main>", the head line included (without
+// seed pages the first link line is the head line).
+std::unordered_set<std::string> linked_page_names(std::string_view page);
 
 // One link line: "<A HREF=" + page name + " target=main>" + text without LF +
 // "</A><P>\n".

@@ -242,6 +242,68 @@ bool delete_file(std::string_view path) {
   return native && ::unlink(native->c_str()) == 0;
 }
 
+bool set_aside(std::string_view path, std::string_view aside_path) {
+  // rename() needs what unlink() needs (write access to the folder, the
+  // sticky-bit rules), so it is refused exactly where a deletion would be.
+  const auto native = posix::native_path(path);
+  const auto aside = posix::native_path(aside_path);
+  return native && aside && ::rename(native->c_str(), aside->c_str()) == 0;
+}
+
+namespace {
+
+// True when the open file holds exactly `data` (it is `size` bytes long).
+bool holds_bytes(int fd, std::size_t size, std::string_view data) {
+  if (size != data.size()) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  char buffer[kChunk];
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const ssize_t got = ::pread(fd, buffer, std::min(kChunk, data.size() - at), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || std::string_view(buffer, static_cast<std::size_t>(got)) != data.substr(at, got)) {
+      return false;
+    }
+    at += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Refills the set-aside file in place; false when it is not a plain file of
+// its own or cannot be written, so that a fresh file is made instead. A link
+// is never opened (O_NOFOLLOW), and a second hard link would share the bytes.
+bool refill_in_place(const std::string& aside, std::string_view data) {
+  Fd fd(::open(aside.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    return false;
+  }
+  if (holds_bytes(fd.get(), static_cast<std::size_t>(info.st_size), data)) return true;
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const ssize_t written = ::pwrite(fd.get(), data.data() + at, data.size() - at, static_cast<off_t>(at));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    at += static_cast<std::size_t>(written);
+  }
+  if (static_cast<std::size_t>(info.st_size) != data.size() &&
+      ::ftruncate(fd.get(), static_cast<off_t>(data.size())) != 0) {
+    return false;
+  }
+  return fd.close();
+}
+
+}  // namespace
+
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  const auto aside = posix::native_path(aside_path);
+  if (!native || !aside) return false;
+  if (refill_in_place(*aside, data) && ::rename(aside->c_str(), native->c_str()) == 0) return true;
+  ::unlink(aside->c_str());
+  return write_file_fast(path, data);
+}
+
 bool is_link(std::string_view path) {
   const auto native = posix::native_path(path);
   struct stat info {};

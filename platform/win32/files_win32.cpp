@@ -242,6 +242,68 @@ bool delete_file(std::string_view path) {
   return native && DeleteFileW(native->c_str());
 }
 
+bool set_aside(std::string_view path, std::string_view aside_path) {
+  const auto native = win32::native_path(path);
+  const auto aside = win32::native_path(aside_path);
+  if (!native || !aside) return false;
+  // DeleteFile refuses a read-only file, MoveFileEx would move it: refuse it
+  // here as well. Sharing (a program holding the page open without delete
+  // sharing) stops both alike.
+  const DWORD attributes = GetFileAttributesW(native->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  return MoveFileExW(native->c_str(), aside->c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+namespace {
+
+bool holds_bytes(HANDLE file, std::string_view data) {
+  constexpr DWORD kChunk = 64 * 1024;
+  std::string buffer(kChunk, '\0');
+  std::size_t at = 0;
+  while (at < data.size()) {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, data.size() - at));
+    if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
+    if (std::string_view(buffer.data(), got) != data.substr(at, got)) return false;
+    at += got;
+  }
+  return true;
+}
+
+// Refills the set-aside file in place; false when it is not a plain file of
+// its own (a reparse point is opened as itself and refused, a second hard
+// link would share the bytes) or cannot be written.
+bool refill_in_place(const std::wstring& aside, std::string_view data) {
+  Handle file(CreateFileW(aside.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY |
+                                FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size == data.size() && holds_bytes(file.get(), data)) return true;
+  if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  return write_all(file.get(), data) && SetEndOfFile(file.get()) && file.close();
+}
+
+}  // namespace
+
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
+  const auto native = win32::native_path(path);
+  const auto aside = win32::native_path(aside_path);
+  if (!native || !aside) return false;
+  if (refill_in_place(*aside, data) && move_into_place(*aside, *native, Replace::kAlways, Flush::kNo)) {
+    return true;
+  }
+  DeleteFileW(aside->c_str());
+  return write_file_fast(path, data);
+}
+
 bool is_link(std::string_view path) {
   const auto native = win32::native_path(path);
   if (!native) return false;
