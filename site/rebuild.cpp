@@ -309,9 +309,13 @@ std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, con
       ListRebuild(lists[index], delete_page, seeds, results[index]).run();
     }
   };
+  // An injected deletion is called from one thread, in the order of the
+  // deletion pass, as its caller expects.
   const unsigned threads =
-      std::min<unsigned>({kRebuildThreads, std::max(1u, std::thread::hardware_concurrency()),
-                          static_cast<unsigned>(lists.size())});
+      delete_page != nullptr
+          ? 1u
+          : std::min<unsigned>({kRebuildThreads, std::max(1u, std::thread::hardware_concurrency()),
+                                static_cast<unsigned>(lists.size())});
   std::vector<std::thread> helpers;
   for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
   work();

@@ -23,7 +23,8 @@ namespace larkspur {
 Outcome rebuild_site(UserInterface& ui, ListPanelTable& table);
 
 // The same with the removal of one page injected (true when removed); tests
-// use it to make a page stay.
+// use it to make a page stay. It is called from one thread, in the order of
+// the deletion pass.
 Outcome rebuild_site(UserInterface& ui, ListPanelTable& table,
                      const std::function<bool(std::string_view path)>& delete_page);
 

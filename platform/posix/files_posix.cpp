@@ -202,10 +202,18 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 std::optional<std::string> read_file(std::string_view path, std::size_t max_bytes) {
   Fd fd(open_for_reading(path));
   if (!fd.valid()) return std::nullopt;
-  std::string data;
+  // The first read asks for the whole file as it is now and one byte more,
+  // so that a regular file comes in one read, without zero-filling a large
+  // buffer: a regular file reads short only at its end. Anything else (or a
+  // file that grows meanwhile) is read on in chunks until read() gives 0.
   constexpr std::size_t kChunk = 64 * 1024;
+  struct stat info {};
+  const bool regular = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+  std::size_t next = regular ? static_cast<std::size_t>(info.st_size) + 1 : kChunk;
+  std::string data;
   while (data.size() < max_bytes) {
-    const std::size_t want = std::min(kChunk, max_bytes - data.size());
+    const std::size_t want = std::min(next, max_bytes - data.size());
+    next = kChunk;
     const std::size_t used = data.size();
     data.resize(used + want);
     const ssize_t got = ::read(fd.get(), data.data() + used, want);
@@ -215,7 +223,7 @@ std::optional<std::string> read_file(std::string_view path, std::size_t max_byte
     }
     if (got < 0) return std::nullopt;
     data.resize(used + static_cast<std::size_t>(got));
-    if (got == 0) break;
+    if (got == 0 || (regular && static_cast<std::size_t>(got) < want)) break;
   }
   return data;
 }
