@@ -121,6 +121,20 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 
+// One state of a file or folder, told cheaply: writing the file, replacing it,
+// or adding, removing or renaming an entry of the folder gives another stamp
+// (short of two changes of equal size within one tick of the file system's
+// clock). Compared, never interpreted.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::uint64_t modified = 0;
+  std::uint64_t changed = 0;  // status change (POSIX) or creation (Windows)
+  std::uint64_t id = 0;       // inode number; 0 where not known
+  bool operator==(const FileStamp&) const = default;
+};
+// nullopt when nothing is at `path` or it cannot be looked at.
+std::optional<FileStamp> file_stamp(std::string_view path);
+
 // Copies every file matching `pattern` (see find_files) into `dest_folder`,
 // each written as by write_file_fast (copies can be made again). Returns how
 // many files were copied.

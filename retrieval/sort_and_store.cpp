@@ -5,6 +5,7 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
+#include "site/site_job.h"
 
 namespace larkspur {
 
@@ -57,6 +58,7 @@ void sort_and_store(ReceiveJobContext& job) {
   int log_number = 0;              // logs stored by this call so far
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
   std::string message_text;
+  SiteJob site(job.ui);  // the pages after each stored log
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
     const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
@@ -116,8 +118,7 @@ void sort_and_store(ReceiveJobContext& job) {
       log_number = log->log_number;
       ++state.report.logs_stored;
 
-      update_list_pages(list_folder(name), job.ui);
-      sort_link_pages();
+      site.log_stored(name, log->path);
       refresh_list_panel(job.table);
     }
   }

@@ -158,7 +158,7 @@ Message size_refusal_message() {
 }
 
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding) {
+                                 Seeding seeding, ListSeen* seen) {
   Outcome outcome;
   const auto write_owed = [&outcome](const std::string& path, std::string_view bytes) {
     if (!site_detail::write_page(path, bytes)) outcome.fail(site_detail::not_written_reason(path));
@@ -199,7 +199,14 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   std::vector<PendingLog> pending;
   std::unordered_set<std::string> taken;
   for (std::string& page : pages) taken.insert(std::move(page));
+  bool complete = true;
+  const auto report_seen = [&] {
+    if (seen == nullptr) return;
+    seen->pages = taken;
+    seen->complete = complete;
+  };
   for (const std::string& name : platform::find_files(folder + "\\*.log")) {
+    if (seen != nullptr) seen->logs.insert(name);
     if (name.size() < kLogExtension.size()) continue;
     std::string page_name = name.substr(0, name.size() - kLogExtension.size());
     page_name += kPageExtension;
@@ -208,7 +215,10 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     taken.insert(page_name);
     pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path)});
   }
-  if (pending.empty()) return outcome;
+  if (pending.empty()) {
+    report_seen();
+    return outcome;
+  }
 
   // All link lines go into the link page in memory, which is written once,
   // before the log pages: should the work stop half-way, a log keeps its link
@@ -234,8 +244,11 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     const std::string text = platform::read_file(log.log_path).value_or(std::string());
     if (!write_log_page(log_body_text(text), log.page_path)) {
       outcome.fail(site_detail::not_written_reason(log.page_path));
+      taken.erase(log.page_name);
+      complete = false;
     }
   }
+  report_seen();
   return outcome;
 }
 

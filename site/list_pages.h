@@ -107,7 +107,16 @@ enum class Seeding {
 
 // The same work for a caller that holds the site lock: the size messages are
 // appended to `messages` instead of being shown.
+// What an update found, for a caller that keeps track of the folders: the
+// page names in the web folder afterwards, every log name of the list, and
+// whether every log has its page now.
+struct ListSeen {
+  std::unordered_set<std::string> pages;
+  std::unordered_set<std::string> logs;
+  bool complete = false;
+};
+
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding = Seeding::when_empty);
+                                 Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr);
 
 }  // namespace larkspur

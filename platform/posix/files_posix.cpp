@@ -343,6 +343,17 @@ bool folder_exists(std::string_view path) {
   return native && is_folder_native(*native);
 }
 
+std::optional<FileStamp> file_stamp(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  if (!native || ::stat(native->c_str(), &info) != 0) return std::nullopt;
+  const auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+  };
+  return FileStamp{static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+                   nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
+}
+
 bool change_folder(std::string_view path) {
   const auto native = posix::native_path(path);
   return native && ::chdir(native->c_str()) == 0;

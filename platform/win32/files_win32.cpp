@@ -342,6 +342,16 @@ bool folder_exists(std::string_view path) {
   return native && is_folder_native(*native);
 }
 
+std::optional<FileStamp> file_stamp(std::string_view path) {
+  const auto native = win32::native_path(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!native || !GetFileAttributesExW(native->c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  const auto join = [](DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; };
+  return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                   join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                   join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime), 0};
+}
+
 bool change_folder(std::string_view path) {
   const auto native = win32::native_path(path);
   return native && SetCurrentDirectoryW(native->c_str());
