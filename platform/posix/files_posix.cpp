@@ -253,9 +253,12 @@ bool delete_file(std::string_view path) {
 bool set_aside(std::string_view path, std::string_view aside_path) {
   // rename() needs what unlink() needs (write access to the folder, the
   // sticky-bit rules), so it is refused exactly where a deletion would be.
+  // A folder, which unlink() refuses, is refused here too.
   const auto native = posix::native_path(path);
   const auto aside = posix::native_path(aside_path);
-  return native && aside && ::rename(native->c_str(), aside->c_str()) == 0;
+  struct stat info {};
+  return native && aside && ::lstat(native->c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
+         ::rename(native->c_str(), aside->c_str()) == 0;
 }
 
 namespace {
