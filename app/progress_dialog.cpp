@@ -217,7 +217,10 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     case WM_TIMER:
       return on_timer(dialog);
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDC_INFO_CANCEL && HIWORD(wparam) == BN_CLICKED) {
+      // The cancel button, or Esc: the dialog manager turns Esc into the
+      // command IDCANCEL, which is not the button's ID here.
+      if ((LOWORD(wparam) == IDC_INFO_CANCEL || LOWORD(wparam) == IDCANCEL) &&
+          HIWORD(wparam) == BN_CLICKED) {
         return on_cancel(dialog);
       }
       return FALSE;
