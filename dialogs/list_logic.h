@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/outcome.h"
 #include "settings/records.h"
 #include "settings/ui.h"
