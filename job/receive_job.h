@@ -1,6 +1,6 @@
 // The receive job: one run of mail retrieval on a worker thread. The worker
 // reads the account, checks the credentials, scans the mailbox, finds the
-// registered lists and hands over to sort_and_store (retrieval/sort_and_store.h).
+// registered lists and hands over to sort_and_store (job/sort_and_store.h).
 //
 // The worker talks to its front end (the Windows progress dialog, the
 // command-line tool, a test) only through ReceiveJobState and the injected
