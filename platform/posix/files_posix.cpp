@@ -241,6 +241,37 @@ bool write_file_fast(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
 }
 
+bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  const auto spare = posix::native_path(spare_path);
+  if (!native || !spare) return false;
+  {
+    const detail::WriteGuard guard(path);
+    struct stat target {};
+    const bool exists = ::lstat(native->c_str(), &target) == 0;
+    // The target must be a plain file: a link would be exchanged away.
+    if (exists && S_ISREG(target.st_mode)) {
+      Fd fd(::open(spare->c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+      struct stat info {};
+      bool ok = fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+      std::size_t at = 0;
+      while (ok && at < data.size()) {
+        const ssize_t written = ::pwrite(fd.get(), data.data() + at, data.size() - at, static_cast<off_t>(at));
+        if (written < 0 && errno == EINTR) continue;
+        ok = written > 0;
+        if (ok) at += static_cast<std::size_t>(written);
+      }
+      ok = ok && ::ftruncate(fd.get(), static_cast<off_t>(data.size())) == 0;
+      ok = fd.close() && ok;
+      if (ok && ::renameat2(AT_FDCWD, spare->c_str(), AT_FDCWD, native->c_str(), RENAME_EXCHANGE) == 0) {
+        return true;
+      }
+    }
+    ::unlink(spare->c_str());
+  }
+  return write_file_fast(path, data);
+}
+
 bool create_file_exclusive(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }

@@ -408,6 +408,24 @@ TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
   EXPECT_EQ(get_file("outside\\target.htm"), "outside");
 }
 
+TEST_F(Files, ReusingWriteNeverWritesIntoASharedFile) {
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\\shared.htm", "shared");
+  put_file("m.htm", "one");
+  std::error_code error;
+  fs::create_hard_link("outside/shared.htm", "m.htm.link", error);
+  const bool hard_links = !error;
+  if (hard_links) {
+    ASSERT_TRUE(delete_file("m.htm"));
+    fs::rename("m.htm.link", "m.htm");  // the page shares its file with outside\shared.htm
+  }
+  for (const char* bytes : {"two", "three, longer", "four"}) {
+    ASSERT_TRUE(write_file_reusing("m.htm", "~m.htm.old", bytes)) << bytes;
+    EXPECT_EQ(get_file("m.htm"), bytes);
+    EXPECT_EQ(get_file("outside\\shared.htm"), "shared") << bytes;
+  }
+}
+
 TEST_F(Files, StampChangesWithContentAndEntries) {
   ASSERT_TRUE(create_folder("d"));
   put_file("d\\f.htm", "one");
