@@ -155,10 +155,21 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 
   // Each name is upper-cased once; comparing (upper-cased, as found) pairs
   // gives the order of ntfs_name_less without folding on every comparison.
+  // Both are kept as big-endian bytes of their UTF-16 code units, which
+  // compare (by memcmp) in the order of the code units.
   struct Found {
-    std::u16string folded;
-    std::u16string key;
+    std::string folded;
+    std::string key;
     DirEntry entry;
+  };
+  const auto big_endian = [](std::u16string_view units, bool upcase) {
+    std::string bytes(units.size() * 2, '\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const char16_t unit = upcase ? detail::ntfs_upcase(units[i]) : units[i];
+      bytes[2 * i] = static_cast<char>(unit >> 8);
+      bytes[2 * i + 1] = static_cast<char>(unit & 0xFF);
+    }
+    return bytes;
   };
   std::vector<Found> found;
   while (const dirent* item = ::readdir(dir.get())) {
@@ -183,13 +194,11 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     const bool is_folder = item->d_type == DT_DIR ||
                            ((item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) &&
                             is_folder_native(folder + "/" + std::string(name)));
-    std::u16string folded(wide->size(), u'\0');
-    std::transform(wide->begin(), wide->end(), folded.begin(), detail::ntfs_upcase);
-    found.push_back({std::move(folded), std::move(*wide), {std::move(*sjis), is_folder}});
+    found.push_back({big_endian(*wide, true), big_endian(*wide, false), {std::move(*sjis), is_folder}});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    if (a.folded != b.folded) return a.folded < b.folded;
-    return a.key < b.key;
+    const int folded = a.folded.compare(b.folded);
+    return folded != 0 ? folded < 0 : a.key < b.key;
   });
   std::vector<DirEntry> entries;
   entries.reserve(found.size());
