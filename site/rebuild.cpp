@@ -146,8 +146,9 @@ class ListRebuild {
       if (entry.is_folder) continue;
       const std::string& name = entry.name;
       if (name.starts_with(kAsidePrefix) && ends_with_ascii_nocase(name, kAsideSuffix)) {
-        const std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
-        aside_.emplace(page, true);
+        // Only what our own names can be: "~" + page + ".old".
+        std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
+        if (ends_with_ascii_nocase(page, kPageExtension)) aside_.emplace(std::move(page), true);
       } else if (ends_with_ascii_nocase(name, kPageExtension)) {
         pages.push_back(std::move(entry.name));
       }
