@@ -131,14 +131,14 @@ NewLogTimes time_new_logs(const bench::CorpusShape& shape, int runs, int serial_
 // replacing the file, nothing else.
 double time_floor(const bench::CorpusShape& shape) {
   const auto start = Clock::now();
-  std::vector<char> buffer;
   for (int l = 0; l < shape.lists; ++l) {
     const std::string name = bench::corpus_list_name(l);
     const fs::path folder = native(list_folder(name));
     for (const auto& entry : fs::directory_iterator(folder)) {
       if (entry.path().extension() != ".log") continue;
       std::ifstream in(entry.path(), std::ios::binary);
-      const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      std::string bytes(static_cast<std::size_t>(entry.file_size()), '\0');
+      in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       fs::path page = folder / "web" / entry.path().filename();
       page.replace_extension(".htm");
       std::fstream out(page, std::ios::binary | std::ios::in | std::ios::out);

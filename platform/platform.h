@@ -88,6 +88,16 @@ bool write_file_atomic(std::string_view path, std::string_view data);
 // the generated web pages. A system crash may leave such a file empty.
 bool write_file_fast(std::string_view path, std::string_view data);
 
+// Like write_file_fast (under `path` only ever the old or the complete new
+// content), but without a new file for each write where the system can
+// exchange two names in one step (Linux): the bytes go into the spare file
+// `spare_path` (a private name in the same folder, made on first use), which
+// then trades names with `path`, so the replaced content becomes the next
+// spare. Elsewhere, or when the spare is no plain file of its own, as
+// write_file_fast. For a file rewritten again and again (a link page): file
+// systems that are slow to make files never have to.
+bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data);
+
 // Like write_file_atomic, but fails (returns false, writes nothing) when
 // `path` exists already: the file is created only if it was not there.
 bool create_file_exclusive(std::string_view path, std::string_view data);

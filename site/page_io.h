@@ -14,6 +14,21 @@ inline bool write_page(std::string_view path, std::string_view bytes) {
   return platform::write_file_fast(path, bytes);
 }
 
+// A page's private second name "~<page>.old" in its folder, which no search
+// pattern matches: where the rebuild sets the page aside, and the spare file
+// of a page rewritten again and again.
+// `folder` is given with its trailing backslash.
+inline std::string aside_name(std::string_view page) { return "~" + std::string(page) + ".old"; }
+inline std::string aside_path(std::string_view folder, std::string_view page) {
+  return std::string(folder) + aside_name(page);
+}
+
+// write_page for a page rewritten again and again (a link page): its old
+// file is kept as the spare for the next write (see write_file_reusing).
+inline bool write_page_reusing(std::string_view folder, std::string_view page, std::string_view bytes) {
+  return platform::write_file_reusing(std::string(folder) + std::string(page), aside_path(folder, page), bytes);
+}
+
 // The one-line reasons of a failed site operation (Shift_JIS).
 inline std::string not_written_reason(std::string_view path) {
   return platform::jp("ページを書き込めませんでした: ") + std::string(path);

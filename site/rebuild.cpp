@@ -23,8 +23,8 @@ namespace {
 
 constexpr std::string_view kRecordExtension = ".stf";
 
-// A page being regenerated waits under "~<page>.old": a name no search
-// pattern of the system matches.
+// A page being regenerated waits under its aside name "~<page>.old"
+// (site_detail::aside_name), which no search pattern of the system matches.
 constexpr std::string_view kAsidePrefix = "~";
 constexpr std::string_view kAsideSuffix = ".old";
 
@@ -126,9 +126,7 @@ class ListRebuild {
 
  private:
   std::string list_web_folder_path() const { return web_.substr(0, web_.size() - 1); }
-  static std::string aside_name(std::string_view page) {
-    return std::string(kAsidePrefix) + std::string(page) + std::string(kAsideSuffix);
-  }
+  static std::string aside_name(std::string_view page) { return site_detail::aside_name(page); }
 
   void update_as_receive() {
     const Outcome outcome = update_list_pages_locked(folder_, result_.messages, Seeding::missing_pages);
@@ -148,8 +146,9 @@ class ListRebuild {
       if (entry.is_folder) continue;
       const std::string& name = entry.name;
       if (name.starts_with(kAsidePrefix) && ends_with_ascii_nocase(name, kAsideSuffix)) {
-        const std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
-        aside_.emplace(page, true);
+        // Only what our own names can be: "~" + page + ".old".
+        std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
+        if (ends_with_ascii_nocase(page, kPageExtension)) aside_.emplace(std::move(page), true);
       } else if (ends_with_ascii_nocase(name, kPageExtension)) {
         pages.push_back(std::move(entry.name));
       }

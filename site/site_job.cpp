@@ -99,7 +99,7 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::
       if (sorted_here) {
         if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
       }
-      if (site_detail::write_page(menu_path, bytes)) {
+      if (site_detail::write_page_reusing(web + "\\", kMenuName, bytes)) {
         if (sorted_here) remember_sorted(menu_path);
       } else {
         outcome.fail(site_detail::not_written_reason(menu_path));
@@ -142,7 +142,7 @@ Outcome SiteJob::sort_all() {
     if (!page) continue;
     const std::optional<std::string> sorted = sort_link_page(*page);
     if (sorted && *sorted != *page) {
-      if (!site_detail::write_page(path, *sorted)) {
+      if (!site_detail::write_page_reusing(list_web_folder(name) + "\\", kMenuName, *sorted)) {
         outcome.fail(site_detail::not_written_reason(path));
         continue;
       }

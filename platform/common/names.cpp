@@ -99,6 +99,8 @@ std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
 }
 
 char16_t ntfs_upcase(char16_t unit) {
+  // ASCII, nearly every unit of a file name, without the table walk.
+  if (unit < 0x80) return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
   struct Range {
     char16_t first, last;
     int shift;
@@ -141,6 +143,17 @@ bool ntfs_name_less(std::u16string_view name, std::u16string_view other) {
 
 bool name_matches(std::u16string_view pattern, std::u16string_view name) {
   if (pattern == u"*" || pattern == u"*.*") return true;
+  // The usual pattern, "*" and a fixed end ("*.log"): the name's end is
+  // compared once, without the back-tracking below.
+  if (pattern.size() > 1 && pattern[0] == u'*' && pattern.find(u'*', 1) == std::u16string_view::npos) {
+    const std::u16string_view end = pattern.substr(1);
+    if (name.size() < end.size()) return false;
+    const std::u16string_view tail = name.substr(name.size() - end.size());
+    for (std::size_t i = 0; i < end.size(); ++i) {
+      if (ntfs_upcase(end[i]) != ntfs_upcase(tail[i])) return false;
+    }
+    return true;
+  }
   // Greedy matching with one back-tracking point, the last '*' seen.
   std::size_t p = 0, n = 0;
   std::size_t star = std::u16string_view::npos, star_name = 0;

@@ -155,10 +155,21 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 
   // Each name is upper-cased once; comparing (upper-cased, as found) pairs
   // gives the order of ntfs_name_less without folding on every comparison.
+  // Both are kept as big-endian bytes of their UTF-16 code units, which
+  // compare (by memcmp) in the order of the code units.
   struct Found {
-    std::u16string folded;
-    std::u16string key;
+    std::string folded;
+    std::string key;
     DirEntry entry;
+  };
+  const auto big_endian = [](std::u16string_view units, bool upcase) {
+    std::string bytes(units.size() * 2, '\0');
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      const char16_t unit = upcase ? detail::ntfs_upcase(units[i]) : units[i];
+      bytes[2 * i] = static_cast<char>(unit >> 8);
+      bytes[2 * i + 1] = static_cast<char>(unit & 0xFF);
+    }
+    return bytes;
   };
   std::vector<Found> found;
   while (const dirent* item = ::readdir(dir.get())) {
@@ -183,13 +194,11 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     const bool is_folder = item->d_type == DT_DIR ||
                            ((item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) &&
                             is_folder_native(folder + "/" + std::string(name)));
-    std::u16string folded(wide->size(), u'\0');
-    std::transform(wide->begin(), wide->end(), folded.begin(), detail::ntfs_upcase);
-    found.push_back({std::move(folded), std::move(*wide), {std::move(*sjis), is_folder}});
+    found.push_back({big_endian(*wide, true), big_endian(*wide, false), {std::move(*sjis), is_folder}});
   }
   std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    if (a.folded != b.folded) return a.folded < b.folded;
-    return a.key < b.key;
+    const int folded = a.folded.compare(b.folded);
+    return folded != 0 ? folded < 0 : a.key < b.key;
   });
   std::vector<DirEntry> entries;
   entries.reserve(found.size());
@@ -239,6 +248,37 @@ bool write_file_atomic(std::string_view path, std::string_view data) {
 
 bool write_file_fast(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
+}
+
+bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  const auto spare = posix::native_path(spare_path);
+  if (!native || !spare) return false;
+  {
+    const detail::WriteGuard guard(path);
+    struct stat target {};
+    const bool exists = ::lstat(native->c_str(), &target) == 0;
+    // The target must be a plain file: a link would be exchanged away.
+    if (exists && S_ISREG(target.st_mode)) {
+      Fd fd(::open(spare->c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+      struct stat info {};
+      bool ok = fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_nlink == 1;
+      std::size_t at = 0;
+      while (ok && at < data.size()) {
+        const ssize_t written = ::pwrite(fd.get(), data.data() + at, data.size() - at, static_cast<off_t>(at));
+        if (written < 0 && errno == EINTR) continue;
+        ok = written > 0;
+        if (ok) at += static_cast<std::size_t>(written);
+      }
+      ok = ok && ::ftruncate(fd.get(), static_cast<off_t>(data.size())) == 0;
+      ok = fd.close() && ok;
+      if (ok && ::renameat2(AT_FDCWD, spare->c_str(), AT_FDCWD, native->c_str(), RENAME_EXCHANGE) == 0) {
+        return true;
+      }
+    }
+    ::unlink(spare->c_str());
+  }
+  return write_file_fast(path, data);
 }
 
 bool create_file_exclusive(std::string_view path, std::string_view data) {

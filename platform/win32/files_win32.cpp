@@ -233,6 +233,13 @@ bool write_file_fast(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
 }
 
+bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
+  // Windows has no exchange of two names in one step; a spare left by a
+  // Linux run of the same folder is of no use here.
+  if (const auto spare = win32::native_path(spare_path)) DeleteFileW(spare->c_str());
+  return write_file_fast(path, data);
+}
+
 bool create_file_exclusive(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }

@@ -375,6 +375,21 @@ TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
   EXPECT_EQ(get_file("gone.htm"), "fresh");
 }
 
+TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
+  // A read-only file: Windows refuses to delete it (and so to set it aside,
+  // though a rename alone would move it); Linux allows both.
+  for (const char* name : {"a.htm", "b.htm"}) {
+    put_file(name, "x");
+    fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  EXPECT_EQ(set_aside("a.htm", "~a.htm.old"), delete_file("b.htm"));
+  for (const char* name : {"a.htm", "~a.htm.old", "b.htm"}) {
+    std::error_code ignored;  // writable again, so the folder can go
+    fs::permissions(name, fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+}
+
 TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
   ASSERT_TRUE(create_folder("outside"));
   put_file("outside\\target.htm", "outside");
@@ -391,6 +406,24 @@ TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
     EXPECT_FALSE(is_link(page)) << page;
   }
   EXPECT_EQ(get_file("outside\\target.htm"), "outside");
+}
+
+TEST_F(Files, ReusingWriteNeverWritesIntoASharedFile) {
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\\shared.htm", "shared");
+  put_file("m.htm", "one");
+  std::error_code error;
+  fs::create_hard_link("outside/shared.htm", "m.htm.link", error);
+  const bool hard_links = !error;
+  if (hard_links) {
+    ASSERT_TRUE(delete_file("m.htm"));
+    fs::rename("m.htm.link", "m.htm");  // the page shares its file with outside\shared.htm
+  }
+  for (const char* bytes : {"two", "three, longer", "four"}) {
+    ASSERT_TRUE(write_file_reusing("m.htm", "~m.htm.old", bytes)) << bytes;
+    EXPECT_EQ(get_file("m.htm"), bytes);
+    EXPECT_EQ(get_file("outside\\shared.htm"), "shared") << bytes;
+  }
 }
 
 TEST_F(Files, StampChangesWithContentAndEntries) {

@@ -16,6 +16,7 @@ namespace larkspur {
 namespace {
 
 TEST(SiteLock, WaitingThreadRunsItsHookUntilTheHolderLetsGo) {
+  testing::TempFolder folder;  // for the lock file
   std::promise<void> held;
   std::promise<void> release;
   std::thread holder([&] {
