@@ -141,8 +141,12 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 report.retrieve_failures > 0 || report.log_write_failures > 0 ||
                 report.delete_failures > 0;
   for (int status : {kStatusConnectError, kStatusAuthFailed, kStatusSessionError,
-                     kStatusNoAccount, kStatusNoList}) {
+                     kStatusNoAccount, kStatusNoList, kStatusTlsFailed}) {
     if (seen.count(status)) failed = true;
+  }
+  const std::string_view tls_reason = pop3_tls_failure_reason(pop3_tls_failure(client));
+  if (!cancelled && !tls_reason.empty()) {
+    console.err("larkspur-cli: receive: TLS: " + std::string(tls_reason) + "\n");
   }
   return failed ? kExitFailed : kExitOk;
 }

@@ -54,6 +54,7 @@ std::string status_text(int status, std::string_view notice) {
       "",
       platform::jp("受信する登録リストがありません"),
       platform::jp("メールの振り分け処理中・・・"),
+      platform::jp("サーバー証明書を確認できませんでした"),
   };
   if (status == kStatusNotice) return std::string(notice);
   if (status < 0 || status > kMaxStatus) return {};
@@ -103,6 +104,13 @@ void run_job(ReceiveJobContext& job) {
 
   job.set_status(kStatusAuthenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
+    if (pop3_tls_failure(client) != Pop3TlsFailure::kNone && !job.is_cancelled()) {
+      // No verified session to log in on: the job ends like a failed
+      // connection; nothing of the account has left.
+      job.set_status(kStatusTlsFailed);
+      job.pause(kLoginFailedPauseMs);
+      return;
+    }
     job.set_status(kStatusAuthFailed);
     job.pause(kLoginFailedPauseMs);
   }

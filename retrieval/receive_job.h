@@ -57,7 +57,8 @@ inline constexpr int kStatusNoMail = 11;         // nothing was scanned
 inline constexpr int kStatusNotice = 12;         // the other-mail notice is shown
 inline constexpr int kStatusNoList = 13;         // no list record
 inline constexpr int kStatusSorting = 14;        // start of each message while sorting
-inline constexpr int kMaxStatus = 14;
+inline constexpr int kStatusTlsFailed = 15;      // no verified TLS session (certificate, handshake, STLS)
+inline constexpr int kMaxStatus = 15;
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
 // kept whole however long).
@@ -104,7 +105,7 @@ class ReceiveJobState {
 // The process-wide state the Windows program's dialog polls.
 ReceiveJobState& receive_job_state();
 
-// The Shift_JIS text shown for `status`: the fixed text of codes 1 to 14,
+// The Shift_JIS text shown for `status`: the fixed text of codes 1 to 15,
 // `notice` for 12, empty for 0 and any other value.
 std::string status_text(int status, std::string_view notice);
 inline std::string status_text(const ReceiveJobState& state) {

@@ -435,10 +435,9 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
   {
     std::lock_guard state(client.state_mutex);
-    EXPECT_FALSE(client.initialised);
-    EXPECT_FALSE(client.verified);
+    EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
     EXPECT_FALSE(client.cleanup_pending);
-    EXPECT_FALSE(client.connection);
+    EXPECT_FALSE(client.open_session);
   }
   server.stop();
   // No QUIT: the cancelled session carries out no deletion.
@@ -488,7 +487,7 @@ TEST(Pop3Cancel, UnblocksAConnect) {
   EXPECT_EQ(future.get(), 0);
   worker.join();
   std::lock_guard state(client.state_mutex);
-  EXPECT_FALSE(client.initialised);
+  EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
   EXPECT_FALSE(client.cleanup_pending);
 }
 
