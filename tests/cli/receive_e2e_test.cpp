@@ -3,6 +3,7 @@
 // leaves, and what stays on the server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -545,6 +546,49 @@ TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
   receiving.join();
   // Once the first job is over the folder is free again.
   EXPECT_NE(platform::try_lock_file(kReceiveLockFile), nullptr);
+}
+
+// A server that drops or stalls the TLS handshake: the job ends with the TLS
+// status, the reason on stderr, and no login; a stall ends with Ctrl+C.
+TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {
+  register_lists({{"A", "[a]", true}});
+  Pop3TestServerOptions options;
+  options.faults = {{"", 0, Pop3Fault::Kind::kDrop, "", 0}};
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  ASSERT_TRUE(server.start());
+  register_account("pop3s://" + server.address());
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  EXPECT_EQ(console.out_lines(),
+            utf8_lines({kConnecting, kAuthenticating, "サーバー証明書を確認できませんでした"}));
+  EXPECT_EQ(console.err_text(), "larkspur-cli: receive: TLS: handshake failed\n");
+  server.stop();
+  EXPECT_TRUE(server.transcript().empty());
+  EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
+}
+
+TEST_F(ReceiveEndToEnd, ACancelDuringAStalledHandshakeEndsAtOnce) {
+  register_lists({{"A", "[a]", true}});
+  Pop3TestServerOptions options;
+  options.faults = {{"", 0, Pop3Fault::Kind::kStall, "", 0}};
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  ASSERT_TRUE(server.start());
+  register_account("pop3s://" + server.address());
+  RecordingConsole console;
+  int exit_code = -1;
+  std::thread receiving([&] { exit_code = run_cli(console, {"receive"}, environment()); });
+  while (server.sessions() == 0) std::this_thread::yield();
+  const auto cancelled = std::chrono::steady_clock::now();
+  console.interrupt = true;  // Ctrl+C
+  receiving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+  EXPECT_EQ(exit_code, cli::kExitFailed);
+  // A cancel is no TLS failure.
+  const std::vector<std::string> out = console.out_lines();
+  EXPECT_EQ(std::count(out.begin(), out.end(), "サーバー証明書を確認できませんでした"), 0);
+  EXPECT_EQ(console.err_text(), "");
+  server.stop();
+  EXPECT_TRUE(server.transcript().empty());
 }
 
 }  // namespace
