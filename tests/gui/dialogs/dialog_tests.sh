@@ -169,13 +169,14 @@ account_cases() {
     expect "no account: empty list box" "$(items "$POP" 3)" ""
 
     # Three fields typed, the password left out: refused, the fields stay.
+    # The server field takes the TLS form (pop3s://) as it is.
     type_into "$POP" 4 "myacct"
-    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 5 "pop3s://pop.example.jp"
     type_into "$POP" 6 "user1"
     click_control "$POP" 8
     expect_message "empty password" "$POP" "$CAUTION" "$FILL_EVERY_FIELD" 1 1
     expect "refusal keeps the typed fields" "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)" \
-      "myacct|pop.example.jp|user1"
+      "myacct|pop3s://pop.example.jp|user1"
     expect "refusal writes no record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
 
     type_into "$POP" 7 'pa$s w0rd'
@@ -183,7 +184,7 @@ account_cases() {
     click_control "$POP" 8
     check "registration shows no message" stays_away "$CAUTION" 1
     expect "record written byte for byte" "$(files show-account "$folder" myacct)" \
-      '1028|myacct|pop.example.jp|user1|pa$s w0rd|0'
+      '1028|myacct|pop3s://pop.example.jp|user1|pa$s w0rd|0'
     expect "new fields emptied after registration" \
       "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)|$(text "$POP" 7)" "|||"
     expect "list box refilled with the account" "$(items "$POP" 3)" "myacct"
@@ -208,7 +209,7 @@ account_cases() {
     # Selecting shows the record in the left group.
     click_line "$POP" 3 0
     expect "selection shows server, user and password" \
-      "$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" 'pop.example.jp|user1|pa$s w0rd'
+      "$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" 'pop3s://pop.example.jp|user1|pa$s w0rd'
     screenshot account-dialog-selected "$POP"
 
     # Deletion: No keeps the record, Yes deletes it.
