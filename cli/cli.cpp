@@ -50,6 +50,7 @@ class CliUserInterface : public UserInterface {
     say(message);
     std::lock_guard<std::mutex> lock(mutex_);
     captions_.insert(message.caption);
+    texts_.insert(message.text);
   }
 
   void panel_changed() override {}
@@ -58,6 +59,11 @@ class CliUserInterface : public UserInterface {
   bool saw_caption(std::string_view caption_utf8) const {
     std::lock_guard<std::mutex> lock(mutex_);
     return captions_.count(platform::jp(caption_utf8)) != 0;
+  }
+  // Whether a notice with this text (Shift_JIS) has been shown.
+  bool shown(std::string_view text) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return texts_.count(std::string(text)) != 0;
   }
 
  private:
@@ -68,14 +74,16 @@ class CliUserInterface : public UserInterface {
   bool declined_ = false;
   mutable std::mutex mutex_;
   std::set<std::string> captions_;  // Shift_JIS captions of the notices shown
+  std::set<std::string> texts_;     // and their texts
 };
 
 // A parsed command line: the command's words and arguments (Shift_JIS) and
 // its flags.
 struct Invocation {
   std::vector<std::string> words;  // positional arguments, command words first
-  std::set<std::string> flags;     // "--yes", "--keep", "--print"
+  std::set<std::string> flags;     // "--yes", "--keep", "--print", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
+  int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
   bool help = false;
 };
 
@@ -87,6 +95,26 @@ struct Command {
   int (*run)(const std::vector<std::string>& arguments, const Invocation& invocation,
              Console& console, const Environment& env);
 };
+
+// Every exit 1 says why in one line on stderr: "larkspur-cli: COMMAND: REASON".
+int failure(Console& console, std::string_view command, std::string_view reason_sjis) {
+  console.err("larkspur-cli: " + std::string(command) + ": " + to_utf8(reason_sjis) + "\n");
+  return kExitFailed;
+}
+
+// The exit code for what the core says a command did. A refusal or failure
+// that the core showed as a notice has said why already; any other gets its
+// one line on stderr.
+int exit_for(Console& console, const CliUserInterface& ui, std::string_view command,
+             const Outcome& outcome) {
+  if (outcome.ok()) return kExitOk;
+  if (outcome.kind == OutcomeKind::declined) {
+    return failure(console, command, platform::jp("「いいえ」なので、何も変えていません"));
+  }
+  if (!outcome.reason.empty() && ui.shown(outcome.reason)) return kExitFailed;
+  return failure(console, command,
+                 outcome.reason.empty() ? platform::jp("失敗しました") : outcome.reason);
+}
 
 int usage_error(Console& console, const std::string& what) {
   console.err("larkspur-cli: " + what + "\n" + "Try 'larkspur-cli --help'.\n");
@@ -102,12 +130,14 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   Pop3Client client;
   if (env.connect_timeout_ms > 0) client.connect_timeout_ms = env.connect_timeout_ms;
   if (env.receive_timeout_ms > 0) client.receive_timeout_ms = env.receive_timeout_ms;
+  if (invocation.timeout_seconds > 0) {
+    client.connect_timeout_ms = invocation.timeout_seconds * 1000;
+    client.receive_timeout_ms = invocation.timeout_seconds * 1000;
+  }
   ListPanelTable& table = list_panel();
   refresh_list_panel(table);
 
   // Statuses arrive on the worker thread; the main thread only waits.
-  std::mutex seen_mutex;
-  std::set<int> seen;
   ReceiveHooks hooks;
   hooks.pause = [](int) {};  // nobody watches a progress dialog here
   hooks.clock = env.clock;
@@ -115,8 +145,6 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
     console.out(to_utf8(status_text(status, status == kStatusNotice ? state.notice()
                                                                      : std::string())) +
                 "\n");
-    std::lock_guard<std::mutex> lock(seen_mutex);
-    seen.insert(status);
   };
 
   std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks);
@@ -136,19 +164,9 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   }
   job.reset();
 
-  const ReceiveReport& report = state.report;
-  bool failed = cancelled || report.scan_failed || report.retrieval_open_failed ||
-                report.retrieve_failures > 0 || report.log_write_failures > 0 ||
-                report.delete_failures > 0;
-  for (int status : {kStatusConnectError, kStatusAuthFailed, kStatusSessionError,
-                     kStatusNoAccount, kStatusNoList, kStatusTlsFailed}) {
-    if (seen.count(status)) failed = true;
-  }
-  const std::string_view tls_reason = pop3_tls_failure_reason(pop3_tls_failure(client));
-  if (!cancelled && !tls_reason.empty()) {
-    console.err("larkspur-cli: receive: TLS: " + std::string(tls_reason) + "\n");
-  }
-  return failed ? kExitFailed : kExitOk;
+  const Outcome& outcome = state.report.outcome;
+  if (outcome.ok()) return kExitOk;
+  return failure(console, "receive", outcome.reason);
 }
 
 // -------------------------------------------------------------- rebuild
@@ -165,18 +183,78 @@ int run_rebuild(const std::vector<std::string>&, const Invocation& invocation,
 
 // ---------------------------------------------------------------- lists
 
+// One field of the lists output in UTF-8, written so that any name reads
+// back unambiguously: TAB, LF, CR and the backslash as \t \n \r \\, other
+// control bytes and every byte that starts no Shift_JIS character as \xHH.
+std::string escaped_field(std::string_view sjis) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  const auto hex = [&](unsigned char byte) {
+    return std::string("\\x") + kHex[byte >> 4] + kHex[byte & 0x0F];
+  };
+  std::string out;
+  for (std::size_t at = 0; at < sjis.size();) {
+    const auto byte = static_cast<unsigned char>(sjis[at]);
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (lead && at + 1 < sjis.size()) {
+      if (const auto utf8 = platform::sjis_to_utf8(sjis.substr(at, 2))) {
+        out += *utf8;
+        at += 2;
+        continue;
+      }
+    }
+    at += 1;
+    switch (byte) {
+      case '\t': out += "\\t"; continue;
+      case '\n': out += "\\n"; continue;
+      case '\r': out += "\\r"; continue;
+      case '\\': out += "\\\\"; continue;
+      default: break;
+    }
+    const std::optional<std::string> utf8 =
+        byte < 0x20 || byte == 0x7F ? std::nullopt : platform::sjis_to_utf8(sjis.substr(at - 1, 1));
+    out += utf8 ? *utf8 : hex(byte);
+  }
+  return out;
+}
+
+// The index page path with its own separators as they are: only the name in
+// it is escaped (a list name never holds a backslash).
+std::string page_path_field(std::string_view name) {
+  const std::string path = list_index_page(name);
+  const std::size_t at = path.find(name, std::string(kListsFolder).size());
+  if (at == std::string::npos) return escaped_field(path);
+  return path.substr(0, at) + escaped_field(name) + path.substr(at + name.size());
+}
+
 int run_lists(const std::vector<std::string>&, const Invocation&, Console& console,
               const Environment&) {
   for (const std::string& name : enumerate_lists()) {
     const ListRecord record = read_list_or_zero(name);
     const bool has_page =
         !platform::find_files(list_web_folder(name) + "\\*.htm").empty();
-    console.out(to_utf8(name) + "\t" + to_utf8(record.search_text) + "\t" +
+    console.out(escaped_field(name) + "\t" + escaped_field(record.search_text) + "\t" +
                 (record.delete_from_server != 0 ? "delete" : "keep") + "\t" +
                 (record.new_mail != 0 ? "1" : "0") + "\t" +
-                (has_page ? to_utf8(list_index_page(name)) : std::string("-")) + "\n");
+                (has_page ? page_path_field(name) : std::string("-")) + "\n");
   }
   return kExitOk;
+}
+
+// Says on stderr which list records no command will use: those whose names
+// are not plain file names (they would name LKset\ itself or the working
+// folder) and those whose names the directory search cannot express.
+void warn_skipped_records(Console& console) {
+  const std::string folder = std::string(kListsFolder) + "\\";
+  for (const std::string& file : unusable_list_records()) {
+    console.err("larkspur-cli: " + folder + escaped_field(file) + ": " +
+                to_utf8(platform::jp("リスト名として使えない名前なので、この記録は使いません")) +
+                "\n");
+  }
+  for (const std::string& file_utf8 : platform::find_unlisted_names(folder + "*.stf")) {
+    console.err("larkspur-cli: " + folder + file_utf8 + ": " +
+                to_utf8(platform::jp("Shift_JISで表せない名前なので、この記録は使いません")) +
+                "\n");
+  }
 }
 
 // ------------------------------------------------------------- settings
@@ -191,32 +269,12 @@ int not_registered(Console& console, const char* what_utf8, std::string_view nam
   return kExitFailed;
 }
 
-// After a register or change: whether the list's record on disk now holds
-// what was asked for (the dialogs skip a record they cannot write silently).
-template <typename Fields>
-bool record_saved(std::string_view name, const Fields& fields) {
-  const std::optional<ListRecord> record = read_list(cut_sjis(name, kMaxSearchText));
-  return record && record->search_text == cut_sjis(fields.search_text, kMaxSearchText) &&
-         (record->delete_from_server == 0) == fields.keep_on_server && record->new_mail == 0;
-}
-
-int not_saved(Console& console) {
-  console.err(message_line({platform::jp("失敗"),
-                            platform::jp("設定ファイルを保存できませんでした。"),
-                            MessageIcon::warning}));
-  return kExitFailed;
-}
-
 int run_account_add(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   const AccountDialogUpdate update =
       register_account({arguments[0], arguments[1], arguments[2], arguments[3]}, ui);
-  if (!update.clear_new_fields) return kExitFailed;
-  // The dialog skips a record it cannot write without a word; the tool must
-  // not report that as success.
-  if (account_record_files().empty()) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "account add", update.outcome);
 }
 
 int run_account_show(const std::vector<std::string>&, const Invocation&, Console& console,
@@ -235,8 +293,7 @@ int run_account_delete(const std::vector<std::string>& arguments, const Invocati
     return not_registered(console, "アカウント", arguments[0]);
   }
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  delete_account(arguments[0], ui);
-  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+  return exit_for(console, ui, "account delete", delete_account(arguments[0], ui).outcome);
 }
 
 int run_list_add(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -246,10 +303,7 @@ int run_list_add(const std::vector<std::string>& arguments, const Invocation& in
   fields.name = arguments[0];
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
-  const ListDialogUpdate update = register_list(fields, ui, list_panel());
-  if (!update.clear_new_fields) return kExitFailed;
-  if (!record_saved(fields.name, fields)) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "list add", register_list(fields, ui, list_panel()).outcome);
 }
 
 int run_list_change(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -260,18 +314,15 @@ int run_list_change(const std::vector<std::string>& arguments, const Invocation&
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
   refresh_list_panel(list_panel());
-  change_list(arguments[0], fields, ui, list_panel());
-  if (ui.declined() || ui.saw_caption("注意")) return kExitFailed;
-  if (!record_saved(arguments[0], fields)) return not_saved(console);
-  return kExitOk;
+  return exit_for(console, ui, "list change",
+                  change_list(arguments[0], fields, ui, list_panel()).outcome);
 }
 
 int run_list_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  delete_list(arguments[0], ui, list_panel());
-  return ui.declined() || ui.saw_caption("失敗") ? kExitFailed : kExitOk;
+  return exit_for(console, ui, "list delete", delete_list(arguments[0], ui, list_panel()).outcome);
 }
 
 int run_log_show(const std::vector<std::string>& arguments, const Invocation&, Console& console,
@@ -340,15 +391,20 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
 
 const std::vector<Command>& commands() {
   static const std::vector<Command> table = {
-      {{"receive"}, {}, {}, "Run one receive job: log in, sort the waiting mail into the lists, "
-                            "store the logs and update the pages. Prints each status on stdout; Ctrl+C "
-                            "cancels.",
+      {{"receive"}, {}, {"--timeout"},
+       "Run one receive job: log in, sort the waiting mail into the lists, store the logs and "
+       "update the pages. Prints each status on stdout; Ctrl+C cancels. --timeout SECONDS "
+       "bounds the connect and every wait for the server (default 30 s to connect, 120 s "
+       "per wait).",
        run_receive},
       {{"rebuild"}, {}, {"--yes"}, "Delete every page of every list and regenerate them from "
                                    "the logs (asks first).",
        run_rebuild},
       {{"lists"}, {}, {}, "Print every list: name, search text, keep|delete, new-mail flag, "
-                          "page path (- without a page), TAB-separated.",
+                          "page path (- without a page), TAB-separated; in a field, TAB, LF, CR "
+                          "and \\ are written \\t \\n \\r \\\\, other control bytes and bytes "
+                          "that are no Shift_JIS character \\xHH. Records the tool cannot use are "
+                          "named on stderr.",
        run_lists},
       {{"account", "add"}, {"NAME", "SERVER", "USER", "PASSWORD"}, {},
        "Register the POP3 account (only one). SERVER is host or host:port.", run_account_add},
@@ -403,6 +459,21 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       invocation.folder = *folder;
     } else if (!options_ended && (arg == "--help" || arg == "-h")) {
       invocation.help = true;
+    } else if (!options_ended && arg == "--timeout") {
+      // Seconds for the connect and for each receive of a POP3 connection.
+      constexpr int kMaxTimeoutSeconds = 24 * 60 * 60;
+      const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+      int seconds = 0;
+      const bool digits = !value.empty() && value.size() <= 6 &&
+                          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (digits) seconds = std::stoi(value);
+      if (!digits || seconds < 1 || seconds > kMaxTimeoutSeconds) {
+        exit_code = usage_error(console, "--timeout needs a number of seconds (1 to 86400)");
+        return std::nullopt;
+      }
+      ++i;
+      invocation.timeout_seconds = seconds;
+      invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
       if (arg != "--yes" && arg != "--keep" && arg != "--print") {
         exit_code = usage_error(console, "unknown option " + arg);
@@ -425,7 +496,9 @@ std::string command_usage(const Command& command) {
   std::string line;
   for (const std::string& word : command.words) line += (line.empty() ? "" : " ") + word;
   for (const std::string& argument : command.arguments) line += " " + argument;
-  for (const std::string& flag : command.flags) line += " [" + flag + "]";
+  for (const std::string& flag : command.flags) {
+    line += " [" + flag + (flag == "--timeout" ? " SECONDS" : "") + "]";
+  }
   return line;
 }
 
@@ -488,6 +561,7 @@ int run(const std::vector<std::string>& args, Console& console, const Environmen
     return kExitFailed;
   }
   create_working_folders();
+  if (found->words[0] != "account") warn_skipped_records(console);
   return found->run(arguments, *invocation, console, env);
 }
 

@@ -97,6 +97,15 @@ bool remove_folder(std::string_view path);   // only an empty folder; true when 
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 
+// True when `path` names a symbolic link, a junction or another reparse point,
+// whatever it points to (also when it points nowhere). Deletions treat such an
+// entry as a file: they may remove the link itself, never what it points to,
+// so nothing outside the working folder is ever deleted through one.
+bool is_link(std::string_view path);
+// Removes the link itself (also a link to a folder); true when removed. False,
+// and nothing done, when `path` is no link.
+bool remove_link(std::string_view path);
+
 // Copies every file matching `pattern` (see find_files) into `dest_folder`,
 // each written as by write_file_fast (copies can be made again). Returns how
 // many files were copied.
@@ -229,6 +238,12 @@ bool stdin_is_terminal();
 // True when find_files(pattern) would return at least one name. Stops at the
 // first matching file instead of listing and sorting the whole folder.
 bool any_file_matches(std::string_view pattern);
+
+// The files matching `pattern` that find_files leaves out because their names
+// cannot be expressed in Shift_JIS (or hold a backslash on Linux), as UTF-8
+// for a person to read (bytes that are no UTF-8 show as U+FFFD), sorted.
+// Lets a front end say what it could not show.
+std::vector<std::string> find_unlisted_names(std::string_view pattern);
 
 }  // namespace larkspur::platform
 

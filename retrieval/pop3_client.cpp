@@ -205,9 +205,16 @@ Multiline read_multiline(const Pop3Client& c, Pop3Session& s, OnLine on_line) {
   }
 }
 
-void quit(const Pop3Client& c, Pop3Session& s) {
-  if (send_line(s, "QUIT")) recv_line(c, s);  // reply ignored
+// Sends QUIT and reads its reply: true when the reply is there and positive.
+// Callers that only end a connection ignore the result.
+bool quit(const Pop3Client& c, Pop3Session& s) {
+  bool answered = false;
+  if (send_line(s, "QUIT")) {
+    const auto reply = recv_line(c, s);
+    answered = reply && !pop3_reply_negative(*reply);
+  }
   s.list_fetched = false;
+  return answered;
 }
 
 Pop3TlsFailure tls_failure_of(platform::TlsError error) {
@@ -613,28 +620,37 @@ int pop3_delete(Pop3Client& c, int number) {
   Operation op(c);
   const SessionPtr s = op.open_session();
   if (!s) return 0;
-  return command_ok(c, *s, "DELE " + std::to_string(number)) ? 1 : 0;
+  // A DELE that went out without an answer may have been carried out: the
+  // caller must then treat the message as deleted at QUIT.
+  if (!send_line(*s, "DELE " + std::to_string(number))) return kDeleteUnanswered;
+  const auto reply = recv_line(c, *s);
+  if (!reply) return kDeleteUnanswered;
+  return pop3_reply_negative(*reply) ? 0 : 1;
 }
 
-void pop3_close(Pop3Client& c) {
+int pop3_close(Pop3Client& c) {
   std::unique_lock lock(c.operation_mutex, std::try_to_lock);
   if (!lock.owns_lock()) {  // an operation is in progress on another thread
     cancel(c, false);
-    return;
+    return 0;
   }
   Operation op(c, std::move(lock));
   SessionPtr s;
   {
     std::lock_guard state(c.state_mutex);
-    if (c.lifecycle != Pop3Lifecycle::kOpen || !c.open_session) return;
+    if (c.lifecycle != Pop3Lifecycle::kOpen || !c.open_session) return 0;
     s = c.open_session;
     c.active = s->connection;
   }
   // QUIT is sent even when a reply was left half read: the server still
-  // carries out the deletions it accepted. Its reply is ignored anyway.
-  quit(c, *s);
+  // carries out the deletions it accepted, whose logs are kept. On such a
+  // connection the line read next may be a late reply to an earlier command,
+  // so it confirms nothing.
+  const bool in_step = !s->broken;
+  const bool answered = quit(c, *s);
   std::lock_guard state(c.state_mutex);
   if (c.lifecycle == Pop3Lifecycle::kOpen) change_lifecycle(c, Pop3Lifecycle::kVerified);
+  return in_step && answered ? 1 : 0;
 }
 
 void pop3_shutdown(Pop3Client& c) {

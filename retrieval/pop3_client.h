@@ -242,16 +242,23 @@ int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
                   int delete_flag);
 
 // Sends "DELE n" on the open connection. 1 = reply present and not negative;
-// 0 otherwise (also with no open connection).
+// 0 = a negative reply (the message stays on the server) or no open
+// connection (nothing was sent); -1 = the reply is missing (time-out, dropped
+// line, failed send): the server may have marked the message deleted, and the
+// connection is out of step from then on.
+inline constexpr int kDeleteUnanswered = -1;
 int pop3_delete(Pop3Client& client, int number);
 
 // Why the last connection attempt (pop3_verify_login or pop3_open) failed
 // before login because of TLS or STLS; kNone when it did not.
 Pop3TlsFailure pop3_tls_failure(const Pop3Client& client);
 
-// Quits (QUIT, reply ignored) and closes the open connection, if any. From
-// another thread during an operation: cancels it (see the top).
-void pop3_close(Pop3Client& client);
+// Quits and closes the open connection, if any. From another thread during an
+// operation: cancels it (see the top). 1 = QUIT was answered positively on a
+// connection in step with the server, so the deletions it accepted are
+// confirmed; 0 = anything else (no connection, a negative or missing reply,
+// a connection out of step whose reply cannot be told apart, a cancel).
+int pop3_close(Pop3Client& client);
 
 // Cleans the socket library up if initialised and clears initialised and
 // verified; an open connection is dropped without QUIT. Idempotent. From

@@ -61,6 +61,8 @@ std::string status_text(int status, std::string_view notice) {
   return texts[static_cast<std::size_t>(status)];
 }
 
+void ReceiveJobContext::fail(std::string_view reason) { state.report.outcome.fail(std::string(reason)); }
+
 void ReceiveJobContext::set_status(int status) {
   state.set_status(status);
   if (hooks.status_changed) hooks.status_changed(status);
@@ -90,6 +92,7 @@ void run_job(ReceiveJobContext& job) {
   const std::optional<AccountRecord> account = read_first_account();
   if (!account) {
     job.set_status(kStatusNoAccount);
+    job.fail(status_text(kStatusNoAccount, {}));
     job.pause(kNoAccountPauseMs);
     return;
   }
@@ -98,20 +101,27 @@ void run_job(ReceiveJobContext& job) {
   job.set_status(kStatusConnecting);
   if (pop3_init(client, account->server) != 1) {
     job.set_status(kStatusConnectError);
+    job.fail(status_text(kStatusConnectError, {}));
     return;
   }
   if (job.is_cancelled()) return;
 
   job.set_status(kStatusAuthenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
-    if (pop3_tls_failure(client) != Pop3TlsFailure::kNone && !job.is_cancelled()) {
+    // A check cut short by a cancel says nothing about the credentials.
+    if (job.is_cancelled()) return;
+    if (pop3_tls_failure(client) != Pop3TlsFailure::kNone) {
       // No verified session to log in on: the job ends like a failed
-      // connection; nothing of the account has left.
+      // connection; nothing of the account has left. The reason goes with
+      // the outcome for front ends that can show it.
       job.set_status(kStatusTlsFailed);
+      job.fail(status_text(kStatusTlsFailed, {}) + " (" +
+               std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
       job.pause(kLoginFailedPauseMs);
       return;
     }
     job.set_status(kStatusAuthFailed);
+    job.fail(status_text(kStatusAuthFailed, {}));
     job.pause(kLoginFailedPauseMs);
   }
   if (job.is_cancelled()) return;
@@ -123,7 +133,10 @@ void run_job(ReceiveJobContext& job) {
     for (;;) {
       const int step = pop3_next_message(client);
       if (step != 1) {
-        if (step == -1 && !job.is_cancelled()) state.report.scan_failed = true;
+        if (step == -1 && !job.is_cancelled()) {
+          state.report.scan_failed = true;
+          job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
+        }
         break;
       }
       if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
@@ -136,6 +149,7 @@ void run_job(ReceiveJobContext& job) {
     pop3_shutdown(client);
     if (job.is_cancelled()) return;
     job.set_status(kStatusSessionError);
+    job.fail(status_text(kStatusSessionError, {}));
     state.scanned.clear();
   }
   if (job.is_cancelled()) return;
@@ -147,6 +161,7 @@ void run_job(ReceiveJobContext& job) {
   }
   if (state.list_files.empty()) {
     job.set_status(kStatusNoList);
+    job.fail(status_text(kStatusNoList, {}));
     job.pause(kNoListPauseMs);
     if (job.is_cancelled()) return;
     job.set_status(kStatusDisconnecting);
@@ -171,6 +186,7 @@ void run_job(ReceiveJobContext& job) {
 
 int receive_worker(ReceiveJobContext& context) {
   run_job(context);
+  if (context.is_cancelled()) context.fail(platform::jp("受信を中止しました"));
   // Whatever path the job took, the client is left uninitialised, so the next
   // job can start it again even if a front end forgets its own shutdown.
   pop3_shutdown(context.client);

@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "retrieval/pop3_client.h"
 #include "settings/list_panel.h"
+#include "settings/outcome.h"
 #include "settings/ui.h"
 
 namespace larkspur {
@@ -77,8 +78,14 @@ struct ReceiveReport {
   // earlier list (that failure is expected).
   int retrieve_failures = 0;
   int log_write_failures = 0;
-  int delete_failures = 0;
+  int delete_failures = 0;      // DELE refused: the log was removed again
+  int deletes_unanswered = 0;   // DELE without a reply: the log was kept
+  bool quit_unconfirmed = false;  // deletions were asked for, QUIT confirmed none
+  int page_failures = 0;        // updates of the pages that could not write everything
   int logs_stored = 0;
+  // What the job did: done, or failed with the first reason (Shift_JIS).
+  // A cancelled job is failed as well.
+  Outcome outcome;
 };
 
 // The state a job shares with its front end. The worker writes; the front end
@@ -143,6 +150,8 @@ struct ReceiveJobContext {
   void set_status(int status);
   // The injected pause; skipped once cancelled.
   void pause(int milliseconds);
+  // Records a failure of the job (the first reason is kept).
+  void fail(std::string_view reason);
   bool is_cancelled() const { return cancelled.load(std::memory_order_acquire); }
 };
 

@@ -47,7 +47,10 @@ void sort_and_store(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
   Pop3Client& client = job.client;
   if (pop3_open(client) != 1) {
-    if (!job.is_cancelled()) state.report.retrieval_open_failed = true;
+    if (!job.is_cancelled()) {
+      state.report.retrieval_open_failed = true;
+      job.fail(platform::jp("受信用の接続を開けませんでした"));
+    }
     return;
   }
 
@@ -56,6 +59,7 @@ void sort_and_store(ReceiveJobContext& job) {
   int remaining = count;
   int log_number = 0;              // logs stored by this call so far
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
+  bool deletion_asked = false;     // a DELE was sent on this connection
   std::string message_text;
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
@@ -88,6 +92,7 @@ void sort_and_store(ReceiveJobContext& job) {
         job.set_status(kStatusReceiveFailed);
         if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
           ++state.report.retrieve_failures;
+          job.fail(status_text(kStatusReceiveFailed, {}));
         }
         continue;
       }
@@ -100,16 +105,30 @@ void sort_and_store(ReceiveJobContext& job) {
       if (!log) {
         job.set_status(kStatusReceiveFailed);
         ++state.report.log_write_failures;
+        job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
         continue;
       }
       if (record->delete_from_server != 0) {
-        if (pop3_delete(client, message.number) != 1) {
-          // The message stays on the server, so the next job brings it again;
-          // keeping this log as well would store it twice.
+        deletion_asked = true;
+        const int deleted = pop3_delete(client, message.number);
+        if (deleted == 0) {
+          // Refused: the message stays on the server, so the next job brings
+          // it again; keeping this log as well would store it twice.
           platform::delete_file(log->path);
           job.set_status(kStatusReceiveFailed);
-          if (!job.is_cancelled()) ++state.report.delete_failures;
+          if (!job.is_cancelled()) {
+            ++state.report.delete_failures;
+            job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
+          }
           continue;
+        }
+        if (deleted == kDeleteUnanswered) {
+          // No answer: the server may have marked it, and QUIT would then
+          // delete it. The log is kept, so the message is never lost; at
+          // worst it is stored again by the next job.
+          job.set_status(kStatusReceiveFailed);
+          ++state.report.deletes_unanswered;
+          job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
         }
         deleted_messages.insert(message.number);
       }
@@ -133,7 +152,12 @@ void sort_and_store(ReceiveJobContext& job) {
     job.pause(kNoticePauseMs);
   }
   job.set_status(kStatusDisconnecting);
-  pop3_close(client);  // QUIT: the server carries out the deletions now
+  // QUIT: the server carries out the deletions now. Without a positive
+  // answer nobody knows whether it did.
+  if (pop3_close(client) != 1 && deletion_asked) {
+    state.report.quit_unconfirmed = true;
+    job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
+  }
   pop3_shutdown(client);
 }
 

@@ -17,6 +17,29 @@ AccountRecord select_account(std::string_view line) {
   return AccountRecord::decode(bytes.value_or(std::string{}));
 }
 
+namespace {
+
+// Shows `message` and returns the refusal or failure it stands for.
+AccountDialogUpdate refuse(UserInterface& ui, const Message& message,
+                           OutcomeKind kind = OutcomeKind::refused) {
+  ui.notify(message);
+  AccountDialogUpdate update;
+  update.outcome = Outcome{kind, message.text};
+  return update;
+}
+
+}  // namespace
+
+bool is_usable_account_name(std::string_view name) {
+  if (!is_plain_file_name(name)) return false;
+  if (name.back() == '.' || name.back() == ' ') return false;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+  }
+  // Tested per character: a trail byte may equal one of these.
+  return !contains_sjis_char(name, ":*?\"<>|");
+}
+
 AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterface& ui) {
   AccountRecord record;
   record.account_name = cut_sjis(fields.account_name, kMaxAccountField);
@@ -26,18 +49,17 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
 
   // The one-account rule comes first: with an account registered, this is the
   // message whatever was typed.
-  if (!account_record_files().empty()) {
-    ui.notify(messages::one_account_only());
-    return {};
-  }
+  if (!account_record_files().empty()) return refuse(ui, messages::one_account_only());
   if (record.account_name.empty() || record.server.empty() || record.user_name.empty() ||
       record.password.empty()) {
-    ui.notify(messages::fill_every_field());
-    return {};
+    return refuse(ui, messages::fill_every_field());
   }
-  // A name the file system refuses leaves no record and no message; the
-  // refilled list box then simply lacks the account.
-  write_account(record);
+  // A name the file system would refuse is refused here with a word, and
+  // the typed fields (the password among them) stay for a second try.
+  if (!is_usable_account_name(record.account_name)) {
+    return refuse(ui, messages::account_name_refused());
+  }
+  if (!write_account(record)) return refuse(ui, messages::save_failed(), OutcomeKind::failed);
   AccountDialogUpdate update;
   update.clear_new_fields = true;
   update.refill_list_box = true;
@@ -46,18 +68,20 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
 
 AccountDialogUpdate delete_account(const std::optional<std::string>& selected_line,
                                    UserInterface& ui) {
-  if (!selected_line) {
-    ui.notify(messages::nothing_selected());
-    return {};
+  if (!selected_line) return refuse(ui, messages::nothing_selected());
+  if (!ui.confirm(messages::confirm_account_delete())) {
+    return AccountDialogUpdate{.outcome = Outcome::declined()};
   }
-  if (!ui.confirm(messages::confirm_account_delete())) return {};
 
   // A line is a record's stored name, which need not be its file's name; a
   // name that would lead outside "pop3mail\" is never used as a path.
   const bool deleted = is_plain_file_name(*selected_line) &&
                        platform::delete_file(account_record_path(*selected_line));
-  if (!deleted) ui.notify(messages::delete_failed());
   AccountDialogUpdate update;
+  if (!deleted) {
+    ui.notify(messages::delete_failed());
+    update.outcome = Outcome::failed(messages::delete_failed().text);
+  }
   update.clear_shown_fields = true;
   update.refill_list_box = true;
   return update;

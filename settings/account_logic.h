@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/outcome.h"
 #include "settings/records.h"
 #include "settings/ui.h"
 
@@ -28,6 +29,9 @@ struct AccountDialogUpdate {
   bool clear_new_fields = false;    // empty the four "new account" edits
   bool clear_shown_fields = false;  // empty the three edits of the selected account
   bool refill_list_box = false;     // refill the list box from account_list_lines()
+  // What happened; the reason of a refusal or failure is the text of the
+  // notice shown, of a declined question empty.
+  Outcome outcome;
 };
 
 // The list box lines: each account record's account_name, in presentation
@@ -40,10 +44,17 @@ std::vector<std::string> account_list_lines();
 AccountRecord select_account(std::string_view line);
 
 // "新規登録": refused with a notice when any account exists (tested first,
-// whatever is typed) or when a field is empty; each field is cut to
-// kMaxAccountField bytes first. Otherwise writes the record (a record that
-// cannot be written is skipped silently) and asks to clear and refill.
+// whatever is typed), when a field is empty, or when the account name is no
+// name the file system takes (is_usable_account_name); each field is cut to
+// kMaxAccountField bytes first. Otherwise writes the record and asks to clear
+// and refill; a record that cannot be written is a failure with a notice,
+// and the typed fields stay.
 AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterface& ui);
+
+// True when `name` can be a file name on every file system the program runs
+// on: no control character, none of \ / : * ? " < > |, not ending in a dot
+// or a blank, not "." or "..".
+bool is_usable_account_name(std::string_view name);
 
 // "削除" with the selected line (nullopt: no line selected). Notifies when
 // nothing is selected; asks to confirm; on Yes deletes the record file,

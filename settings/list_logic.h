@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "settings/list_panel.h"
+#include "settings/outcome.h"
 #include "settings/records.h"
 #include "settings/ui.h"
 
@@ -35,6 +36,9 @@ struct ListDialogUpdate {
   bool clear_new_fields = false;       // empty name and search text, clear the box
   bool clear_selected_fields = false;  // empty the selected search text, clear its box
   bool refill_list_box = false;        // refill the list box from list_box_lines()
+  // What happened; the reason of a refusal or failure is the text of the
+  // notice shown, of a declined question empty.
+  Outcome outcome;
 };
 
 // The list box lines: the list names in presentation order.
@@ -51,7 +55,8 @@ ListFields select_list(std::string_view list_name);
 // kMaxSearchText bytes first. Otherwise creates the list folder (kept if it
 // exists), writes the record with new_mail 0 over any old one, refills
 // `table`, calls ui.panel_changed(), and asks to clear the new fields and
-// refill the list box.
+// refill the list box. A record that cannot be written is a failure with
+// messages::save_failed(); the typed fields stay.
 ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
                                ListPanelTable& table);
 
@@ -60,7 +65,9 @@ ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
 // change never creates a record), does nothing. An empty search text is refused with
 // messages::fill_every_field(). Otherwise writes a whole new record (so
 // new_mail becomes 0), clears the list's mark in `table` and calls
-// ui.panel_changed(). The list box is not refilled.
+// ui.panel_changed(). The list box is not refilled. A record that cannot be
+// written keeps its mark and is a failure with messages::save_failed(). A
+// list that is not registered is refused without a notice.
 ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
                              const ListFields& fields, UserInterface& ui,
                              ListPanelTable& table);
@@ -69,8 +76,9 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
 // selected; asks to confirm; on Yes deletes every file of the list's web
 // folder and of its list folder (all names gathered before the first
 // deletion), removes both folders when they are empty (a subfolder made by
-// hand keeps them), then deletes the record, notifying when that fails.
-// Refills `table`, calls ui.panel_changed(), and asks to clear the selected
+// hand keeps them), then deletes the record, notifying when that fails. A
+// folder that is a link (symbolic link, junction) loses only the link: no
+// file of the folder it points to is ever deleted. Refills `table`, calls ui.panel_changed(), and asks to clear the selected
 // fields and refill the list box.
 ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, UserInterface& ui,
                              ListPanelTable& table);

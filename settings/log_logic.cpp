@@ -35,6 +35,9 @@ std::vector<LogEntry> list_logs(std::string_view list_name) {
   // "" or ".." (from a record file named by hand) names no list folder.
   if (!is_plain_file_name(list_name)) return {};
   const std::string folder = list_folder(list_name);
+  // A list folder that is a link leads out of the working folder; its files
+  // are not this list's logs and are never offered for deletion.
+  if (platform::is_link(folder)) return {};
   const std::vector<std::string> files = platform::find_files(folder + "\\*.log");
   std::vector<LogEntry> logs;
   logs.reserve(files.size());
@@ -48,9 +51,13 @@ LogDeleteResult delete_logs(const LogDeleteChoice& choice, UserInterface& ui) {
   LogDeleteResult result;  // the rebuild is requested in every case
   if (choice.log_line.empty()) {
     ui.notify(messages::no_log_selected());
+    result.outcome = Outcome::refused(messages::no_log_selected().text);
     return result;
   }
-  if (!choice.list_name) return result;
+  if (!choice.list_name) {
+    result.outcome = Outcome::refused(platform::jp("リストが選択されていません。"));
+    return result;
+  }
 
   const std::string folder = list_folder(*choice.list_name);
   // Compared as shown: a longer line given by a caller counts by its first
@@ -65,7 +72,11 @@ LogDeleteResult delete_logs(const LogDeleteChoice& choice, UserInterface& ui) {
       ++result.deleted;
     } else {
       ui.notify(messages::delete_failed());
+      result.outcome.fail(messages::delete_failed().text);
     }
+  }
+  if (result.matched == 0) {
+    result.outcome = Outcome::refused(platform::jp("その件名のログはありません。"));
   }
   result.refill_logs = true;
   return result;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/outcome.h"
 #include "settings/ui.h"
 
 namespace larkspur {
@@ -51,6 +52,9 @@ struct LogDeleteResult {
   bool refill_logs = false;  // show list_logs() of the list again; no log selected
   int matched = 0;           // logs whose first line equals the chosen one
   int deleted = 0;           // of those, the ones deleted
+  // refused: no log line or no list chosen, or no log has that first line;
+  // failed: a matching log could not be deleted; done otherwise.
+  Outcome outcome;
 };
 
 // "削除": with no log line chosen, notifies messages::no_log_selected(); with

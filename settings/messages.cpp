@@ -42,6 +42,25 @@ Message delete_failed() {
   return make(kFailure, "選択されたファイルを削除できませんでした。", MessageIcon::warning);
 }
 
+Message account_name_refused() {
+  return make(kCaution,
+              "このアカウント名はファイル名に使えません。\n"
+              "\\ / : * ? \" < > | と制御文字は使えず、末尾を . や空白にはできません。",
+              MessageIcon::warning);
+}
+
+Message save_failed() {
+  return make(kFailure, "設定ファイルを保存できませんでした。", MessageIcon::warning);
+}
+
+Message unwritable_text(std::string_view label) {
+  return Message{platform::jp(kCaution),
+                 platform::jp("「") + std::string(label) +
+                     platform::jp("」にShift_JISで保存できない文字が含まれています。\n"
+                                  "その文字を除いてから、もう一度どうぞ。"),
+                 MessageIcon::warning};
+}
+
 Message confirm_list_change() {
   return make(kConfirm, "上書きして保存します。\nよろしいですか？", MessageIcon::question);
 }

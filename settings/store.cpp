@@ -48,8 +48,23 @@ void create_working_folders() {
 }
 
 std::vector<std::string> list_record_files() {
-  std::vector<std::string> files = platform::find_files(list_pattern());
-  if (files.size() > static_cast<std::size_t>(kMaxLists)) files.resize(kMaxLists);
+  // A record named by hand ".stf", "..stf" or "a\b.stf" (a backslash is a
+  // plain character in a Linux file name) would make LKset\ itself, the
+  // working folder or some other folder the list's folder: it is no list.
+  std::vector<std::string> files;
+  for (std::string& file : platform::find_files(list_pattern())) {
+    if (!is_plain_file_name(strip_extension(file))) continue;
+    if (files.size() == static_cast<std::size_t>(kMaxLists)) break;
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+std::vector<std::string> unusable_list_records() {
+  std::vector<std::string> files;
+  for (std::string& file : platform::find_files(list_pattern())) {
+    if (!is_plain_file_name(strip_extension(file))) files.push_back(std::move(file));
+  }
   return files;
 }
 
@@ -64,6 +79,7 @@ std::vector<std::string> enumerate_lists() {
 int count_lists() { return static_cast<int>(platform::find_files(list_pattern()).size()); }
 
 bool list_registered(std::string_view list_name) {
+  if (!is_plain_file_name(list_name)) return false;
   for (const std::string& file : platform::find_files(list_pattern())) {
     if (strip_extension(file) == list_name) return true;
   }

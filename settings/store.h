@@ -16,8 +16,15 @@ namespace larkspur {
 void create_working_folders();
 
 // Record file names ("<name>.stf") in search order: the first kMaxLists names
-// of the sorted directory search "LKset\*.stf". The receive job keeps these.
+// of the sorted directory search "LKset\*.stf" whose list name is a plain
+// file name (is_plain_file_name). The receive job keeps these. Every view of
+// the lists (panel, pages, rebuild, dialogs, the tool) goes through here, so
+// a record whose name is not plain is never used as a path.
 std::vector<std::string> list_record_files();
+
+// The record files left out of list_record_files() because their list name
+// is not a plain file name (".stf", "..stf", "a\b.stf"), in search order.
+std::vector<std::string> unusable_list_records();
 
 // List names in presentation order: the reverse of list_record_files(), each
 // less its ".stf". Empty when LKset\ holds no record or does not exist.
@@ -27,7 +34,8 @@ std::vector<std::string> enumerate_lists();
 int count_lists();
 
 // True when "LKset\<list_name>.stf" is among the record files (all of them,
-// not cut at kMaxLists), whether or not it can be read.
+// not cut at kMaxLists), whether or not it can be read, and the name is a
+// plain file name.
 bool list_registered(std::string_view list_name);
 
 // The list's record; nullopt when its file cannot be opened for reading. A

@@ -247,6 +247,17 @@ bool remove_folder(std::string_view path) {
   return native && ::rmdir(native->c_str()) == 0;
 }
 
+bool is_link(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  return native && ::lstat(native->c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool remove_link(std::string_view path) {
+  // unlink() removes a symbolic link itself, whatever it points to.
+  return is_link(path) && delete_file(path);
+}
+
 bool create_folder(std::string_view path) {
   const auto native = posix::native_path(path);
   if (!native) return false;
@@ -294,6 +305,51 @@ bool any_file_matches(std::string_view pattern) {
     if (!is_folder_native(folder + "/" + std::string(name))) return true;
   }
   return false;
+}
+
+// ------------------------------------------ names the directory search omits
+
+std::vector<std::string> find_unlisted_names(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  std::string folder = ".";
+  if (!split.folder.empty()) {
+    auto native = posix::native_path(split.folder);
+    if (!native) return {};
+    folder = *native;
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    folder = "/";
+  }
+  const auto name_pattern_utf8 = sjis_to_utf8(split.name);
+  if (!name_pattern_utf8 || split.name.empty()) return {};
+  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
+  if (!name_pattern) return {};
+
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
+  if (!dir) return {};
+  std::vector<std::string> names;
+  while (const dirent* item = ::readdir(dir.get())) {
+    const std::string_view name = item->d_name;
+    if (name == "." || name == "..") continue;
+    // A name that is no UTF-8 is matched with each of its bytes outside
+    // ASCII read as U+FFFD, which still tells its extension.
+    std::u16string wide;
+    if (auto valid = detail::utf8_to_utf16(name)) {
+      wide = std::move(*valid);
+    } else {
+      for (char c : name) wide += static_cast<unsigned char>(c) < 0x80 ? char16_t(c) : u'\uFFFD';
+    }
+    if (!detail::name_matches(*name_pattern, wide)) continue;
+    // The tests of find_entries, the other way round.
+    bool listed = name.find('\\') == std::string_view::npos;
+    if (listed && !is_ascii(name)) {
+      const auto sjis = utf8_to_sjis(name);
+      listed = sjis && sjis_to_utf8(*sjis) == name;
+    }
+    if (listed || is_folder_native(folder + "/" + std::string(name))) continue;
+    names.push_back(detail::utf16_to_utf8(wide).value_or("?"));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace larkspur::platform

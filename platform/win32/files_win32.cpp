@@ -247,6 +247,33 @@ bool remove_folder(std::string_view path) {
   return native && RemoveDirectoryW(native->c_str());
 }
 
+namespace {
+// The attributes of the entry itself (a link's own, not its target's), or
+// INVALID_FILE_ATTRIBUTES.
+DWORD own_attributes(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native ? GetFileAttributesW(native->c_str()) : INVALID_FILE_ATTRIBUTES;
+}
+}  // namespace
+
+bool is_link(std::string_view path) {
+  const DWORD attributes = own_attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool remove_link(std::string_view path) {
+  // A junction or a link to a folder is removed as a folder, which takes the
+  // reparse point away and leaves its target alone; a link to a file goes
+  // with DeleteFileW, which does not follow it either.
+  const DWORD attributes = own_attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  const auto native = win32::native_path(path);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(native->c_str());
+  return DeleteFileW(native->c_str());
+}
+
 bool create_folder(std::string_view path) {
   const auto native = win32::native_path(path);
   if (!native) return false;
@@ -299,6 +326,46 @@ bool any_file_matches(std::string_view pattern) {
     return true;
   } while (FindNextFileW(find.get(), &data));
   return false;
+}
+
+
+// ------------------------------------------ names the directory search omits
+
+std::vector<std::string> find_unlisted_names(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  if (split.name.empty()) return {};
+  std::wstring search;
+  if (!split.folder.empty()) {
+    auto folder = win32::native_path(split.folder);
+    if (!folder) return {};
+    search = *folder + L"\\*";
+  } else if (detail::sjis_last_separator(pattern) == 0) {
+    search = L"\\*";
+  } else {
+    search = L"*";
+  }
+  const auto name_pattern_wide = sjis_to_wide(split.name);
+  if (!name_pattern_wide) return {};
+  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+
+  WIN32_FIND_DATAW data{};
+  FindHandle find(FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
+                                   nullptr, 0));
+  if (!find.valid()) return {};
+  std::vector<std::string> names;
+  do {
+    const std::wstring_view name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    const std::u16string key = win32::to_u16(name);
+    if (!detail::name_matches(name_pattern, key)) continue;
+    // The test of find_entries, the other way round.
+    const auto sjis = wide_to_sjis(name);
+    if (sjis && sjis_to_wide(*sjis) == name) continue;
+    names.push_back(detail::utf16_to_utf8(key).value_or("?"));
+  } while (FindNextFileW(find.get(), &data));
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace larkspur::platform

@@ -1,5 +1,8 @@
 // larkspur-cli without a mail server: the command line, the folders, the list
 // listing, the rebuild's question, and the receive job's early ends.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 
 #include "retrieval/receive_job.h"
@@ -46,7 +49,7 @@ TEST_F(CliBasic, HelpDescribesEveryCommand) {
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"--help"}), cli::kExitOk);
   for (const char* word :
-       {"\n  receive\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
+       {"\n  receive [--timeout SECONDS]\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
         "\n  account add NAME SERVER USER PASSWORD\n", "\n  account show\n",
         "\n  account delete NAME [--yes]\n", "\n  list add NAME SEARCH [--keep]\n",
         "\n  list change NAME SEARCH [--keep] [--yes]\n", "\n  list delete NAME [--yes]\n",
@@ -222,6 +225,48 @@ TEST_F(StoreLog, NeverReplacesAnExistingLog) {
   EXPECT_EQ(get_file("LKset\\L\\20260607080910_1.log"), "older");
 
   EXPECT_FALSE(store_log("Missing", time, 1, "Subj", "line\n"));
+}
+
+TEST_F(CliBasic, ListsWritesAnyNameUnambiguouslyAndNamesWhatItLeavesOut) {
+  create_working_folders();
+  struct Case {
+    std::string name;      // Shift_JIS, as stored
+    std::string search;    // Shift_JIS
+    std::string expected;  // the first two fields of its line
+  };
+  std::vector<Case> cases = {
+      {sj("ソ表"), "a\\b", "ソ表\ta\\\\b"},
+      {"cut", "\x01x\x83", "cut\t\\x01x\\x83"},
+  };
+#ifndef _WIN32
+  // Windows refuses control characters in file names.
+  cases.push_back({"tab\there", "line\nbreak\r", "tab\\there\tline\\nbreak\\r"});
+#endif
+  for (const Case& c : cases) {
+    ListRecord record;
+    record.search_text = c.search;
+    ASSERT_TRUE(write_list(c.name, record)) << c.expected;
+  }
+  // Records no command uses: names that are not plain, and one the
+  // directory search cannot express in Shift_JIS.
+  put_file("LKset\\..stf", "");
+  std::filesystem::path unlisted = std::filesystem::path("LKset");
+  unlisted /= std::filesystem::u8path("\xF0\x9F\x98\x80.stf");  // U+1F600
+  std::ofstream(unlisted).put('x');
+
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"lists"}), cli::kExitOk);
+  const std::vector<std::string> lines = console.out_lines();
+  ASSERT_EQ(lines.size(), cases.size());
+  for (const Case& c : cases) {
+    const auto line = std::find_if(lines.begin(), lines.end(), [&](const std::string& l) {
+      return l.starts_with(c.expected + "\t");
+    });
+    EXPECT_NE(line, lines.end()) << c.expected << "\n" << console.out_text();
+  }
+  const std::string err = console.err_text();
+  EXPECT_NE(err.find("LKset\\..stf: "), std::string::npos) << err;
+  EXPECT_NE(err.find("LKset\\\xF0\x9F\x98\x80.stf: "), std::string::npos) << err;
 }
 
 }  // namespace

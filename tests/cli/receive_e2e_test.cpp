@@ -92,6 +92,7 @@ struct ReceiveCase {
   // False where a fault only changes the reply: the scripted server has then
   // carried the command out all the same.
   bool server_state_meaningful = true;
+  int receive_timeout_ms = 0;  // 0: the environment's
 };
 
 class ReceiveEndToEnd : public InTempFolder {
@@ -189,7 +190,7 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
        {"a1"},
        {"D"},
        false},
-      {"a DELE without reply takes the log back too",
+      {"a DELE without reply keeps the log: the server may have deleted the message",
        {{"D", "[a]", true}},
        {a1},
        {{"DELE", 0, Pop3Fault::Kind::kDrop, "", 0}},
@@ -197,9 +198,34 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
                    kDisconnecting}),
        cli::kExitFailed,
        {"RETR 1", "DELE 1"},
-       {},
+       {{"D", {{1, "a1"}}}},
        {"a1"},
        {"D"}},
+      {"a DELE answered after the time-out keeps the log, and QUIT deletes the message",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"DELE", 0, Pop3Fault::Kind::kLate, "", 0, 800}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {{"D", {{1, "a1"}}}},
+       {},
+       {"D"},
+       true,
+       500},
+      {"a QUIT refused after a deletion confirms nothing: a failure",
+       {{"D", "[a]", true}},
+       {a1},
+       {{"QUIT", 3, Pop3Fault::Kind::kReply, "-ERR not now\r\n"}},
+       utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
+                   kDisconnecting}),
+       cli::kExitFailed,
+       {"RETR 1", "DELE 1"},
+       {{"D", {{1, "a1"}}}},
+       {},
+       {"D"},
+       false},
       {"a refused RETR stores nothing and sends no DELE",
        {{"D", "[a]", true}},
        {a1},
@@ -282,9 +308,19 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
     register_account(server.address());
 
     RecordingConsole console;
-    EXPECT_EQ(run_cli(console, {"receive"}, environment()), c.exit_code);
+    cli::Environment env = environment();
+    if (c.receive_timeout_ms > 0) env.receive_timeout_ms = c.receive_timeout_ms;
+    EXPECT_EQ(run_cli(console, {"receive"}, env), c.exit_code);
     EXPECT_EQ(console.out_lines(), c.status_lines);
-    EXPECT_EQ(console.err_text(), "");
+    // A failure says why, in one line; a success says nothing there.
+    if (c.exit_code == cli::kExitOk) {
+      EXPECT_EQ(console.err_text(), "");
+    } else {
+      const std::string err = console.err_text();
+      EXPECT_TRUE(err.starts_with("larkspur-cli: receive: ")) << err;
+      EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    }
+    EXPECT_TRUE(server.wait_idle(10'000));
     server.stop();
 
     // The wire: check, scan, then the retrieval connection when there was
@@ -548,6 +584,29 @@ TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
   EXPECT_NE(platform::try_lock_file(kReceiveLockFile), nullptr);
 }
 
+TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
+  // All-zero records: an empty search text would take every message.
+  for (const char* file : {"LKset\\.stf", "LKset\\..stf", "LKset\\...stf"}) {
+    put_file(file, std::string(ListRecord::kSize, '\0'));
+  }
+  Pop3TestServer server({{"m1", join_lines({"Subject: [a] one", "", "body"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  const std::string err = console.err_text();
+  for (const char* file : {"LKset\\.stf:", "LKset\\..stf:", "LKset\\...stf:"}) {
+    EXPECT_NE(err.find(file), std::string::npos) << file << "\n" << err;
+  }
+  EXPECT_NE(err.find("larkspur-cli: receive: " + std::string(kNoList)), std::string::npos) << err;
+  for (const char* folder : {".", "LKset"}) {
+    EXPECT_EQ(platform::find_files(std::string(folder) + "\\*.log"), std::vector<std::string>{});
+    EXPECT_FALSE(platform::folder_exists(std::string(folder) + "\\web")) << folder;
+  }
+  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
+}
+
 // A server that drops or stalls the TLS handshake: the job ends with the TLS
 // status, the reason on stderr, and no login; a stall ends with Ctrl+C.
 TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {
@@ -561,7 +620,8 @@ TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {
   EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
   EXPECT_EQ(console.out_lines(),
             utf8_lines({kConnecting, kAuthenticating, "サーバー証明書を確認できませんでした"}));
-  EXPECT_EQ(console.err_text(), "larkspur-cli: receive: TLS: handshake failed\n");
+  EXPECT_EQ(console.err_text(),
+            "larkspur-cli: receive: サーバー証明書を確認できませんでした (handshake failed)\n");
   server.stop();
   EXPECT_TRUE(server.transcript().empty());
   EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
@@ -583,10 +643,9 @@ TEST_F(ReceiveEndToEnd, ACancelDuringAStalledHandshakeEndsAtOnce) {
   receiving.join();
   EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
   EXPECT_EQ(exit_code, cli::kExitFailed);
-  // A cancel is no TLS failure.
-  const std::vector<std::string> out = console.out_lines();
-  EXPECT_EQ(std::count(out.begin(), out.end(), "サーバー証明書を確認できませんでした"), 0);
-  EXPECT_EQ(console.err_text(), "");
+  // A cancel is neither a TLS nor a login failure.
+  EXPECT_EQ(console.out_lines(), utf8_lines({kConnecting, kAuthenticating}));
+  EXPECT_EQ(console.err_text(), "larkspur-cli: receive: 受信を中止しました\n");
   server.stop();
   EXPECT_TRUE(server.transcript().empty());
 }

@@ -142,7 +142,9 @@ TEST(ReceiveOverTls, RefusedSessionsEndBeforeTheLogin) {
     const Received result = receive_with(c.server, c.user);
     EXPECT_EQ(result.exit_code, cli::kExitFailed) << c.server;
     EXPECT_EQ(result.out, statuses) << c.server;
-    EXPECT_EQ(result.err, "larkspur-cli: receive: TLS: " + c.reason + "\n") << c.server;
+    EXPECT_EQ(result.err,
+              "larkspur-cli: receive: サーバー証明書を確認できませんでした (" + c.reason + ")\n")
+        << c.server;
     for (const auto& [name, bytes] : result.files) {
       EXPECT_FALSE(name.ends_with(".log")) << c.server << ": " << name;
     }

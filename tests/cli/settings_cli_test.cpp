@@ -29,6 +29,10 @@ const std::string kConfirmChange = "確認: 上書きして保存します。\n�
 const std::string kConfirmListDelete =
     "確認: このマガジンの受信した内容も全て削除されます。\n本当に削除してもよろしいですか？\n";
 const std::string kConfirmAccountDelete = "確認: 本当に削除してもよろしいですか？\n";
+// The line that says why a command answered No exited 1.
+std::string declined(const std::string& command) {
+  return "larkspur-cli: " + command + ": 「いいえ」なので、何も変えていません\n";
+}
 const std::string kNoLogSelected = "お知らせ: 削除するファイルが選択されていません。\n";
 const std::string kConfirmRebuild =
     "確認: 全てのHTML文書を一度全て削除して\nログファイルからHTML文書を再編成します。\n"
@@ -75,7 +79,7 @@ TEST_F(SettingsCli, AccountRegisterShowAndDelete) {
       {{"account", "add", "二つ目", "s", "u", "p"}, 1, kOneAccount},
       {{"account", "show"}, 0, "", "私の\tpop.example.jp:1100\tme\n"},
       {{"account", "delete", "誰か", "--yes"}, 1, "注意: アカウント「誰か」は登録されていません。\n"},
-      {{"account", "delete", "私の"}, 1, kConfirmAccountDelete},  // no terminal: no
+      {{"account", "delete", "私の"}, 1, kConfirmAccountDelete + declined("account delete")},  // no terminal: no
       {{"account", "show"}, 0, "", "私の\tpop.example.jp:1100\tme\n"},
       {{"account", "delete", "私の", "--yes"}, 0, kConfirmAccountDelete},
       {{"account", "show"}, 0, ""},
@@ -139,7 +143,7 @@ TEST_F(SettingsCli, ListAddKeepChangeAndTheirFlags) {
   });
   ASSERT_TRUE(set_new_mail(sj("週刊"), 1));
   run_steps({
-      {{"list", "change", "週刊", "【週刊誌】", "--keep"}, 1, kConfirmChange},  // answered no
+      {{"list", "change", "週刊", "【週刊誌】", "--keep"}, 1, kConfirmChange + declined("list change")},  // answered no
       {{"list", "change", "週刊", "", "--yes"}, 1, kConfirmChange + kFillEveryField},
       {{"lists"}, 0, "", "週刊\t【週刊】\tdelete\t1\t-\n月刊\t[月刊]\tkeep\t0\t-\n"},
       {{"list", "change", "週刊", "【週刊誌】", "--keep", "--yes"}, 0, kConfirmChange},
@@ -177,7 +181,7 @@ TEST_F(SettingsCli, ListDeleteTakesEverythingButAHandMadeSubfolder) {
   put_file("LKset\\B\\mine\\note.txt", "kept");
 
   run_steps({
-      {{"list", "delete", "A"}, 1, kConfirmListDelete},
+      {{"list", "delete", "A"}, 1, kConfirmListDelete + declined("list delete")},
       {{"list", "delete", "A", "--yes"}, 0, kConfirmListDelete},
       {{"list", "delete", "B", "--yes"}, 0, kConfirmListDelete},
       {{"lists"}, 0, ""},
@@ -255,6 +259,38 @@ TEST_F(SettingsCli, OpenNeverRewritesAnUnreadableRecord) {
   run_steps({{{"open", "Broken", "--print"}, 0, "", "LKset\\Broken\\web\\index.htm\n"}});
   EXPECT_TRUE(std::filesystem::is_symlink("LKset/Broken.stf"));
   EXPECT_FALSE(std::filesystem::exists("LKset/nowhere"));
+}
+// Folders linked by hand to somewhere else: deleting the list or its logs
+// removes at most the link, never a file of the folder it points to.
+TEST_F(SettingsCli, DeletionsNeverFollowALinkOutOfTheWorkingFolder) {
+  struct Case {
+    const char* what;
+    const char* linked;  // the link, relative to the working folder
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {
+      {"list folder", "LKset/E", {"list", "delete", "E", "--yes"}},
+      {"web folder", "LKset/E/web", {"list", "delete", "E", "--yes"}},
+      {"list folder, log deletion", "LKset/E", {"log", "delete", "E", "[e] 1", "--yes"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempFolder folder;
+    SetUp();
+    run_steps({{{"list", "add", "E", "[e]"}, 0, ""}});
+    std::filesystem::remove_all("LKset/E");
+    std::filesystem::create_directories(std::filesystem::path(c.linked).parent_path());
+    std::filesystem::create_directory("outside");
+    put_file("outside\\keep.txt", "kept");
+    put_file("outside\\a.log", "[e] 1\n\n\nbody\n");
+    put_file("outside\\a.htm", "<HTML></HTML>");
+    std::filesystem::create_directory_symlink(std::filesystem::absolute("outside"), c.linked);
+
+    RecordingConsole console;
+    run_cli(console, c.args);
+    EXPECT_EQ(platform::find_files("outside\\*.*"),
+              (std::vector<std::string>{"a.htm", "a.log", "keep.txt"}));
+  }
 }
 #endif
 

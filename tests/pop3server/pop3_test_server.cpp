@@ -1,6 +1,7 @@
 #include "tests/pop3server/pop3_test_server.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <set>
 
@@ -136,7 +137,13 @@ void Pop3TestServer::run() {
     serve(conn);
     std::lock_guard lock(mutex_);
     current_.reset();
+    idle_.notify_all();
   }
+}
+
+bool Pop3TestServer::wait_idle(int timeout_ms) {
+  std::unique_lock lock(mutex_);
+  return idle_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [this] { return !current_; });
 }
 
 bool Pop3TestServer::send(platform::TcpConnection& conn, std::string_view bytes) {
@@ -168,6 +175,9 @@ Pop3TestServer::Sent Pop3TestServer::reply(platform::TcpConnection& conn, const 
       case Pop3Fault::Kind::kDrop:
         send(conn, std::string_view(text).substr(0, fault.keep_bytes));
         return Sent::kEnd;
+      case Pop3Fault::Kind::kLate:
+        platform::sleep_ms(fault.delay_ms);
+        return send(conn, text) ? Sent::kAnswer : Sent::kEnd;
       case Pop3Fault::Kind::kStall: {
         send(conn, std::string_view(text).substr(0, fault.keep_bytes));
         // Wait for the client to give up (or for stop()); whatever it sends

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,12 +38,15 @@ struct Pop3Fault {
     kDrop,   // send the first `keep_bytes` of the answer, then close
     kStall,  // send the first `keep_bytes` of the answer, then wait until the
              // client goes away or the server stops
+    kLate,   // carry the command out, wait `delay_ms`, then send the answer
+             // and go on serving (a reply that comes after the client's time-out)
   };
   std::string command;
   int occurrence = 0;
   Kind kind = Kind::kReply;
   std::string reply;
   std::size_t keep_bytes = 0;
+  int delay_ms = 0;  // kLate
 };
 
 struct Pop3TestServerOptions {
@@ -83,6 +87,9 @@ class Pop3TestServer {
   int sessions() const;
   // Names of the messages still in the mailbox, in order.
   std::vector<std::string> mailbox_names() const;
+  // Waits up to `timeout_ms` until no session is in progress (a late answer
+  // has been sent and the client's QUIT handled); true when idle.
+  bool wait_idle(int timeout_ms);
 
  private:
   struct Session;
@@ -108,6 +115,7 @@ class Pop3TestServer {
   std::vector<std::pair<std::string, int>> command_counts_;
   int sessions_ = 0;
   std::shared_ptr<platform::TcpConnection> current_;
+  std::condition_variable idle_;  // current_ became empty
 };
 
 // The lines joined, each ended by CR LF: messages written as lists of lines.

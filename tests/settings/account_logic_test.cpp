@@ -33,6 +33,17 @@ TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
       {"empty server", false, {"a", "", "u", "p"}, {kFillEvery}},
       {"empty user name", false, {"a", "s", "", "p"}, {kFillEvery}},
       {"empty password", false, {"a", "s", "u", ""}, {kFillEvery}},
+      // Names the file system refuses: said so, never silently dropped.
+      {"colon", false, {"a:b", "s", "u", "p"}, {kAccountNameRefused}},
+      {"question mark", false, {"a?", "s", "u", "p"}, {kAccountNameRefused}},
+      {"asterisk", false, {"*", "s", "u", "p"}, {kAccountNameRefused}},
+      {"quote", false, {"a\"b", "s", "u", "p"}, {kAccountNameRefused}},
+      {"angle brackets", false, {"<a>", "s", "u", "p"}, {kAccountNameRefused}},
+      {"bar", false, {"a|b", "s", "u", "p"}, {kAccountNameRefused}},
+      {"trailing dot", false, {"main.", "s", "u", "p"}, {kAccountNameRefused}},
+      {"trailing blank", false, {"main ", "s", "u", "p"}, {kAccountNameRefused}},
+      {"tab", false, {"a\tb", "s", "u", "p"}, {kAccountNameRefused}},
+      {"separator", false, {"a\\b", "s", "u", "p"}, {kAccountNameRefused}},
   };
   for (const RegisterCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -49,8 +60,17 @@ TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
     // A refusal keeps the typed fields and writes nothing.
     EXPECT_FALSE(update.clear_new_fields);
     EXPECT_FALSE(update.refill_list_box);
+    EXPECT_EQ(update.outcome.kind, OutcomeKind::refused);
     EXPECT_EQ(account_record_files(), before);
   }
+}
+
+TEST_F(AccountLogicTest, ANameWithAShiftJisTrailByteOfAForbiddenCharacterIsTaken) {
+  // ソ ends in 0x5C and ポ in 0x7C: parts of Japanese characters, not \ or |.
+  ScriptedUi ui;
+  const AccountDialogUpdate update = register_account({sj("ソポ"), "s", "u", "p"}, ui);
+  EXPECT_TRUE(update.outcome.ok());
+  EXPECT_EQ(account_record_files(), std::vector<std::string>{sj("ソポ") + ".stf"});
 }
 
 TEST_F(AccountLogicTest, RegisterWritesTheRecordAndAsksToClearAndRefill) {

@@ -224,8 +224,9 @@ TEST_F(ListLogicTest, ChangeThatCannotBeWrittenKeepsTheMark) {
   ASSERT_TRUE(platform::create_folder("LKset\\~Weekly.stf.tmp"));
 
   ScriptedUi ui({true});
-  change_list(std::string("Weekly"), {"new", false}, ui, table_);
-  EXPECT_EQ(describe(ui.shown()), Shown{kConfirmChange});
+  const ListDialogUpdate update = change_list(std::string("Weekly"), {"new", false}, ui, table_);
+  EXPECT_EQ(describe(ui.shown()), (Shown{kConfirmChange, kSaveFailed}));
+  EXPECT_EQ(update.outcome.kind, OutcomeKind::failed);
   EXPECT_EQ(get_file(list_record_path("Weekly")), before);
   // The panel still shows what the record holds.
   EXPECT_EQ(table_.snapshot()[0].new_mail, 1);

@@ -35,6 +35,10 @@ inline const std::string kNothingSelected =
 inline const std::string kConfirmDelete = "確認 | 本当に削除してもよろしいですか？ | question";
 inline const std::string kDeleteFailed =
     "失敗 | 選択されたファイルを削除できませんでした。 | warning";
+inline const std::string kSaveFailed = "失敗 | 設定ファイルを保存できませんでした。 | warning";
+inline const std::string kAccountNameRefused =
+    "注意 | このアカウント名はファイル名に使えません。\n"
+    "\\ / : * ? \" < > | と制御文字は使えず、末尾を . や空白にはできません。 | warning";
 inline const std::string kConfirmChange = "確認 | 上書きして保存します。\nよろしいですか？ | question";
 inline const std::string kListLimit = "注意 | 現バージョンではこれ以上登録できません。 | warning";
 inline const std::string kRefusedCharacter = "注意 | /.:,;*?<>|”は使えません。 | warning";
