@@ -49,6 +49,7 @@ struct JobSlot {
   std::unique_ptr<ReceiveJob> job;
   std::unique_ptr<DialogState> dialog_state;
   UINT_PTR reap_timer = 0;
+  Message refusal;  // why the last job could not start
 };
 
 JobSlot& job_slot() {
@@ -144,9 +145,10 @@ INT_PTR on_init_dialog(HWND dialog) {
   ReceiveHooks hooks;
   hooks.job_done = signal_job_done;
   slot.job = ReceiveJob::start(receive_job_state(), pop3_client(), list_panel(), worker_ui(),
-                               std::move(hooks));
+                               std::move(hooks), &slot.refusal);
   if (!slot.job) {
-    // Another process runs a job in this folder: nothing to show.
+    // Another process runs a job in this folder, or none can start here: the
+    // dialog goes and the refusal is said once it has gone.
     set_current_dialog(nullptr);
     PostMessageW(dialog, kMsgJobRefused, 0, 0);
     return FALSE;
@@ -199,6 +201,7 @@ INT_PTR on_receive_done(HWND dialog) {
 INT_PTR on_job_refused(HWND dialog) {
   job_slot().job.reset();
   DestroyWindow(dialog);
+  show_message_box(shell().main_window, job_slot().refusal, MB_OK);
   return FALSE;
 }
 
@@ -233,7 +236,13 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
 
 void receive_command() {
   if (job_running()) {
-    if (HWND dialog = current_dialog()) SetForegroundWindow(dialog);
+    // The running job's dialog comes to the front; a cancelled job whose
+    // worker has not ended yet has none, and the press is refused aloud.
+    if (HWND dialog = current_dialog()) {
+      SetForegroundWindow(dialog);
+    } else {
+      show_message_box(shell().main_window, receive_running_message(), MB_OK);
+    }
     return;
   }
   HWND dialog = CreateDialogParamW(shell().instance, L"I_INFO_DIALOG", shell().main_window,

@@ -23,6 +23,7 @@
 #include "settings/list_logic.h"
 #include "settings/list_panel.h"
 #include "settings/log_logic.h"
+#include "settings/messages.h"
 
 namespace larkspur::app {
 namespace {
@@ -48,31 +49,19 @@ class DialogUserInterface final : public UserInterface {
 
 // ------------------------------------------------------------ controls
 
-// A typed text as Shift_JIS. A character that Shift_JIS cannot hold becomes
-// '?', as the system's own conversion would make it; the logic then refuses
-// it where a name may not hold it.
-std::string to_sjis(std::wstring_view wide) {
-  if (auto whole = platform::wide_to_sjis(wide)) return *std::move(whole);
-  std::string sjis;
-  for (std::size_t i = 0; i < wide.size();) {
-    const bool pair = i + 1 < wide.size() && IS_HIGH_SURROGATE(wide[i]) &&
-                      IS_LOW_SURROGATE(wide[i + 1]);
-    const std::size_t length = pair ? 2 : 1;
-    const auto one = platform::wide_to_sjis(wide.substr(i, length));
-    sjis += one ? *one : std::string("?");
-    i += length;
-  }
-  return sjis;
-}
-
-std::string read_text(HWND dialog, int id) {
+// A typed text as Shift_JIS. Text that Shift_JIS cannot hold (an emoji, a
+// character outside code page 932) is never stored as '?': the field is
+// named in a notice, and the caller stops with every field left as typed.
+std::optional<std::string> read_text(HWND dialog, int id, const char* label_utf8) {
   const HWND control = GetDlgItem(dialog, id);
   const int length = GetWindowTextLengthW(control);
-  if (length <= 0) return {};
+  if (length <= 0) return std::string();
   std::wstring wide(static_cast<std::size_t>(length) + 1, L'\0');
   const int copied = GetWindowTextW(control, wide.data(), length + 1);
   wide.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
-  return to_sjis(wide);
+  if (auto sjis = platform::wide_to_sjis(wide)) return sjis;
+  show_message_box(dialog, messages::unwritable_text(platform::jp(label_utf8)), MB_OK);
+  return std::nullopt;
 }
 
 void set_text(HWND dialog, int id, std::string_view sjis) {
@@ -133,6 +122,19 @@ State* attach_state(HWND dialog, LPARAM lparam) {
 
 // ------------------------------------------------------------ I_POP_DIALOG
 
+// "クリア": only the new entry's fields empty.
+AccountDialogUpdate clear_new_account_fields() {
+  AccountDialogUpdate update;
+  update.clear_new_fields = true;
+  return update;
+}
+
+ListDialogUpdate clear_new_list_fields() {
+  ListDialogUpdate update;
+  update.clear_new_fields = true;
+  return update;
+}
+
 struct AccountDialog {
   std::vector<std::string> lines;  // the list box's lines
 };
@@ -162,11 +164,15 @@ void on_account_selected(HWND dialog, const AccountDialog& state) {
 }
 
 void on_register_account(HWND dialog, AccountDialog& state) {
-  NewAccountFields fields;
-  fields.account_name = read_text(dialog, IDC_POP_NEW_NAME);
-  fields.server = read_text(dialog, IDC_POP_NEW_SERVER);
-  fields.user_name = read_text(dialog, IDC_POP_NEW_USER);
-  fields.password = read_text(dialog, IDC_POP_NEW_PASSWORD);
+  const auto name = read_text(dialog, IDC_POP_NEW_NAME, "任意の名前");
+  if (!name) return;
+  const auto server = read_text(dialog, IDC_POP_NEW_SERVER, "POP3サーバー名");
+  if (!server) return;
+  const auto user = read_text(dialog, IDC_POP_NEW_USER, "アカウント名");
+  if (!user) return;
+  const auto password = read_text(dialog, IDC_POP_NEW_PASSWORD, "パスワード");
+  if (!password) return;
+  const NewAccountFields fields{*name, *server, *user, *password};
   DialogUserInterface ui(dialog);
   apply(dialog, state, register_account(fields, ui));
 }
@@ -188,7 +194,7 @@ void on_account_command(HWND dialog, int id, int code) {
   switch (id) {
     case IDC_POP_REGISTER: on_register_account(dialog, *state); break;
     case IDC_POP_CLEAR:
-      apply(dialog, *state, AccountDialogUpdate{.clear_new_fields = true});
+      apply(dialog, *state, clear_new_account_fields());
       break;
     case IDC_POP_DELETE: on_delete_account(dialog, *state); break;
     case IDC_POP_DONE: EndDialog(dialog, 0); break;  // also Escape
@@ -239,17 +245,23 @@ void on_list_selected(HWND dialog, const ListDialog& state) {
 }
 
 void on_register_list(HWND dialog, ListDialog& state) {
+  const auto name = read_text(dialog, IDC_LK_NEW_NAME, "登録名");
+  if (!name) return;
+  const auto search_text = read_text(dialog, IDC_LK_NEW_SEARCH_TEXT, "この検索対象の文字");
+  if (!search_text) return;
   NewListFields fields;
-  fields.name = read_text(dialog, IDC_LK_NEW_NAME);
-  fields.search_text = read_text(dialog, IDC_LK_NEW_SEARCH_TEXT);
+  fields.name = *name;
+  fields.search_text = *search_text;
   fields.keep_on_server = is_checked(dialog, IDC_LK_NEW_KEEP);
   DialogUserInterface ui(dialog);
   apply(dialog, state, register_list(fields, ui, list_panel()));
 }
 
 void on_change_list(HWND dialog, ListDialog& state) {
+  const auto search_text = read_text(dialog, IDC_LK_SEARCH_TEXT, "この検索対象の文字");
+  if (!search_text) return;
   ListFields fields;
-  fields.search_text = read_text(dialog, IDC_LK_SEARCH_TEXT);
+  fields.search_text = *search_text;
   fields.keep_on_server = is_checked(dialog, IDC_LK_KEEP);
   DialogUserInterface ui(dialog);
   apply(dialog, state,
@@ -275,7 +287,7 @@ void on_list_command(HWND dialog, int id, int code) {
   if (code != BN_CLICKED) return;
   switch (id) {
     case IDC_LK_REGISTER: on_register_list(dialog, *state); break;
-    case IDC_LK_CLEAR: apply(dialog, *state, ListDialogUpdate{.clear_new_fields = true}); break;
+    case IDC_LK_CLEAR: apply(dialog, *state, clear_new_list_fields()); break;
     case IDC_LK_CHANGE: on_change_list(dialog, *state); break;
     case IDC_LK_DELETE: on_delete_list(dialog, *state); break;
     case IDC_LK_DONE: EndDialog(dialog, 0); break;

@@ -147,12 +147,10 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 "\n");
   };
 
-  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks);
+  Message refusal;
+  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks, &refusal);
   if (!job) {
-    ui.notify({platform::jp("注意"),
-               platform::jp("このフォルダーでは受信処理が実行中です。\n"
-                            "終わってから、もう一度実行してください。"),
-               MessageIcon::warning});
+    ui.notify(refusal);
     return kExitFailed;
   }
   bool cancelled = false;

@@ -199,15 +199,37 @@ ReceiveJob::ReceiveJob(ReceiveJobState& state, Pop3Client& client, ListPanelTabl
                        UserInterface& ui, ReceiveHooks hooks)
     : context_(state, client, table, ui, std::move(hooks)) {}
 
+Message receive_running_message() {
+  return Message{platform::jp("注意"),
+                 platform::jp("このフォルダーでは受信処理が実行中です。\n"
+                              "終わってから、もう一度実行してください。"),
+                 MessageIcon::warning};
+}
+
+Message receive_cannot_start_message() {
+  return Message{platform::jp("失敗"),
+                 platform::jp("受信処理を開始できませんでした。\n"
+                              "作業フォルダーに書き込めるか確かめてください。"),
+                 MessageIcon::warning};
+}
+
 std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client& client,
                                               ListPanelTable& table, UserInterface& ui,
-                                              ReceiveHooks hooks) {
+                                              ReceiveHooks hooks, Message* refusal) {
+  const auto refuse = [refusal](Message message) -> std::unique_ptr<ReceiveJob> {
+    if (refusal) *refusal = std::move(message);
+    return nullptr;
+  };
   bool expected = false;
-  if (!job_running.compare_exchange_strong(expected, true)) return nullptr;
+  if (!job_running.compare_exchange_strong(expected, true)) return refuse(receive_running_message());
   std::unique_ptr<platform::FileLock> lock = platform::try_lock_file(kReceiveLockFile);
   if (!lock) {
     job_running.store(false);
-    return nullptr;
+    // The lock file stays after every job, so when it is there another
+    // holder has it; when it could not even be made, the folder is closed
+    // to writing.
+    return refuse(platform::can_read_file(kReceiveLockFile) ? receive_running_message()
+                                                           : receive_cannot_start_message());
   }
   std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
   ReceiveJob* self = job.get();
@@ -229,7 +251,7 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
   } catch (const std::system_error&) {
     // No thread: no job, and the folder stays free.
     job_running.store(false);
-    return nullptr;
+    return refuse(receive_cannot_start_message());
   }
   return job;
 }

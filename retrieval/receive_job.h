@@ -109,6 +109,12 @@ class ReceiveJobState {
   std::string notice_;
 };
 
+// "注意": a receive job (or a cancelled job's worker) still runs in this
+// working folder, in this process or another.
+Message receive_running_message();
+// "失敗": no job could start here (the working folder cannot be written).
+Message receive_cannot_start_message();
+
 // The process-wide state the Windows program's dialog polls.
 ReceiveJobState& receive_job_state();
 
@@ -167,10 +173,12 @@ class ReceiveJob {
  public:
   // Starts a job on a new thread in the current working folder. nullptr when
   // a job (or a cancelled job's worker) still runs there, in this process or
-  // another, or the lock file cannot be made; nothing is started then.
+  // another, or the lock file cannot be made, or no thread can start; nothing
+  // is started then, and `refusal` (when given) receives the notice that says
+  // which.
   static std::unique_ptr<ReceiveJob> start(ReceiveJobState& state, Pop3Client& client,
                                            ListPanelTable& table, UserInterface& ui,
-                                           ReceiveHooks hooks);
+                                           ReceiveHooks hooks, Message* refusal = nullptr);
 
   // Waits for the worker to end.
   ~ReceiveJob();

@@ -21,6 +21,17 @@ std::string notice_text(int remaining) {
          platform::jp(" 件ありました");
 }
 
+// A log is written once under a new name, so a temporary file that a killed
+// job left behind ("~<log>.tmp") is never written again by its writer. Only
+// receive jobs write logs, and this one holds the folder's job lock: every
+// such file in the list folder is a leftover and goes.
+void sweep_log_temporaries(std::string_view list_name) {
+  const std::string folder = list_folder(list_name) + "\\";
+  for (const std::string& name : platform::find_files(folder + "~*.log.tmp")) {
+    platform::delete_file(folder + name);
+  }
+}
+
 }  // namespace
 
 bool subject_matches(std::string_view subject, std::string_view search_text) {
@@ -60,6 +71,7 @@ void sort_and_store(ReceiveJobContext& job) {
   int log_number = 0;              // logs stored by this call so far
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
   bool deletion_asked = false;     // a DELE was sent on this connection
+  std::set<std::string> swept_lists;  // list folders cleared of leftover temporaries
   std::string message_text;
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
@@ -81,6 +93,7 @@ void sort_and_store(ReceiveJobContext& job) {
         matched_before = true;
         --remaining;
       }
+      if (swept_lists.insert(name).second) sweep_log_temporaries(name);
       job.table.mark_list(name, 1);
       // A record that already holds the mark would be rewritten (and forced
       // to disk) with the very same bytes: only a change is written.

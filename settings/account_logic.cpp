@@ -70,7 +70,7 @@ AccountDialogUpdate delete_account(const std::optional<std::string>& selected_li
                                    UserInterface& ui) {
   if (!selected_line) return refuse(ui, messages::nothing_selected());
   if (!ui.confirm(messages::confirm_account_delete())) {
-    return AccountDialogUpdate{.outcome = Outcome::declined()};
+    return with_outcome<AccountDialogUpdate>(Outcome::declined());
   }
 
   // A line is a record's stored name, which need not be its file's name; a

@@ -105,12 +105,12 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
                              ListPanelTable& table) {
   // The question comes before the selection test.
   if (!ui.confirm(messages::confirm_list_change())) {
-    return ListDialogUpdate{.outcome = Outcome::declined()};
+    return with_outcome<ListDialogUpdate>(Outcome::declined());
   }
   // A list whose record went away meanwhile (deleted by another program) is
   // not brought back as a record without its folder.
   if (!selected_list || !list_registered(*selected_list)) {
-    return ListDialogUpdate{.outcome = Outcome::refused(platform::jp("リストが登録されていません。"))};
+    return with_outcome<ListDialogUpdate>(Outcome::refused(platform::jp("リストが登録されていません。")));
   }
 
   ListRecord record;
@@ -138,7 +138,7 @@ ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, Us
                              ListPanelTable& table) {
   if (!selected_list) return refuse(ui, messages::nothing_selected());
   if (!ui.confirm(messages::confirm_list_delete())) {
-    return ListDialogUpdate{.outcome = Outcome::declined()};
+    return with_outcome<ListDialogUpdate>(Outcome::declined());
   }
 
   const std::string& name = *selected_list;

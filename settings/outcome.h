@@ -33,4 +33,12 @@ struct Outcome {
   }
 };
 
+// A default result of type T (a dialog update) carrying `outcome`.
+template <typename T>
+T with_outcome(Outcome outcome) {
+  T result;
+  result.outcome = std::move(outcome);
+  return result;
+}
+
 }  // namespace larkspur

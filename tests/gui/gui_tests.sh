@@ -451,6 +451,30 @@ if [ -n "$port" ] && WINEDEBUG=-all,+pid,+gdi start_app "$work" "$gdi_log"; then
     else
       fail "after the cancelled worker ended, a new job starts"
     fi
+
+    # A job of the command-line tool holds the folder: the receive button
+    # says so instead of doing nothing.
+    connects=$(grep -c CONNECT "$out/stall.log")
+    (cd "$work" && exec wine "$bin/larkspur-cli.exe" receive >/dev/null 2>&1) &
+    cli_pid=$!
+    deadline=$((SECONDS + 20))
+    while [ $SECONDS -lt $deadline ] && [ "$(grep -c CONNECT "$out/stall.log")" -le "$connects" ]; do
+      sleep 0.2
+    done
+    click 290 261
+    if wait_for_window "注意" 10; then
+      refusal=$(probe text "注意" 65535)  # a message box's text control
+      check "a receive refused for another process's job says why" \
+        test "${refusal#*受信処理が実行中です}" != "$refusal"
+      screenshot receive-refused-notice "注意"
+      probe press "注意" 1 >/dev/null
+      wait_gone "注意" 5
+      check "a refused receive opens no progress dialog" test "$(window_count "サーバー接続中")" = 0
+    else
+      fail "a receive refused for another process's job says why"
+    fi
+    kill "$cli_pid" 2>/dev/null
+    wait "$cli_pid" 2>/dev/null
   else
     fail "a job stalled in its scan shows メールボックスを検索中・・・"
   fi

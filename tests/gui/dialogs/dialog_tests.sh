@@ -179,6 +179,27 @@ account_cases() {
       "myacct|pop3s://pop.example.jp|user1"
     expect "refusal writes no record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
 
+    # A name the file system refuses, and a character Shift_JIS cannot hold:
+    # each is said so, nothing is written, and every field stays as typed.
+    type_into "$POP" 4 "my:acct"
+    type_into "$POP" 7 "secret"
+    click_control "$POP" 8
+    got=$(message "$CAUTION")
+    check "a refused account name is said so" test "${got#このアカウント名はファイル名に使えません。}" != "$got"
+    [ -z "$got" ] || answer "$CAUTION" 1 || fail "refused name: box does not close"
+    expect "refused name keeps every field, the password too" \
+      "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)|$(text "$POP" 7)" \
+      "my:acct|pop.example.jp|user1|secret"
+    type_into "$POP" 4 "myacct"
+    paste_into "$POP" 5 "pop.example.jp😀"
+    click_control "$POP" 8
+    expect_message "a server name Shift_JIS cannot hold" "$POP" "$CAUTION" \
+      "「POP3サーバー名」にShift_JISで保存できない文字が含まれています。\\nその文字を除いてから、もう一度どうぞ。" 1 1
+    expect "neither refusal writes a record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
+    expect "the unwritable text stays for correction" "$(text "$POP" 5)" "pop.example.jp😀"
+    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 7 ""
+
     type_into "$POP" 7 'pa$s w0rd'
     screenshot account-dialog-typed "$POP"
     click_control "$POP" 8

@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Kills larkspur-cli at random moments of receive jobs that delete what they
+store, then runs one receive to its end, and checks that nothing was lost or
+damaged:
+
+- every message the server deleted has its log;
+- every record has its full size, every log holds its whole message;
+- every log has exactly one page, whole, and exactly one link line.
+
+  crash_consistency.py PATH/TO/larkspur-cli PATH/TO/larkspur-pop3d [ROUNDS] [SEED]
+
+Exits 0 on success, 1 with the first faults found, 77 when it cannot run.
+"""
+import os
+import random
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+LISTS = {"D": "[crash]", "E": "[other]"}
+NEW_PER_ROUND = 2  # new messages per list and round
+RECORD_SIZE = 320
+PAGE_TAIL = b"</pre></body></HTML>\n"
+SEED_MENU = b"<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n"
+
+
+def run(cli, work, *args, timeout=60):
+    return subprocess.run([cli, "-C", work, *args], capture_output=True, timeout=timeout)
+
+
+def add_messages(mailbox, counter):
+    """Adds NEW_PER_ROUND messages per list; returns the new counter."""
+    for prefix in LISTS.values():
+        for _ in range(NEW_PER_ROUND):
+            counter += 1
+            body = "\r\n".join("line %d of message %d" % (i, counter) for i in range(40))
+            mail = ("From: crash@example.jp\r\nSubject: %s %04d\r\n\r\n"
+                    "token-%04d\r\n%s\r\nend-of-%04d\r\n" % (prefix, counter, counter, body, counter))
+            with open(os.path.join(mailbox, "m%04d.eml" % counter), "w") as f:
+                f.write(mail)
+    return counter
+
+
+def check(work, mailbox, faults):
+    lk = os.path.join(work, "LKset")
+    for name in os.listdir(lk):
+        if name.endswith(".stf"):
+            size = os.path.getsize(os.path.join(lk, name))
+            if size != RECORD_SIZE:
+                faults.append("record %s has %d bytes" % (name, size))
+    stored = set()
+    for list_name in LISTS:
+        folder = os.path.join(lk, list_name)
+        web = os.path.join(folder, "web")
+        logs = sorted(n for n in os.listdir(folder) if n.endswith(".log"))
+        try:
+            with open(os.path.join(web, "menu.htm"), "rb") as f:
+                menu = f.read()
+        except OSError as error:
+            faults.append("%s: no menu.htm (%s)" % (list_name, error))
+            continue
+        if not menu.startswith(SEED_MENU.split(b"\n")[0] + b"\n"):
+            faults.append("%s: menu.htm lost its head line" % list_name)
+        for log in logs:
+            with open(os.path.join(folder, log), "rb") as f:
+                data = f.read()
+            token = re.search(rb"token-(\d{4})", data)
+            if not token or (b"end-of-" + token.group(1)) not in data or b"\n\n\n" not in data:
+                faults.append("%s/%s is not a whole log" % (list_name, log))
+                continue
+            stored.add(int(token.group(1)))
+            page = log[:-4] + ".htm"
+            try:
+                with open(os.path.join(web, page), "rb") as f:
+                    if not f.read().endswith(PAGE_TAIL):
+                        faults.append("%s/web/%s is torn" % (list_name, page))
+            except OSError:
+                faults.append("%s/%s has no page" % (list_name, log))
+            links = menu.count(b"<A HREF=" + page.encode() + b" target=main>")
+            if links != 1:
+                faults.append("%s/%s has %d link lines" % (list_name, log, links))
+    deleted = os.path.join(mailbox, "deleted")
+    for name in os.listdir(deleted) if os.path.isdir(deleted) else []:
+        number = int(re.search(r"(\d{4})", name).group(1))
+        if number not in stored:
+            faults.append("message %d was deleted on the server but has no log" % number)
+
+
+def main():
+    if len(sys.argv) < 3:
+        print(__doc__)
+        return 2
+    cli, pop3d = sys.argv[1], sys.argv[2]
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 30
+    seed = int(sys.argv[4]) if len(sys.argv) > 4 else int(time.time())
+    rng = random.Random(seed)
+    top = tempfile.mkdtemp(prefix="lkcrash.")
+    work, mailbox = os.path.join(top, "work"), os.path.join(top, "mailbox")
+    os.makedirs(os.path.join(work, "set"))
+    os.makedirs(mailbox)
+    with open(os.path.join(work, "set", "index.htm"), "wb") as f:
+        f.write(b"<HTML>index</HTML>\n")
+    with open(os.path.join(work, "set", "menu.htm"), "wb") as f:
+        f.write(SEED_MENU)
+    servers = []
+
+    def serve():
+        """(Re)starts the server over the mailbox as it is now, and points
+        the account at it (the server reads its mailbox when it starts)."""
+        for old in servers:
+            old.kill()
+            old.wait()
+        servers.clear()
+        server = subprocess.Popen([pop3d, "--mailbox", mailbox], stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL)
+        servers.append(server)
+        port = int(server.stdout.readline())
+        run(cli, work, "account", "delete", "acct", "--yes")
+        run(cli, work, "account", "add", "acct", "127.0.0.1:%d" % port, "u", "p")
+
+    try:
+        for name, search in LISTS.items():
+            run(cli, work, "list", "add", name, search)
+
+        counter = add_messages(mailbox, 0)
+        serve()
+        started = time.monotonic()
+        first = run(cli, work, "receive")
+        duration = time.monotonic() - started
+        if first.returncode != 0:
+            print("FAIL: the first receive failed:", first.stderr.decode(errors="replace"))
+            return 1
+        kills = 0
+        for _ in range(rounds):
+            counter = add_messages(mailbox, counter)
+            serve()
+            job = subprocess.Popen([cli, "-C", work, "receive"],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0, duration * 1.5))
+            if job.poll() is None:
+                job.send_signal(signal.SIGKILL)
+                kills += 1
+            job.wait()
+        serve()
+        last = run(cli, work, "receive")
+        faults = []
+        if last.returncode != 0:
+            faults.append("the last receive exited %d: %s" %
+                          (last.returncode, last.stderr.decode(errors="replace").strip()))
+        check(work, mailbox, faults)
+        print("seed %d: %d rounds, %d killed mid-job, one receive %.2f s" %
+              (seed, rounds, kills, duration))
+        if faults:
+            for fault in faults[:20]:
+                print("FAIL:", fault)
+            print("(work folder kept in %s)" % top)
+            return 1
+        shutil.rmtree(top, ignore_errors=True)
+        print("PASS")
+        return 0
+    finally:
+        for server in servers:
+            server.kill()
+            server.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
