@@ -124,8 +124,15 @@ kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; pid=
 if [ "$result" = 0 ] && [ "$tls" = 1 ]; then
   if grep -n "never-" "$dir/dovecot.log"; then
     echo "FAIL: a refused TLS session still sent its login"; result=1
-  elif ! grep "Login: user=<larkspur>" "$dir/dovecot.log" | grep -q ", TLS"; then
-    echo "FAIL: no login over TLS in dovecot's log"; result=1
+  else
+    # The TLS test receives once in clear text and three times over TLS,
+    # each receive over three connections, all in the same mode.
+    tls_logins=$(grep "Login: user=<larkspur>" "$dir/dovecot.log" | grep -c ", TLS,")
+    plain_logins=$(grep "Login: user=<larkspur>" "$dir/dovecot.log" | grep -vc ", TLS,")
+    if [ "$tls_logins" != 9 ] || [ "$plain_logins" != 3 ]; then
+      echo "FAIL: $tls_logins logins over TLS and $plain_logins without, expected 9 and 3"
+      result=1
+    fi
   fi
 elif [ "$result" = 0 ]; then
   left=$(find "$maildir/cur" "$maildir/new" -type f | wc -l)
