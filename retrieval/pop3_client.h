@@ -204,16 +204,16 @@ struct Pop3Client {
 
 // Starts the socket library (version 1.1 on Windows) and resolves the server
 // field (see parse_server_field; IPv4 preferred); the field's security holds
-// for every later connection. 1 = ready; 0 = already
-// initialised (the first initialisation stays), socket library unavailable,
-// or server not resolvable.
+// for every later connection. 1 = ready; 0 = already initialised (the first
+// initialisation stays), socket library unavailable, or server field unusable
+// or not resolvable.
 int pop3_init(Pop3Client& client, std::string_view server);
 
 // Logs in (greeting, STLS and TLS handshake when asked, USER, PASS) and
-// quits at once. 1 = accepted: user and
-// password (each cut at kMaxCredentialBytes) are stored and the client is
-// verified; 0 = not initialised, or connection or login failed. A negative
-// reply to USER or PASS is answered with QUIT.
+// quits at once. 1 = accepted: user and password (each cut at
+// kMaxCredentialBytes) are stored and the client is verified; 0 = not
+// initialised, or connection, TLS (see pop3_tls_failure) or login failed. A
+// negative reply to USER, PASS or STLS is answered with QUIT.
 int pop3_verify_login(Pop3Client& client, std::string_view user,
                       std::string_view password);
 
