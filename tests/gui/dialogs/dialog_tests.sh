@@ -189,7 +189,7 @@ account_cases() {
     [ -z "$got" ] || answer "$CAUTION" 1 || fail "refused name: box does not close"
     expect "refused name keeps every field, the password too" \
       "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)|$(text "$POP" 7)" \
-      "my:acct|pop.example.jp|user1|secret"
+      "my:acct|pop3s://pop.example.jp|user1|secret"
     type_into "$POP" 4 "myacct"
     paste_into "$POP" 5 "pop.example.jp😀"
     click_control "$POP" 8
@@ -197,7 +197,7 @@ account_cases() {
       "「POP3サーバー名」にShift_JISで保存できない文字が含まれています。\\nその文字を除いてから、もう一度どうぞ。" 1 1
     expect "neither refusal writes a record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
     expect "the unwritable text stays for correction" "$(text "$POP" 5)" "pop.example.jp😀"
-    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 5 "pop3s://pop.example.jp"
     type_into "$POP" 7 ""
 
     type_into "$POP" 7 'pa$s w0rd'
