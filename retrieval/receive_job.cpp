@@ -228,8 +228,9 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     // The lock file stays after every job, so when it is there another
     // holder has it; when it could not even be made, the folder is closed
     // to writing.
-    return refuse(platform::can_read_file(kReceiveLockFile) ? receive_running_message()
-                                                           : receive_cannot_start_message());
+    // (Listed, not opened: on Windows the holder's handle shares nothing.)
+    return refuse(platform::any_file_matches(kReceiveLockFile) ? receive_running_message()
+                                                              : receive_cannot_start_message());
   }
   std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
   ReceiveJob* self = job.get();

@@ -17,19 +17,6 @@ AccountRecord select_account(std::string_view line) {
   return AccountRecord::decode(bytes.value_or(std::string{}));
 }
 
-namespace {
-
-// Shows `message` and returns the refusal or failure it stands for.
-AccountDialogUpdate refuse(UserInterface& ui, const Message& message,
-                           OutcomeKind kind = OutcomeKind::refused) {
-  ui.notify(message);
-  AccountDialogUpdate update;
-  update.outcome = Outcome{kind, message.text};
-  return update;
-}
-
-}  // namespace
-
 bool is_usable_account_name(std::string_view name) {
   if (!is_plain_file_name(name)) return false;
   if (name.back() == '.' || name.back() == ' ') return false;
@@ -49,17 +36,17 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
 
   // The one-account rule comes first: with an account registered, this is the
   // message whatever was typed.
-  if (!account_record_files().empty()) return refuse(ui, messages::one_account_only());
+  if (!account_record_files().empty()) return with_notice<AccountDialogUpdate>(ui, messages::one_account_only());
   if (record.account_name.empty() || record.server.empty() || record.user_name.empty() ||
       record.password.empty()) {
-    return refuse(ui, messages::fill_every_field());
+    return with_notice<AccountDialogUpdate>(ui, messages::fill_every_field());
   }
   // A name the file system would refuse is refused here with a word, and
   // the typed fields (the password among them) stay for a second try.
   if (!is_usable_account_name(record.account_name)) {
-    return refuse(ui, messages::account_name_refused());
+    return with_notice<AccountDialogUpdate>(ui, messages::account_name_refused());
   }
-  if (!write_account(record)) return refuse(ui, messages::save_failed(), OutcomeKind::failed);
+  if (!write_account(record)) return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
   AccountDialogUpdate update;
   update.clear_new_fields = true;
   update.refill_list_box = true;
@@ -68,7 +55,7 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
 
 AccountDialogUpdate delete_account(const std::optional<std::string>& selected_line,
                                    UserInterface& ui) {
-  if (!selected_line) return refuse(ui, messages::nothing_selected());
+  if (!selected_line) return with_notice<AccountDialogUpdate>(ui, messages::nothing_selected());
   if (!ui.confirm(messages::confirm_account_delete())) {
     return with_outcome<AccountDialogUpdate>(Outcome::declined());
   }

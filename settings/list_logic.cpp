@@ -22,15 +22,6 @@ bool delete_files_in(const std::string& folder) {
   return all;
 }
 
-// Shows `message` and returns the refusal or failure it stands for.
-ListDialogUpdate refuse(UserInterface& ui, const Message& message,
-                        OutcomeKind kind = OutcomeKind::refused) {
-  ui.notify(message);
-  ListDialogUpdate update;
-  update.outcome = Outcome{kind, message.text};
-  return update;
-}
-
 // Deletes the list's folder and web folder with their files. A folder that
 // is a link (made by hand, to somewhere else) is no part of the working
 // folder: only the link goes, never a file of the folder it points to.
@@ -70,18 +61,18 @@ ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
   // The tests run in this order, so with the limit reached the limit message
   // is shown whatever is typed. Every record file counts, even past the
   // kMaxLists that the views take.
-  if (count_lists() >= kMaxLists) return refuse(ui, messages::list_limit_reached());
+  if (count_lists() >= kMaxLists) return with_notice<ListDialogUpdate>(ui, messages::list_limit_reached());
   const std::string name = cut_sjis(fields.name, kMaxSearchText);
   ListRecord record;
   record.search_text = cut_sjis(fields.search_text, kMaxSearchText);
   record.delete_from_server = fields.keep_on_server ? 0 : 1;
   record.new_mail = 0;
 
-  if (name.empty() || record.search_text.empty()) return refuse(ui, messages::fill_every_field());
+  if (name.empty() || record.search_text.empty()) return with_notice<ListDialogUpdate>(ui, messages::fill_every_field());
   // Tested per character: the trail byte of ソ (0x5C) or ポ (0x7C) is part
   // of a Japanese character, not a backslash or a bar.
   if (contains_sjis_char(name, kRefusedNameCharacters)) {
-    return refuse(ui, messages::refused_character());
+    return with_notice<ListDialogUpdate>(ui, messages::refused_character());
   }
   // A name registered already is written over; its folder and stored
   // messages stay. A record that cannot be written is said so, and the
@@ -90,7 +81,7 @@ ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
   if (!write_list(name, record)) {
     // A folder this call made for nothing goes again (it is empty then).
     if (!list_registered(name)) platform::remove_folder(list_folder(name));
-    return refuse(ui, messages::save_failed(), OutcomeKind::failed);
+    return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
   }
   refill_panel(ui, table);
 
@@ -116,7 +107,7 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
   ListRecord record;
   record.search_text = cut_sjis(fields.search_text, kMaxSearchText);
   // An empty search text would make the list take every message.
-  if (record.search_text.empty()) return refuse(ui, messages::fill_every_field());
+  if (record.search_text.empty()) return with_notice<ListDialogUpdate>(ui, messages::fill_every_field());
   record.delete_from_server = fields.keep_on_server ? 0 : 1;
   record.new_mail = 0;  // a whole new record: the mark goes off
   bool written = false;
@@ -130,13 +121,13 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
     if (written) table.mark_list(*selected_list, 0);
   }
   ui.panel_changed();
-  if (!written) return refuse(ui, messages::save_failed(), OutcomeKind::failed);
+  if (!written) return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
   return {};
 }
 
 ListDialogUpdate delete_list(const std::optional<std::string>& selected_list, UserInterface& ui,
                              ListPanelTable& table) {
-  if (!selected_list) return refuse(ui, messages::nothing_selected());
+  if (!selected_list) return with_notice<ListDialogUpdate>(ui, messages::nothing_selected());
   if (!ui.confirm(messages::confirm_list_delete())) {
     return with_outcome<ListDialogUpdate>(Outcome::declined());
   }

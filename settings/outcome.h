@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+#include "settings/ui.h"
+
 namespace larkspur {
 
 enum class OutcomeKind {
@@ -39,6 +41,14 @@ T with_outcome(Outcome outcome) {
   T result;
   result.outcome = std::move(outcome);
   return result;
+}
+
+// Shows `message` through `ui` and returns a default T whose outcome is
+// `kind`, with the message's text as the reason.
+template <typename T>
+T with_notice(UserInterface& ui, const Message& message, OutcomeKind kind = OutcomeKind::refused) {
+  ui.notify(message);
+  return with_outcome<T>(Outcome{kind, message.text});
 }
 
 }  // namespace larkspur
