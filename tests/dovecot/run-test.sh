@@ -16,7 +16,8 @@
 # that no user named "never-..." reached dovecot's authentication and that
 # the good logins went over TLS.
 #
-# Exit 77 (ctest: skipped) when dovecot is not installed.
+# Exit 77 (ctest: skipped) when dovecot is not installed. LARKSPUR_SHOW_LOG=1
+# prints dovecot's log also after a passing run.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tls=0
