@@ -88,7 +88,7 @@ std::string corpus_log(int serial, int bytes) {
   return log;
 }
 
-int write_corpus(const CorpusShape& shape, const std::string& seed_folder) {
+int write_corpus(const CorpusShape& shape, const std::string& seed_folder, int first_log) {
   platform::create_folder("set");
   platform::create_folder("LKset");
   for (const auto& entry : fs::directory_iterator(seed_folder)) {
@@ -103,8 +103,8 @@ int write_corpus(const CorpusShape& shape, const std::string& seed_folder) {
     record.search_text = platform::jp("【週刊ラークスパー】");
     put_scratch_file(list_record_path(name), record.encode());
     platform::create_folder(list_folder(name));
-    for (int i = 0; i < shape.logs_per_list; ++i) {
-      const int serial = l * shape.logs_per_list + i + 1;
+    for (int i = first_log; i < shape.logs_per_list; ++i) {
+      const int serial = l * 10000 + i + 1;
       // Unique per list: hour and minute follow the log's index.
       const std::string stamp = "2026" + two_digits(1 + i / 100 % 12) + two_digits(1 + i % 28) +
                                 two_digits(i / 60 % 24) + two_digits(i % 60) + two_digits(l % 60) + "_" +

@@ -15,8 +15,9 @@ struct CorpusShape {
 
 // Writes the corpus below the current working folder: "set\" with the seed
 // pages copied from `seed_folder` (a native path), the list records and the
-// logs. Returns the number of logs written.
-int write_corpus(const CorpusShape& shape, const std::string& seed_folder);
+// logs from number `first_log` on (so a corpus can grow). Returns the number
+// of logs written.
+int write_corpus(const CorpusShape& shape, const std::string& seed_folder, int first_log = 0);
 
 // Shift_JIS list name of list `index` (0-based).
 std::string corpus_list_name(int index);

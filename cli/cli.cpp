@@ -42,24 +42,17 @@ class CliUserInterface : public UserInterface {
     const std::optional<std::string> answer = console_.ask("[y/N] ");
     const bool yes = answer && (*answer == "y" || *answer == "Y" || *answer == "yes" ||
                                 *answer == "YES" || *answer == "はい");
-    if (!yes) declined_ = true;
     return yes;
   }
 
   void notify(const Message& message) override {
     say(message);
     std::lock_guard<std::mutex> lock(mutex_);
-    captions_.insert(message.caption);
     texts_.insert(message.text);
   }
 
   void panel_changed() override {}
 
-  bool declined() const { return declined_; }
-  bool saw_caption(std::string_view caption_utf8) const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return captions_.count(platform::jp(caption_utf8)) != 0;
-  }
   // Whether a notice with this text (Shift_JIS) has been shown.
   bool shown(std::string_view text) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -71,10 +64,8 @@ class CliUserInterface : public UserInterface {
 
   Console& console_;
   bool assume_yes_;
-  bool declined_ = false;
   mutable std::mutex mutex_;
-  std::set<std::string> captions_;  // Shift_JIS captions of the notices shown
-  std::set<std::string> texts_;     // and their texts
+  std::set<std::string> texts_;  // Shift_JIS texts of the notices shown
 };
 
 // A parsed command line: the command's words and arguments (Shift_JIS) and
@@ -174,9 +165,7 @@ int run_rebuild(const std::vector<std::string>&, const Invocation& invocation,
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   ListPanelTable& table = list_panel();
   refresh_list_panel(table);
-  rebuild_site(ui, table);
-  if (ui.declined() || ui.saw_caption("削除エラー")) return kExitFailed;
-  return kExitOk;
+  return exit_for(console, ui, "rebuild", rebuild_site(ui, table));
 }
 
 // ---------------------------------------------------------------- lists
@@ -336,14 +325,19 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   const LogDeleteResult result = delete_logs({arguments[0], arguments[1]}, ui);
   // Every press of the dialog's Delete asks for the rebuild, so does this.
+  Outcome outcome = result.outcome;
   if (result.rebuild_requested) {
     refresh_list_panel(list_panel());
-    rebuild_site(ui, list_panel());
+    const Outcome rebuilt = rebuild_site(ui, list_panel());
+    if (outcome.ok() && rebuilt.kind == OutcomeKind::declined) {
+      // The logs are gone already; only the pages were left as they were.
+      outcome = Outcome::failed(
+          platform::jp("ログは削除しました。再構築は「いいえ」なので行っていません"));
+    } else if (outcome.ok()) {
+      outcome = rebuilt;
+    }
   }
-  const bool failed = arguments[1].empty() || result.matched == 0 ||
-                      result.deleted < result.matched || ui.declined() ||
-                      ui.saw_caption("削除エラー");
-  return failed ? kExitFailed : kExitOk;
+  return exit_for(console, ui, "log delete", outcome);
 }
 
 int run_open(const std::vector<std::string>& arguments, const Invocation& invocation,

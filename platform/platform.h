@@ -93,18 +93,47 @@ bool write_file_fast(std::string_view path, std::string_view data);
 bool create_file_exclusive(std::string_view path, std::string_view data);
 
 bool delete_file(std::string_view path);     // true when removed
+
+// True when the entry `path` itself is a symbolic link, a junction or any
+// other reparse point (it is looked at, not followed). Such an entry may lead
+// out of the working folder: whatever deletes must not go through it.
+bool is_link(std::string_view path);
+// Removes the link entry `path` itself, never anything it leads to. False
+// (nothing removed) when `path` is no link (see is_link) or cannot go.
+bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
+
+// Moves the file `path` out of the way to `aside_path` in the same folder (a
+// private name that no search pattern matches), replacing a file there. It is
+// refused wherever delete_file(path) would be (on Windows also a read-only
+// file, which a rename alone would move), so it serves as the test whether a
+// file may go, while its storage can still be refilled by refill_aside.
+bool set_aside(std::string_view path, std::string_view aside_path);
+
+// Gives `path` the content `data` from the file set aside at `aside_path`:
+// that very file is refilled (no write at all when it holds these bytes
+// already) and renamed back to `path`, provided it is a plain file of its own
+// (no link, no second hard link, not read-only); otherwise it is removed and
+// `path` is written as by write_file_fast. Under `path` there is only ever the
+// old or the complete new content; a failure leaves `path` absent. True when
+// `path` holds `data`.
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data);
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 
-// True when `path` names a symbolic link, a junction or another reparse point,
-// whatever it points to (also when it points nowhere). Deletions treat such an
-// entry as a file: they may remove the link itself, never what it points to,
-// so nothing outside the working folder is ever deleted through one.
-bool is_link(std::string_view path);
-// Removes the link itself (also a link to a folder); true when removed. False,
-// and nothing done, when `path` is no link.
-bool remove_link(std::string_view path);
+// One state of a file or folder, told cheaply: writing the file, replacing it,
+// or adding, removing or renaming an entry of the folder gives another stamp
+// (short of two changes of equal size within one tick of the file system's
+// clock). Compared, never interpreted.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::uint64_t modified = 0;
+  std::uint64_t changed = 0;  // status change (POSIX) or creation (Windows)
+  std::uint64_t id = 0;       // inode number; 0 where not known
+  bool operator==(const FileStamp&) const = default;
+};
+// nullopt when nothing is at `path` or it cannot be looked at.
+std::optional<FileStamp> file_stamp(std::string_view path);
 
 // Copies every file matching `pattern` (see find_files) into `dest_folder`,
 // each written as by write_file_fast (copies can be made again). Returns how
@@ -136,6 +165,13 @@ class FileLock {
 // nullptr when another holder (this or another process) has the lock, or the
 // lock file cannot be made.
 std::unique_ptr<FileLock> try_lock_file(std::string_view path);
+
+// Why try_lock_file gave nullptr: `busy` while another holder (this or another
+// process) has the lock, `unavailable` when the lock file cannot be made or
+// opened at all (read-only folder, a folder of that name), so waiting for it
+// would be in vain.
+enum class LockAttempt { taken, busy, unavailable };
+std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt);
 
 // ------------------------------------------------------------- sockets
 

@@ -5,6 +5,7 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
+#include "site/site_job.h"
 
 namespace larkspur {
 
@@ -73,6 +74,7 @@ void sort_and_store(ReceiveJobContext& job) {
   bool deletion_asked = false;     // a DELE was sent on this connection
   std::set<std::string> swept_lists;  // list folders cleared of leftover temporaries
   std::string message_text;
+  SiteJob site(job.ui);  // the pages after each stored log
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
     const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
@@ -148,8 +150,13 @@ void sort_and_store(ReceiveJobContext& job) {
       log_number = log->log_number;
       ++state.report.logs_stored;
 
-      update_list_pages(list_folder(name), job.ui);
-      sort_link_pages();
+      // A log whose page or link line could not be written is stored all
+      // the same (the next update or rebuild brings it), but the job says so.
+      const Outcome pages = site.log_stored(name, log->path);
+      if (!pages.ok()) {
+        ++state.report.page_failures;
+        job.fail(pages.reason);
+      }
       refresh_list_panel(job.table);
     }
   }

@@ -128,20 +128,24 @@ std::optional<std::string> sort_link_page(std::string_view page) {
   return sorted;
 }
 
-void sort_link_pages_locked() {
+Outcome sort_link_pages_locked() {
+  Outcome outcome;
   for (const std::string& name : enumerate_lists()) {
     const std::string path = list_web_folder(name) + "\\menu.htm";
     const std::optional<std::string> page = platform::read_file(path);
     if (!page) continue;
     const std::optional<std::string> sorted = sort_link_page(*page);
     // A page already in order is left alone: its bytes would not change.
-    if (sorted && *sorted != *page) site_detail::write_page(path, *sorted);
+    if (sorted && *sorted != *page && !site_detail::write_page(path, *sorted)) {
+      outcome.fail(site_detail::not_written_reason(path));
+    }
   }
+  return outcome;
 }
 
-void sort_link_pages() {
+Outcome sort_link_pages() {
   SiteLock lock;
-  sort_link_pages_locked();
+  return sort_link_pages_locked();
 }
 
 }  // namespace larkspur

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "settings/outcome.h"
+
 namespace larkspur {
 
 inline constexpr std::string_view kLinkPageClosing = "</CENTER></BODY></HTML>\n";
@@ -25,9 +27,11 @@ std::optional<std::string> sort_link_page(std::string_view page);
 
 // Sorts the link page of every list (presentation order), rewriting those
 // whose bytes change. Holds the site lock while it works. Any thread.
-void sort_link_pages();
+// Failed, with the first reason, when a page that needed rewriting could not
+// be written (it is left as it was); done otherwise.
+Outcome sort_link_pages();
 
 // The same for a caller that holds the site lock.
-void sort_link_pages_locked();
+Outcome sort_link_pages_locked();
 
 }  // namespace larkspur

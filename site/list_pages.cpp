@@ -12,9 +12,6 @@
 namespace larkspur {
 namespace {
 
-constexpr std::string_view kLogExtension = ".log";
-constexpr std::string_view kPageExtension = ".htm";
-constexpr std::string_view kSeedPattern = "set\\*.htm";
 
 std::string without_lf(std::string_view text) {
   std::string out;
@@ -33,6 +30,23 @@ struct PendingLog {
 };
 
 }  // namespace
+
+std::unordered_set<std::string> linked_page_names(std::string_view page) {
+  constexpr std::string_view kStart = "<A HREF=";
+  constexpr std::string_view kTarget = " target=main>";
+  std::unordered_set<std::string> names;
+  for (std::size_t pos = 0; pos < page.size();) {
+    std::size_t end = page.find('\n', pos);
+    if (end == std::string_view::npos) end = page.size();
+    const std::string_view line = page.substr(pos, end - pos);
+    if (line.starts_with(kStart)) {
+      const std::size_t target = line.find(kTarget, kStart.size());
+      if (target != std::string_view::npos) names.emplace(line.substr(kStart.size(), target - kStart.size()));
+    }
+    pos = end + 1;
+  }
+  return names;
+}
 
 std::string down_page() {
   std::string page = "<HTML><HEAD>\n<META HTTP-EQUIV=Refresh CONTENT=";
@@ -143,20 +157,38 @@ Message size_refusal_message() {
                  MessageIcon::information};
 }
 
-void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages) {
+Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
+                                 Seeding seeding, ListSeen* seen) {
+  Outcome outcome;
+  const auto write_owed = [&outcome](const std::string& path, std::string_view bytes) {
+    if (!site_detail::write_page(path, bytes)) outcome.fail(site_detail::not_written_reason(path));
+  };
   const std::string folder(list_folder);
   const std::string web = folder + "\\web";
   platform::create_folder(web);
   std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
-  if (pages.empty()) {
-    platform::copy_matching(kSeedPattern, web);
-    pages = platform::find_files(web + "\\*.htm");
+  // After a rebuild's deletion pass every seed page the folder lacks is
+  // copied, so a page that could not be deleted does not keep the list from
+  // its index.htm and its link page's head line. Otherwise only a folder
+  // without any page is seeded.
+  if (seeding == Seeding::missing_pages || pages.empty()) {
+    const std::unordered_set<std::string> present(pages.begin(), pages.end());
+    bool copied = false;
+    for (const std::string& seed : platform::find_files(kSeedPattern)) {
+      const std::string target = web + "\\" + seed;
+      if (present.contains(seed) || (!present.empty() && platform::can_read_file(target))) continue;
+      const std::optional<std::string> bytes = platform::read_file(std::string(kSeedFolder) + seed);
+      if (!bytes) continue;  // a seed page that cannot be read is not ours to report
+      write_owed(target, *bytes);
+      copied = true;
+    }
+    if (copied) pages = platform::find_files(web + "\\*.htm");
   }
   // down.htm is written on every call; when it already holds exactly these
   // bytes, leaving it as it is gives the same file without a write.
   const std::string down_path = web + "\\down.htm";
   const std::string down = down_page();
-  if (platform::read_file(down_path, down.size() + 1) != down) site_detail::write_page(down_path, down);
+  if (platform::read_file(down_path, down.size() + 1) != down) write_owed(down_path, down);
 
   // Every log without a page. Two logs can share a page name only where the
   // file system tells "x.log" from "x.LOG"; the first one found takes it.
@@ -167,7 +199,14 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
   std::vector<PendingLog> pending;
   std::unordered_set<std::string> taken;
   for (std::string& page : pages) taken.insert(std::move(page));
+  bool complete = true;
+  const auto report_seen = [&] {
+    if (seen == nullptr) return;
+    seen->pages = taken;
+    seen->complete = complete;
+  };
   for (const std::string& name : platform::find_files(folder + "\\*.log")) {
+    if (seen != nullptr) seen->logs.insert(name);
     if (name.size() < kLogExtension.size()) continue;
     std::string page_name = name.substr(0, name.size() - kLogExtension.size());
     page_name += kPageExtension;
@@ -176,35 +215,52 @@ void update_list_pages_locked(std::string_view list_folder, std::vector<Message>
     taken.insert(page_name);
     pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path)});
   }
-  if (pending.empty()) return;
+  if (pending.empty()) {
+    report_seen();
+    return outcome;
+  }
 
   // All link lines go into the link page in memory, which is written once,
   // before the log pages: should the work stop half-way, a log keeps its link
   // line and gets its page on the next update rather than losing its link.
+  // A log that has its link line already (its page went missing after it was
+  // linked) gets its page but no second line.
   const std::string menu_path = web + "\\menu.htm";
-  LinkPageInserter menu(platform::read_file(menu_path).value_or(std::string()));
+  std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
+  LinkPageInserter menu(std::move(menu_bytes));
   for (const PendingLog& log : pending) {
+    if (linked.contains(log.page_name)) continue;
     const std::string first_bytes =
         platform::read_file(log.log_path, kLinkTextReadBytes).value_or(std::string());
     if (!menu.insert(log.page_name, link_text_from_log(first_bytes))) {
       messages.push_back(size_refusal_message());
+      outcome.fail(site_detail::too_large_reason(menu_path));
     }
   }
-  if (menu.changed()) site_detail::write_page(menu_path, menu.bytes());
+  if (menu.changed()) write_owed(menu_path, menu.bytes());
 
   for (const PendingLog& log : pending) {
     const std::string text = platform::read_file(log.log_path).value_or(std::string());
-    write_log_page(log_body_text(text), log.page_path);
+    if (!write_log_page(log_body_text(text), log.page_path)) {
+      outcome.fail(site_detail::not_written_reason(log.page_path));
+      taken.erase(log.page_name);
+      complete = false;
+    }
   }
+  report_seen();
+  return outcome;
 }
 
-void update_list_pages(std::string_view list_folder, UserInterface& ui) {
+Outcome update_list_pages(std::string_view list_folder, UserInterface& ui) {
   std::vector<Message> messages;
+  Outcome outcome;
   {
     SiteLock lock;
-    update_list_pages_locked(list_folder, messages);
+    outcome = update_list_pages_locked(list_folder, messages);
   }
   for (const Message& message : messages) ui.notify(message);
+  return outcome;
 }
 
 }  // namespace larkspur

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
+#include "settings/outcome.h"
 #include "settings/ui.h"
 
 namespace larkspur {
@@ -25,6 +27,11 @@ inline constexpr std::size_t kLinkTextReadBytes = 511;
 // is looked for from this position on.
 inline constexpr std::size_t kBodySearchStart = 100;
 
+inline constexpr std::string_view kLogExtension = ".log";
+inline constexpr std::string_view kPageExtension = ".htm";
+inline constexpr std::string_view kSeedFolder = "set\\";
+inline constexpr std::string_view kSeedPattern = "set\\*.htm";
+
 // The bytes of down.htm.
 std::string down_page();
 
@@ -37,6 +44,11 @@ std::string link_text_from_log(std::string_view log);
 // second of a pair of LF bytes at a position above 100 (the end of the
 // message's header block); the whole log when there is none.
 std::string_view log_body_text(std::string_view log);
+
+// The page names the link lines of a link page point to: every line that
+// begins "<A HREF=" + name + " target=main>", the head line included (without
+// seed pages the first link line is the head line).
+std::unordered_set<std::string> linked_page_names(std::string_view page);
 
 // One link line: "<A HREF=" + page name + " target=main>" + text without LF +
 // "</A><P>\n".
@@ -78,13 +90,33 @@ Message size_refusal_message();
 // Brings the web folder of the list folder `list_folder` ("LKset\" + name,
 // no trailing backslash) up to date: creates it, seeds it from "set\*.htm"
 // when it holds no page, rewrites down.htm, and gives every log without a page
-// its link line in menu.htm and its page. Holds the site lock while it works
-// and shows the size messages (one per refused link line) through `ui`
-// afterwards. Call from any thread.
-void update_list_pages(std::string_view list_folder, UserInterface& ui);
+// its link line in menu.htm (unless it has one already) and its page. Holds
+// the site lock while it works and shows the size messages (one per refused
+// link line) through `ui` afterwards. Call from any thread.
+// Failed, with the first reason, when a seed copy, down.htm, menu.htm or a log
+// page could not be written or a link line was refused for the size; done
+// otherwise.
+Outcome update_list_pages(std::string_view list_folder, UserInterface& ui);
+
+// Which seed pages ("set\*.htm") an update copies into the web folder.
+enum class Seeding {
+  when_empty,     // all of them, only into a folder that holds no page yet
+  missing_pages,  // each one the folder lacks, whatever other pages it holds
+                  // (after a rebuild's deletion pass, which may leave some)
+};
 
 // The same work for a caller that holds the site lock: the size messages are
 // appended to `messages` instead of being shown.
-void update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages);
+// What an update found, for a caller that keeps track of the folders: the
+// page names in the web folder afterwards, every log name of the list, and
+// whether every log has its page now.
+struct ListSeen {
+  std::unordered_set<std::string> pages;
+  std::unordered_set<std::string> logs;
+  bool complete = false;
+};
+
+Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
+                                 Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr);
 
 }  // namespace larkspur

@@ -22,21 +22,27 @@ constexpr std::string_view kHttpPrefix = "http://";
 constexpr std::string_view kFtpPrefix = "ftp://";
 constexpr std::string_view kMailtoPrefix = "mailto:";
 
-bool is_letter_or_digit(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
+// Byte classes by table: the converter asks for every byte of every page.
+class ByteClass {
+ public:
+  constexpr ByteClass(bool letters_and_digits, std::string_view members) {
+    for (int c = 0; c < 256; ++c) {
+      table_[c] = letters_and_digits &&
+                  ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'));
+    }
+    for (char c : members) table_[static_cast<unsigned char>(c)] = true;
+  }
+  constexpr bool operator()(unsigned char c) const { return table_[c]; }
 
-bool is_one_of(unsigned char c, std::string_view set) {
-  return c != 0 && set.find(static_cast<char>(c)) != std::string_view::npos;
-}
+ private:
+  bool table_[256] = {};
+};
 
-bool is_web_address_byte(unsigned char c) {
-  return is_letter_or_digit(c) || is_one_of(c, "@#~.:_-/?=&%");
-}
-
-bool is_mail_address_byte(unsigned char c) {
-  return is_letter_or_digit(c) || is_one_of(c, "@:_-.");
-}
+constexpr ByteClass is_letter_or_digit(true, "");
+constexpr ByteClass is_web_address_byte(true, "@#~.:_-/?=&%");
+constexpr ByteClass is_mail_address_byte(true, "@:_-.");
+constexpr ByteClass is_lower_html_byte(false, "<html>");
+constexpr ByteClass is_upper_html_byte(false, "<HTML>");
 
 // Walks one body and builds the converted text. Positions are indexes into
 // the body; the loop never reads past its end.
@@ -54,6 +60,12 @@ class Converter {
       if (auto end = try_mail_link(0)) i = *end;
     }
     while (i < body_.size()) {
+      // Bytes that neither are a slash nor come before a word that may be an
+      // e-mail address are copied as they are, as a run.
+      const std::size_t run_start = i;
+      while (i < body_.size() && body_[i] != '/' && !may_start_mail_word(i + 1)) ++i;
+      out_.append(body_.substr(run_start, i - run_start));
+      if (i == body_.size()) break;
       out_ += body_[i];
       if (body_[i] == '/') {
         if (auto end = try_web_link(i)) {
@@ -62,7 +74,7 @@ class Converter {
         }
       }
       const std::size_t next = i + 1;
-      if (next < body_.size() && is_letter_or_digit(byte(next)) && next >= failed_word_end_) {
+      if (may_start_mail_word(next)) {
         if (auto end = try_mail_link(next)) {
           i = *end;
           continue;
@@ -76,6 +88,11 @@ class Converter {
 
  private:
   unsigned char byte(std::size_t i) const { return static_cast<unsigned char>(body_[i]); }
+
+  // A letter or digit where no word known to fail is under way.
+  bool may_start_mail_word(std::size_t at) const {
+    return at < body_.size() && is_letter_or_digit(byte(at)) && at >= failed_word_end_;
+  }
 
   bool plain_run_ends_with(std::string_view prefix) const {
     return out_.size() - plain_start_ >= prefix.size() && std::string_view(out_).ends_with(prefix);
@@ -148,8 +165,8 @@ bool is_html_document(std::string_view body) {
   int upper = 0;
   for (std::size_t i = 0; i < kHtmlTestBytes; ++i) {
     const unsigned char c = i < body.size() ? static_cast<unsigned char>(body[i]) : 0;
-    lower = is_one_of(c, "<html>") ? lower + 1 : 0;
-    upper = is_one_of(c, "<HTML>") ? upper + 1 : 0;
+    lower = is_lower_html_byte(c) ? lower + 1 : 0;
+    upper = is_upper_html_byte(c) ? upper + 1 : 0;
     if (lower >= kHtmlRunLength || upper >= kHtmlRunLength) return true;
   }
   return false;
@@ -161,8 +178,8 @@ std::string convert_log_body(std::string_view body) {
   return Converter(body).run();
 }
 
-void write_log_page(std::string_view body_text, std::string_view page_path) {
-  site_detail::write_page(page_path, convert_log_body(body_text));
+bool write_log_page(std::string_view body_text, std::string_view page_path) {
+  return site_detail::write_page(page_path, convert_log_body(body_text));
 }
 
 }  // namespace larkspur

@@ -23,7 +23,8 @@ bool is_html_document(std::string_view body);
 std::string convert_log_body(std::string_view body);
 
 // Writes convert_log_body(body) as the whole content of `page_path` (created
-// or replaced). A page that cannot be written is skipped silently.
-void write_log_page(std::string_view body_text, std::string_view page_path);
+// or replaced). False when the page could not be written (it is then left as
+// it was).
+bool write_log_page(std::string_view body_text, std::string_view page_path);
 
 }  // namespace larkspur

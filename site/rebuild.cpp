@@ -1,18 +1,40 @@
 #include "site/rebuild.h"
 
+#include <algorithm>
+#include <atomic>
+#include <optional>
 #include <string>
+#include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/records.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
+#include "site/log_page.h"
+#include "site/page_io.h"
 #include "site/site_lock.h"
 
 namespace larkspur {
 namespace {
 
 constexpr std::string_view kRecordExtension = ".stf";
+
+// A page being regenerated waits under "~<page>.old": a name no search
+// pattern of the system matches.
+constexpr std::string_view kAsidePrefix = "~";
+constexpr std::string_view kAsideSuffix = ".old";
+
+// Lists are regenerated side by side on this many threads: converting pages
+// costs about as much processor time as the disk needs for them.
+constexpr unsigned kRebuildThreads = 2;
+
+// The logs of one list are kept in memory between writing the link page and
+// writing their pages, up to this many bytes; beyond it they are read again.
+constexpr std::size_t kLogCacheBytes = 16 * 1024 * 1024;
 
 // List names in directory search order (the reverse of presentation order).
 std::vector<std::string> lists_in_search_order() {
@@ -29,59 +51,319 @@ void show_all(UserInterface& ui, const std::vector<Message>& messages) {
   for (const Message& message : messages) ui.notify(message);
 }
 
-// Deletes every page of every list, the last found of a folder first; each
-// page that stays is reported by its path.
-std::vector<Message> delete_all_pages(
-    const std::vector<std::string>& lists,
-    const std::function<bool(std::string_view path)>& delete_page) {
-  std::vector<Message> errors;
-  SiteLock lock;
-  for (const std::string& name : lists) {
-    const std::string web = list_web_folder(name) + "\\";
-    const std::vector<std::string> pages = platform::find_files(web + "*.htm");
+Message deletion_error(const std::string& path) {
+  return Message{platform::jp("削除エラー"), path, MessageIcon::information};
+}
+
+// Single-byte ASCII letters upper-cased: the names Windows takes for one.
+std::string folded(std::string_view name) {
+  std::string key(name);
+  for (std::size_t at = 0; at < key.size();) {
+    const auto byte = static_cast<unsigned char>(key[at]);
+    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    if (byte >= 'a' && byte <= 'z') key[at] = static_cast<char>(byte - 'a' + 'A');
+    at += lead ? 2 : 1;
+  }
+  return key;
+}
+
+bool ends_with_ascii_nocase(std::string_view name, std::string_view suffix) {
+  return name.size() >= suffix.size() && folded(name.substr(name.size() - suffix.size())) == folded(suffix);
+}
+
+struct SeedPage {
+  std::string name;
+  std::string bytes;
+};
+
+// What the rebuild of one list has to tell, kept until every list is done so
+// that the messages come in the order of the two passes.
+struct ListResult {
+  std::vector<Message> deletion_errors;
+  std::vector<Message> messages;
+  Outcome deletion;      // of the deletion pass
+  Outcome regeneration;  // of the update that follows it
+};
+
+using DeletePage = std::function<bool(std::string_view path)>;
+
+// Rebuilds one list's web folder with the result of deleting every page and
+// updating the list afresh, then sorting its link page, but keeps the files:
+// each page goes aside under a private name (which is the test whether it may
+// be deleted), and a page that is made again takes the file set aside under
+// its name, unwritten when its bytes have not changed. Whatever is set aside
+// and not made again is deleted at the end.
+class ListRebuild {
+ public:
+  ListRebuild(const std::string& name, const DeletePage* delete_page, const std::vector<SeedPage>& seeds,
+              ListResult& result)
+      : folder_(list_folder(name)),
+        web_(list_web_folder(name) + "\\"),
+        delete_page_(delete_page),
+        seeds_(seeds),
+        result_(result) {}
+
+  void run() {
+    // A folder on the way that is a link may lead out of the working folder,
+    // where nothing is ever deleted: a linked list folder keeps its pages, a
+    // linked web folder is taken for a file and only the link itself goes.
+    // Both are then updated as a receive would.
+    if (platform::is_link(kListsFolder) || platform::is_link(folder_)) {
+      result_.deletion.fail(site_detail::behind_link_reason(folder_));
+      return update_as_receive();
+    }
+    const std::string web_folder = list_web_folder_path();
+    if (platform::is_link(web_folder)) {
+      if (!platform::remove_link(web_folder)) report_kept(web_folder);
+      return update_as_receive();
+    }
+    set_pages_aside();
+    regenerate();
+    for (const auto& [page, waiting] : aside_) {
+      if (waiting) platform::delete_file(web_ + aside_name(page));
+    }
+  }
+
+ private:
+  std::string list_web_folder_path() const { return web_.substr(0, web_.size() - 1); }
+  static std::string aside_name(std::string_view page) {
+    return std::string(kAsidePrefix) + std::string(page) + std::string(kAsideSuffix);
+  }
+
+  void update_as_receive() {
+    const Outcome outcome = update_list_pages_locked(folder_, result_.messages, Seeding::missing_pages);
+    if (!outcome.ok()) result_.regeneration.fail(outcome.reason);
+  }
+
+  void report_kept(const std::string& path) {
+    result_.deletion_errors.push_back(deletion_error(path));
+    result_.deletion.fail(site_detail::not_deleted_reason(path));
+  }
+
+  // The deletion: every page from the last found to the first. Files left
+  // aside by an earlier rebuild that was cut short are taken up as well.
+  void set_pages_aside() {
+    std::vector<std::string> pages;
+    for (platform::DirEntry& entry : platform::find_entries(web_ + "*")) {
+      if (entry.is_folder) continue;
+      const std::string& name = entry.name;
+      if (name.starts_with(kAsidePrefix) && ends_with_ascii_nocase(name, kAsideSuffix)) {
+        const std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
+        aside_.emplace(page, true);
+      } else if (ends_with_ascii_nocase(name, kPageExtension)) {
+        pages.push_back(std::move(entry.name));
+      }
+    }
     for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
-      const std::string path = web + *it;
-      if (!delete_page(path)) {
-        errors.push_back(Message{platform::jp("削除エラー"), path, MessageIcon::information});
+      const std::string path = web_ + *it;
+      bool gone;
+      if (delete_page_ != nullptr) {
+        // An injected deletion removes the page itself; what it leaves is
+        // still set aside, so the file can be reused.
+        gone = (*delete_page_)(path);
+        if (gone && platform::set_aside(path, web_ + aside_name(*it))) aside_[*it] = true;
+      } else {
+        gone = platform::set_aside(path, web_ + aside_name(*it));
+        if (gone) aside_[*it] = true;
+      }
+      if (!gone) {
+        report_kept(path);
+        kept_.insert(*it);
+        kept_folded_.insert(folded(*it));
       }
     }
   }
-  return errors;
+
+  // True when a page of this name (as Windows compares names) is in the
+  // folder now, as opening it would tell.
+  bool exists_now(const std::string& page) const {
+    if (present_.contains(page)) return true;
+    return present_folded_.contains(folded(page)) && platform::can_read_file(web_ + page);
+  }
+  void mark_present(const std::string& page) {
+    present_.insert(page);
+    present_folded_.insert(folded(page));
+  }
+
+  bool write_owed(const std::string& page, std::string_view bytes) {
+    const std::string path = web_ + page;
+    bool written;
+    auto aside = aside_.find(page);
+    if (aside != aside_.end() && aside->second) {
+      aside->second = false;
+      written = platform::refill_aside(web_ + aside_name(page), path, bytes);
+    } else {
+      written = site_detail::write_page(path, bytes);
+    }
+    if (!written) result_.regeneration.fail(site_detail::not_written_reason(path));
+    return written;
+  }
+
+  void regenerate() {
+    platform::create_folder(list_web_folder_path());
+    for (const std::string& page : kept_) mark_present(page);
+
+    // Every seed page the folder lacks; the link page's copy is written
+    // once, below, with its link lines.
+    std::optional<std::string> menu;
+    bool menu_kept = false;
+    const std::string menu_name = "menu.htm";
+    for (const SeedPage& seed : seeds_) {
+      if (kept_.contains(seed.name) || exists_now(seed.name)) continue;
+      if (seed.name == menu_name) {
+        menu = seed.bytes;
+        mark_present(seed.name);
+        continue;
+      }
+      if (write_owed(seed.name, seed.bytes)) mark_present(seed.name);
+    }
+    if (!menu && exists_now(menu_name)) {
+      menu = platform::read_file(web_ + menu_name);
+      menu_kept = true;
+    }
+
+    // down.htm, unless a kept one holds its bytes already.
+    const std::string down = down_page();
+    if (!(kept_folded_.contains(folded("down.htm")) &&
+          platform::read_file(web_ + "down.htm", down.size() + 1) == down)) {
+      write_owed("down.htm", down);
+    }
+    if (platform::can_read_file(web_ + "down.htm")) mark_present("down.htm");
+
+    // The logs without a page, as the update finds them.
+    struct Pending {
+      std::string log_path;
+      std::string page_name;
+      std::optional<std::string> text;
+    };
+    std::vector<Pending> pending;
+    std::unordered_set<std::string> taken;
+    for (const std::string& name : platform::find_files(folder_ + "\\*.log")) {
+      if (name.size() < kLogExtension.size()) continue;
+      std::string page = name.substr(0, name.size() - kLogExtension.size()) + std::string(kPageExtension);
+      if (taken.contains(page) || exists_now(page)) continue;
+      taken.insert(page);
+      pending.push_back({folder_ + "\\" + name, std::move(page), std::nullopt});
+    }
+
+    // The link lines, into the link page in memory; it is written before the
+    // pages, already in the order the final sort gives it.
+    const std::unordered_set<std::string> linked = linked_page_names(menu.value_or(std::string()));
+    LinkPageInserter inserter(menu.value_or(std::string()));
+    std::size_t cached = 0;
+    for (Pending& log : pending) {
+      if (linked.contains(log.page_name)) continue;
+      std::optional<std::string> text = platform::read_file(log.log_path);
+      const std::string_view first = text ? std::string_view(*text).substr(0, kLinkTextReadBytes) : "";
+      if (!inserter.insert(log.page_name, link_text_from_log(first))) {
+        result_.messages.push_back(size_refusal_message());
+        result_.regeneration.fail(site_detail::too_large_reason(web_ + menu_name));
+      }
+      if (text && cached + text->size() <= kLogCacheBytes) {
+        cached += text->size();
+        log.text = std::move(text);
+      }
+    }
+    if (inserter.changed() || (menu && !menu_kept)) {
+      const std::string bytes = inserter.bytes();
+      const std::optional<std::string> sorted = sort_link_page(bytes);
+      write_owed(menu_name, sorted ? *sorted : bytes);
+    }
+
+    for (Pending& log : pending) {
+      if (!log.text) log.text = platform::read_file(log.log_path);
+      write_owed(log.page_name, convert_log_body(log_body_text(log.text.value_or(std::string()))));
+      log.text.reset();
+    }
+  }
+
+  const std::string folder_;
+  const std::string web_;  // with its trailing backslash
+  const DeletePage* delete_page_;
+  const std::vector<SeedPage>& seeds_;
+  ListResult& result_;
+  std::unordered_map<std::string, bool> aside_;  // page name -> its file waits aside
+  std::unordered_set<std::string> kept_;          // pages that could not go
+  std::unordered_set<std::string> kept_folded_;
+  std::unordered_set<std::string> present_;  // pages in the folder during the regeneration
+  std::unordered_set<std::string> present_folded_;
+};
+
+std::vector<SeedPage> read_seed_pages() {
+  std::vector<SeedPage> seeds;
+  for (std::string& name : platform::find_files(kSeedPattern)) {
+    // A seed page that cannot be read is not copied, as by the update.
+    std::optional<std::string> bytes = platform::read_file(std::string(kSeedFolder) + name);
+    if (bytes) seeds.push_back({std::move(name), std::move(*bytes)});
+  }
+  return seeds;
 }
 
-std::vector<Message> regenerate_all(const std::vector<std::string>& lists) {
-  std::vector<Message> messages;
+std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, const DeletePage* delete_page) {
+  std::vector<ListResult> results(lists.size());
   SiteLock lock;
-  for (const std::string& name : lists) update_list_pages_locked(list_folder(name), messages);
-  return messages;
+  const std::vector<SeedPage> seeds = read_seed_pages();
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t index = next++; index < lists.size(); index = next++) {
+      ListRebuild(lists[index], delete_page, seeds, results[index]).run();
+    }
+  };
+  // An injected deletion is called from one thread, in the order of the
+  // deletion pass, as its caller expects.
+  const unsigned threads =
+      delete_page != nullptr
+          ? 1u
+          : std::min<unsigned>({kRebuildThreads, std::max(1u, std::thread::hardware_concurrency()),
+                                static_cast<unsigned>(lists.size())});
+  std::vector<std::thread> helpers;
+  for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
+  work();
+  for (std::thread& helper : helpers) helper.join();
+  return results;
 }
 
-}  // namespace
-
-void rebuild_site(UserInterface& ui, ListPanelTable& table,
-                  const std::function<bool(std::string_view path)>& delete_page) {
+Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* delete_page) {
   const Message question{platform::jp("確認"),
                          platform::jp("全てのHTML文書を一度全て削除して\n"
                                       "ログファイルからHTML文書を再編成します。\n"
                                       "よろしいですか？"),
                          MessageIcon::question};
-  if (!ui.confirm(question)) return;
+  if (!ui.confirm(question)) return Outcome::declined();
 
+  Outcome outcome;
   const std::vector<std::string> lists = lists_in_search_order();
   if (!lists.empty()) {
-    // Each pass holds the site lock; its messages are shown once it is free.
-    show_all(ui, delete_all_pages(lists, delete_page));
-    show_all(ui, regenerate_all(lists));
+    // The work holds the site lock; the messages are shown once it is free,
+    // the deletion errors of every list first, as the deletion pass comes
+    // before the regeneration.
+    const std::vector<ListResult> results = rebuild_lists(lists, delete_page);
+    for (const ListResult& result : results) show_all(ui, result.deletion_errors);
+    for (const ListResult& result : results) show_all(ui, result.messages);
+    for (const ListResult& result : results) {
+      if (!result.deletion.ok()) outcome.fail(result.deletion.reason);
+    }
+    for (const ListResult& result : results) {
+      if (!result.regeneration.ok()) outcome.fail(result.regeneration.reason);
+    }
     ui.notify(Message{platform::jp("お知らせ"), platform::jp("全てのHTML文書を再編成しました"),
                       MessageIcon::information});
-    sort_link_pages();
+    // The link pages are in order already; this finds nothing to change
+    // unless someone wrote one meanwhile.
+    const Outcome sorted = sort_link_pages();
+    if (!sorted.ok()) outcome.fail(sorted.reason);
   }
   refresh_list_panel(table);
   ui.panel_changed();
+  return outcome;
 }
 
-void rebuild_site(UserInterface& ui, ListPanelTable& table) {
-  rebuild_site(ui, table, [](std::string_view path) { return platform::delete_file(path); });
+}  // namespace
+
+Outcome rebuild_site(UserInterface& ui, ListPanelTable& table, const DeletePage& delete_page) {
+  return rebuild(ui, table, &delete_page);
 }
+
+Outcome rebuild_site(UserInterface& ui, ListPanelTable& table) { return rebuild(ui, table, nullptr); }
 
 }  // namespace larkspur

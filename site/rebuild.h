@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "settings/list_panel.h"
+#include "settings/outcome.h"
 #include "settings/ui.h"
 
 namespace larkspur {
@@ -16,11 +17,15 @@ namespace larkspur {
 // only the refill and panel_changed() run; on No nothing happens at all.
 // Runs on the user-interface thread; messages are shown only while the site
 // lock is free, each in the order the user would meet them step by step.
-void rebuild_site(UserInterface& ui, ListPanelTable& table);
+// Declined on No; failed, with the first reason, when a page could not be
+// deleted (or sat behind a linked folder) or a page could not be written;
+// done otherwise. The messages are the same in every case.
+Outcome rebuild_site(UserInterface& ui, ListPanelTable& table);
 
 // The same with the removal of one page injected (true when removed); tests
-// use it to make a page stay.
-void rebuild_site(UserInterface& ui, ListPanelTable& table,
-                  const std::function<bool(std::string_view path)>& delete_page);
+// use it to make a page stay. It is called from one thread, in the order of
+// the deletion pass.
+Outcome rebuild_site(UserInterface& ui, ListPanelTable& table,
+                     const std::function<bool(std::string_view path)>& delete_page);
 
 }  // namespace larkspur

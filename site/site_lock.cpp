@@ -18,25 +18,53 @@ thread_local std::function<void()> wait_hook;
 // Long enough not to spin, short enough that a window waiting for a receive
 // job to finish its pages still repaints smoothly.
 constexpr std::chrono::milliseconds kPumpInterval{10};
+constexpr int kFileRetryMs = 5;
 
-}  // namespace
-
-void set_site_lock_wait_hook(std::function<void()> pump) { wait_hook = std::move(pump); }
-
-SiteLock::SiteLock() {
+void lock_mutex(const std::function<void()>& pump) {
   std::timed_mutex& mutex = site_mutex();
-  if (!wait_hook) {
+  if (!pump) {
     mutex.lock();
     return;
   }
-  // Copied so a hook that replaces itself cannot destroy the running one.
-  const std::function<void()> pump = wait_hook;
   while (!mutex.try_lock()) {
     pump();
     if (mutex.try_lock_for(kPumpInterval)) return;
   }
 }
 
-SiteLock::~SiteLock() { site_mutex().unlock(); }
+// The OS lock has no waiting form that could run the pump, so it is tried
+// again after each short pause; nullptr when it cannot be had at all.
+std::unique_ptr<platform::FileLock> lock_file(const std::function<void()>& pump) {
+  for (;;) {
+    platform::LockAttempt attempt = platform::LockAttempt::unavailable;
+    std::unique_ptr<platform::FileLock> lock = platform::try_lock_file(kSiteLockFile, attempt);
+    if (attempt != platform::LockAttempt::busy) return lock;
+    if (pump) pump();
+    platform::sleep_ms(kFileRetryMs);
+  }
+}
+
+}  // namespace
+
+void set_site_lock_wait_hook(std::function<void()> pump) { wait_hook = std::move(pump); }
+
+SiteLock::SiteLock() {
+  // Copied so a hook that replaces itself cannot destroy the running one.
+  const std::function<void()> pump = wait_hook;
+  lock_mutex(pump);
+  try {
+    file_lock_ = lock_file(pump);
+  } catch (...) {
+    // A pump may throw (tests use that to probe the lock); the mutex must
+    // not stay taken then.
+    site_mutex().unlock();
+    throw;
+  }
+}
+
+SiteLock::~SiteLock() {
+  file_lock_.reset();
+  site_mutex().unlock();
+}
 
 }  // namespace larkspur

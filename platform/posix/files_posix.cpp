@@ -202,10 +202,18 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 std::optional<std::string> read_file(std::string_view path, std::size_t max_bytes) {
   Fd fd(open_for_reading(path));
   if (!fd.valid()) return std::nullopt;
-  std::string data;
+  // The first read asks for the whole file as it is now and one byte more,
+  // so that a regular file comes in one read, without zero-filling a large
+  // buffer: a regular file reads short only at its end. Anything else (or a
+  // file that grows meanwhile) is read on in chunks until read() gives 0.
   constexpr std::size_t kChunk = 64 * 1024;
+  struct stat info {};
+  const bool regular = ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode);
+  std::size_t next = regular ? static_cast<std::size_t>(info.st_size) + 1 : kChunk;
+  std::string data;
   while (data.size() < max_bytes) {
-    const std::size_t want = std::min(kChunk, max_bytes - data.size());
+    const std::size_t want = std::min(next, max_bytes - data.size());
+    next = kChunk;
     const std::size_t used = data.size();
     data.resize(used + want);
     const ssize_t got = ::read(fd.get(), data.data() + used, want);
@@ -215,7 +223,7 @@ std::optional<std::string> read_file(std::string_view path, std::size_t max_byte
     }
     if (got < 0) return std::nullopt;
     data.resize(used + static_cast<std::size_t>(got));
-    if (got == 0) break;
+    if (got == 0 || (regular && static_cast<std::size_t>(got) < want)) break;
   }
   return data;
 }
@@ -242,9 +250,69 @@ bool delete_file(std::string_view path) {
   return native && ::unlink(native->c_str()) == 0;
 }
 
-bool remove_folder(std::string_view path) {
+bool set_aside(std::string_view path, std::string_view aside_path) {
+  // rename() needs what unlink() needs (write access to the folder, the
+  // sticky-bit rules), so it is refused exactly where a deletion would be.
+  // A folder, which unlink() refuses, is refused here too.
   const auto native = posix::native_path(path);
-  return native && ::rmdir(native->c_str()) == 0;
+  const auto aside = posix::native_path(aside_path);
+  struct stat info {};
+  return native && aside && ::lstat(native->c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
+         ::rename(native->c_str(), aside->c_str()) == 0;
+}
+
+namespace {
+
+// True when the open file holds exactly `data` (it is `size` bytes long).
+bool holds_bytes(int fd, std::size_t size, std::string_view data) {
+  if (size != data.size()) return false;
+  constexpr std::size_t kChunk = 64 * 1024;
+  char buffer[kChunk];
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const ssize_t got = ::pread(fd, buffer, std::min(kChunk, data.size() - at), static_cast<off_t>(at));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || std::string_view(buffer, static_cast<std::size_t>(got)) != data.substr(at, got)) {
+      return false;
+    }
+    at += static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// Refills the set-aside file in place; false when it is not a plain file of
+// its own or cannot be written, so that a fresh file is made instead. A link
+// is never opened (O_NOFOLLOW), and a second hard link would share the bytes.
+bool refill_in_place(const std::string& aside, std::string_view data) {
+  Fd fd(::open(aside.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1) {
+    return false;
+  }
+  if (holds_bytes(fd.get(), static_cast<std::size_t>(info.st_size), data)) return true;
+  std::size_t at = 0;
+  while (at < data.size()) {
+    const ssize_t written = ::pwrite(fd.get(), data.data() + at, data.size() - at, static_cast<off_t>(at));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    at += static_cast<std::size_t>(written);
+  }
+  if (static_cast<std::size_t>(info.st_size) != data.size() &&
+      ::ftruncate(fd.get(), static_cast<off_t>(data.size())) != 0) {
+    return false;
+  }
+  return fd.close();
+}
+
+}  // namespace
+
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  const auto aside = posix::native_path(aside_path);
+  if (!native || !aside) return false;
+  if (refill_in_place(*aside, data) && ::rename(aside->c_str(), native->c_str()) == 0) return true;
+  ::unlink(aside->c_str());
+  return write_file_fast(path, data);
 }
 
 bool is_link(std::string_view path) {
@@ -254,8 +322,16 @@ bool is_link(std::string_view path) {
 }
 
 bool remove_link(std::string_view path) {
-  // unlink() removes a symbolic link itself, whatever it points to.
-  return is_link(path) && delete_file(path);
+  // unlink() removes a symbolic link itself, never what it points to.
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  return native && ::lstat(native->c_str(), &info) == 0 && S_ISLNK(info.st_mode) &&
+         ::unlink(native->c_str()) == 0;
+}
+
+bool remove_folder(std::string_view path) {
+  const auto native = posix::native_path(path);
+  return native && ::rmdir(native->c_str()) == 0;
 }
 
 bool create_folder(std::string_view path) {
@@ -268,6 +344,17 @@ bool create_folder(std::string_view path) {
 bool folder_exists(std::string_view path) {
   const auto native = posix::native_path(path);
   return native && is_folder_native(*native);
+}
+
+std::optional<FileStamp> file_stamp(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  if (!native || ::stat(native->c_str(), &info) != 0) return std::nullopt;
+  const auto nanoseconds = [](const timespec& time) {
+    return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u + static_cast<std::uint64_t>(time.tv_nsec);
+  };
+  return FileStamp{static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_mtim),
+                   nanoseconds(info.st_ctim), static_cast<std::uint64_t>(info.st_ino)};
 }
 
 bool change_folder(std::string_view path) {

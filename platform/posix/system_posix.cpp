@@ -51,16 +51,27 @@ class PosixFileLock final : public FileLock {
 
 }  // namespace
 
-std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt) {
+  attempt = LockAttempt::unavailable;
   const auto native = posix::native_path(path);
   if (!native) return nullptr;
-  const int fd = ::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  int fd = ::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // flock() needs no write access: a lock file left in a folder that is
+  // read-only now still serves.
+  if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) attempt = LockAttempt::busy;
     ::close(fd);
     return nullptr;
   }
+  attempt = LockAttempt::taken;
   return std::make_unique<PosixFileLock>(fd);
+}
+
+std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+  LockAttempt ignored;
+  return try_lock_file(path, ignored);
 }
 
 // ------------------------------------------------------------- shell

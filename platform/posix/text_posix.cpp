@@ -79,8 +79,45 @@ std::optional<std::string> utf8_to_sjis(std::string_view utf8) {
 
 namespace posix {
 
+namespace {
+
+// The UTF-8 form of a Shift_JIS path, with '\' mapped to '/' only once the
+// conversion is done: in UTF-8 no multi-byte character holds a byte below
+// 0x80, so only then is a 0x5C byte certain to be a backslash of its own.
+std::optional<std::string> convert_path(std::string_view sjis) {
+  auto utf8 = sjis_to_utf8(sjis);
+  if (utf8) std::replace(utf8->begin(), utf8->end(), '\\', '/');
+  return utf8;
+}
+
+bool is_ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+}  // namespace
+
 std::optional<std::string> native_path(std::string_view sjis_path) {
   if (sjis_path.empty() || sjis_path.find('\0') != std::string_view::npos) return std::nullopt;
+  // Paths come in runs from one folder (every page of a web folder), so the
+  // folder part's conversion is kept per thread; an ASCII name needs none.
+  // Shift_JIS is stateless and the split lies between two characters, so the
+  // pieces convert to the pieces of the whole.
+  const std::size_t last = detail::sjis_last_separator(sjis_path);
+  if (last != std::string_view::npos && last > 0) {
+    thread_local std::string cached_folder;
+    thread_local std::optional<std::string> cached_native;
+    const std::string_view folder = sjis_path.substr(0, last);
+    if (folder != cached_folder) {
+      cached_native = convert_path(folder);
+      cached_folder = folder;
+    }
+    if (!cached_native) return std::nullopt;
+    const std::string_view name = sjis_path.substr(last + 1);
+    std::optional<std::string> native_name =
+        is_ascii(name) ? std::optional<std::string>(std::string(name)) : convert_path(name);
+    if (!native_name) return std::nullopt;
+    return *cached_native + "/" + *native_name;
+  }
   auto utf8 = sjis_to_utf8(sjis_path);
   if (!utf8) return std::nullopt;
   // Only now is a 0x5C byte certain to be a backslash of its own: in UTF-8 no

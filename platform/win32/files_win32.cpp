@@ -242,36 +242,92 @@ bool delete_file(std::string_view path) {
   return native && DeleteFileW(native->c_str());
 }
 
-bool remove_folder(std::string_view path) {
+bool set_aside(std::string_view path, std::string_view aside_path) {
   const auto native = win32::native_path(path);
-  return native && RemoveDirectoryW(native->c_str());
+  const auto aside = win32::native_path(aside_path);
+  if (!native || !aside) return false;
+  // DeleteFile refuses a read-only file, MoveFileEx would move it: refuse it
+  // here as well. Sharing (a program holding the page open without delete
+  // sharing) stops both alike.
+  const DWORD attributes = GetFileAttributesW(native->c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  return MoveFileExW(native->c_str(), aside->c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 namespace {
-// The attributes of the entry itself (a link's own, not its target's), or
-// INVALID_FILE_ATTRIBUTES.
-DWORD own_attributes(std::string_view path) {
-  const auto native = win32::native_path(path);
-  return native ? GetFileAttributesW(native->c_str()) : INVALID_FILE_ATTRIBUTES;
+
+bool holds_bytes(HANDLE file, std::string_view data) {
+  constexpr DWORD kChunk = 64 * 1024;
+  std::string buffer(kChunk, '\0');
+  std::size_t at = 0;
+  while (at < data.size()) {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(kChunk, data.size() - at));
+    if (!ReadFile(file, buffer.data(), want, &got, nullptr) || got == 0) return false;
+    if (std::string_view(buffer.data(), got) != data.substr(at, got)) return false;
+    at += got;
+  }
+  return true;
 }
+
+// Refills the set-aside file in place; false when it is not a plain file of
+// its own (a reparse point is opened as itself and refused, a second hard
+// link would share the bytes) or cannot be written.
+bool refill_in_place(const std::wstring& aside, std::string_view data) {
+  Handle file(CreateFileW(aside.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                          FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) || info.nNumberOfLinks != 1 ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY |
+                                FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
+  const std::uint64_t size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (size == data.size() && holds_bytes(file.get(), data)) return true;
+  if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return false;
+  return write_all(file.get(), data) && SetEndOfFile(file.get()) && file.close();
+}
+
 }  // namespace
 
+bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
+  const auto native = win32::native_path(path);
+  const auto aside = win32::native_path(aside_path);
+  if (!native || !aside) return false;
+  if (refill_in_place(*aside, data) && move_into_place(*aside, *native, Replace::kAlways, Flush::kNo)) {
+    return true;
+  }
+  DeleteFileW(aside->c_str());
+  return write_file_fast(path, data);
+}
+
 bool is_link(std::string_view path) {
-  const DWORD attributes = own_attributes(path);
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  const DWORD attributes = GetFileAttributesW(native->c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
 bool remove_link(std::string_view path) {
-  // A junction or a link to a folder is removed as a folder, which takes the
-  // reparse point away and leaves its target alone; a link to a file goes
-  // with DeleteFileW, which does not follow it either.
-  const DWORD attributes = own_attributes(path);
+  const auto native = win32::native_path(path);
+  if (!native) return false;
+  const DWORD attributes = GetFileAttributesW(native->c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
     return false;
   }
-  const auto native = win32::native_path(path);
+  // A reparse point on a folder (junction, folder symbolic link) goes with
+  // RemoveDirectory, which removes the point itself whatever its target
+  // holds; one on a file goes with DeleteFile, which does not follow it.
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(native->c_str());
   return DeleteFileW(native->c_str());
+}
+
+bool remove_folder(std::string_view path) {
+  const auto native = win32::native_path(path);
+  return native && RemoveDirectoryW(native->c_str());
 }
 
 bool create_folder(std::string_view path) {
@@ -284,6 +340,16 @@ bool create_folder(std::string_view path) {
 bool folder_exists(std::string_view path) {
   const auto native = win32::native_path(path);
   return native && is_folder_native(*native);
+}
+
+std::optional<FileStamp> file_stamp(std::string_view path) {
+  const auto native = win32::native_path(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!native || !GetFileAttributesExW(native->c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  const auto join = [](DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; };
+  return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                   join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                   join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime), 0};
 }
 
 bool change_folder(std::string_view path) {

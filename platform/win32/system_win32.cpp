@@ -49,13 +49,29 @@ class WinFileLock final : public FileLock {
 
 }  // namespace
 
-std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt) {
+  attempt = LockAttempt::unavailable;
   const auto native = win32::native_path(path);
   if (!native) return nullptr;
-  const HANDLE handle = CreateFileW(native->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  HANDLE handle = CreateFileW(native->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Exclusion comes from the missing sharing, not from write access: a lock
+  // file left in a folder that is read-only now still serves.
+  if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    handle = CreateFileW(native->c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  if (handle == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_SHARING_VIOLATION) attempt = LockAttempt::busy;
+    return nullptr;
+  }
+  attempt = LockAttempt::taken;
   return std::make_unique<WinFileLock>(handle);
+}
+
+std::unique_ptr<FileLock> try_lock_file(std::string_view path) {
+  LockAttempt ignored;
+  return try_lock_file(path, ignored);
 }
 
 // ------------------------------------------------------------- shell

@@ -611,6 +611,24 @@ TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
   EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
 }
 
+TEST_F(ReceiveEndToEnd, PagesThatCannotBeWrittenMakeTheReceiveAFailure) {
+  register_lists({{"A", "[a]", false}});
+  // A folder where the link page belongs: no link line can be written.
+  platform::create_folder(list_web_folder("A"));
+  put_file(list_web_folder("A") + "\\index.htm", "<HTML>index</HTML>");
+  platform::create_folder(list_web_folder("A") + "\\menu.htm");
+  Pop3TestServer server({{"m1", join_lines({"Subject: [a] one", "", "body"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  const std::string err = console.err_text();
+  EXPECT_TRUE(err.starts_with("larkspur-cli: receive: ")) << err;
+  // The message itself is stored: only its link is missing.
+  EXPECT_EQ(platform::find_files("LKset\\A\\*.log").size(), 1u);
+}
+
 // A server that drops or stalls the TLS handshake: the job ends with the TLS
 // status, the reason on stderr, and no login; a stall ends with Ctrl+C.
 TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {

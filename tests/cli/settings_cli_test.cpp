@@ -208,8 +208,11 @@ TEST_F(SettingsCli, LogShowAndDeleteBySubject) {
   run_steps({
       // Nothing chosen: the notice, and the rebuild is still asked for.
       {{"log", "delete", "M", "", "--yes"}, 1, kNoLogSelected + kConfirmRebuild + kRebuilt},
-      {{"log", "delete", "M", "[m] Vol.2", "--yes"}, 1, kConfirmRebuild + kRebuilt},
-      {{"log", "delete", "M", "[m] Vol.1"}, 1, kConfirmRebuild},  // rebuild answered no
+      {{"log", "delete", "M", "[m] Vol.2", "--yes"}, 1,
+       kConfirmRebuild + kRebuilt + "larkspur-cli: log delete: その件名のログはありません。\n"},
+      {{"log", "delete", "M", "[m] Vol.1"}, 1,  // rebuild answered no
+       kConfirmRebuild +
+           "larkspur-cli: log delete: ログは削除しました。再構築は「いいえ」なので行っていません\n"},
       {{"log", "show", "M"}, 0, "", std::string(254, 'x') + "\n\n[m] Vol.10\n"},
       {{"log", "delete", "M", std::string(254, 'x'), "--yes"}, 0, kConfirmRebuild + kRebuilt},
       {{"log", "show", "M"}, 0, "", "\n[m] Vol.10\n"},

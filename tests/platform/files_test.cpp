@@ -312,6 +312,101 @@ TEST_F(Files, LockIsExclusiveWhileHeld) {
   EXPECT_EQ(try_lock_file("missing\\job.lock"), nullptr);
 }
 
+TEST_F(Files, LockAttemptTellsBusyFromUnavailable) {
+  LockAttempt attempt = LockAttempt::busy;
+  auto first = try_lock_file("job.lock", attempt);
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(attempt, LockAttempt::taken);
+  EXPECT_EQ(try_lock_file("job.lock", attempt), nullptr);
+  EXPECT_EQ(attempt, LockAttempt::busy);
+  ASSERT_TRUE(create_folder("folder.lock"));
+  for (const char* path : {"missing\\job.lock", "folder.lock"}) {
+    EXPECT_EQ(try_lock_file(path, attempt), nullptr) << path;
+    EXPECT_EQ(attempt, LockAttempt::unavailable) << path;
+  }
+}
+
+TEST_F(Files, LinksAreSeenAndRemovedWithoutFollowingThem) {
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\\x.htm", "x");
+  std::error_code error;
+  fs::create_directory_symlink(fs::absolute("outside"), "web", error);
+  if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+  EXPECT_TRUE(is_link("web"));
+  EXPECT_TRUE(folder_exists("web"));
+  for (const char* path : {"outside", "outside\\x.htm", "missing"}) {
+    EXPECT_FALSE(is_link(path)) << path;
+    EXPECT_FALSE(remove_link(path)) << path;
+  }
+  EXPECT_TRUE(remove_link("web"));
+  EXPECT_FALSE(folder_exists("web"));
+  EXPECT_EQ(get_file("outside\\x.htm"), "x");
+}
+
+TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
+  struct Case {
+    const char* name;
+    std::string old_bytes;
+    std::string new_bytes;
+  };
+  const Case cases[] = {
+      {"unchanged", "same bytes", "same bytes"},
+      {"longer", "short", "a longer content"},
+      {"shorter", "a longer content", "short"},
+      {"emptied", "something", ""},
+  };
+  for (const Case& c : cases) {
+    put_file("p.htm", c.old_bytes);
+    const std::optional<FileStamp> before = file_stamp("p.htm");
+    ASSERT_TRUE(set_aside("p.htm", "~p.htm.old")) << c.name;
+    EXPECT_FALSE(can_read_file("p.htm")) << c.name;
+    ASSERT_TRUE(refill_aside("~p.htm.old", "p.htm", c.new_bytes)) << c.name;
+    EXPECT_EQ(get_file("p.htm"), c.new_bytes) << c.name;
+    EXPECT_FALSE(can_read_file("~p.htm.old")) << c.name;
+    if (c.old_bytes == c.new_bytes) {
+      EXPECT_EQ(file_stamp("p.htm")->modified, before->modified) << c.name << ": written again";
+    }
+  }
+  EXPECT_FALSE(set_aside("missing.htm", "~missing.htm.old"));
+  ASSERT_TRUE(create_folder("dir.htm"));
+  EXPECT_FALSE(set_aside("dir.htm", "~dir.htm.old"));
+  // Nothing set aside: the page is written afresh.
+  EXPECT_TRUE(refill_aside("~gone.htm.old", "gone.htm", "fresh"));
+  EXPECT_EQ(get_file("gone.htm"), "fresh");
+}
+
+TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\\target.htm", "outside");
+  std::error_code error;
+  fs::create_hard_link("outside/target.htm", "hard.htm", error);
+  if (error) GTEST_SKIP() << "no hard links here: " << error.message();
+  fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
+  for (const char* page : {"hard.htm", "soft.htm"}) {
+    if (!fs::exists(fs::symlink_status(page))) continue;
+    const std::string aside = std::string("~") + page + ".old";
+    ASSERT_TRUE(set_aside(page, aside)) << page;
+    ASSERT_TRUE(refill_aside(aside, page, "new page")) << page;
+    EXPECT_EQ(get_file(page), "new page") << page;
+    EXPECT_FALSE(is_link(page)) << page;
+  }
+  EXPECT_EQ(get_file("outside\\target.htm"), "outside");
+}
+
+TEST_F(Files, StampChangesWithContentAndEntries) {
+  ASSERT_TRUE(create_folder("d"));
+  put_file("d\\f.htm", "one");
+  const std::optional<FileStamp> file = file_stamp("d\\f.htm");
+  ASSERT_TRUE(file.has_value());
+  EXPECT_EQ(file_stamp("d\\f.htm"), file);
+  EXPECT_EQ(file_stamp("missing"), std::nullopt);
+  const std::optional<FileStamp> folder = file_stamp("d");
+  put_file("d\\f.htm", "two!");  // replaced: a new file and a changed folder
+  EXPECT_NE(file_stamp("d\\f.htm"), file);
+  put_file("d\\g.htm", "g");
+  EXPECT_NE(file_stamp("d"), folder);
+}
+
 TEST(Clock, MonotonicAndLocalTimeAreSane) {
   const std::int64_t before = monotonic_ms();
   sleep_ms(20);

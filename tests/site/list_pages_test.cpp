@@ -217,6 +217,43 @@ TEST_F(ListPages, InsertLinkEntryRewritesTheLinkPageOnce) {
             "<HTML><BODY><CENTER>\n<A HREF=1.htm target=main>AB</A><P>\n</CENTER></BODY></HTML>\n");
 }
 
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++count;
+  return count;
+}
+
+TEST_F(ListPages, LogWhosePageWentMissingAfterItsLinkGetsThePageButNoSecondLink) {
+  struct Case {
+    const char* name;
+    bool block_page;  // the page cannot be written in the first update
+    bool delete_page;  // the page is removed after the first update
+  };
+  const Case cases[] = {
+      {"interrupted before the page", true, false},
+      {"page removed afterwards", false, true},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    SetUp();
+    seed();
+    put_file("LKset\\W\\1.log", log("A", "a\n"));
+    put_file("LKset\\W\\2.log", log("B", "b\n"));
+    platform::create_folder("LKset\\W\\web");
+    if (c.block_page) platform::create_folder("LKset\\W\\web\\1.htm");
+    update_list_pages("LKset\\W", ui);
+    if (c.block_page) platform::remove_folder("LKset\\W\\web\\1.htm");
+    if (c.delete_page) platform::delete_file("LKset\\W\\web\\1.htm");
+    ASSERT_EQ(get_file("LKset\\W\\web\\1.htm"), "<missing>") << c.name;
+
+    update_list_pages("LKset\\W", ui);
+    const std::string menu = get_file("LKset\\W\\web\\menu.htm");
+    EXPECT_EQ(count_of(menu, "<A HREF=1.htm "), 1u) << c.name << "\n" << menu;
+    EXPECT_EQ(count_of(menu, "<A HREF=2.htm "), 1u) << c.name << "\n" << menu;
+    EXPECT_EQ(get_file("LKset\\W\\web\\1.htm"), convert_log_body("a\n")) << c.name;
+  }
+}
+
 TEST_F(ListPages, ManyLogsAreAllLinked) {
   seed();
   for (int i = 0; i < 1500; ++i) put_file("LKset\\W\\" + std::to_string(100000 + i) + ".log", log("S", "b\n"));

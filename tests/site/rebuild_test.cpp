@@ -1,5 +1,6 @@
 #include "site/rebuild.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -158,11 +159,13 @@ TEST_F(Rebuild, PageThatCannotGoKeepsItsOldPageAndGetsNoLink) {
 
   EXPECT_EQ(get_file("LKset\\B\\web\\1.htm"), "old page");
   EXPECT_EQ(get_file("LKset\\B\\web\\stray.htm"), "stray");
-  // A page left in the folder keeps it from being seeded again, so the first
-  // new link line becomes the head line of the new link page.
+  // The seed copies come back beside the page that stayed, and the fresh link
+  // page has the seed's head line.
   EXPECT_EQ(get_file("LKset\\B\\web\\menu.htm"),
-            "<A HREF=2.htm target=main>" + sj("あ") + "B</A><P>\n"
-            "<A HREF=3.htm target=main>c B</A><P>\n" + kClosing);
+            "<HTML><BODY><CENTER>\n<A HREF=3.htm target=main>c B</A><P>\n"
+            "<A HREF=2.htm target=main>" + sj("あ") + "B</A><P>\n" + kClosing);
+  EXPECT_EQ(get_file("LKset\\B\\web\\index.htm"), "index\n");
+  EXPECT_EQ(get_file("LKset\\B\\web\\down.htm"), down_page());
   EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"), fresh_menu("A"));
   EXPECT_EQ(locked_notices, 0);
 }
@@ -174,11 +177,48 @@ TEST_F(Rebuild, LinkPageThatCannotGoTakesTheNewLinesWithoutReseeding) {
   };
   ui.answers = {true};
   rebuild_site(ui, table, delete_page);
+  // 1.htm is linked in the old page already, so it gets no second line.
   EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"),
             "old menu\n<A HREF=1.htm target=main>old</A><P>\n<A HREF=3.htm target=main>c A</A><P>\n"
-            "<A HREF=1.htm target=main>b A</A><P>\n<A HREF=2.htm target=main>" + sj("あ") + "A</A><P>\n" +
-                kClosing);
-  EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "<missing>");
+            "<A HREF=2.htm target=main>" + sj("あ") + "A</A><P>\n" + kClosing);
+  // The other seed copies come back all the same.
+  EXPECT_EQ(get_file("LKset\\A\\web\\index.htm"), "index\n");
+}
+
+TEST_F(Rebuild, DeletesNothingThroughALinkedFolder) {
+  // The link leads out of the working folder ("work") to "outside".
+  struct Case {
+    const char* name;
+    const char* link;     // what is made a link, inside work
+    const char* outside;  // the page that must stay, outside work
+  };
+  const Case cases[] = {
+      {"web folder", "LKset/A/web", "outside/stray.htm"},
+      {"list folder", "LKset/A", "outside/web/stray.htm"},
+  };
+  namespace fs = std::filesystem;
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    fs::create_directories("outside/web");
+    put_file("outside\\stray.htm", "stray");
+    put_file("outside\\web\\stray.htm", "stray");
+    put_file("outside\\1.log", log("a", "one\n"));
+    fs::create_directories("work/LKset/A/web");
+    ASSERT_TRUE(platform::change_folder("work"));
+    SetUp();
+    add_list("A");
+    put_file("LKset\\A\\1.log", log("a", "one\n"));
+    fs::remove_all(c.link);
+    std::error_code error;
+    fs::create_directory_symlink(fs::absolute("../outside"), c.link, error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    ui.answers = {true};
+    rebuild_site(ui, table);
+
+    EXPECT_EQ(get_file(std::string("..\\") + c.outside), "stray") << c.name;
+    EXPECT_EQ(get_file("LKset\\A\\web\\1.htm"), convert_log_body("one\n")) << c.name;
+    ASSERT_TRUE(platform::change_folder(".."));
+  }
 }
 
 }  // namespace

@@ -38,6 +38,29 @@ TEST(SiteLock, WaitingThreadRunsItsHookUntilTheHolderLetsGo) {
   EXPECT_TRUE(testing::site_lock_is_free());
 }
 
+class SiteLockFile : public testing::InTempFolder {};
+
+TEST_F(SiteLockFile, WaitsForAnotherHolderOfTheFolderLock) {
+  // The lock file taken directly stands for another process: the mutex of
+  // this one is free, yet the site lock must wait, pumping, until it goes.
+  std::unique_ptr<platform::FileLock> other = platform::try_lock_file(kSiteLockFile);
+  ASSERT_NE(other, nullptr);
+  int pumped = 0;
+  set_site_lock_wait_hook([&] {
+    if (++pumped == 3) other.reset();
+  });
+  {
+    SiteLock lock;
+    EXPECT_GE(pumped, 3);
+    EXPECT_EQ(platform::try_lock_file(kSiteLockFile), nullptr);  // held by this process now
+  }
+  set_site_lock_wait_hook({});
+  EXPECT_NE(platform::try_lock_file(kSiteLockFile), nullptr);
+  EXPECT_TRUE(platform::find_files("*.*") == std::vector<std::string>{std::string(kSiteLockFile)});
+  EXPECT_TRUE(platform::find_files("*.htm").empty() && platform::find_files("*.log").empty() &&
+              platform::find_files("*.stf").empty());
+}
+
 class SiteLockMessages : public testing::InTempFolder {};
 
 TEST_F(SiteLockMessages, SizeMessageIsShownAfterTheLockIsReleased) {

@@ -1,0 +1,157 @@
+#include "site/site_job.h"
+
+#include <algorithm>
+
+#include "settings/store.h"
+#include "site/link_sort.h"
+#include "site/list_pages.h"
+#include "site/log_page.h"
+#include "site/page_io.h"
+#include "site/site_lock.h"
+
+namespace larkspur {
+namespace {
+
+constexpr std::string_view kMenuName = "menu.htm";
+
+std::string base_name(std::string_view path) {
+  const std::size_t last = path.rfind('\\');
+  return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
+}
+
+std::string page_name_of(std::string_view log_name) {
+  return std::string(log_name.substr(0, log_name.size() - kLogExtension.size())) + std::string(kPageExtension);
+}
+
+}  // namespace
+
+Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_path) {
+  std::vector<Message> messages;
+  Outcome outcome;
+  {
+    SiteLock lock;
+    sort_lists_ = enumerate_lists();
+    outcome = update(std::string(list_name), base_name(log_path), messages);
+    const Outcome sorted = sort_all();
+    if (!sorted.ok()) outcome.fail(sorted.reason);
+  }
+  for (const Message& message : messages) ui_.notify(message);
+  return outcome;
+}
+
+Outcome SiteJob::update(const std::string& list_name, std::string_view log_name,
+                        std::vector<Message>& messages) {
+  const std::string folder = list_folder(list_name);
+  const std::string web = list_web_folder(list_name);
+  Outcome outcome;
+  auto known = lists_.find(list_name);
+  if (known != lists_.end() && update_known(known->second, list_name, log_name, messages, outcome)) {
+    return outcome;
+  }
+  // The whole update, after which the job knows the folder.
+  lists_.erase(list_name);
+  ListSeen seen;
+  outcome = update_list_pages_locked(folder, messages, Seeding::when_empty, &seen);
+  const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
+  // Known only when the next update would find nothing to do but new logs.
+  if (seen.complete && stamp) {
+    lists_.emplace(list_name, KnownList{*stamp, std::move(seen.logs), std::move(seen.pages)});
+  }
+  return outcome;
+}
+
+// The update of a list whose web folder is as this job left it: every log it
+// knew has its page, so only the new log can need one. False (nothing done)
+// when the folder changed meanwhile or the case is not that simple.
+bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::string_view log_name,
+                           std::vector<Message>& messages, Outcome& outcome) {
+  const std::string web = list_web_folder(list_name);
+  const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
+  if (!stamp || *stamp != known.web || log_name.size() < kLogExtension.size() ||
+      known.logs.contains(std::string(log_name))) {
+    return false;
+  }
+  // down.htm may have been written into without a change of the folder.
+  const std::string down_path = web + "\\down.htm";
+  const std::string down = down_page();
+  if (platform::read_file(down_path, down.size() + 1) != down) return false;
+
+  const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
+  const std::string page_name = page_name_of(log_name);
+  const std::string page_path = web + "\\" + page_name;
+  known.logs.emplace(log_name);
+  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) return true;
+
+  const std::string menu_path = web + "\\" + std::string(kMenuName);
+  std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  const std::string text = platform::read_file(log_path).value_or(std::string());
+  if (!linked_page_names(menu_bytes).contains(page_name)) {
+    LinkPageInserter menu(std::move(menu_bytes));
+    if (!menu.insert(page_name, link_text_from_log(std::string_view(text).substr(0, kLinkTextReadBytes)))) {
+      messages.push_back(size_refusal_message());
+      outcome.fail(site_detail::too_large_reason(menu_path));
+    }
+    if (menu.changed()) {
+      // Written in the order the sort that follows would give it.
+      std::string bytes = menu.bytes();
+      const bool sorted_here =
+          std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
+      if (sorted_here) {
+        if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
+      }
+      if (site_detail::write_page(menu_path, bytes)) {
+        if (sorted_here) remember_sorted(menu_path);
+      } else {
+        outcome.fail(site_detail::not_written_reason(menu_path));
+      }
+    }
+  }
+  if (write_log_page(log_body_text(text), page_path)) {
+    known.pages.insert(page_name);
+  } else {
+    outcome.fail(site_detail::not_written_reason(page_path));
+  }
+  const std::optional<platform::FileStamp> after = platform::file_stamp(web);
+  if (!outcome.ok() || !after) {
+    lists_.erase(list_name);  // the next log takes the whole update
+  } else {
+    known.web = *after;
+  }
+  return true;
+}
+
+void SiteJob::remember_sorted(const std::string& menu_path) {
+  if (const std::optional<platform::FileStamp> stamp = platform::file_stamp(menu_path)) {
+    sorted_[menu_path] = *stamp;
+  } else {
+    sorted_.erase(menu_path);
+  }
+}
+
+// sort_link_pages, skipping each link page that is as this job last saw it
+// in order.
+Outcome SiteJob::sort_all() {
+  Outcome outcome;
+  for (const std::string& name : sort_lists_) {
+    const std::string path = list_web_folder(name) + "\\" + std::string(kMenuName);
+    const std::optional<platform::FileStamp> stamp = platform::file_stamp(path);
+    const auto known = sorted_.find(path);
+    if (stamp && known != sorted_.end() && known->second == *stamp) continue;
+    sorted_.erase(path);
+    const std::optional<std::string> page = platform::read_file(path);
+    if (!page) continue;
+    const std::optional<std::string> sorted = sort_link_page(*page);
+    if (sorted && *sorted != *page) {
+      if (!site_detail::write_page(path, *sorted)) {
+        outcome.fail(site_detail::not_written_reason(path));
+        continue;
+      }
+      remember_sorted(path);
+    } else if (stamp) {
+      sorted_[path] = *stamp;  // in order, or nothing to sort: left as it is
+    }
+  }
+  return outcome;
+}
+
+}  // namespace larkspur
