@@ -64,4 +64,9 @@ class Selection {
 // (x, y) of `target` through a memory device context.
 void blit_bitmap(HDC target, HBITMAP bitmap, int x, int y, int width = 0, int height = 0);
 
+// Draws the whole of `bitmap` into the rectangle (x, y, width, height) of
+// `target`: a plain copy when the sizes agree, otherwise scaled with
+// halftoning (averaged colours, so scaled artwork stays smooth).
+void draw_bitmap_scaled(HDC target, HBITMAP bitmap, int x, int y, int width, int height);
+
 }  // namespace larkspur::app

@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "app/dpi.h"
 #include "app/progress_dialog.h"
 #include "app/shell.h"
 #include "resources/app/resource.h"
@@ -67,15 +68,19 @@ int run(HINSTANCE instance, int show_state) {
   // Centred on the desktop; its right and bottom edges serve as its size.
   RECT desktop{};
   GetWindowRect(GetDesktopWindow(), &desktop);
-  const int x = (desktop.right - kWindowWidth) / 2;
-  const int y = (desktop.bottom - kWindowHeight) / 2;
+  // The window opens on the primary monitor, whose DPI is the system's; it
+  // corrects its size itself should its monitor have another.
+  const int dpi = system_dpi();
+  const SIZE size = main_window_size(dpi);
+  const int x = (desktop.right - size.cx) / 2;
+  const int y = (desktop.bottom - size.cy) / 2;
 
   ComScope com;
   Shell& state = shell();
   state.instance = instance;
   if (!register_main_class(instance)) return 0;
   state.main_window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, x, y,
-                                      kWindowWidth, kWindowHeight, nullptr, nullptr, instance,
+                                      size.cx, size.cy, nullptr, nullptr, instance,
                                       nullptr);
   if (!state.main_window) return 1;
 

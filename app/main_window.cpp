@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/commands.h"
+#include "app/dpi.h"
 #include "app/panel_layout.h"
 #include "app/progress_dialog.h"
 #include "app/shell.h"
@@ -29,6 +30,11 @@ Shell& shell() {
   return state;
 }
 
+SIZE main_window_size(int dpi) {
+  return outer_size_for_client(scale_to_dpi(kClientWidth, dpi), scale_to_dpi(kClientHeight, dpi),
+                               kWindowStyle, 0, dpi);
+}
+
 namespace {
 
 // Name colours: dark blue text on white, a marked list on light green.
@@ -44,19 +50,21 @@ int button_index(int id) {
   return -1;
 }
 
-UniqueFont create_name_font() {
-  return UniqueFont(CreateFontW(kNameFontHeight, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
-                                SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+UniqueFont create_name_font(int dpi) {
+  return UniqueFont(CreateFontW(scale_to_dpi(kNameFontHeight, dpi), 0, 0, 0, FW_NORMAL, FALSE,
+                                FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                 PROOF_QUALITY, FIXED_PITCH | FF_MODERN, L"ＭＳ ゴシック"));
 }
 
 // Background and names; the buttons are left to the caller.
 void draw_background_and_names(HDC dc) {
-  blit_bitmap(dc, shell().background.get(), 0, 0, kBackgroundWidth, kBackgroundHeight);
+  const int dpi = shell().dpi;
+  draw_bitmap_scaled(dc, shell().background.get(), 0, 0, scale_to_dpi(kBackgroundWidth, dpi),
+                     scale_to_dpi(kBackgroundHeight, dpi));
   SetTextColor(dc, kNameText);
   SetBkMode(dc, OPAQUE);
   SetBkColor(dc, kNameGround);
-  UniqueFont font = create_name_font();
+  UniqueFont font = create_name_font(dpi);
   Selection selected_font(dc, font.get());
   const ListPanelTable::Slots slots = list_panel().snapshot();
   for (int i = 0; i < kMaxLists; ++i) {
@@ -67,25 +75,48 @@ void draw_background_and_names(HDC dc) {
     const std::wstring shown =
         platform::sjis_to_wide_display(std::string_view(name).substr(0, kShownNameBytes));
     const int length = static_cast<int>(shown.size());
-    TextOutW(dc, text_x(i), text_y(i), shown.c_str(), length);
+    const int x = scale_to_dpi(text_x(i), dpi);
+    const int y = scale_to_dpi(text_y(i), dpi);
+    TextOutW(dc, x, y, shown.c_str(), length);
     if (slots[i].new_mail != 0) {
       SetBkColor(dc, kMarkedGround);
-      TextOutW(dc, text_x(i), text_y(i), shown.c_str(), length);
+      TextOutW(dc, x, y, shown.c_str(), length);
       SetBkColor(dc, kNameGround);
     }
   }
+}
+
+// A button's rectangle in the client area at `dpi`.
+RECT button_rect(const ButtonSpec& button, int dpi) {
+  const int left = scale_to_dpi(button.x, dpi);
+  const int top = scale_to_dpi(button.y, dpi);
+  return RECT{left, top, left + scale_to_dpi(button.width, dpi),
+              top + scale_to_dpi(button.height, dpi)};
+}
+
+// Moves the window to (x, y) at its fixed size for its DPI. The guard stops
+// the move's own size message from moving it again.
+void place_window(HWND window, int x, int y) {
+  static bool moving = false;
+  if (moving) return;
+  const SIZE size = main_window_size(shell().dpi);
+  moving = true;
+  MoveWindow(window, x, y, size.cx, size.cy, TRUE);
+  moving = false;
 }
 
 // --------------------------------------------------------- message handlers
 
 LRESULT on_create(HWND window) {
   Shell& state = shell();
+  state.dpi = window_dpi(window);
   for (int i = 0; i < kButtonCount; ++i) {
     const ButtonSpec& button = kButtons[i];
     state.up_faces[i] = load_bitmap(state.instance, button.up_face);
     state.down_faces[i] = load_bitmap(state.instance, button.down_face);
+    const RECT rect = button_rect(button, state.dpi);
     CreateWindowExW(0, L"BUTTON", L"", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON | BS_OWNERDRAW,
-                    button.x, button.y, button.width, button.height, window,
+                    rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, window,
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), state.instance,
                     nullptr);
   }
@@ -98,7 +129,8 @@ LRESULT on_draw_item(const DRAWITEMSTRUCT& item) {
   if (index < 0) return FALSE;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
   const UniqueBitmap& face = pressed ? shell().down_faces[index] : shell().up_faces[index];
-  blit_bitmap(item.hDC, face.get(), 0, 0);
+  draw_bitmap_scaled(item.hDC, face.get(), 0, 0, item.rcItem.right - item.rcItem.left,
+                     item.rcItem.bottom - item.rcItem.top);
   return TRUE;
 }
 
@@ -118,17 +150,28 @@ LRESULT on_paint(HWND window) {
 
 LRESULT on_size(HWND window) {
   // The frame cannot be resized; this keeps the window at its fixed size at
-  // its normal place when it is shown, minimised or restored. The guard stops
-  // the move's own size message from moving it again.
-  static bool moving = false;
-  if (moving) return 0;
+  // its normal place when it is shown, minimised or restored.
   WINDOWPLACEMENT placement{};
   placement.length = sizeof placement;
   if (!GetWindowPlacement(window, &placement)) return 0;
-  moving = true;
-  MoveWindow(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top,
-             kWindowWidth, kWindowHeight, TRUE);
-  moving = false;
+  place_window(window, placement.rcNormalPosition.left, placement.rcNormalPosition.top);
+  return 0;
+}
+
+LRESULT on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
+  // Moved to a monitor of another DPI, or the user changed the scaling: the
+  // layout, the buttons and the outer size follow; the window stays where
+  // the system suggests.
+  Shell& state = shell();
+  state.dpi = LOWORD(wparam);
+  for (const ButtonSpec& button : kButtons) {
+    const RECT rect = button_rect(button, state.dpi);
+    MoveWindow(GetDlgItem(window, button.id), rect.left, rect.top, rect.right - rect.left,
+               rect.bottom - rect.top, FALSE);
+  }
+  const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+  place_window(window, suggested.left, suggested.top);
+  InvalidateRect(window, nullptr, TRUE);
   return 0;
 }
 
@@ -153,8 +196,9 @@ void redraw_panel() {
   if (!dc.get()) return;
   draw_background_and_names(dc.get());
   for (int i = 0; i < kButtonCount; ++i) {
-    const ButtonSpec& button = kButtons[i];
-    blit_bitmap(dc.get(), state.up_faces[i].get(), button.x, button.y, button.width, button.height);
+    const RECT rect = button_rect(kButtons[i], state.dpi);
+    draw_bitmap_scaled(dc.get(), state.up_faces[i].get(), rect.left, rect.top,
+                       rect.right - rect.left, rect.bottom - rect.top);
   }
 }
 
@@ -163,7 +207,10 @@ int hit_test_panel() {
   if (!GetCursorPos(&cursor)) return 0;
   POINT origin{0, 0};
   ClientToScreen(shell().main_window, &origin);
-  return slot_at(cursor.x - origin.x, cursor.y - origin.y);
+  // The hit areas are in 96-DPI units.
+  const int dpi = shell().dpi;
+  return slot_at(unscale_from_dpi(cursor.x - origin.x, dpi),
+                 unscale_from_dpi(cursor.y - origin.y, dpi));
 }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -178,6 +225,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_paint(window);
     case WM_SIZE:
       return on_size(window);
+    case WM_DPICHANGED:
+      return on_dpi_changed(window, wparam, lparam);
     case WM_ACTIVATE:
       return on_activate(window, wparam, lparam);
     case kMsgRaiseProgress:

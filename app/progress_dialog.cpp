@@ -5,6 +5,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/dpi.h"
 #include "app/gdi.h"
 #include "app/shell.h"
 #include "app/window_ui.h"
@@ -166,9 +167,12 @@ INT_PTR on_timer(HWND dialog) {
   DialogState* state = job_slot().dialog_state.get();
   if (!state) return FALSE;
   {
+    // Pixels at 96 DPI; the dialog itself grows with its font at other DPIs.
+    const int dpi = window_dpi(dialog);
     WindowDc dc(dialog);
-    blit_bitmap(dc.get(), state->frames[state->frame].get(), kFrameX, kFrameY, kFrameWidth,
-                kFrameHeight);
+    draw_bitmap_scaled(dc.get(), state->frames[state->frame].get(), scale_to_dpi(kFrameX, dpi),
+                       scale_to_dpi(kFrameY, dpi), scale_to_dpi(kFrameWidth, dpi),
+                       scale_to_dpi(kFrameHeight, dpi));
   }
   state->frame = (state->frame + 1) % static_cast<int>(state->frames.size());
   keep_above_owner(dialog);
@@ -217,7 +221,10 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
     case WM_TIMER:
       return on_timer(dialog);
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDC_INFO_CANCEL && HIWORD(wparam) == BN_CLICKED) {
+      // The cancel button, or Esc: the dialog manager turns Esc into the
+      // command IDCANCEL, which is not the button's ID here.
+      if ((LOWORD(wparam) == IDC_INFO_CANCEL || LOWORD(wparam) == IDCANCEL) &&
+          HIWORD(wparam) == BN_CLICKED) {
         return on_cancel(dialog);
       }
       return FALSE;

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/dpi.h"
 #include "app/gdi.h"
 #include "app/shell.h"
 #include "app/window_ui.h"
@@ -402,9 +403,12 @@ void on_log_dialog_command(HWND dialog, int id, int code) {
 }
 
 void paint_log_dialog(HWND dialog, const LogDeletionDialog& state) {
+  // Pixels at 96 DPI, scaled like the dialog, which grows with its font.
+  const int dpi = window_dpi(dialog);
   PaintCycle paint(dialog);
-  blit_bitmap(paint.get(), state.picture.get(), DEL_PICTURE_X, DEL_PICTURE_Y, DEL_PICTURE_WIDTH,
-              DEL_PICTURE_HEIGHT);
+  draw_bitmap_scaled(paint.get(), state.picture.get(), scale_to_dpi(DEL_PICTURE_X, dpi),
+                     scale_to_dpi(DEL_PICTURE_Y, dpi), scale_to_dpi(DEL_PICTURE_WIDTH, dpi),
+                     scale_to_dpi(DEL_PICTURE_HEIGHT, dpi));
 }
 
 INT_PTR CALLBACK log_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {

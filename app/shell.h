@@ -12,13 +12,22 @@ namespace larkspur::app {
 
 inline constexpr wchar_t kClassName[] = L"KumowareLKSFREE";
 inline constexpr wchar_t kWindowTitle[] = L"Larkspur Free!";
-// Outer size of the main window, frame and caption included, for the whole run.
-inline constexpr int kWindowWidth = 497;
-inline constexpr int kWindowHeight = 313;
 inline constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 
+// The layout below is in pixels at 96 DPI; the window scales it to its DPI
+// (app/dpi.h).
 inline constexpr int kBackgroundWidth = 490;
 inline constexpr int kBackgroundHeight = 287;
+// The client area, fixed for the whole run: the background with a one-pixel
+// white margin right and below. It is what the window's historical outer
+// size of 497 x 313 leaves on the classic frame (a 3-pixel dialog frame and
+// a 19-pixel caption), so there the window keeps that size, and on any other
+// frame the outer size follows from the frame's metrics.
+inline constexpr int kClientWidth = kBackgroundWidth + 1;
+inline constexpr int kClientHeight = kBackgroundHeight + 1;
+
+// The main window's outer size, frame and caption included, at `dpi`.
+SIZE main_window_size(int dpi);
 
 // Messages the main window handles beyond the system's.
 // A question or notice from another thread: lParam points to a Message, the
@@ -42,6 +51,7 @@ extern const std::array<ButtonSpec, kButtonCount> kButtons;
 struct Shell {
   HINSTANCE instance = nullptr;
   HWND main_window = nullptr;
+  int dpi = 96;  // the main window's, updated when it moves to another monitor
   UniqueBitmap background;  // BACKBMP, loaded once at start-up
   std::array<UniqueBitmap, kButtonCount> up_faces;    // in kButtons order
   std::array<UniqueBitmap, kButtonCount> down_faces;

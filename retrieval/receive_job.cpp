@@ -227,8 +227,8 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     job_running.store(false);
     // The lock file stays after every job, so when it is there another
     // holder has it; when it could not even be made, the folder is closed
-    // to writing.
-    // (Listed, not opened: on Windows the holder's handle shares nothing.)
+    // to writing. It is looked for, not opened: on Windows the holder keeps
+    // it open unshared, so no other process can open it even to read.
     return refuse(platform::any_file_matches(kReceiveLockFile) ? receive_running_message()
                                                               : receive_cannot_start_message());
   }

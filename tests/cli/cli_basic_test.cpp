@@ -5,6 +5,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 
+#include "larkspur_version.h"
 #include "retrieval/receive_job.h"
 #include "retrieval/sort_and_store.h"
 #include "settings/store.h"
@@ -35,6 +36,8 @@ TEST_F(CliBasic, UsageErrorsExitTwoAndChangeNothing) {
       {{"-C"}},
       {{"--bogus", "lists"}},
       {{"rebuild", "--keep"}},
+      {{"--version", "lists"}},  // --version goes only on its own
+      {{"lists", "--version"}},
   };
   for (const Case& c : cases) {
     RecordingConsole console;
@@ -57,6 +60,14 @@ TEST_F(CliBasic, HelpDescribesEveryCommand) {
         "\n  open LIST [--print]\n"}) {
     EXPECT_NE(console.out_text().find(word), std::string::npos) << word;
   }
+}
+
+TEST_F(CliBasic, VersionPrintsTheBuildsVersionAndTouchesNothing) {
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"--version"}), cli::kExitOk);
+  EXPECT_EQ(console.out_text(), std::string("larkspur-cli ") + LARKSPUR_VERSION_STRING + "\n");
+  EXPECT_EQ(console.err_text(), "");
+  EXPECT_FALSE(platform::folder_exists("LKset"));
 }
 
 TEST_F(CliBasic, CreatesTheWorkingFoldersInTheFolderGiven) {

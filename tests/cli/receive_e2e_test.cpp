@@ -588,6 +588,19 @@ TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
   EXPECT_NE(platform::try_lock_file(kReceiveLockFile), nullptr);
 }
 
+TEST_F(ReceiveEndToEnd, ALockHeldElsewhereIsSaidToBeARunningJob) {
+  // As another process holds it; on Windows it then cannot even be opened.
+  register_lists({{"A", "[a]", true}});
+  const std::unique_ptr<platform::FileLock> held = platform::try_lock_file(kReceiveLockFile);
+  ASSERT_NE(held, nullptr);
+
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  EXPECT_EQ(console.err_text(),
+            "注意: このフォルダーでは受信処理が実行中です。\n"
+            "終わってから、もう一度実行してください。\n");
+}
+
 TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
   // All-zero records: an empty search text would take every message.
   for (const char* file : {"LKset\\.stf", "LKset\\..stf", "LKset\\...stf"}) {

@@ -452,13 +452,37 @@ if [ -n "$port" ] && WINEDEBUG=-all,+pid,+gdi start_app "$work" "$gdi_log"; then
       fail "after the cancelled worker ended, a new job starts"
     fi
 
+    # Esc in the dialog cancels the job as its button does.
+    sleep 3  # the cancelled worker ends
+    if run_stalled_job; then
+      xdotool key Escape
+      if wait_gone "サーバー接続中" 5; then
+        pass "Esc in the progress dialog closes it"
+      else
+        fail "Esc in the progress dialog closes it"
+        click_control "サーバー接続中" 1
+        wait_gone "サーバー接続中" 5
+      fi
+      sleep 2
+      check "no message is retrieved after Esc" bash -c '! grep -q "^RETR" "$1"' _ "$out/stall.log"
+      check "no log is written after Esc" test "$(fixture logs "$work")" = 0
+      check "the window still answers after Esc" wait_for_window "$main_title" 2
+    else
+      fail "a job for the Esc case starts"
+    fi
+
     # A job of the command-line tool holds the folder: the receive button
     # says so instead of doing nothing.
+    # The tool is started again while it is refused for the window's own
+    # cancelled worker, which may not have ended yet.
     connects=$(grep -c CONNECT "$out/stall.log")
-    (cd "$work" && exec wine "$bin/larkspur-cli.exe" receive >/dev/null 2>&1) &
-    cli_pid=$!
+    cli_pid=
     deadline=$((SECONDS + 20))
     while [ $SECONDS -lt $deadline ] && [ "$(grep -c CONNECT "$out/stall.log")" -le "$connects" ]; do
+      if [ -z "$cli_pid" ] || ! kill -0 "$cli_pid" 2>/dev/null; then
+        (cd "$work" && exec wine "$bin/larkspur-cli.exe" receive >/dev/null 2>&1) &
+        cli_pid=$!
+      fi
       sleep 0.2
     done
     click 290 261

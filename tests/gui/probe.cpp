@@ -181,6 +181,9 @@ int gdi_command() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  // Rectangles in device pixels, as larkspur.exe (DPI-aware) and xdotool see
+  // them, whatever the DPI.
+  SetProcessDPIAware();
   const std::wstring command = argc > 1 ? argv[1] : L"";
   if (command == L"window" && argc == 3) return window_command(argv[2]);
   if (command == L"count" && argc == 3) return count_command(argv[2]);

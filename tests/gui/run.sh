@@ -8,8 +8,10 @@
 # Needs larkspur.exe, larkspur-gui-probe.exe and larkspur-pop3d.exe in
 # BUILD_DIR/bin. Screen shots go to BUILD_DIR/gui-screenshots/, working
 # folders and logs to BUILD_DIR/gui-tests/. Exit code 0 when every check
-# passed. Bounded to about four minutes, plus the settings dialogs' own
-# suite (tests/gui/dialogs/run.sh), which this script runs afterwards.
+# passed. Bounded to about four minutes, plus the DPI cases (dpi_tests.sh,
+# screen shots in BUILD_DIR/gui-screenshots/dpi-N/) and the settings
+# dialogs' own suite (tests/gui/dialogs/run.sh), which this script runs
+# afterwards.
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ $# -ne 1 ]; then
@@ -34,6 +36,19 @@ if [ $status -eq 124 ] || [ $status -eq 137 ]; then
 fi
 # Whatever is left of this prefix's Wine processes goes.
 WINEPREFIX=$build/wineprefix-gui wineserver -k >/dev/null 2>&1 || true
+
+# The window and its dialogs at 96, 144 and 192 DPI, on a screen large
+# enough for the biggest dialog at 192 DPI.
+if [ -f "$here/dpi_tests.sh" ]; then
+  timeout -k 10 300 xvfb-run -a -s "-screen 0 1600x1200x24" bash "$here/dpi_tests.sh" "$build"
+  dpi_status=$?
+  if [ $dpi_status -eq 124 ] || [ $dpi_status -eq 137 ]; then
+    echo "GUI DPI tests timed out"
+    echo "gui dpi: 0 passed, 1 failed"
+  fi
+  WINEPREFIX=$build/wineprefix-gui wineserver -k >/dev/null 2>&1 || true
+  [ $status -eq 0 ] && status=$dpi_status
+fi
 
 # The settings dialogs have their own suite; this script runs both.
 if [ -x "$here/dialogs/run.sh" ]; then
