@@ -9,7 +9,7 @@
 #include "app/window_ui.h"
 #include "resources/app/resource.h"
 #include "platform/platform.h"
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/records.h"
 #include "site/rebuild.h"
 

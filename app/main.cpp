@@ -6,7 +6,7 @@
 #include "app/progress_dialog.h"
 #include "app/shell.h"
 #include "resources/app/resource.h"
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/store.h"
 #include "site/site_lock.h"
 
@@ -86,7 +86,7 @@ int run(HINSTANCE instance, int show_state) {
 
   create_working_folders();
   state.background = load_bitmap(instance, L"BACKBMP");
-  refresh_list_panel();
+  refresh_list_panel(list_panel());
   set_site_lock_wait_hook(pump_messages);
 
   ShowWindow(state.main_window, show_state);

@@ -11,8 +11,8 @@
 #include "app/window_ui.h"
 #include "platform/platform.h"
 #include "resources/app/resource.h"
-#include "settings/list_panel.h"
-#include "settings/open_list_page.h"
+#include "panel/list_panel.h"
+#include "panel/open_list_page.h"
 
 namespace larkspur::app {
 

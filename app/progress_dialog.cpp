@@ -12,8 +12,8 @@
 #include "platform/platform.h"
 #include "resources/app/resource.h"
 #include "retrieval/pop3_client.h"
-#include "retrieval/receive_job.h"
-#include "settings/list_panel.h"
+#include "job/receive_job.h"
+#include "panel/list_panel.h"
 
 namespace larkspur::app {
 namespace {
@@ -51,12 +51,15 @@ struct JobSlot {
   std::unique_ptr<DialogState> dialog_state;
   UINT_PTR reap_timer = 0;
   Message refusal;  // why the last job could not start
+  ReceiveJobState state;  // what the dialog's timer shows
 };
 
 JobSlot& job_slot() {
   static JobSlot slot;
   return slot;
 }
+
+ReceiveJobState& receive_job_state() { return job_slot().state; }
 
 Pop3Client& pop3_client() {
   static Pop3Client client;

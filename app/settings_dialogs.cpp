@@ -20,11 +20,11 @@
 #include "app/window_ui.h"
 #include "platform/platform.h"
 #include "resources/app/dialogs_ids.h"
-#include "settings/account_logic.h"
-#include "settings/list_logic.h"
-#include "settings/list_panel.h"
-#include "settings/log_logic.h"
-#include "settings/messages.h"
+#include "dialogs/account_logic.h"
+#include "dialogs/list_logic.h"
+#include "panel/list_panel.h"
+#include "dialogs/log_logic.h"
+#include "dialogs/messages.h"
 
 namespace larkspur::app {
 namespace {

@@ -7,6 +7,7 @@
 #include <array>
 
 #include "app/gdi.h"
+#include "panel/list_panel.h"
 
 namespace larkspur::app {
 
@@ -55,8 +56,10 @@ struct Shell {
   UniqueBitmap background;  // BACKBMP, loaded once at start-up
   std::array<UniqueBitmap, kButtonCount> up_faces;    // in kButtons order
   std::array<UniqueBitmap, kButtonCount> down_faces;
+  ListPanelTable panel;  // the lists the window shows, refilled by the core
 };
 Shell& shell();
+inline ListPanelTable& list_panel() { return shell().panel; }
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -27,7 +27,7 @@
 
 #include "bench/corpus.h"
 #include "platform/platform.h"
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/store.h"
 #include "settings/ui.h"
 #include "site/link_sort.h"

@@ -8,12 +8,12 @@
 #include <set>
 
 #include "retrieval/pop3_client.h"
-#include "retrieval/receive_job.h"
-#include "settings/account_logic.h"
-#include "settings/list_logic.h"
-#include "settings/list_panel.h"
-#include "settings/log_logic.h"
-#include "settings/open_list_page.h"
+#include "job/receive_job.h"
+#include "dialogs/account_logic.h"
+#include "dialogs/list_logic.h"
+#include "panel/list_panel.h"
+#include "dialogs/log_logic.h"
+#include "panel/open_list_page.h"
 #include "settings/store.h"
 #include "settings/ui.h"
 #include "site/rebuild.h"
@@ -77,6 +77,9 @@ struct Invocation {
   std::set<std::string> flags;     // "--yes", "--keep", "--print", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
   int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
+  // The table of shown lists that the commands refill and mark: the
+  // window's panel has no counterpart here, so each run has its own.
+  std::shared_ptr<ListPanelTable> table = std::make_shared<ListPanelTable>();
   bool help = false;
 };
 
@@ -127,16 +130,16 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
     client.connect_timeout_ms = invocation.timeout_seconds * 1000;
     client.receive_timeout_ms = invocation.timeout_seconds * 1000;
   }
-  ListPanelTable& table = list_panel();
+  ListPanelTable& table = *invocation.table;
   refresh_list_panel(table);
 
   // Statuses arrive on the worker thread; the main thread only waits.
   ReceiveHooks hooks;
   hooks.pause = [](int) {};  // nobody watches a progress dialog here
   hooks.clock = env.clock;
-  hooks.status_changed = [&](int status) {
-    console.out(to_utf8(status_text(status, status == kStatusNotice ? state.notice()
-                                                                     : std::string())) +
+  hooks.status_changed = [&](ReceiveStatus status) {
+    console.out(to_utf8(status_text(status, status == ReceiveStatus::notice ? state.notice()
+                                                                            : std::string())) +
                 "\n");
   };
 
@@ -165,7 +168,7 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
 int run_rebuild(const std::vector<std::string>&, const Invocation& invocation,
                 Console& console, const Environment&) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  ListPanelTable& table = list_panel();
+  ListPanelTable& table = *invocation.table;
   refresh_list_panel(table);
   return exit_for(console, ui, "rebuild", rebuild_site(ui, table));
 }
@@ -292,7 +295,7 @@ int run_list_add(const std::vector<std::string>& arguments, const Invocation& in
   fields.name = arguments[0];
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
-  return exit_for(console, ui, "list add", register_list(fields, ui, list_panel()).outcome);
+  return exit_for(console, ui, "list add", register_list(fields, ui, *invocation.table).outcome);
 }
 
 int run_list_change(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -302,16 +305,16 @@ int run_list_change(const std::vector<std::string>& arguments, const Invocation&
   ListFields fields;
   fields.search_text = arguments[1];
   fields.keep_on_server = invocation.flags.count("--keep") != 0;
-  refresh_list_panel(list_panel());
+  refresh_list_panel(*invocation.table);
   return exit_for(console, ui, "list change",
-                  change_list(arguments[0], fields, ui, list_panel()).outcome);
+                  change_list(arguments[0], fields, ui, *invocation.table).outcome);
 }
 
 int run_list_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
                     Console& console, const Environment&) {
   if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  return exit_for(console, ui, "list delete", delete_list(arguments[0], ui, list_panel()).outcome);
+  return exit_for(console, ui, "list delete", delete_list(arguments[0], ui, *invocation.table).outcome);
 }
 
 int run_log_show(const std::vector<std::string>& arguments, const Invocation&, Console& console,
@@ -329,8 +332,8 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
   // Every press of the dialog's Delete asks for the rebuild, so does this.
   Outcome outcome = result.outcome;
   if (result.rebuild_requested) {
-    refresh_list_panel(list_panel());
-    const Outcome rebuilt = rebuild_site(ui, list_panel());
+    refresh_list_panel(*invocation.table);
+    const Outcome rebuilt = rebuild_site(ui, *invocation.table);
     if (outcome.ok() && rebuilt.kind == OutcomeKind::declined) {
       // The logs are gone already; only the pages were left as they were.
       outcome = Outcome::failed(
@@ -357,7 +360,7 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
     }
     return opened;
   };
-  ListPanelTable& table = list_panel();
+  ListPanelTable& table = *invocation.table;
   refresh_list_panel(table);
   const ListPanelTable::Slots slots = table.snapshot();
   int slot = 0;

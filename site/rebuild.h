@@ -4,7 +4,7 @@
 #include <functional>
 #include <string_view>
 
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/outcome.h"
 #include "settings/ui.h"
 

@@ -6,8 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "larkspur_version.h"
-#include "retrieval/receive_job.h"
-#include "retrieval/sort_and_store.h"
+#include "job/receive_job.h"
+#include "job/sort_and_store.h"
 #include "settings/store.h"
 #include "tests/cli/recording_console.h"
 #include "tests/support/temp_folder.h"
@@ -194,7 +194,7 @@ TEST(ReceiveStatusText, OnlyCodesOneToFifteenHaveText) {
   ReceiveJobState state;
   EXPECT_EQ(status_text(state), "");
   state.set_notice(notice);
-  state.set_status(kStatusNotice);
+  state.set_status(ReceiveStatus::notice);
   EXPECT_EQ(status_text(state), notice);
 }
 

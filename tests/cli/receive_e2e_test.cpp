@@ -10,7 +10,7 @@
 #include <mutex>
 #include <thread>
 
-#include "retrieval/receive_job.h"
+#include "job/receive_job.h"
 #include "settings/store.h"
 #include "tests/cli/recording_console.h"
 #include "tests/pop3server/pop3_test_server.h"

@@ -1,4 +1,4 @@
-#include "settings/account_logic.h"
+#include "dialogs/account_logic.h"
 
 #include <gtest/gtest.h>
 

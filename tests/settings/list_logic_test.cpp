@@ -1,4 +1,4 @@
-#include "settings/list_logic.h"
+#include "dialogs/list_logic.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 
 #include <gtest/gtest.h>
 

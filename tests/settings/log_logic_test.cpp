@@ -1,4 +1,4 @@
-#include "settings/log_logic.h"
+#include "dialogs/log_logic.h"
 
 #include <gtest/gtest.h>
 

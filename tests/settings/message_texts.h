@@ -1,5 +1,5 @@
 // The message boxes the settings dialogs must show, written out here once
-// more (not taken from settings/messages.h), so a wrong byte in either place
+// more (not taken from dialogs/messages.h), so a wrong byte in either place
 // fails a test. describe() gives a readable UTF-8 form for comparisons.
 #pragma once
 

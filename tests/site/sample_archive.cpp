@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/rebuild.h"

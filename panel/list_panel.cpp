@@ -1,4 +1,4 @@
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 
 #include <string>
 #include <utility>
@@ -46,11 +46,6 @@ std::optional<ListPanelSlot> ListPanelTable::clear_shown_mark(int index) {
   ListPanelSlot slot = slots_[index];
   slots_[index].new_mail = 0;
   return slot;
-}
-
-ListPanelTable& list_panel() {
-  static ListPanelTable table;
-  return table;
 }
 
 void refresh_list_panel(ListPanelTable& table) {

@@ -1,4 +1,4 @@
-#include "settings/open_list_page.h"
+#include "panel/open_list_page.h"
 
 #include <mutex>
 #include <optional>

@@ -1,6 +1,6 @@
 // The receive job: one run of mail retrieval on a worker thread. The worker
 // reads the account, checks the credentials, scans the mailbox, finds the
-// registered lists and hands over to sort_and_store (retrieval/sort_and_store.h).
+// registered lists and hands over to sort_and_store (job/sort_and_store.h).
 //
 // The worker talks to its front end (the Windows progress dialog, the
 // command-line tool, a test) only through ReceiveJobState and the injected
@@ -21,7 +21,7 @@
 
 #include "platform/platform.h"
 #include "retrieval/pop3_client.h"
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/outcome.h"
 #include "settings/ui.h"
 
@@ -41,25 +41,28 @@ inline constexpr int kNoticePauseMs = 1400;
 // another process. Its name matches none of the system's search patterns.
 inline constexpr std::string_view kReceiveLockFile = "~receive.lock";
 
-// Status codes of a job, in the order a job may set them. 0 is the value
+// Status codes of a job, in the order a job may set them; the values are
+// those the progress dialog's table of texts is indexed by. none is the value
 // before the first job and is never set.
-inline constexpr int kStatusNone = 0;
-inline constexpr int kStatusConnecting = 1;      // before the client starts
-inline constexpr int kStatusConnectError = 2;    // socket library or server name failed
-inline constexpr int kStatusAuthenticating = 3;  // before the credential check
-inline constexpr int kStatusAuthFailed = 4;      // credential check failed
-inline constexpr int kStatusScanning = 5;        // scan connection open
-inline constexpr int kStatusSessionError = 6;    // scan connection failed
-inline constexpr int kStatusReceiving = 7;       // a message matched a list
-inline constexpr int kStatusReceiveFailed = 8;   // a retrieval, log write or deletion failed
-inline constexpr int kStatusDisconnecting = 9;   // before the final close
-inline constexpr int kStatusNoAccount = 10;      // no account record
-inline constexpr int kStatusNoMail = 11;         // nothing was scanned
-inline constexpr int kStatusNotice = 12;         // the other-mail notice is shown
-inline constexpr int kStatusNoList = 13;         // no list record
-inline constexpr int kStatusSorting = 14;        // start of each message while sorting
-inline constexpr int kStatusTlsFailed = 15;      // no verified TLS session (certificate, handshake, STLS)
-inline constexpr int kMaxStatus = 15;
+enum class ReceiveStatus : int {
+  none = 0,
+  connecting = 1,       // before the client starts
+  connect_error = 2,    // socket library or server name failed
+  authenticating = 3,   // before the credential check
+  auth_failed = 4,      // credential check failed
+  scanning = 5,         // scan connection open
+  session_error = 6,    // scan connection failed
+  receiving = 7,        // a message matched a list
+  receive_failed = 8,   // a retrieval, log write or deletion failed
+  disconnecting = 9,    // before the final close
+  no_account = 10,      // no account record
+  no_mail = 11,         // nothing was scanned
+  notice = 12,          // the other-mail notice is shown
+  no_list = 13,         // no list record
+  sorting = 14,         // start of each message while sorting
+  tls_failed = 15,      // no verified TLS session (certificate, handshake, STLS)
+};
+inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::tls_failed);
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
 // kept whole however long).
@@ -94,17 +97,20 @@ struct ReceiveReport {
 // job runs and keeps its last value afterwards; nothing is reset between jobs.
 class ReceiveJobState {
  public:
-  int status() const { return status_.load(std::memory_order_acquire); }
-  void set_status(int status) { status_.store(status, std::memory_order_release); }
+  ReceiveStatus status() const { return status_.load(std::memory_order_acquire); }
+  void set_status(ReceiveStatus status) { status_.store(status, std::memory_order_release); }
   std::string notice() const;
   void set_notice(std::string notice);
 
   std::vector<ScannedMessage> scanned;   // scan order, at most kMaxScanned
   std::vector<std::string> list_files;   // "<name>.stf", search order, at most kMaxLists
   ReceiveReport report;
+  // Set while a job started with this state runs (its worker included), so
+  // the front end that owns the state never starts a second one.
+  std::atomic<bool> job_running{false};
 
  private:
-  std::atomic<int> status_{kStatusNone};
+  std::atomic<ReceiveStatus> status_{ReceiveStatus::none};
   mutable std::mutex notice_mutex_;
   std::string notice_;
 };
@@ -115,15 +121,15 @@ Message receive_running_message();
 // "失敗": no job could start here (the working folder cannot be written).
 Message receive_cannot_start_message();
 
-// The process-wide state the Windows program's dialog polls.
-ReceiveJobState& receive_job_state();
-
 // The Shift_JIS text shown for `status`: the fixed text of codes 1 to 15,
 // `notice` for 12, empty for 0 and any other value.
 std::string status_text(int status, std::string_view notice);
+inline std::string status_text(ReceiveStatus status, std::string_view notice) {
+  return status_text(static_cast<int>(status), notice);
+}
 inline std::string status_text(const ReceiveJobState& state) {
-  const int status = state.status();
-  return status_text(status, status == kStatusNotice ? state.notice() : std::string());
+  const ReceiveStatus status = state.status();
+  return status_text(status, status == ReceiveStatus::notice ? state.notice() : std::string());
 }
 
 // What the front end supplies. Every hook runs on the worker thread.
@@ -131,7 +137,7 @@ struct ReceiveHooks {
   // Waits `milliseconds`; empty: a real pause, cut short by a cancel.
   std::function<void(int milliseconds)> pause;
   // Called right after each status is set (repeats included), in order.
-  std::function<void(int status)> status_changed;
+  std::function<void(ReceiveStatus status)> status_changed;
   // The local time used to name each log; empty: platform::local_time.
   std::function<platform::LocalTime()> clock;
   // "Job done": the last thing the worker does, after pop3_shutdown and
@@ -153,7 +159,7 @@ struct ReceiveJobContext {
   std::atomic<bool> cancelled{false};
 
   // Sets the status and tells the front end.
-  void set_status(int status);
+  void set_status(ReceiveStatus status);
   // The injected pause; skipped once cancelled.
   void pause(int milliseconds);
   // Records a failure of the job (the first reason is kept).

@@ -1,6 +1,6 @@
-#include "settings/account_logic.h"
+#include "dialogs/account_logic.h"
 
-#include "settings/messages.h"
+#include "dialogs/messages.h"
 #include "settings/store.h"
 
 namespace larkspur {

@@ -1,7 +1,7 @@
 // The logic behind the list dialog, free of window code. The front end reads
 // its controls into the plain structs below, calls one operation, and then
 // does what the returned update says. Questions and notices go through the
-// UserInterface with the texts of settings/messages.h.
+// UserInterface with the texts of dialogs/messages.h.
 #pragma once
 
 #include <optional>
@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 #include "settings/outcome.h"
 #include "settings/records.h"
 #include "settings/ui.h"

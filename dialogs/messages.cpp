@@ -1,4 +1,4 @@
-#include "settings/messages.h"
+#include "dialogs/messages.h"
 
 #include "platform/platform.h"
 

@@ -1,7 +1,7 @@
 // The logic behind the account dialog, free of window code. The front end
 // reads its controls into the plain structs below, calls one operation, and
 // then does what the returned update says. Questions and notices go through
-// the UserInterface with the texts of settings/messages.h.
+// the UserInterface with the texts of dialogs/messages.h.
 #pragma once
 
 #include <optional>

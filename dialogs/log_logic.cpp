@@ -1,6 +1,6 @@
-#include "settings/log_logic.h"
+#include "dialogs/log_logic.h"
 
-#include "settings/messages.h"
+#include "dialogs/messages.h"
 #include "settings/records.h"
 #include "settings/store.h"
 

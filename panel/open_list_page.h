@@ -5,7 +5,7 @@
 #include <functional>
 #include <string_view>
 
-#include "settings/list_panel.h"
+#include "panel/list_panel.h"
 
 namespace larkspur {
 

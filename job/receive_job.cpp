@@ -1,10 +1,10 @@
-#include "retrieval/receive_job.h"
+#include "job/receive_job.h"
 
 #include <algorithm>
 #include <chrono>
 #include <system_error>
 
-#include "retrieval/sort_and_store.h"
+#include "job/sort_and_store.h"
 #include "settings/store.h"
 
 namespace larkspur {
@@ -14,10 +14,6 @@ namespace {
 // A real pause is slept in slices, so a cancelled job does not sit out the
 // rest of its pause.
 constexpr int kPauseSliceMs = 50;
-
-// One job per process at a time, whatever the working folder: the client and
-// the state are process-wide. The lock file keeps other processes out.
-std::atomic<bool> job_running{false};
 
 }  // namespace
 
@@ -29,11 +25,6 @@ std::string ReceiveJobState::notice() const {
 void ReceiveJobState::set_notice(std::string notice) {
   std::lock_guard<std::mutex> lock(notice_mutex_);
   notice_ = std::move(notice);
-}
-
-ReceiveJobState& receive_job_state() {
-  static ReceiveJobState state;
-  return state;
 }
 
 std::string status_text(int status, std::string_view notice) {
@@ -56,14 +47,14 @@ std::string status_text(int status, std::string_view notice) {
       platform::jp("メールの振り分け処理中・・・"),
       platform::jp("サーバー証明書を確認できませんでした"),
   };
-  if (status == kStatusNotice) return std::string(notice);
+  if (status == static_cast<int>(ReceiveStatus::notice)) return std::string(notice);
   if (status < 0 || status > kMaxStatus) return {};
   return texts[static_cast<std::size_t>(status)];
 }
 
 void ReceiveJobContext::fail(std::string_view reason) { state.report.outcome.fail(std::string(reason)); }
 
-void ReceiveJobContext::set_status(int status) {
+void ReceiveJobContext::set_status(ReceiveStatus status) {
   state.set_status(status);
   if (hooks.status_changed) hooks.status_changed(status);
 }
@@ -91,22 +82,22 @@ void run_job(ReceiveJobContext& job) {
   state.scanned.clear();
   const std::optional<AccountRecord> account = read_first_account();
   if (!account) {
-    job.set_status(kStatusNoAccount);
-    job.fail(status_text(kStatusNoAccount, {}));
+    job.set_status(ReceiveStatus::no_account);
+    job.fail(status_text(ReceiveStatus::no_account, {}));
     job.pause(kNoAccountPauseMs);
     return;
   }
   if (job.is_cancelled()) return;
 
-  job.set_status(kStatusConnecting);
+  job.set_status(ReceiveStatus::connecting);
   if (pop3_init(client, account->server) != 1) {
-    job.set_status(kStatusConnectError);
-    job.fail(status_text(kStatusConnectError, {}));
+    job.set_status(ReceiveStatus::connect_error);
+    job.fail(status_text(ReceiveStatus::connect_error, {}));
     return;
   }
   if (job.is_cancelled()) return;
 
-  job.set_status(kStatusAuthenticating);
+  job.set_status(ReceiveStatus::authenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
     // A check cut short by a cancel says nothing about the credentials.
     if (job.is_cancelled()) return;
@@ -114,14 +105,14 @@ void run_job(ReceiveJobContext& job) {
       // No verified session to log in on: the job ends like a failed
       // connection; nothing of the account has left. The reason goes with
       // the outcome for front ends that can show it.
-      job.set_status(kStatusTlsFailed);
-      job.fail(status_text(kStatusTlsFailed, {}) + " (" +
+      job.set_status(ReceiveStatus::tls_failed);
+      job.fail(status_text(ReceiveStatus::tls_failed, {}) + " (" +
                std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
       job.pause(kLoginFailedPauseMs);
       return;
     }
-    job.set_status(kStatusAuthFailed);
-    job.fail(status_text(kStatusAuthFailed, {}));
+    job.set_status(ReceiveStatus::auth_failed);
+    job.fail(status_text(ReceiveStatus::auth_failed, {}));
     job.pause(kLoginFailedPauseMs);
   }
   if (job.is_cancelled()) return;
@@ -129,7 +120,7 @@ void run_job(ReceiveJobContext& job) {
   // The scan: every listed message is read with TOP; the first kMaxScanned
   // are kept.
   if (pop3_open(client) == 1) {
-    job.set_status(kStatusScanning);
+    job.set_status(ReceiveStatus::scanning);
     for (;;) {
       const int step = pop3_next_message(client);
       if (step != 1) {
@@ -148,8 +139,8 @@ void run_job(ReceiveJobContext& job) {
     pop3_close(client);
     pop3_shutdown(client);
     if (job.is_cancelled()) return;
-    job.set_status(kStatusSessionError);
-    job.fail(status_text(kStatusSessionError, {}));
+    job.set_status(ReceiveStatus::session_error);
+    job.fail(status_text(ReceiveStatus::session_error, {}));
     state.scanned.clear();
   }
   if (job.is_cancelled()) return;
@@ -160,11 +151,11 @@ void run_job(ReceiveJobContext& job) {
     state.list_files.resize(kMaxLists);
   }
   if (state.list_files.empty()) {
-    job.set_status(kStatusNoList);
-    job.fail(status_text(kStatusNoList, {}));
+    job.set_status(ReceiveStatus::no_list);
+    job.fail(status_text(ReceiveStatus::no_list, {}));
     job.pause(kNoListPauseMs);
     if (job.is_cancelled()) return;
-    job.set_status(kStatusDisconnecting);
+    job.set_status(ReceiveStatus::disconnecting);
     pop3_shutdown(client);
     return;
   }
@@ -174,10 +165,10 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
-  job.set_status(kStatusNoMail);
+  job.set_status(ReceiveStatus::no_mail);
   job.pause(kNoMailPauseMs);
   if (job.is_cancelled()) return;
-  job.set_status(kStatusDisconnecting);
+  job.set_status(ReceiveStatus::disconnecting);
   pop3_close(client);
   pop3_shutdown(client);
 }
@@ -221,10 +212,12 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     return nullptr;
   };
   bool expected = false;
-  if (!job_running.compare_exchange_strong(expected, true)) return refuse(receive_running_message());
+  if (!state.job_running.compare_exchange_strong(expected, true)) {
+    return refuse(receive_running_message());
+  }
   std::unique_ptr<platform::FileLock> lock = platform::try_lock_file(kReceiveLockFile);
   if (!lock) {
-    job_running.store(false);
+    state.job_running.store(false);
     // The lock file stays after every job, so when it is there another
     // holder has it; when it could not even be made, the folder is closed
     // to writing. It is looked for, not opened: on Windows the holder keeps
@@ -239,7 +232,7 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     // The folder is free again before anyone hears that the job is done, so a
     // front end may start the next job right away.
     lock.reset();
-    job_running.store(false);
+    self->context_.state.job_running.store(false);
     if (self->context_.hooks.job_done) self->context_.hooks.job_done();
     {
       std::lock_guard<std::mutex> guard(self->done_mutex_);
@@ -251,7 +244,7 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     self->worker_ = std::thread(std::move(run));
   } catch (const std::system_error&) {
     // No thread: no job, and the folder stays free.
-    job_running.store(false);
+    state.job_running.store(false);
     return refuse(receive_cannot_start_message());
   }
   return job;

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "retrieval/receive_job.h"
+#include "job/receive_job.h"
 
 namespace larkspur {
 

@@ -1,4 +1,4 @@
-#include "retrieval/sort_and_store.h"
+#include "job/sort_and_store.h"
 
 #include <set>
 
@@ -78,7 +78,7 @@ void sort_and_store(ReceiveJobContext& job) {
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
     const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
-    job.set_status(kStatusSorting);
+    job.set_status(ReceiveStatus::sorting);
     bool matched_before = false;
     for (int l = last_list; l >= 0 && !job.is_cancelled(); --l) {
       const std::string name = list_name_of(state.list_files[static_cast<std::size_t>(l)]);
@@ -90,7 +90,7 @@ void sort_and_store(ReceiveJobContext& job) {
       if (!record) continue;
       if (!subject_matches(message.subject, record->search_text)) continue;
 
-      job.set_status(kStatusReceiving);
+      job.set_status(ReceiveStatus::receiving);
       if (!matched_before) {
         matched_before = true;
         --remaining;
@@ -104,10 +104,10 @@ void sort_and_store(ReceiveJobContext& job) {
 
       message_text.clear();
       if (pop3_retrieve(client, message.number, message_text, 0, 0) != 1) {
-        job.set_status(kStatusReceiveFailed);
+        job.set_status(ReceiveStatus::receive_failed);
         if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
           ++state.report.retrieve_failures;
-          job.fail(status_text(kStatusReceiveFailed, {}));
+          job.fail(status_text(ReceiveStatus::receive_failed, {}));
         }
         continue;
       }
@@ -118,7 +118,7 @@ void sort_and_store(ReceiveJobContext& job) {
       const std::optional<StoredLog> log =
           store_log(name, time, log_number + 1, message.subject, message_text);
       if (!log) {
-        job.set_status(kStatusReceiveFailed);
+        job.set_status(ReceiveStatus::receive_failed);
         ++state.report.log_write_failures;
         job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
         continue;
@@ -130,7 +130,7 @@ void sort_and_store(ReceiveJobContext& job) {
           // Refused: the message stays on the server, so the next job brings
           // it again; keeping this log as well would store it twice.
           platform::delete_file(log->path);
-          job.set_status(kStatusReceiveFailed);
+          job.set_status(ReceiveStatus::receive_failed);
           if (!job.is_cancelled()) {
             ++state.report.delete_failures;
             job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
@@ -141,7 +141,7 @@ void sort_and_store(ReceiveJobContext& job) {
           // No answer: the server may have marked it, and QUIT would then
           // delete it. The log is kept, so the message is never lost; at
           // worst it is stored again by the next job.
-          job.set_status(kStatusReceiveFailed);
+          job.set_status(ReceiveStatus::receive_failed);
           ++state.report.deletes_unanswered;
           job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
         }
@@ -168,10 +168,10 @@ void sort_and_store(ReceiveJobContext& job) {
 
   if (remaining > 0) {
     state.set_notice(notice_text(remaining));
-    job.set_status(kStatusNotice);
+    job.set_status(ReceiveStatus::notice);
     job.pause(kNoticePauseMs);
   }
-  job.set_status(kStatusDisconnecting);
+  job.set_status(ReceiveStatus::disconnecting);
   // QUIT: the server carries out the deletions now. Without a positive
   // answer nobody knows whether it did.
   if (pop3_close(client) != 1 && deletion_asked) {

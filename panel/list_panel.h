@@ -51,13 +51,9 @@ class ListPanelTable {
   Slots slots_{};
 };
 
-// The process-wide table the main window paints.
-ListPanelTable& list_panel();
-
 // Refills `table` from the records and web folders: in presentation order,
 // each list whose "LKset\<name>\web\*.htm" matches a file takes the next slot,
 // with its record's new_mail as the mark (0 when unreadable).
 void refresh_list_panel(ListPanelTable& table);
-inline void refresh_list_panel() { refresh_list_panel(list_panel()); }
 
 }  // namespace larkspur

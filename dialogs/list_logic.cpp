@@ -1,8 +1,8 @@
-#include "settings/list_logic.h"
+#include "dialogs/list_logic.h"
 
 #include <mutex>
 
-#include "settings/messages.h"
+#include "dialogs/messages.h"
 #include "settings/store.h"
 
 namespace larkspur {
