@@ -60,13 +60,17 @@ def page(title):
     return sjis("<HTML><HEAD><TITLE>%s</TITLE></HEAD><BODY><PRE>本文</PRE></BODY></HTML>" % title)
 
 
+def make_account(folder, server):
+    account = b"".join(field.encode("ascii").ljust(256, b"\0")
+                       for field in ("bench", server, "bench", "sekret")) + b"\0" * 4
+    write(os.path.join(folder, "pop3mail", "bench.stf"), account)
+
+
 def make_work(folder, server):
     seed_menu = b"<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n"
     write(os.path.join(folder, "set", "menu.htm"), seed_menu)
     write(os.path.join(folder, "set", "index.htm"), b"<HTML><FRAMESET></FRAMESET></HTML>")
-    account = b"".join(field.encode("ascii").ljust(256, b"\0")
-                       for field in ("bench", server, "bench", "sekret")) + b"\0" * 4
-    write(os.path.join(folder, "pop3mail", "bench.stf"), account)
+    make_account(folder, server)
     for i in range(LISTS):
         name = "list%02d" % i
         record = sjis(search_text(i)).ljust(256, b"\0") + struct.pack("<ii", 1, 0) + b"\0" * 56
@@ -93,5 +97,7 @@ def make_work(folder, server):
 if __name__ == "__main__":
     if sys.argv[1] == "mail":
         make_mail(sys.argv[2])
+    elif sys.argv[1] == "account":
+        make_account(sys.argv[2], sys.argv[3])
     else:
         make_work(sys.argv[2], sys.argv[3])

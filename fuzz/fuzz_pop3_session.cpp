@@ -44,7 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   client.connector = [&](const larkspur::platform::NetAddress&, int, const std::function<bool()>&) {
     return std::make_unique<ScriptedConnection>(server, seed);
   };
-  if (larkspur::pop3_init(client, "127.0.0.1") != 1) return 0;
+  // Odd seeds speak STLS first (over the stub's pass-through session).
+  const char* field = (data[0] & 1) != 0 ? "pop3+starttls://127.0.0.1" : "127.0.0.1";
+  if (larkspur::pop3_init(client, field) != 1) return 0;
   if (larkspur::pop3_verify_login(client, "user", "password") == 1) {
     if (larkspur::pop3_open(client) == 1) {
       for (int i = 0; i < 200 && larkspur::pop3_next_message(client) == 1; ++i) {

@@ -10,7 +10,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
-targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session)
+targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
+         server_field)
 
 if ! command -v "$cxx" >/dev/null; then
   echo "fuzz: $cxx not found (Debian packages clang and libclang-rt-dev)"; exit 1

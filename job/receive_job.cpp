@@ -45,6 +45,7 @@ std::string status_text(int status, std::string_view notice) {
       "",
       platform::jp("受信する登録リストがありません"),
       platform::jp("メールの振り分け処理中・・・"),
+      platform::jp("サーバー証明書を確認できませんでした"),
   };
   if (status == static_cast<int>(ReceiveStatus::notice)) return std::string(notice);
   if (status < 0 || status > kMaxStatus) return {};
@@ -98,6 +99,18 @@ void run_job(ReceiveJobContext& job) {
 
   job.set_status(ReceiveStatus::authenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
+    // A check cut short by a cancel says nothing about the credentials.
+    if (job.is_cancelled()) return;
+    if (pop3_tls_failure(client) != Pop3TlsFailure::kNone) {
+      // No verified session to log in on: the job ends like a failed
+      // connection; nothing of the account has left. The reason goes with
+      // the outcome for front ends that can show it.
+      job.set_status(ReceiveStatus::tls_failed);
+      job.fail(status_text(ReceiveStatus::tls_failed, {}) + " (" +
+               std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
+      job.pause(kLoginFailedPauseMs);
+      return;
+    }
     job.set_status(ReceiveStatus::auth_failed);
     job.fail(status_text(ReceiveStatus::auth_failed, {}));
     job.pause(kLoginFailedPauseMs);

@@ -60,8 +60,9 @@ enum class ReceiveStatus : int {
   notice = 12,          // the other-mail notice is shown
   no_list = 13,         // no list record
   sorting = 14,         // start of each message while sorting
+  tls_failed = 15,      // no verified TLS session (certificate, handshake, STLS)
 };
-inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::sorting);
+inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::tls_failed);
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
 // kept whole however long).
@@ -120,7 +121,7 @@ Message receive_running_message();
 // "失敗": no job could start here (the working folder cannot be written).
 Message receive_cannot_start_message();
 
-// The Shift_JIS text shown for `status`: the fixed text of codes 1 to 14,
+// The Shift_JIS text shown for `status`: the fixed text of codes 1 to 15,
 // `notice` for 12, empty for 0 and any other value.
 std::string status_text(int status, std::string_view notice);
 inline std::string status_text(ReceiveStatus status, std::string_view notice) {

@@ -219,6 +219,39 @@ std::unique_ptr<TcpConnection> tcp_connect(const NetAddress& address,
                                            int timeout_ms,
                                            const std::function<bool()>& aborted = {});
 
+// ---------------------------------------------------------------- TLS
+
+// Why a TLS handshake did not give a verified connection.
+enum class TlsError {
+  kNone,
+  kUnknownIssuer,   // the chain does not lead to a root the system trusts
+  kWrongName,       // the certificate is not for the host name asked for
+  kExpired,         // the certificate (or one of its chain) is not valid now
+  kBadCertificate,  // any other reason the certificate was refused
+  kHandshakeFailed, // no TLS 1.2 or newer session came about (closed, time-out,
+                    // abort, not a TLS server, no common parameters)
+};
+
+// A TLS client session carried over another connection. Until handshake()
+// has returned kNone, send_all and receive fail. receive() gives decrypted
+// bytes (0 once the peer closed, -1 on error, time-out or abort); abort()
+// aborts the carrying connection, from any thread.
+class TlsConnection : public TcpConnection {
+ public:
+  // Runs the handshake (TLS 1.2 or newer, the host name sent as SNI unless it
+  // is an IP address) and verifies the server's certificate: a chain to a
+  // root the operating system trusts, valid now, issued for `host` as given
+  // to tls_client. Nothing is sent over the connection but the handshake
+  // before this has succeeded. Waits at most `timeout_ms` in all.
+  virtual TlsError handshake(int timeout_ms) = 0;
+};
+
+// A TLS client over `transport` (already connected, nothing of the TLS
+// session sent yet) for the server named `host` (a host name or an IP
+// literal without brackets). nullptr when the TLS library cannot be set up.
+std::unique_ptr<TlsConnection> tls_client(std::shared_ptr<TcpConnection> transport,
+                                          std::string_view host);
+
 // A listening TCP socket, for test servers that must run in both builds.
 // accept() waits at most `timeout_ms` for one client; close() stops listening
 // (a later accept() returns nullptr). The destructor closes it as well.

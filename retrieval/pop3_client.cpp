@@ -11,6 +11,7 @@ namespace {
 
 using platform::TcpConnection;
 using ConnectionPtr = std::shared_ptr<TcpConnection>;
+using SessionPtr = std::shared_ptr<Pop3Session>;
 
 // One socket receive serves many lines; the reader splits them.
 constexpr int kReceiveChunk = 4096;
@@ -51,6 +52,18 @@ bool has_line_break(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+// The one place the lifecycle changes; the open session is set exactly
+// while the lifecycle is open. Call with state_mutex held.
+void change_lifecycle(Pop3Client& c, Pop3Lifecycle next, SessionPtr open = nullptr) {
+  c.lifecycle = next;
+  c.open_session = next == Pop3Lifecycle::kOpen ? std::move(open) : nullptr;
+}
+
+bool is_initialised(const Pop3Client& c) {
+  std::lock_guard state(c.state_mutex);
+  return c.lifecycle != Pop3Lifecycle::kUninitialised;
+}
+
 // Runs a socket-library clean-up that a cancelling pop3_shutdown had to leave
 // to the thread in the operation. Call with state_mutex held.
 void run_pending_cleanup(Pop3Client& c) {
@@ -61,10 +74,11 @@ void run_pending_cleanup(Pop3Client& c) {
 }
 
 // One operation of the worker from start to end. It holds operation_mutex
-// throughout, so operations never overlap and the worker's fields are only
-// ever touched by one thread at a time; it notes the cancel count at the
-// start, so that a cancel during the operation is seen; and at its end it
-// forgets the active connection and carries out a pending clean-up.
+// throughout, so operations never overlap and the worker's fields (and the
+// sessions) are only ever touched by one thread at a time; it notes the
+// cancel count at the start, so that a cancel during the operation is seen;
+// and at its end it forgets the active connection and carries out a pending
+// clean-up.
 class Operation {
  public:
   explicit Operation(Pop3Client& c) : Operation(c, std::unique_lock(c.operation_mutex)) {}
@@ -82,14 +96,31 @@ class Operation {
   Operation& operator=(const Operation&) = delete;
 
   unsigned cancel_count() const { return cancel_count_; }
-
-  // The open connection, made active for this operation; null when none is
-  // open or it is out of step with the server.
-  ConnectionPtr open_connection() {
+  // Whether a cancel came since the operation started. Call with state_mutex held.
+  bool cancelled_locked() const { return c_.cancel_count != cancel_count_; }
+  bool cancelled() const {
     std::lock_guard state(c_.state_mutex);
-    if (!c_.connection || c_.connection_broken) return nullptr;
-    c_.active = c_.connection;
-    return c_.connection;
+    return cancelled_locked();
+  }
+
+  // Makes `conn` the connection a cancel aborts; false (and nothing changed)
+  // when a cancel came already.
+  bool make_active(ConnectionPtr conn) {
+    std::lock_guard state(c_.state_mutex);
+    if (cancelled_locked()) return false;
+    c_.active = std::move(conn);
+    return true;
+  }
+
+  // The open session, its connection made active for this operation; null
+  // when none is open or it is out of step with the server.
+  SessionPtr open_session() {
+    std::lock_guard state(c_.state_mutex);
+    if (c_.lifecycle != Pop3Lifecycle::kOpen || !c_.open_session || c_.open_session->broken) {
+      return nullptr;
+    }
+    c_.active = c_.open_session->connection;
+    return c_.open_session;
   }
 
  private:
@@ -99,61 +130,54 @@ class Operation {
 };
 
 // Aborts whatever connection the client has, from any thread: a blocked
-// connect or receive of the worker fails at once. The open connection is
-// forgotten (the worker's operation keeps the object alive until it returns).
+// connect, handshake or receive of the worker fails at once. The open session
+// is forgotten (the worker's operation keeps it alive until it returns).
 void cancel(Pop3Client& c, bool shutdown) {
   std::lock_guard state(c.state_mutex);
   ++c.cancel_count;
   if (c.active) c.active->abort();
-  if (c.connection) {
-    c.connection->abort();
-    c.connection.reset();
-  }
-  if (shutdown && c.initialised) {
-    c.initialised = false;
-    c.verified = false;
+  if (c.open_session) c.open_session->connection->abort();
+  if (shutdown && c.lifecycle != Pop3Lifecycle::kUninitialised) {
+    change_lifecycle(c, Pop3Lifecycle::kUninitialised);
     c.cleanup_pending = true;
+  } else if (c.lifecycle == Pop3Lifecycle::kOpen) {
+    change_lifecycle(c, Pop3Lifecycle::kVerified);
   }
-}
-
-bool is_initialised(const Pop3Client& c) {
-  std::lock_guard state(c.state_mutex);
-  return c.initialised;
 }
 
 // ------------------------------------------------------------ wire helpers
 
 // Sends one command line; the CR LF goes with it. A failed send leaves the
-// connection useless: it is marked out of step.
-bool send_line(Pop3Client& c, TcpConnection& conn, std::string_view command) {
+// session useless: it is marked out of step.
+bool send_line(Pop3Session& s, std::string_view command) {
   std::string line(command);
   line += "\r\n";
-  if (conn.send_all(line)) return true;
-  c.connection_broken = true;
+  if (s.connection->send_all(line)) return true;
+  s.broken = true;
   return false;
 }
 
 // The next line from the server, or nullopt when the connection is closed,
-// fails or times out (the connection is then out of step: a reply may be
-// half read).
-std::optional<std::string> recv_line(Pop3Client& c, TcpConnection& conn) {
+// fails or times out (the session is then out of step: a reply may be half
+// read).
+std::optional<std::string> recv_line(const Pop3Client& c, Pop3Session& s) {
   for (;;) {
-    if (auto line = c.reader.next_line()) return line;
+    if (auto line = s.reader.next_line()) return line;
     char chunk[kReceiveChunk];
-    const int n = conn.receive(chunk, kReceiveChunk, c.receive_timeout_ms);
+    const int n = s.connection->receive(chunk, kReceiveChunk, c.receive_timeout_ms);
     if (n <= 0) {
-      c.connection_broken = true;
+      s.broken = true;
       return std::nullopt;
     }
-    c.reader.feed(std::string_view(chunk, static_cast<std::size_t>(n)));
+    s.reader.feed(std::string_view(chunk, static_cast<std::size_t>(n)));
   }
 }
 
 // Sends a command and reads its one-line reply: true when the reply is there
 // and not negative.
-bool command_ok(Pop3Client& c, TcpConnection& conn, std::string_view command) {
-  if (!send_line(c, conn, command)) return false;
-  const auto reply = recv_line(c, conn);
+bool command_ok(const Pop3Client& c, Pop3Session& s, std::string_view command) {
+  if (!send_line(s, command)) return false;
+  const auto reply = recv_line(c, s);
   return reply && !pop3_reply_negative(*reply);
 }
 
@@ -161,19 +185,19 @@ enum class Multiline { kComplete, kTooLong, kLost };
 
 // Reads the lines of a multi-line reply up to its single-dot line and hands
 // each (as received, still dot-stuffed) to `on_line`. A reply bigger than
-// max_reply_bytes is read to its end all the same, so that the connection
+// max_reply_bytes is read to its end all the same, so that the session
 // stays in step, but `on_line` sees no more of it.
 template <typename OnLine>
-Multiline read_multiline(Pop3Client& c, TcpConnection& conn, OnLine on_line) {
+Multiline read_multiline(const Pop3Client& c, Pop3Session& s, OnLine on_line) {
   std::size_t bytes = 0;
   bool too_long = false;
   for (;;) {
-    const auto line = recv_line(c, conn);
+    const auto line = recv_line(c, s);
     if (!line) return Multiline::kLost;
     if (*line == ".") return too_long ? Multiline::kTooLong : Multiline::kComplete;
     if (too_long) continue;
     bytes += line->size() + 2;
-    if (bytes > c.max_reply_bytes || c.reader.overlong()) {
+    if (bytes > c.max_reply_bytes || s.reader.overlong()) {
       too_long = true;
       continue;
     }
@@ -183,20 +207,58 @@ Multiline read_multiline(Pop3Client& c, TcpConnection& conn, OnLine on_line) {
 
 // Sends QUIT and reads its reply: true when the reply is there and positive.
 // Callers that only end a connection ignore the result.
-bool quit(Pop3Client& c, TcpConnection& conn) {
+bool quit(const Pop3Client& c, Pop3Session& s) {
   bool answered = false;
-  if (send_line(c, conn, "QUIT")) {
-    const auto reply = recv_line(c, conn);
+  if (send_line(s, "QUIT")) {
+    const auto reply = recv_line(c, s);
     answered = reply && !pop3_reply_negative(*reply);
   }
-  c.list_fetched = false;
+  s.list_fetched = false;
   return answered;
 }
 
-// Connects to the server, with the connect cut short by a cancel. The new
-// connection becomes the active one, or it is dropped when a cancel came
-// while connecting.
-ConnectionPtr connect_server(Pop3Client& c, const Operation& op) {
+Pop3TlsFailure tls_failure_of(platform::TlsError error) {
+  switch (error) {
+    case platform::TlsError::kNone: return Pop3TlsFailure::kNone;
+    case platform::TlsError::kUnknownIssuer: return Pop3TlsFailure::kUnknownIssuer;
+    case platform::TlsError::kWrongName: return Pop3TlsFailure::kWrongName;
+    case platform::TlsError::kExpired: return Pop3TlsFailure::kExpired;
+    case platform::TlsError::kBadCertificate: return Pop3TlsFailure::kBadCertificate;
+    case platform::TlsError::kHandshakeFailed: break;
+  }
+  return Pop3TlsFailure::kHandshakeFailed;
+}
+
+// Puts the session inside TLS: handshake and certificate check for the host
+// typed in the server field. On failure the session is out of step (nothing
+// more is said on it, not even QUIT) and the reason is noted, unless a cancel
+// caused it.
+bool start_tls(Pop3Client& c, Operation& op, Pop3Session& s) {
+  s.broken = true;  // until the handshake has succeeded
+  std::shared_ptr<platform::TlsConnection> tls = platform::tls_client(s.connection, c.server.host);
+  if (!tls) {
+    c.tls_failure = Pop3TlsFailure::kHandshakeFailed;
+    return false;
+  }
+  if (!op.make_active(tls)) return false;
+  const platform::TlsError error = tls->handshake(c.receive_timeout_ms);
+  if (error != platform::TlsError::kNone) {
+    if (!op.cancelled()) c.tls_failure = tls_failure_of(error);
+    return false;
+  }
+  s.connection = std::move(tls);
+  // Bytes a server sent in clear text behind its STLS reply are not taken
+  // for replies of the protected session.
+  s.reader.clear();
+  s.broken = false;
+  return true;
+}
+
+// Connects to the server, with the connect cut short by a cancel, and puts
+// the connection inside TLS from the first byte when the field asks for it.
+// The new connection becomes the active one; null when it failed or a cancel
+// came.
+SessionPtr connect_server(Pop3Client& c, Operation& op) {
   const unsigned start = op.cancel_count();
   const std::function<bool()> aborted = [&c, start] {
     std::lock_guard state(c.state_mutex);
@@ -208,58 +270,84 @@ ConnectionPtr connect_server(Pop3Client& c, const Operation& op) {
   } else {
     conn = platform::tcp_connect(c.server_address, c.connect_timeout_ms, aborted);
   }
-  if (!conn) return nullptr;
-  std::lock_guard state(c.state_mutex);
-  if (c.cancel_count != start) return nullptr;
-  c.active = conn;
-  c.reader = Pop3LineReader(c.max_reply_bytes);
-  c.connection_broken = false;
-  return conn;
+  if (!conn || !op.make_active(conn)) return nullptr;
+  auto session = std::make_shared<Pop3Session>();
+  session->connection = std::move(conn);
+  session->reader = Pop3LineReader(c.max_reply_bytes);
+  if (c.server.security == Pop3Security::kImplicitTls && !start_tls(c, op, *session)) {
+    return nullptr;
+  }
+  return session;
 }
 
-// The login dialogue: greeting (not examined), USER, PASS. A negative reply
-// is answered with QUIT; a lost connection is just dropped.
-ConnectionPtr connect_login(Pop3Client& c, const Operation& op, std::string_view user,
-                            std::string_view password) {
-  ConnectionPtr conn = connect_server(c, op);
-  if (!conn) return nullptr;
-  if (!recv_line(c, *conn)) return nullptr;
-  for (const std::string& command : {"USER " + std::string(user), "PASS " + std::string(password)}) {
-    if (!send_line(c, *conn, command)) return nullptr;
-    const auto reply = recv_line(c, *conn);
+// The login dialogue: greeting (not examined), STLS when asked for, USER,
+// PASS. A negative reply is answered with QUIT; a lost connection is just
+// dropped. Neither USER nor PASS leaves before a TLS session asked for is
+// verified.
+SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
+                         std::string_view password) {
+  c.tls_failure = Pop3TlsFailure::kNone;
+  SessionPtr s = connect_server(c, op);
+  if (!s) return nullptr;
+  if (!recv_line(c, *s)) return nullptr;
+  if (c.server.security == Pop3Security::kStartTls) {
+    if (!send_line(*s, "STLS")) return nullptr;
+    const auto reply = recv_line(c, *s);
     if (!reply) return nullptr;
     if (pop3_reply_negative(*reply)) {
-      quit(c, *conn);
+      // Refused or not offered: never go on in clear text.
+      c.tls_failure = Pop3TlsFailure::kStlsRefused;
+      quit(c, *s);
+      return nullptr;
+    }
+    if (!start_tls(c, op, *s)) return nullptr;
+  }
+  for (const std::string& command : {"USER " + std::string(user), "PASS " + std::string(password)}) {
+    if (!send_line(*s, command)) return nullptr;
+    const auto reply = recv_line(c, *s);
+    if (!reply) return nullptr;
+    if (pop3_reply_negative(*reply)) {
+      quit(c, *s);
       return nullptr;
     }
   }
-  return conn;
+  return s;
 }
 
-// Sends LIST and fills the number list. False on any failure.
-bool fetch_number_list(Pop3Client& c, TcpConnection& conn) {
-  if (!send_line(c, conn, "LIST")) return false;
-  const auto status = recv_line(c, conn);
+// Sends LIST and fills the session's number list. False on any failure.
+bool fetch_number_list(const Pop3Client& c, Pop3Session& s) {
+  if (!send_line(s, "LIST")) return false;
+  const auto status = recv_line(c, s);
   if (!status || pop3_reply_negative(*status)) return false;
-  c.number_list.clear();
-  const Multiline result = read_multiline(c, conn, [&c](std::string_view line) {
+  s.number_list.clear();
+  const Multiline result = read_multiline(c, s, [&s](std::string_view line) {
     // The characters before the first space are the message number; a line
     // that gives none is skipped.
     const std::string_view number = line.substr(0, line.find(' '));
-    if (!number.empty()) c.number_list.emplace_back(number);
+    if (!number.empty()) s.number_list.emplace_back(number);
   });
   if (result != Multiline::kComplete) return false;
-  c.number_cursor = 0;
-  c.list_fetched = true;
+  s.number_cursor = 0;
+  s.list_fetched = true;
   return true;
 }
 
-}  // namespace
+// Takes a scheme off the front of `field`, ignoring ASCII case.
+bool take_scheme(std::string_view& field, std::string_view scheme) {
+  if (field.size() < scheme.size()) return false;
+  for (std::size_t i = 0; i < scheme.size(); ++i) {
+    char ch = field[i];
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    if (ch != scheme[i]) return false;
+  }
+  field.remove_prefix(scheme.size());
+  return true;
+}
 
-// ------------------------------------------------------------ server field
-
-std::optional<Pop3ServerField> parse_server_field(std::string_view field) {
+// "host", "host:port" or "[IPv6]:port", with `port` as the default.
+std::optional<Pop3ServerField> parse_host_port(std::string_view field, int port) {
   Pop3ServerField result;
+  result.port = port;
   if (field.starts_with('[')) {
     const std::size_t close = field.find(']');
     if (close == std::string_view::npos) return std::nullopt;
@@ -280,6 +368,48 @@ std::optional<Pop3ServerField> parse_server_field(std::string_view field) {
   }
   if (result.host.empty()) return std::nullopt;
   return result;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ server field
+
+std::optional<Pop3ServerField> parse_server_field(std::string_view field) {
+  Pop3Security security = Pop3Security::kPlain;
+  int default_port = kPop3DefaultPort;
+  bool scheme = true;
+  if (take_scheme(field, "pop3s://")) {
+    security = Pop3Security::kImplicitTls;
+    default_port = kPop3sDefaultPort;
+  } else if (take_scheme(field, "pop3+starttls://")) {
+    security = Pop3Security::kStartTls;
+  } else if (!take_scheme(field, "pop3://")) {
+    scheme = false;
+    // Any other "name://" is a scheme this client does not speak.
+    if (field.find("://") != std::string_view::npos) return std::nullopt;
+  }
+  if (scheme && field.ends_with('/')) field.remove_suffix(1);
+  auto result = parse_host_port(field, default_port);
+  if (!result) return std::nullopt;
+  result->security = security;
+  // The port of POP3 over TLS means TLS even without a scheme.
+  if (!scheme && result->port == kPop3sDefaultPort) {
+    result->security = Pop3Security::kImplicitTls;
+  }
+  return result;
+}
+
+std::string_view pop3_tls_failure_reason(Pop3TlsFailure failure) {
+  switch (failure) {
+    case Pop3TlsFailure::kNone: return "";
+    case Pop3TlsFailure::kUnknownIssuer: return "unknown issuer";
+    case Pop3TlsFailure::kWrongName: return "wrong name";
+    case Pop3TlsFailure::kExpired: return "expired";
+    case Pop3TlsFailure::kBadCertificate: return "certificate refused";
+    case Pop3TlsFailure::kHandshakeFailed: return "handshake failed";
+    case Pop3TlsFailure::kStlsRefused: return "STLS refused";
+  }
+  return "";
 }
 
 // ---------------------------------------------------------- reply reading
@@ -379,17 +509,18 @@ void append_message_line(std::string& text, std::string_view line, bool crlf) {
 int pop3_init(Pop3Client& c, std::string_view server) {
   Operation op(c);
   if (is_initialised(c)) return 0;
-  const auto field = parse_server_field(server);
+  auto field = parse_server_field(server);
   if (!field) return 0;
   if (!platform::net_startup()) return 0;
   auto address = platform::resolve(field->host, field->port);
   std::lock_guard state(c.state_mutex);
-  if (!address || c.cancel_count != op.cancel_count()) {
+  if (!address || op.cancelled_locked()) {
     platform::net_cleanup();
     return 0;
   }
+  c.server = std::move(*field);
   c.server_address = std::move(*address);
-  c.initialised = true;
+  change_lifecycle(c, Pop3Lifecycle::kInitialised);
   return 1;
 }
 
@@ -400,26 +531,15 @@ int pop3_verify_login(Pop3Client& c, std::string_view user, std::string_view pas
   password = password.substr(0, kMaxCredentialBytes);
   // A line break would end the command early and smuggle in another one.
   if (has_line_break(user) || has_line_break(password)) return 0;
-  // A connection open meanwhile keeps its unread bytes and its state.
-  struct KeepReader {
-    Pop3Client& c;
-    Pop3LineReader reader = std::move(c.reader);
-    bool broken = c.connection_broken;
-    bool list_fetched = c.list_fetched;
-    ~KeepReader() {
-      c.reader = std::move(reader);
-      c.connection_broken = broken;
-      c.list_fetched = list_fetched;
-    }
-  } keep{c};
-  const ConnectionPtr conn = connect_login(c, op, user, password);
-  if (!conn) return 0;
-  quit(c, *conn);
+  // The check has a session of its own; an open one is not touched.
+  const SessionPtr s = connect_login(c, op, user, password);
+  if (!s) return 0;
+  quit(c, *s);
   std::lock_guard state(c.state_mutex);
-  if (c.cancel_count != op.cancel_count() || !c.initialised) return 0;
+  if (op.cancelled_locked() || c.lifecycle == Pop3Lifecycle::kUninitialised) return 0;
   c.user = user;
   c.password = password;
-  c.verified = true;
+  if (c.lifecycle == Pop3Lifecycle::kInitialised) change_lifecycle(c, Pop3Lifecycle::kVerified);
   return 1;
 }
 
@@ -427,43 +547,39 @@ int pop3_open(Pop3Client& c) {
   Operation op(c);
   {
     std::lock_guard state(c.state_mutex);
-    if (!c.initialised || !c.verified || c.connection) return 0;
+    if (c.lifecycle != Pop3Lifecycle::kVerified) return 0;
   }
-  const ConnectionPtr conn = connect_login(c, op, c.user, c.password);
-  if (!conn) return 0;
+  const SessionPtr s = connect_login(c, op, c.user, c.password);
+  if (!s) return 0;
   std::lock_guard state(c.state_mutex);
-  if (c.cancel_count != op.cancel_count() || !c.initialised) return 0;
-  c.connection = conn;
-  c.list_fetched = false;
+  if (op.cancelled_locked() || c.lifecycle != Pop3Lifecycle::kVerified) return 0;
+  change_lifecycle(c, Pop3Lifecycle::kOpen, s);
   return 1;
 }
 
 int pop3_next_message(Pop3Client& c) {
   Operation op(c);
-  const ConnectionPtr conn = op.open_connection();
-  if (!conn) {
-    c.list_fetched = false;
-    return -1;
-  }
-  if (!c.list_fetched && !fetch_number_list(c, *conn)) return -1;
-  if (c.number_cursor >= c.number_list.size()) {
-    c.list_fetched = false;
+  const SessionPtr s = op.open_session();
+  if (!s) return -1;
+  if (!s->list_fetched && !fetch_number_list(c, *s)) return -1;
+  if (s->number_cursor >= s->number_list.size()) {
+    s->list_fetched = false;
     return 0;
   }
-  const int number = decimal_value(c.number_list[c.number_cursor]);
+  const int number = decimal_value(s->number_list[s->number_cursor]);
   c.current_subject.clear();
   SubjectExtractor subject;
   const bool ok =
-      command_ok(c, *conn, "TOP " + std::to_string(number) + " 0") &&
-      read_multiline(c, *conn, [&subject](std::string_view line) { subject.header_line(line); }) ==
+      command_ok(c, *s, "TOP " + std::to_string(number) + " 0") &&
+      read_multiline(c, *s, [&subject](std::string_view line) { subject.header_line(line); }) ==
           Multiline::kComplete;
   if (!ok) {
-    c.list_fetched = false;
+    s->list_fetched = false;
     return -1;
   }
   c.current_number = number;
   c.current_subject = subject.subject();
-  ++c.number_cursor;
+  ++s->number_cursor;
   return 1;
 }
 
@@ -477,13 +593,18 @@ std::string pop3_current_subject(const Pop3Client& c) {
   return c.current_subject;
 }
 
+Pop3TlsFailure pop3_tls_failure(const Pop3Client& c) {
+  std::lock_guard op(c.operation_mutex);
+  return c.tls_failure;
+}
+
 int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int delete_flag) {
   Operation op(c);
-  const ConnectionPtr conn = op.open_connection();
-  if (!conn) return 0;
-  if (!command_ok(c, *conn, "RETR " + std::to_string(number))) return 0;
+  const SessionPtr s = op.open_session();
+  if (!s) return 0;
+  if (!command_ok(c, *s, "RETR " + std::to_string(number))) return 0;
   const std::size_t start = text.size();
-  const Multiline result = read_multiline(c, *conn, [&text, crlf](std::string_view line) {
+  const Multiline result = read_multiline(c, *s, [&text, crlf](std::string_view line) {
     append_message_line(text, line, crlf != 0);
   });
   if (result != Multiline::kComplete) {
@@ -492,17 +613,17 @@ int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int de
     return 0;
   }
   if (delete_flag == 0) return 1;
-  return command_ok(c, *conn, "DELE " + std::to_string(number)) ? 1 : 0;
+  return command_ok(c, *s, "DELE " + std::to_string(number)) ? 1 : 0;
 }
 
 int pop3_delete(Pop3Client& c, int number) {
   Operation op(c);
-  const ConnectionPtr conn = op.open_connection();
-  if (!conn) return 0;
+  const SessionPtr s = op.open_session();
+  if (!s) return 0;
   // A DELE that went out without an answer may have been carried out: the
   // caller must then treat the message as deleted at QUIT.
-  if (!send_line(c, *conn, "DELE " + std::to_string(number))) return kDeleteUnanswered;
-  const auto reply = recv_line(c, *conn);
+  if (!send_line(*s, "DELE " + std::to_string(number))) return kDeleteUnanswered;
+  const auto reply = recv_line(c, *s);
   if (!reply) return kDeleteUnanswered;
   return pop3_reply_negative(*reply) ? 0 : 1;
 }
@@ -514,21 +635,21 @@ int pop3_close(Pop3Client& c) {
     return 0;
   }
   Operation op(c, std::move(lock));
-  ConnectionPtr conn;
+  SessionPtr s;
   {
     std::lock_guard state(c.state_mutex);
-    if (!c.initialised || !c.verified || !c.connection) return 0;
-    conn = c.connection;
-    c.active = conn;
+    if (c.lifecycle != Pop3Lifecycle::kOpen || !c.open_session) return 0;
+    s = c.open_session;
+    c.active = s->connection;
   }
   // QUIT is sent even when a reply was left half read: the server still
   // carries out the deletions it accepted, whose logs are kept. On such a
   // connection the line read next may be a late reply to an earlier command,
   // so it confirms nothing.
-  const bool in_step = !c.connection_broken;
-  const bool answered = quit(c, *conn);
+  const bool in_step = !s->broken;
+  const bool answered = quit(c, *s);
   std::lock_guard state(c.state_mutex);
-  c.connection.reset();
+  if (c.lifecycle == Pop3Lifecycle::kOpen) change_lifecycle(c, Pop3Lifecycle::kVerified);
   return in_step && answered ? 1 : 0;
 }
 
@@ -543,11 +664,8 @@ void pop3_shutdown(Pop3Client& c) {
   }
   Operation op(c, std::move(lock));
   std::lock_guard state(c.state_mutex);
-  if (!c.initialised) return;
-  c.connection.reset();  // dropped without QUIT
-  c.initialised = false;
-  c.verified = false;
-  c.list_fetched = false;
+  if (c.lifecycle == Pop3Lifecycle::kUninitialised) return;
+  change_lifecycle(c, Pop3Lifecycle::kUninitialised);  // an open session dropped without QUIT
   platform::net_cleanup();
 }
 

@@ -1,19 +1,21 @@
 // The POP3 client: the subset USER, PASS, LIST, TOP, RETR, DELE, QUIT of
-// RFC 1939 over one plain TCP connection to the configured server.
+// RFC 1939, plus STLS (RFC 2595), over plain TCP or TLS to the configured
+// server.
 //
 // A receive job uses three connections one after the other: a credential
 // check (pop3_verify_login), a scan (pop3_open, pop3_next_message until it
 // gives 0, pop3_close) and a retrieval (pop3_open, pop3_retrieve and
-// pop3_delete per message, pop3_close); pop3_shutdown ends it all.
+// pop3_delete per message, pop3_close); pop3_shutdown ends it all. All three
+// use the security the server field asks for.
 //
 // Threads: every operation runs on the receive worker's thread, except
 // pop3_close and pop3_shutdown, which another thread (the user interface's
 // cancel) may call at any moment. Called while an operation of the worker is
 // in progress, they cancel it: the connection is aborted (no QUIT, so the
-// server carries out no deletion), a connect or receive that is blocked fails
-// at once, and the operation returns its failure result. Called between
-// operations they act normally. Each thread sees consistent state; nothing is
-// used after it is closed.
+// server carries out no deletion), a connect, handshake or receive that is
+// blocked fails at once, and the operation returns its failure result.
+// Called between operations they act normally. Each thread sees consistent
+// state; nothing is used after it is closed.
 //
 // Text: every text given and returned is Shift_JIS bytes; subjects and
 // message lines are converted from ISO-2022-JP on arrival (retrieval/decode.h).
@@ -33,6 +35,7 @@
 namespace larkspur {
 
 inline constexpr int kPop3DefaultPort = 110;
+inline constexpr int kPop3sDefaultPort = 995;  // POP3 inside TLS from the first byte
 inline constexpr int kPop3ConnectTimeoutMs = 30'000;
 inline constexpr int kPop3ReceiveTimeoutMs = 120'000;  // for each receive
 // Bytes of a user name or password carried to the server (the account field).
@@ -44,14 +47,29 @@ inline constexpr std::size_t kMaxReplyBytes = std::size_t{64} << 20;
 
 // ------------------------------------------------------------ server field
 
-// "host", "host:port" or "[IPv6 address]:port" ("[::1]" alone is allowed
-// too). Without a port the port is 110. A text with two or more colons and
-// no brackets is an IPv6 address without port.
+// How a connection to the server is protected.
+enum class Pop3Security {
+  kPlain,        // plain POP3 throughout
+  kImplicitTls,  // TLS from the first byte (pop3s)
+  kStartTls,     // plain until STLS, which must succeed before USER
+};
+
+// The server field: an optional scheme, then "host", "host:port" or
+// "[IPv6 address]:port" ("[::1]" alone is allowed too). A text with two or
+// more colons and no brackets is an IPv6 address without port.
+//   pop3s://HOST[:PORT]          implicit TLS, port 995 by default
+//   pop3+starttls://HOST[:PORT]  STLS, port 110 by default
+//   pop3://HOST[:PORT]           plain, port 110 by default
+//   HOST[:PORT]                  plain, port 110 by default; implicit TLS when
+//                                the port is 995
+// Schemes are matched ignoring ASCII case; one '/' may end the field.
 struct Pop3ServerField {
   std::string host;
   int port = kPop3DefaultPort;
+  Pop3Security security = Pop3Security::kPlain;
 };
-// nullopt when the host is empty or the port is not a number in 1..65535.
+// nullopt when the host is empty, the scheme unknown or the port is not a
+// number in 1..65535.
 std::optional<Pop3ServerField> parse_server_field(std::string_view field);
 
 // ---------------------------------------------- socket-free reply reading
@@ -118,23 +136,55 @@ using Pop3Connector = std::function<std::unique_ptr<platform::TcpConnection>(
     const platform::NetAddress& address, int timeout_ms,
     const std::function<bool()>& aborted)>;
 
-// All the client's state; one instance serves the whole process. Use it only
-// through the pop3_* functions below; the fields are public so that the
-// functions can be plain procedures, not so that callers touch them. Callers
-// may set the four settings before pop3_init.
+// Why the last connection attempt found no protected session to log in on.
+// USER and PASS are never sent in any of these cases.
+enum class Pop3TlsFailure {
+  kNone,
+  kUnknownIssuer,    // certificate chain ends at no trusted root
+  kWrongName,        // certificate not issued for the host typed
+  kExpired,          // certificate not valid now
+  kBadCertificate,   // certificate refused for another reason
+  kHandshakeFailed,  // no TLS session (not a TLS server, dropped, time-out)
+  kStlsRefused,      // the server refused STLS or does not offer it
+};
+// A short English name of the failure for diagnostics ("unknown issuer"),
+// empty for kNone.
+std::string_view pop3_tls_failure_reason(Pop3TlsFailure failure);
+
+// The client's lifecycle. Changes only through the client's own transition
+// function: uninitialised -> initialised (pop3_init) -> verified
+// (pop3_verify_login) -> open (pop3_open) -> verified (pop3_close) -> ...
+// -> uninitialised (pop3_shutdown, from any state).
+enum class Pop3Lifecycle { kUninitialised, kInitialised, kVerified, kOpen };
+
+// One connection to the server and what belongs to it alone. Used by one
+// thread at a time (the worker's operation); another thread only aborts the
+// connection, which never changes once the session is open.
+struct Pop3Session {
+  std::shared_ptr<platform::TcpConnection> connection;
+  Pop3LineReader reader;
+  bool broken = false;  // out of step with the server (a reply half read): refuse commands
+  std::vector<std::string> number_list;  // message numbers from LIST
+  std::size_t number_cursor = 0;         // next entry of number_list to scan
+  bool list_fetched = false;             // number_list is filled for this session
+};
+
+// The client: settings and state for the whole process. Use it only through
+// the pop3_* functions below; the fields are public so that the functions can
+// be plain procedures, not so that callers touch them. Callers may set the
+// four settings before pop3_init.
 struct Pop3Client {
   // ---- settings
   int connect_timeout_ms = kPop3ConnectTimeoutMs;
-  int receive_timeout_ms = kPop3ReceiveTimeoutMs;
+  int receive_timeout_ms = kPop3ReceiveTimeoutMs;  // each receive, and a whole TLS handshake
   std::size_t max_reply_bytes = kMaxReplyBytes;
   Pop3Connector connector;  // empty: platform::tcp_connect
 
   // ---- shared with a cancelling thread; guarded by state_mutex
   mutable std::mutex state_mutex;
-  bool initialised = false;  // socket library started, server resolved
-  bool verified = false;     // user and password hold checked credentials
-  // The open connection of pop3_open, or null.
-  std::shared_ptr<platform::TcpConnection> connection;
+  Pop3Lifecycle lifecycle = Pop3Lifecycle::kUninitialised;
+  // The session of pop3_open while the lifecycle is open, else null.
+  std::shared_ptr<Pop3Session> open_session;
   // The connection the operation in progress works on (also a credential
   // check's or a login's before it is kept), or null.
   std::shared_ptr<platform::TcpConnection> active;
@@ -143,28 +193,27 @@ struct Pop3Client {
 
   // ---- the worker's; guarded by operation_mutex, held through every operation
   mutable std::mutex operation_mutex;
+  Pop3ServerField server;  // host, port and security of pop3_init
   platform::NetAddress server_address;
   std::string user;      // at most kMaxCredentialBytes
   std::string password;  // plain text, at most kMaxCredentialBytes
-  bool connection_broken = false;  // a reply was left half read: refuse commands
-  std::vector<std::string> number_list;  // message numbers from LIST
-  std::size_t number_cursor = 0;         // next entry of number_list to scan
-  bool list_fetched = false;  // number_list belongs to the open connection
-  int current_number = 0;     // message whose header block was last read
+  int current_number = 0;  // message whose header block was last read
   std::string current_subject;
-  Pop3LineReader reader;
+  Pop3TlsFailure tls_failure = Pop3TlsFailure::kNone;  // of the last connection attempt
 };
 
 // Starts the socket library (version 1.1 on Windows) and resolves the server
-// field (see parse_server_field; IPv4 preferred). 1 = ready; 0 = already
-// initialised (the first initialisation stays), socket library unavailable,
-// or server not resolvable.
+// field (see parse_server_field; IPv4 preferred); the field's security holds
+// for every later connection. 1 = ready; 0 = already initialised (the first
+// initialisation stays), socket library unavailable, or server field unusable
+// or not resolvable.
 int pop3_init(Pop3Client& client, std::string_view server);
 
-// Logs in (greeting, USER, PASS) and quits at once. 1 = accepted: user and
-// password (each cut at kMaxCredentialBytes) are stored and the client is
-// verified; 0 = not initialised, or connection or login failed. A negative
-// reply to USER or PASS is answered with QUIT.
+// Logs in (greeting, STLS and TLS handshake when asked, USER, PASS) and
+// quits at once. 1 = accepted: user and password (each cut at
+// kMaxCredentialBytes) are stored and the client is verified; 0 = not
+// initialised, or connection, TLS (see pop3_tls_failure) or login failed. A
+// negative reply to USER, PASS or STLS is answered with QUIT.
 int pop3_verify_login(Pop3Client& client, std::string_view user,
                       std::string_view password);
 
@@ -199,6 +248,10 @@ int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
 // connection is out of step from then on.
 inline constexpr int kDeleteUnanswered = -1;
 int pop3_delete(Pop3Client& client, int number);
+
+// Why the last connection attempt (pop3_verify_login or pop3_open) failed
+// before login because of TLS or STLS; kNone when it did not.
+Pop3TlsFailure pop3_tls_failure(const Pop3Client& client);
 
 // Quits and closes the open connection, if any. From another thread during an
 // operation: cancels it (see the top). 1 = QUIT was answered positively on a

@@ -187,10 +187,10 @@ TEST_F(CliBasic, ReceiveEndsEarlyWithTheStatusesOfItsPath) {
   }
 }
 
-// The texts of codes 1 to 14 are checked where larkspur-cli prints them.
-TEST(ReceiveStatusText, OnlyCodesOneToFourteenHaveText) {
+// The texts of codes 1 to 15 are checked where larkspur-cli prints them.
+TEST(ReceiveStatusText, OnlyCodesOneToFifteenHaveText) {
   const std::string notice = sj("他の新着メールが 3 件ありました");
-  for (int status : {0, 15, -1, 1000}) EXPECT_EQ(status_text(status, notice), "") << status;
+  for (int status : {0, 16, -1, 1000}) EXPECT_EQ(status_text(status, notice), "") << status;
   ReceiveJobState state;
   EXPECT_EQ(status_text(state), "");
   state.set_notice(notice);

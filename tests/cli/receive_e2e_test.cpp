@@ -3,6 +3,7 @@
 // leaves, and what stays on the server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <map>
@@ -639,6 +640,49 @@ TEST_F(ReceiveEndToEnd, PagesThatCannotBeWrittenMakeTheReceiveAFailure) {
   EXPECT_TRUE(err.starts_with("larkspur-cli: receive: ")) << err;
   // The message itself is stored: only its link is missing.
   EXPECT_EQ(platform::find_files("LKset\\A\\*.log").size(), 1u);
+}
+
+// A server that drops or stalls the TLS handshake: the job ends with the TLS
+// status, the reason on stderr, and no login; a stall ends with Ctrl+C.
+TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {
+  register_lists({{"A", "[a]", true}});
+  Pop3TestServerOptions options;
+  options.faults = {{"", 0, Pop3Fault::Kind::kDrop, "", 0}};
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  ASSERT_TRUE(server.start());
+  register_account("pop3s://" + server.address());
+  RecordingConsole console;
+  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
+  EXPECT_EQ(console.out_lines(),
+            utf8_lines({kConnecting, kAuthenticating, "サーバー証明書を確認できませんでした"}));
+  EXPECT_EQ(console.err_text(),
+            "larkspur-cli: receive: サーバー証明書を確認できませんでした (handshake failed)\n");
+  server.stop();
+  EXPECT_TRUE(server.transcript().empty());
+  EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
+}
+
+TEST_F(ReceiveEndToEnd, ACancelDuringAStalledHandshakeEndsAtOnce) {
+  register_lists({{"A", "[a]", true}});
+  Pop3TestServerOptions options;
+  options.faults = {{"", 0, Pop3Fault::Kind::kStall, "", 0}};
+  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  ASSERT_TRUE(server.start());
+  register_account("pop3s://" + server.address());
+  RecordingConsole console;
+  int exit_code = -1;
+  std::thread receiving([&] { exit_code = run_cli(console, {"receive"}, environment()); });
+  while (server.sessions() == 0) std::this_thread::yield();
+  const auto cancelled = std::chrono::steady_clock::now();
+  console.interrupt = true;  // Ctrl+C
+  receiving.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+  EXPECT_EQ(exit_code, cli::kExitFailed);
+  // A cancel is neither a TLS nor a login failure.
+  EXPECT_EQ(console.out_lines(), utf8_lines({kConnecting, kAuthenticating}));
+  EXPECT_EQ(console.err_text(), "larkspur-cli: receive: 受信を中止しました\n");
+  server.stop();
+  EXPECT_TRUE(server.transcript().empty());
 }
 
 }  // namespace

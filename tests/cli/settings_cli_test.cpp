@@ -93,6 +93,15 @@ TEST_F(SettingsCli, AccountFieldsAreCutAt79Bytes) {
   EXPECT_EQ(read_first_account()->server, std::string(kMaxAccountField, 's'));
 }
 
+TEST_F(SettingsCli, EveryServerFieldFormIsStoredAsTyped) {
+  for (const std::string server : {"pop3s://pop.gmail.com", "pop3+starttls://mail.example.jp:110",
+                                   "pop3://mail.example.jp", "[::1]:995"}) {
+    run_steps({{{"account", "add", "a", server, "u", "p"}, 0, ""},
+               {{"account", "show"}, 0, "", "a\t" + server + "\tu\n"},
+               {{"account", "delete", "a", "--yes"}, 0, kConfirmAccountDelete}});
+  }
+}
+
 TEST_F(SettingsCli, ListNamesAreCheckedPerShiftJisCharacter) {
   const struct {
     const char* name;

@@ -435,10 +435,9 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
   {
     std::lock_guard state(client.state_mutex);
-    EXPECT_FALSE(client.initialised);
-    EXPECT_FALSE(client.verified);
+    EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
     EXPECT_FALSE(client.cleanup_pending);
-    EXPECT_FALSE(client.connection);
+    EXPECT_FALSE(client.open_session);
   }
   server.stop();
   // No QUIT: the cancelled session carries out no deletion.
@@ -488,7 +487,7 @@ TEST(Pop3Cancel, UnblocksAConnect) {
   EXPECT_EQ(future.get(), 0);
   worker.join();
   std::lock_guard state(client.state_mutex);
-  EXPECT_FALSE(client.initialised);
+  EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
   EXPECT_FALSE(client.cleanup_pending);
 }
 
@@ -509,6 +508,99 @@ TEST(Pop3Cancel, CloseBetweenStepsQuits) {
   server.stop();
   EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"RETR 2", "DELE 2", "QUIT"}}));
   EXPECT_EQ(server.mailbox_names(), (Lines{"a"}));
+}
+
+// ------------------------------------------------------- TLS, refused
+
+// The scripted server speaks no TLS, so a client that asks for it meets a
+// peer that answers its handshake with clear text, drops it or stalls in it,
+// or refuses STLS. Whatever happens, neither USER nor PASS reaches the server.
+bool login_sent(const Lines& transcript) {
+  for (const std::string& line : transcript) {
+    if (line.starts_with("USER") || line.starts_with("PASS")) return true;
+  }
+  return false;
+}
+
+TEST(Pop3Tls, NoVerifiedSessionNoLogin) {
+  const struct {
+    std::string what;
+    std::string scheme;
+    std::vector<Pop3Fault> faults;
+    Pop3TlsFailure failure;
+  } cases[] = {
+      {"plain server on a pop3s port", "pop3s://", {}, Pop3TlsFailure::kHandshakeFailed},
+      {"dropped at once", "pop3s://", {{"", 0, Kind::kDrop, "", 0}},
+       Pop3TlsFailure::kHandshakeFailed},
+      {"STLS refused", "pop3+starttls://", {}, Pop3TlsFailure::kStlsRefused},
+      {"STLS accepted, then clear text", "pop3+starttls://",
+       {{"STLS", 0, Kind::kReply, "+OK begin TLS\r\n"}}, Pop3TlsFailure::kHandshakeFailed},
+  };
+  for (const auto& c : cases) {
+    Pop3TestServer server(kTwo, faults(c.faults));
+    ASSERT_TRUE(server.start());
+    Pop3Client client;
+    // A server that reads the client's hello as the start of a command
+    // line waits as long as the client does; the time-out ends it.
+    client.receive_timeout_ms = 1000;
+    ASSERT_EQ(pop3_init(client, c.scheme + server.address()), 1) << c.what;
+    EXPECT_EQ(pop3_verify_login(client, "u", "p"), 0) << c.what;
+    EXPECT_EQ(pop3_tls_failure(client), c.failure) << c.what;
+    EXPECT_EQ(pop3_open(client), 0) << c.what;
+    pop3_shutdown(client);
+    server.stop();
+    EXPECT_FALSE(login_sent(server.transcript())) << c.what;
+  }
+  // A refused STLS is answered with QUIT, like a refused login.
+  Pop3TestServer server(kTwo);
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = kTestReceiveMs;
+  ASSERT_EQ(pop3_init(client, "pop3+starttls://" + server.address()), 1);
+  EXPECT_EQ(pop3_verify_login(client, "u", "p"), 0);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_EQ(server.transcript(), (Lines{"STLS", "QUIT"}));
+}
+
+TEST(Pop3Tls, HandshakeStallTimesOut) {
+  Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
+  ASSERT_TRUE(server.start());
+  Pop3Client client;
+  client.receive_timeout_ms = 300;
+  ASSERT_EQ(pop3_init(client, "pop3s://" + server.address()), 1);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pop3_verify_login(client, "u", "p"), 0);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::seconds(5));
+  EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kHandshakeFailed);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_FALSE(login_sent(server.transcript()));
+}
+
+// The cancel button during a handshake that stalls: the check fails at once,
+// and a cancel is not reported as a TLS failure.
+TEST(Pop3Tls, CancelUnblocksAHandshake) {
+  Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
+  ASSERT_TRUE(server.start());
+  Pop3Client client;  // default time-outs: only the cancel can end the wait
+  ASSERT_EQ(pop3_init(client, "pop3s://" + server.address()), 1);
+  std::promise<int> result;
+  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
+  while (server.sessions() == 0) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the handshake's wait
+  pop3_close(client);
+  pop3_shutdown(client);
+  auto future = result.get_future();
+  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+  EXPECT_EQ(future.get(), 0);
+  worker.join();
+  EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kNone);
+  pop3_shutdown(client);
+  server.stop();
+  EXPECT_FALSE(login_sent(server.transcript()));
 }
 
 }  // namespace

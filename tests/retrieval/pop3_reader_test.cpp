@@ -150,7 +150,10 @@ TEST(ServerField, HostAndOptionalPort) {
     bool valid;
     std::string host;
     int port;
+    Pop3Security security = Pop3Security::kPlain;
   };
+  constexpr auto kTls = Pop3Security::kImplicitTls;
+  constexpr auto kStls = Pop3Security::kStartTls;
   const std::vector<Case> cases = {
       {"mail.example.jp", true, "mail.example.jp", 110},
       {"192.0.2.1", true, "192.0.2.1", 110},
@@ -167,6 +170,23 @@ TEST(ServerField, HostAndOptionalPort) {
       {"", false, "", 0},
       {"[::1", false, "", 0},
       {"[::1]x", false, "", 0},
+      // Implicit TLS: by scheme (995 unless a port is given) or by port 995.
+      {"pop3s://pop.gmail.com", true, "pop.gmail.com", 995, kTls},
+      {"pop3s://pop.gmail.com:1995", true, "pop.gmail.com", 1995, kTls},
+      {"POP3S://Mail.Example.jp/", true, "Mail.Example.jp", 995, kTls},
+      {"pop3s://[::1]:995", true, "::1", 995, kTls},
+      {"pop.example.jp:995", true, "pop.example.jp", 995, kTls},
+      {"[::1]:995", true, "::1", 995, kTls},
+      // STLS on the plain port.
+      {"pop3+starttls://mail.example.jp", true, "mail.example.jp", 110, kStls},
+      {"pop3+starttls://mail.example.jp:2110", true, "mail.example.jp", 2110, kStls},
+      // An explicit pop3:// is plain, even on 995.
+      {"pop3://mail.example.jp", true, "mail.example.jp", 110},
+      {"pop3://mail.example.jp:995", true, "mail.example.jp", 995},
+      {"pop3s://", false, "", 0},
+      {"pop3s://:995", false, "", 0},
+      {"imaps://mail.example.jp", false, "", 0},
+      {"pop3s://host:99999", false, "", 0},
   };
   for (const auto& c : cases) {
     const auto field = parse_server_field(c.field);
@@ -174,6 +194,7 @@ TEST(ServerField, HostAndOptionalPort) {
     if (!field) continue;
     EXPECT_EQ(field->host, c.host) << c.field;
     EXPECT_EQ(field->port, c.port) << c.field;
+    EXPECT_EQ(field->security, c.security) << c.field;
   }
 }
 

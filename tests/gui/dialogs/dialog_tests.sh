@@ -169,13 +169,14 @@ account_cases() {
     expect "no account: empty list box" "$(items "$POP" 3)" ""
 
     # Three fields typed, the password left out: refused, the fields stay.
+    # The server field takes the TLS form (pop3s://) as it is.
     type_into "$POP" 4 "myacct"
-    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 5 "pop3s://pop.example.jp"
     type_into "$POP" 6 "user1"
     click_control "$POP" 8
     expect_message "empty password" "$POP" "$CAUTION" "$FILL_EVERY_FIELD" 1 1
     expect "refusal keeps the typed fields" "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)" \
-      "myacct|pop.example.jp|user1"
+      "myacct|pop3s://pop.example.jp|user1"
     expect "refusal writes no record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
 
     # A name the file system refuses, and a character Shift_JIS cannot hold:
@@ -188,7 +189,7 @@ account_cases() {
     [ -z "$got" ] || answer "$CAUTION" 1 || fail "refused name: box does not close"
     expect "refused name keeps every field, the password too" \
       "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)|$(text "$POP" 7)" \
-      "my:acct|pop.example.jp|user1|secret"
+      "my:acct|pop3s://pop.example.jp|user1|secret"
     type_into "$POP" 4 "myacct"
     paste_into "$POP" 5 "pop.example.jp😀"
     click_control "$POP" 8
@@ -196,7 +197,7 @@ account_cases() {
       "「POP3サーバー名」にShift_JISで保存できない文字が含まれています。\\nその文字を除いてから、もう一度どうぞ。" 1 1
     expect "neither refusal writes a record" "$(ls "$folder/pop3mail" 2>/dev/null)" ""
     expect "the unwritable text stays for correction" "$(text "$POP" 5)" "pop.example.jp😀"
-    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 5 "pop3s://pop.example.jp"
     type_into "$POP" 7 ""
 
     type_into "$POP" 7 'pa$s w0rd'
@@ -204,7 +205,7 @@ account_cases() {
     click_control "$POP" 8
     check "registration shows no message" stays_away "$CAUTION" 1
     expect "record written byte for byte" "$(files show-account "$folder" myacct)" \
-      '1028|myacct|pop.example.jp|user1|pa$s w0rd|0'
+      '1028|myacct|pop3s://pop.example.jp|user1|pa$s w0rd|0'
     expect "new fields emptied after registration" \
       "$(text "$POP" 4)|$(text "$POP" 5)|$(text "$POP" 6)|$(text "$POP" 7)" "|||"
     expect "list box refilled with the account" "$(items "$POP" 3)" "myacct"
@@ -229,7 +230,7 @@ account_cases() {
     # Selecting shows the record in the left group.
     click_line "$POP" 3 0
     expect "selection shows server, user and password" \
-      "$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" 'pop.example.jp|user1|pa$s w0rd'
+      "$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" 'pop3s://pop.example.jp|user1|pa$s w0rd'
     screenshot account-dialog-selected "$POP"
 
     # Deletion: No keeps the record, Yes deletes it.
