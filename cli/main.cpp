@@ -56,32 +56,9 @@ int run_tool(const std::vector<std::string>& args) {
 #ifdef _WIN32
 // UTF-16 arguments of wmain, as UTF-8 (an unpaired surrogate becomes U+FFFD).
 static std::string wide_to_utf8(const wchar_t* wide) {
-  std::string out;
-  for (const wchar_t* p = wide; *p; ++p) {
-    char32_t c = static_cast<char16_t>(*p);
-    if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char16_t>(p[1]) - 0xDC00);
-      ++p;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  std::u16string utf16;
+  for (const wchar_t* p = wide; *p; ++p) utf16 += static_cast<char16_t>(*p);
+  return larkspur::platform::utf16_to_utf8_replacing(utf16);
 }
 
 int wmain(int argc, wchar_t** argv) {

@@ -11,7 +11,21 @@ seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
-         server_field)
+         server_field records convert_log_body log_text sort_link_page)
+
+# The code each target links: the decoders and the POP3 client with the
+# sockets stubbed, or the readers of stored files with the file functions
+# stubbed (disk_stub.cpp).
+pop3_sources="retrieval/decode.cpp retrieval/pop3_client.cpp fuzz/platform_stub.cpp"
+declare -A sources=(
+  [decode_encoded_words]=$pop3_sources [jis_to_sjis_subject]=$pop3_sources
+  [jis_to_sjis_line]=$pop3_sources [line_reader]=$pop3_sources [pop3_session]=$pop3_sources
+  [server_field]=$pop3_sources
+  [records]="settings/records.cpp"
+  [convert_log_body]="site/log_page.cpp fuzz/disk_stub.cpp"
+  [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
+  [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"
+)
 
 if ! command -v "$cxx" >/dev/null; then
   echo "fuzz: $cxx not found (Debian packages clang and libclang-rt-dev)"; exit 1
@@ -20,20 +34,27 @@ mkdir -p "$out/obj" "$out/crashes"
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined
        -I"$root")
 
-# The code under test, compiled once; the sockets are stubbed.
-objects=()
+# Each source is compiled once into build/fuzz/obj, again when it or any
+# header of the core is newer than its object.
 cd "$root"
-for src in retrieval/decode.cpp retrieval/pop3_client.cpp fuzz/platform_stub.cpp; do
+object_of() {
+  local src=$1 obj
   obj="$out/obj/$(echo "$src" | tr / _).o"
-  if [ ! -e "$obj" ] || [ "$root/$src" -nt "$obj" ] || [ "$root/retrieval/pop3_client.h" -nt "$obj" ]; then
-    "$cxx" "${flags[@]}" -c "$root/$src" -o "$obj" || { echo "fuzz: cannot compile $src"; exit 1; }
+  if [ ! -e "$obj" ] || [ "$root/$src" -nt "$obj" ] ||
+     [ -n "$(find platform settings site retrieval -name '*.h' -newer "$obj" -print -quit)" ]; then
+    "$cxx" "${flags[@]}" -c "$root/$src" -o "$obj" || { echo "fuzz: cannot compile $src" >&2; return 1; }
   fi
-  objects+=("$obj")
-done
+  echo "$obj"
+}
 
 failed=0
 for target in "${targets[@]}"; do
   exe="$out/fuzz_$target"
+  objects=()
+  for src in ${sources[$target]}; do
+    obj=$(object_of "$src") || { failed=1; continue 2; }
+    objects+=("$obj")
+  done
   if ! "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/fuzz_$target.cpp" "${objects[@]}" -o "$exe"; then
     echo "fuzz: cannot build $target"; failed=1; continue
   fi

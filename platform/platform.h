@@ -31,6 +31,10 @@ std::optional<std::string> utf8_to_sjis(std::string_view utf8);
 // invalid Shift_JIS (say a name cut inside a character) shows U+FFFD.
 std::string sjis_to_utf8_display(std::string_view sjis);
 
+// UTF-16 (say the command line of wmain) as UTF-8; an unpaired surrogate
+// becomes U+FFFD. Never fails.
+std::string utf16_to_utf8_replacing(std::u16string_view utf16);
+
 #ifdef _WIN32
 // Windows only: the same conversions to and from UTF-16 for the W functions.
 std::optional<std::wstring> sjis_to_wide(std::string_view sjis);

@@ -25,6 +25,12 @@ bool sjis_ends_with_separator(std::string_view sjis) {
   return last != std::string_view::npos && last + 1 == sjis.size();
 }
 
+SplitPath split_path(std::string_view path) {
+  const std::size_t last = sjis_last_separator(path);
+  if (last == std::string_view::npos) return {{}, path};
+  return {path.substr(0, last), path.substr(last + 1)};
+}
+
 std::optional<std::u16string> utf8_to_utf16(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());
@@ -66,37 +72,66 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view utf8) {
   return out;
 }
 
-std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
+namespace {
+
+enum class Unpaired { kFail, kReplace };
+
+// UTF-16 to UTF-8; an unpaired surrogate fails the conversion or becomes
+// U+FFFD.
+std::optional<std::string> convert_utf16(std::u16string_view utf16, Unpaired unpaired) {
+  constexpr char32_t kReplacement = 0xFFFD;
   std::string out;
   out.reserve(utf16.size() * 3);
   for (std::size_t at = 0; at < utf16.size(); ++at) {
-    std::uint32_t code = utf16[at];
-    if (code >= 0xDC00 && code <= 0xDFFF) return std::nullopt;
-    if (code >= 0xD800 && code <= 0xDBFF) {
-      if (at + 1 >= utf16.size()) return std::nullopt;
-      const std::uint32_t low = utf16[at + 1];
-      if (low < 0xDC00 || low > 0xDFFF) return std::nullopt;
-      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+    char32_t code = utf16[at];
+    if (code >= 0xD800 && code <= 0xDBFF && at + 1 < utf16.size() && utf16[at + 1] >= 0xDC00 &&
+        utf16[at + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (utf16[at + 1] - 0xDC00);
       ++at;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      if (unpaired == Unpaired::kFail) return std::nullopt;
+      code = kReplacement;
     }
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
+    append_utf8(out, code);
   }
   return out;
 }
+
+}  // namespace
+
+std::optional<std::string> utf16_to_utf8(std::u16string_view utf16) {
+  return convert_utf16(utf16, Unpaired::kFail);
+}
+
+void append_utf8(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+}  // namespace larkspur::platform::detail
+
+namespace larkspur::platform {
+
+std::string utf16_to_utf8_replacing(std::u16string_view utf16) {
+  return *detail::convert_utf16(utf16, detail::Unpaired::kReplace);
+}
+
+}  // namespace larkspur::platform
+
+namespace larkspur::platform::detail {
 
 char16_t ntfs_upcase(char16_t unit) {
   // ASCII, nearly every unit of a file name, without the table walk.

@@ -21,12 +21,22 @@ std::size_t sjis_last_separator(std::string_view sjis);
 // True when the Shift_JIS path ends with a separator character.
 bool sjis_ends_with_separator(std::string_view sjis);
 
+// The Shift_JIS folder part of a path ("" when none) and its last component.
+struct SplitPath {
+  std::string_view folder;  // without the trailing separator
+  std::string_view name;
+};
+SplitPath split_path(std::string_view path);
+
 // Strict UTF-8 to UTF-16; nullopt on an invalid sequence (overlong forms,
 // surrogates, truncated characters).
 std::optional<std::u16string> utf8_to_utf16(std::string_view utf8);
 
 // UTF-16 to UTF-8; nullopt on an unpaired surrogate.
 std::optional<std::string> utf16_to_utf8(std::u16string_view utf16);
+
+// Appends the UTF-8 form of the code point `code` (at most U+10FFFF) to `out`.
+void append_utf8(std::string& out, char32_t code);
 
 // The upper-case form of one UTF-16 code unit, as an NTFS volume's case table
 // gives it, for every letter a Shift_JIS name can hold (ASCII, Latin-1,

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "platform/common/names.h"
+#include "platform/common/write_file.h"
 #include "platform/common/write_guard.h"
 #include "platform/platform.h"
 #include "platform/posix/native_path.h"
@@ -75,43 +76,23 @@ bool write_all(int fd, std::string_view data) {
   return true;
 }
 
-// The Shift_JIS folder part of a path ("" when none) and its last component.
-struct SplitPath {
-  std::string_view folder;  // without the trailing separator
-  std::string_view name;
-};
-SplitPath split_path(std::string_view path) {
-  const std::size_t last = detail::sjis_last_separator(path);
-  if (last == std::string_view::npos) return {{}, path};
-  return {path.substr(0, last), path.substr(last + 1)};
-}
+using detail::split_path;
+using detail::SplitPath;
 
-enum class Replace { kAlways, kOnlyIfAbsent };
-enum class Flush { kToDisk, kNo };
+}  // namespace
 
-// Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
-// it into place. On any failure the temporary file is removed and `path` is
-// left as it was.
-bool write_via_temporary(std::string_view path, std::string_view data, Replace mode,
-                         Flush flush) {
-  const SplitPath split = split_path(path);
-  if (split.name.empty()) return false;
-  // The folder part with its separator, then "~<name>.tmp".
-  std::string temp_sjis(path.substr(0, path.size() - split.name.size()));
-  temp_sjis += '~';
-  temp_sjis.append(split.name);
-  temp_sjis += ".tmp";
+// Writes `data` into `temp_path`, then renames it to `path`.
+bool detail::write_and_move(std::string_view temp_path, std::string_view path, std::string_view data,
+                            Replace mode, Flush flush) {
   const auto native = posix::native_path(path);
-  const auto temp = posix::native_path(temp_sjis);
+  const auto temp = posix::native_path(temp_path);
   if (!native || !temp) return false;
 
-  const detail::WriteGuard guard(path);
   if (mode == Replace::kOnlyIfAbsent && ::access(native->c_str(), F_OK) == 0) return false;
   Fd fd(::open(temp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd.valid()) return false;
   // With Flush::kToDisk the data is on disk before the rename makes it the
-  // file's content; otherwise a system crash could leave an empty file in
-  // place of the old one.
+  // file's content.
   bool ok = write_all(fd.get(), data) && (flush == Flush::kNo || ::fdatasync(fd.get()) == 0);
   ok = fd.close() && ok;
   if (ok) {
@@ -130,8 +111,6 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
   if (!ok || mode == Replace::kOnlyIfAbsent) ::unlink(temp->c_str());
   return ok;
 }
-
-}  // namespace
 
 // ------------------------------------------------------ directory search
 
@@ -242,14 +221,6 @@ bool can_read_file(std::string_view path) {
   return fd.valid();
 }
 
-bool write_file_atomic(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways, Flush::kToDisk);
-}
-
-bool write_file_fast(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
-}
-
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
   const auto native = posix::native_path(path);
   const auto spare = posix::native_path(spare_path);
@@ -279,10 +250,6 @@ bool write_file_reusing(std::string_view path, std::string_view spare_path, std:
     ::unlink(spare->c_str());
   }
   return write_file_fast(path, data);
-}
-
-bool create_file_exclusive(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }
 
 bool delete_file(std::string_view path) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/common/names.h"
+#include "platform/common/write_file.h"
 #include "platform/common/write_guard.h"
 #include "platform/platform.h"
 #include "platform/win32/native_path.h"
@@ -72,18 +73,10 @@ bool write_all(HANDLE file, std::string_view data) {
   return true;
 }
 
-struct SplitPath {
-  std::string_view folder;  // without the trailing separator
-  std::string_view name;
-};
-SplitPath split_path(std::string_view path) {
-  const std::size_t last = detail::sjis_last_separator(path);
-  if (last == std::string_view::npos) return {{}, path};
-  return {path.substr(0, last), path.substr(last + 1)};
-}
-
-enum class Replace { kAlways, kOnlyIfAbsent };
-enum class Flush { kToDisk, kNo };
+using detail::Flush;
+using detail::Replace;
+using detail::split_path;
+using detail::SplitPath;
 
 // Moving a file over another fails for a moment while someone (a virus
 // scanner, the browser showing the page) holds the target open; such a
@@ -107,22 +100,15 @@ bool move_into_place(const std::wstring& temp, const std::wstring& target, Repla
   }
 }
 
-// Writes `data` into the temporary "~<name>.tmp" next to `path`, then moves
-// it into place. On any failure the temporary file is removed and `path` is
-// left as it was.
-bool write_via_temporary(std::string_view path, std::string_view data, Replace mode,
-                         Flush flush) {
-  const SplitPath split = split_path(path);
-  if (split.name.empty()) return false;
-  std::string temp_sjis(path.substr(0, path.size() - split.name.size()));
-  temp_sjis += '~';
-  temp_sjis.append(split.name);
-  temp_sjis += ".tmp";
+}  // namespace
+
+// Writes `data` into `temp_path`, then moves it to `path`.
+bool detail::write_and_move(std::string_view temp_path, std::string_view path, std::string_view data,
+                            Replace mode, Flush flush) {
   const auto native = win32::native_path(path);
-  const auto temp = win32::native_path(temp_sjis);
+  const auto temp = win32::native_path(temp_path);
   if (!native || !temp) return false;
 
-  const detail::WriteGuard guard(path);
   if (is_folder_native(*native)) return false;
   if (mode == Replace::kOnlyIfAbsent && GetFileAttributesW(native->c_str()) != INVALID_FILE_ATTRIBUTES) {
     return false;
@@ -131,8 +117,7 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
   // With Flush::kToDisk the data is on disk before the move makes it the
-  // file's content; otherwise a system crash could leave an empty file in
-  // place of the old one.
+  // file's content.
   bool ok = write_all(file.get(), data) &&
             (flush == Flush::kNo || FlushFileBuffers(file.get()));
   ok = file.close() && ok;
@@ -140,8 +125,6 @@ bool write_via_temporary(std::string_view path, std::string_view data, Replace m
   if (!ok) DeleteFileW(temp->c_str());
   return ok;
 }
-
-}  // namespace
 
 // ------------------------------------------------------ directory search
 
@@ -225,23 +208,11 @@ bool can_read_file(std::string_view path) {
   return file.valid();
 }
 
-bool write_file_atomic(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways, Flush::kToDisk);
-}
-
-bool write_file_fast(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kAlways, Flush::kNo);
-}
-
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
   // Windows has no exchange of two names in one step; a spare left by a
   // Linux run of the same folder is of no use here.
   if (const auto spare = win32::native_path(spare_path)) DeleteFileW(spare->c_str());
   return write_file_fast(path, data);
-}
-
-bool create_file_exclusive(std::string_view path, std::string_view data) {
-  return write_via_temporary(path, data, Replace::kOnlyIfAbsent, Flush::kToDisk);
 }
 
 bool delete_file(std::string_view path) {

@@ -441,6 +441,8 @@ TEST_F(Files, StampChangesWithContentAndEntries) {
 }
 
 TEST(Clock, MonotonicAndLocalTimeAreSane) {
+  // The sleep is what is measured here: sleep_ms waits at least about the
+  // time asked, and monotonic_ms counts that time in milliseconds.
   const std::int64_t before = monotonic_ms();
   sleep_ms(20);
   const std::int64_t after = monotonic_ms();

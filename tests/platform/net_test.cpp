@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <string>
 #include <thread>
 
@@ -94,14 +95,16 @@ TEST_F(Loopback, AbortFromAnotherThreadUnblocksReceive) {
   connect_pair();
   std::atomic<int> result{1};
   std::atomic<std::int64_t> returned_at{0};
+  std::promise<void> receiving;
   std::thread reader([&] {
     char buffer[16];
+    receiving.set_value();
     result = client_->receive(buffer, sizeof buffer, 30000);
     returned_at = monotonic_ms();
   });
-  // Gives the reader time to block; the abort is correct either way, this
-  // only makes the case of a receive already waiting the likely one.
-  sleep_ms(100);
+  // Aborts once the reader is about to receive: whether its receive is then
+  // already waiting or only starting, it must return -1 at once.
+  receiving.get_future().wait();
   const std::int64_t aborted_at = monotonic_ms();
   client_->abort();
   reader.join();
@@ -131,11 +134,14 @@ TEST_F(Loopback, AcceptTimesOutAndCloseUnblocksIt) {
   EXPECT_GE(monotonic_ms() - start, 80);
 
   std::atomic<bool> returned{false};
+  std::promise<void> accepting;
   std::thread acceptor([&] {
+    accepting.set_value();
     EXPECT_EQ(listener_->accept(30000), nullptr);
     returned = true;
   });
-  sleep_ms(100);  // let the acceptor wait (see above)
+  // Closes once the acceptor is about to wait (either way it must return).
+  accepting.get_future().wait();
   const std::int64_t closed_at = monotonic_ms();
   listener_->close();
   acceptor.join();

@@ -1,9 +1,11 @@
 // Opening a page with the desktop's default action.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 
 #include "platform/platform.h"
@@ -18,28 +20,38 @@ using larkspur::testing::sj;
 class Shell : public larkspur::testing::InTempFolder {};
 
 #ifndef _WIN32
-// A stand-in xdg-open records the path it is given; the call must not wait
-// for it, and a missing xdg-open is reported.
+// The longest wait for the stand-in xdg-open; only reached when it never runs.
+constexpr auto kOpenerWait = std::chrono::seconds(10);
+
+// A stand-in xdg-open writes the path it is given into a named pipe, where the
+// test reads it as soon as it comes; the call must not wait for it, and a
+// missing xdg-open is reported.
 TEST_F(Shell, StartsXdgOpenWithTheUtf8Path) {
   fs::create_directory("bin");
   {
     std::ofstream script("bin/xdg-open");
-    script << "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened.tmp\"\n"
-              "mv \"$(dirname \"$0\")/opened.tmp\" \"$(dirname \"$0\")/opened\"\n";
+    script << "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n";
   }
+  ASSERT_EQ(std::system("mkfifo bin/opened"), 0);
+  // Opening the pipe for reading waits for the opener to open it for writing;
+  // reading ends when it closes it.
+  std::future<std::string> opened_path = std::async(std::launch::async, [] {
+    std::ifstream pipe("bin/opened");
+    std::string path;
+    std::getline(pipe, path);
+    return path;
+  });
   fs::permissions("bin/xdg-open", fs::perms::owner_all);
   const std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
   ::setenv("PATH", (folder_.path() + "/bin:" + saved_path).c_str(), 1);
 
   EXPECT_TRUE(open_with_shell("LKset\\" + sj("ソ表") + "\\web\\index.htm"));
-  // Bounded polling: the opener runs detached.
-  std::string opened;
-  for (int i = 0; i < 500 && opened.empty(); ++i) {
-    std::ifstream file("bin/opened");
-    std::getline(file, opened);
-    if (opened.empty()) sleep_ms(10);
+  if (opened_path.wait_for(kOpenerWait) != std::future_status::ready) {
+    // The opener never came: opening the pipe for reading and writing does
+    // not wait, and closing it ends the reader's wait with nothing read.
+    std::fstream(std::string("bin/opened"), std::ios::in | std::ios::out);
   }
-  EXPECT_EQ(opened, "LKset/ソ表/web/index.htm");
+  EXPECT_EQ(opened_path.get(), "LKset/ソ表/web/index.htm");
 
   ::setenv("PATH", (folder_.path() + "/none").c_str(), 1);
   EXPECT_FALSE(open_with_shell("help\\index.html"));

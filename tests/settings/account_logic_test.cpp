@@ -4,7 +4,7 @@
 
 #include "settings/store.h"
 #include "tests/settings/message_texts.h"
-#include "tests/settings/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 
 namespace larkspur {
 namespace {
@@ -54,7 +54,7 @@ TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
     }
     const std::vector<std::string> before = account_record_files();
 
-    ScriptedUi ui;
+    ScriptedUi ui{ScriptedUi::Unscripted::fail};
     AccountDialogUpdate update = register_account(c.fields, ui);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     // A refusal keeps the typed fields and writes nothing.
@@ -67,14 +67,14 @@ TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
 
 TEST_F(AccountLogicTest, ANameWithAShiftJisTrailByteOfAForbiddenCharacterIsTaken) {
   // ソ ends in 0x5C and ポ in 0x7C: parts of Japanese characters, not \ or |.
-  ScriptedUi ui;
+  ScriptedUi ui{ScriptedUi::Unscripted::fail};
   const AccountDialogUpdate update = register_account({sj("ソポ"), "s", "u", "p"}, ui);
   EXPECT_TRUE(update.outcome.ok());
   EXPECT_EQ(account_record_files(), std::vector<std::string>{sj("ソポ") + ".stf"});
 }
 
 TEST_F(AccountLogicTest, RegisterWritesTheRecordAndAsksToClearAndRefill) {
-  ScriptedUi ui;
+  ScriptedUi ui{ScriptedUi::Unscripted::fail};
   AccountDialogUpdate update = register_account(kFull, ui);
   EXPECT_TRUE(ui.shown().empty());
   EXPECT_TRUE(update.clear_new_fields);
@@ -101,7 +101,7 @@ TEST_F(AccountLogicTest, FieldsAreCutAt79BytesNeverInsideACharacter) {
   std::string forty;
   for (int i = 0; i < 40; ++i) forty += sj("ソ");
 
-  ScriptedUi ui;
+  ScriptedUi ui{ScriptedUi::Unscripted::fail};
   register_account(NewAccountFields{forty, long_ascii, japanese, long_ascii}, ui);
   ASSERT_TRUE(ui.shown().empty());
   std::vector<AccountRecord> accounts = enumerate_accounts();
@@ -140,7 +140,7 @@ TEST_F(AccountLogicTest, DeleteMessagePaths) {
     put_file("pop3mail\\main.stf", AccountRecord{"main", "s", "u", "p"}.encode());
     put_file("main.stf", "outside");
 
-    ScriptedUi ui(c.answers);
+    ScriptedUi ui{ScriptedUi::Unscripted::fail, c.answers};
     AccountDialogUpdate update = delete_account(c.selected, ui);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     EXPECT_EQ(get_file("pop3mail\\main.stf") != "<missing>", c.file_remains);
@@ -152,7 +152,7 @@ TEST_F(AccountLogicTest, DeleteMessagePaths) {
 }
 
 TEST_F(AccountLogicTest, AfterDeletingTheOnlyAccountANewOneCanBeRegistered) {
-  ScriptedUi ui({true});
+  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
   register_account(kFull, ui);
   register_account(NewAccountFields{"second", "s", "u", "p"}, ui);
   delete_account(std::string("main"), ui);

@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "site/log_page.h"
-#include "tests/site/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -115,7 +115,7 @@ class ListPages : public testing::InTempFolder {
     return subject + "\n\n\nFrom: a@b.jp\nSubject: x\n" + std::string(90, 'X') + "\n\n" + body;
   }
   static inline const std::string kSeedMenu = "<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n";
-  ScriptedUi ui;
+  ScriptedUi ui{ScriptedUi::Unscripted::answer_no};
 };
 
 TEST_F(ListPages, FirstCallSeedsAndLinksEveryLogNewestHandledFirst) {

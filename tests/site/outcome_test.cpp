@@ -9,7 +9,7 @@
 #include "site/link_sort.h"
 #include "site/list_pages.h"
 #include "site/rebuild.h"
-#include "tests/site/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -40,7 +40,7 @@ class SiteOutcome : public testing::InTempFolder {
     put_file("set\\index.htm", "index\n");
     make_list("W");
   }
-  testing::ScriptedUi ui;
+  testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
 };
 
 TEST_F(SiteOutcome, UpdateFailsNamingWhatItCouldNotWrite) {
@@ -108,7 +108,7 @@ TEST_F(SiteOutcome, RebuildSaysWhatHappened) {
     put_file("LKset\\W\\web\\1.htm", "old");
     if (*c.unwritable) block_write("LKset\\W\\web", c.unwritable);
     const std::string undeletable = c.undeletable;
-    testing::ScriptedUi asked;
+    testing::ScriptedUi asked{testing::ScriptedUi::Unscripted::answer_no};
     asked.answers = {c.answer};
     ListPanelTable table;
     const Outcome outcome = rebuild_site(asked, table, [&](std::string_view path) {

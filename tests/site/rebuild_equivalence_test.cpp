@@ -16,7 +16,7 @@
 #include "site/page_io.h"
 #include "site/rebuild.h"
 #include "site/site_lock.h"
-#include "tests/site/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -158,7 +158,7 @@ RebuildRun run_in(const fs::path& base, const char* side, int times, Rebuild reb
   make_archive();
   RebuildRun run;
   for (int i = 0; i < times; ++i) {
-    testing::ScriptedUi ui;
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
     ui.answers = {true};
     ListPanelTable table;
     run.outcome = rebuild(ui, table);

@@ -12,7 +12,7 @@
 #include "site/list_pages.h"
 #include "site/log_page.h"
 #include "tests/site/lock_probe.h"
-#include "tests/site/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -72,7 +72,7 @@ class Rebuild : public testing::InTempFolder {
     return names;
   }
 
-  ScriptedUi ui;
+  ScriptedUi ui{ScriptedUi::Unscripted::answer_no};
   ListPanelTable table;
   int locked_notices = 0;
 };

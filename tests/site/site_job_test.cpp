@@ -15,7 +15,7 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
-#include "tests/site/scripted_ui.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -69,7 +69,7 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
       write_list(name, ListRecord{});
       platform::create_folder(list_folder(name));
     }
-    testing::ScriptedUi ui;
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
     SiteJob job(ui);
     for (int step = 0; step < static_cast<int>(std::size(lists)); ++step) {
       if (others.count(step)) others.at(step)();
