@@ -114,20 +114,39 @@ bool detail::write_and_move(std::string_view temp_path, std::string_view path, s
 
 // ------------------------------------------------------ directory search
 
-std::vector<DirEntry> find_entries(std::string_view pattern) {
+namespace {
+
+// The folder a search pattern lists (native, "." for the working folder) and
+// the pattern its names must match; nullopt when either cannot be converted.
+struct SearchFolder {
+  std::string native;
+  std::u16string name_pattern;
+};
+std::optional<SearchFolder> search_folder(std::string_view pattern) {
   const SplitPath split = split_path(pattern);
-  std::string folder = ".";
+  SearchFolder search{".", {}};
   if (!split.folder.empty()) {
     auto native = posix::native_path(split.folder);
-    if (!native) return {};
-    folder = *native;
+    if (!native) return std::nullopt;
+    search.native = *native;
   } else if (detail::sjis_last_separator(pattern) == 0) {
-    folder = "/";
+    search.native = "/";
   }
   const auto name_pattern_utf8 = sjis_to_utf8(split.name);
-  if (!name_pattern_utf8 || split.name.empty()) return {};
-  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
-  if (!name_pattern) return {};
+  if (!name_pattern_utf8 || split.name.empty()) return std::nullopt;
+  auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
+  if (!name_pattern) return std::nullopt;
+  search.name_pattern = std::move(*name_pattern);
+  return search;
+}
+
+}  // namespace
+
+std::vector<DirEntry> find_entries(std::string_view pattern) {
+  const std::optional<SearchFolder> search = search_folder(pattern);
+  if (!search) return {};
+  const std::string& folder = search->native;
+  const std::u16string& name_pattern = search->name_pattern;
 
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) return {};
@@ -156,7 +175,7 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     // A backslash inside a Linux name would read as a separator later.
     if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) continue;
     auto wide = detail::utf8_to_utf16(name);
-    if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
+    if (!wide || !detail::name_matches(name_pattern, *wide)) continue;
     // A name the core cannot express is left out, and so is one whose
     // Shift_JIS form would lead back to another name (U+301C WAVE DASH and
     // U+FF5E FULLWIDTH TILDE share one code). ASCII reads the same in both,
@@ -372,19 +391,10 @@ bool change_folder(std::string_view path) {
 // ------------------------------------------------ directory search (quick)
 
 bool any_file_matches(std::string_view pattern) {
-  const SplitPath split = split_path(pattern);
-  std::string folder = ".";
-  if (!split.folder.empty()) {
-    auto native = posix::native_path(split.folder);
-    if (!native) return false;
-    folder = *native;
-  } else if (detail::sjis_last_separator(pattern) == 0) {
-    folder = "/";
-  }
-  const auto name_pattern_utf8 = sjis_to_utf8(split.name);
-  if (!name_pattern_utf8 || split.name.empty()) return false;
-  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
-  if (!name_pattern) return false;
+  const std::optional<SearchFolder> search = search_folder(pattern);
+  if (!search) return false;
+  const std::string& folder = search->native;
+  const std::u16string& name_pattern = search->name_pattern;
 
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) return false;
@@ -393,7 +403,7 @@ bool any_file_matches(std::string_view pattern) {
     const std::string_view name = item->d_name;
     if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) continue;
     auto wide = detail::utf8_to_utf16(name);
-    if (!wide || !detail::name_matches(*name_pattern, *wide)) continue;
+    if (!wide || !detail::name_matches(name_pattern, *wide)) continue;
     auto sjis = utf8_to_sjis(name);
     if (!sjis || sjis_to_utf8(*sjis) != name) continue;
     if (!is_folder_native(folder + "/" + std::string(name))) return true;
@@ -404,19 +414,10 @@ bool any_file_matches(std::string_view pattern) {
 // ------------------------------------------ names the directory search omits
 
 std::vector<std::string> find_unlisted_names(std::string_view pattern) {
-  const SplitPath split = split_path(pattern);
-  std::string folder = ".";
-  if (!split.folder.empty()) {
-    auto native = posix::native_path(split.folder);
-    if (!native) return {};
-    folder = *native;
-  } else if (detail::sjis_last_separator(pattern) == 0) {
-    folder = "/";
-  }
-  const auto name_pattern_utf8 = sjis_to_utf8(split.name);
-  if (!name_pattern_utf8 || split.name.empty()) return {};
-  const auto name_pattern = detail::utf8_to_utf16(*name_pattern_utf8);
-  if (!name_pattern) return {};
+  const std::optional<SearchFolder> search = search_folder(pattern);
+  if (!search) return {};
+  const std::string& folder = search->native;
+  const std::u16string& name_pattern = search->name_pattern;
 
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), &::closedir);
   if (!dir) return {};
@@ -432,7 +433,7 @@ std::vector<std::string> find_unlisted_names(std::string_view pattern) {
     } else {
       for (char c : name) wide += static_cast<unsigned char>(c) < 0x80 ? char16_t(c) : u'\uFFFD';
     }
-    if (!detail::name_matches(*name_pattern, wide)) continue;
+    if (!detail::name_matches(name_pattern, wide)) continue;
     // The tests of find_entries, the other way round.
     bool listed = name.find('\\') == std::string_view::npos;
     if (listed && !is_ascii(name)) {

@@ -128,22 +128,40 @@ bool detail::write_and_move(std::string_view temp_path, std::string_view path, s
 
 // ------------------------------------------------------ directory search
 
-std::vector<DirEntry> find_entries(std::string_view pattern) {
-  const SplitPath split = split_path(pattern);
-  if (split.name.empty()) return {};
+namespace {
+
+// What a search pattern lists ("<folder>\\*", every entry) and the pattern
+// its names must match; nullopt when either cannot be converted.
+struct SearchSpec {
   std::wstring search;
+  std::u16string name_pattern;
+};
+std::optional<SearchSpec> search_spec(std::string_view pattern) {
+  const SplitPath split = split_path(pattern);
+  if (split.name.empty()) return std::nullopt;
+  SearchSpec spec;
   if (!split.folder.empty()) {
     auto folder = win32::native_path(split.folder);
-    if (!folder) return {};
-    search = *folder + L"\\*";
+    if (!folder) return std::nullopt;
+    spec.search = *folder + L"\\*";
   } else if (detail::sjis_last_separator(pattern) == 0) {
-    search = L"\\*";
+    spec.search = L"\\*";
   } else {
-    search = L"*";
+    spec.search = L"*";
   }
   const auto name_pattern_wide = sjis_to_wide(split.name);
-  if (!name_pattern_wide) return {};
-  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+  if (!name_pattern_wide) return std::nullopt;
+  spec.name_pattern = win32::to_u16(*name_pattern_wide);
+  return spec;
+}
+
+}  // namespace
+
+std::vector<DirEntry> find_entries(std::string_view pattern) {
+  const std::optional<SearchSpec> spec = search_spec(pattern);
+  if (!spec) return {};
+  const std::wstring& search = spec->search;
+  const std::u16string& name_pattern = spec->name_pattern;
 
   // Every entry is listed and matched here rather than by the system's
   // wildcard, which also looks at 8.3 aliases: "X~1.STF" of "x.stfx" would
@@ -338,21 +356,10 @@ bool change_folder(std::string_view path) {
 // ------------------------------------------------ directory search (quick)
 
 bool any_file_matches(std::string_view pattern) {
-  const SplitPath split = split_path(pattern);
-  if (split.name.empty()) return false;
-  std::wstring search;
-  if (!split.folder.empty()) {
-    auto folder = win32::native_path(split.folder);
-    if (!folder) return false;
-    search = *folder + L"\\*";
-  } else if (detail::sjis_last_separator(pattern) == 0) {
-    search = L"\\*";
-  } else {
-    search = L"*";
-  }
-  const auto name_pattern_wide = sjis_to_wide(split.name);
-  if (!name_pattern_wide) return false;
-  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+  const std::optional<SearchSpec> spec = search_spec(pattern);
+  if (!spec) return false;
+  const std::wstring& search = spec->search;
+  const std::u16string& name_pattern = spec->name_pattern;
 
   // Matched here, as in find_entries, not by the system's wildcard (which
   // would also match 8.3 aliases).
@@ -376,21 +383,10 @@ bool any_file_matches(std::string_view pattern) {
 // ------------------------------------------ names the directory search omits
 
 std::vector<std::string> find_unlisted_names(std::string_view pattern) {
-  const SplitPath split = split_path(pattern);
-  if (split.name.empty()) return {};
-  std::wstring search;
-  if (!split.folder.empty()) {
-    auto folder = win32::native_path(split.folder);
-    if (!folder) return {};
-    search = *folder + L"\\*";
-  } else if (detail::sjis_last_separator(pattern) == 0) {
-    search = L"\\*";
-  } else {
-    search = L"*";
-  }
-  const auto name_pattern_wide = sjis_to_wide(split.name);
-  if (!name_pattern_wide) return {};
-  const std::u16string name_pattern = win32::to_u16(*name_pattern_wide);
+  const std::optional<SearchSpec> spec = search_spec(pattern);
+  if (!spec) return {};
+  const std::wstring& search = spec->search;
+  const std::u16string& name_pattern = spec->name_pattern;
 
   WIN32_FIND_DATAW data{};
   FindHandle find(FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
