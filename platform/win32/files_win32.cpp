@@ -132,36 +132,36 @@ namespace {
 
 // What a search pattern lists ("<folder>\\*", every entry) and the pattern
 // its names must match; nullopt when either cannot be converted.
-struct SearchSpec {
+struct SearchTarget {
   std::wstring search;
   std::u16string name_pattern;
 };
-std::optional<SearchSpec> search_spec(std::string_view pattern) {
+std::optional<SearchTarget> search_target(std::string_view pattern) {
   const SplitPath split = split_path(pattern);
   if (split.name.empty()) return std::nullopt;
-  SearchSpec spec;
+  SearchTarget target;
   if (!split.folder.empty()) {
     auto folder = win32::native_path(split.folder);
     if (!folder) return std::nullopt;
-    spec.search = *folder + L"\\*";
+    target.search = *folder + L"\\*";
   } else if (detail::sjis_last_separator(pattern) == 0) {
-    spec.search = L"\\*";
+    target.search = L"\\*";
   } else {
-    spec.search = L"*";
+    target.search = L"*";
   }
   const auto name_pattern_wide = sjis_to_wide(split.name);
   if (!name_pattern_wide) return std::nullopt;
-  spec.name_pattern = win32::to_u16(*name_pattern_wide);
-  return spec;
+  target.name_pattern = win32::to_u16(*name_pattern_wide);
+  return target;
 }
 
 }  // namespace
 
 std::vector<DirEntry> find_entries(std::string_view pattern) {
-  const std::optional<SearchSpec> spec = search_spec(pattern);
-  if (!spec) return {};
-  const std::wstring& search = spec->search;
-  const std::u16string& name_pattern = spec->name_pattern;
+  const std::optional<SearchTarget> target = search_target(pattern);
+  if (!target) return {};
+  const std::wstring& search = target->search;
+  const std::u16string& name_pattern = target->name_pattern;
 
   // Every entry is listed and matched here rather than by the system's
   // wildcard, which also looks at 8.3 aliases: "X~1.STF" of "x.stfx" would
@@ -356,10 +356,10 @@ bool change_folder(std::string_view path) {
 // ------------------------------------------------ directory search (quick)
 
 bool any_file_matches(std::string_view pattern) {
-  const std::optional<SearchSpec> spec = search_spec(pattern);
-  if (!spec) return false;
-  const std::wstring& search = spec->search;
-  const std::u16string& name_pattern = spec->name_pattern;
+  const std::optional<SearchTarget> target = search_target(pattern);
+  if (!target) return false;
+  const std::wstring& search = target->search;
+  const std::u16string& name_pattern = target->name_pattern;
 
   // Matched here, as in find_entries, not by the system's wildcard (which
   // would also match 8.3 aliases).
@@ -383,10 +383,10 @@ bool any_file_matches(std::string_view pattern) {
 // ------------------------------------------ names the directory search omits
 
 std::vector<std::string> find_unlisted_names(std::string_view pattern) {
-  const std::optional<SearchSpec> spec = search_spec(pattern);
-  if (!spec) return {};
-  const std::wstring& search = spec->search;
-  const std::u16string& name_pattern = spec->name_pattern;
+  const std::optional<SearchTarget> target = search_target(pattern);
+  if (!target) return {};
+  const std::wstring& search = target->search;
+  const std::u16string& name_pattern = target->name_pattern;
 
   WIN32_FIND_DATAW data{};
   FindHandle find(FindFirstFileExW(search.c_str(), FindExInfoBasic, &data, FindExSearchNameMatch,
