@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_text(account.server, account_again.server, AccountRecord::kFieldWidth);
   check_text(account.user_name, account_again.user_name, AccountRecord::kFieldWidth);
   check_text(account.password, account_again.password, AccountRecord::kFieldWidth);
-  if (account_again.reserved != account.reserved) std::abort();
+  if (account_again.options != account.options) std::abort();
 
   const ListRecord list = ListRecord::decode(in);
   const std::string list_bytes = list.encode();

@@ -51,7 +51,7 @@ std::string AccountRecord::encode() const {
   put_text(record, kServerOffset, kFieldWidth, server);
   put_text(record, kUserNameOffset, kFieldWidth, user_name);
   put_text(record, kPasswordOffset, kFieldWidth, password);
-  put_int32(record, kReservedOffset, reserved);
+  put_int32(record, kOptionsOffset, options);
   return record;
 }
 
@@ -62,7 +62,7 @@ AccountRecord AccountRecord::decode(std::string_view bytes) {
   record.server = get_text(bytes, kServerOffset, kFieldWidth);
   record.user_name = get_text(bytes, kUserNameOffset, kFieldWidth);
   record.password = get_text(bytes, kPasswordOffset, kFieldWidth);
-  record.reserved = get_int32(bytes, kReservedOffset);
+  record.options = get_int32(bytes, kOptionsOffset);
   return record;
 }
 

@@ -18,12 +18,19 @@ inline constexpr std::size_t kMaxAccountField = 79;  // bytes the account dialog
 inline constexpr std::size_t kMaxSearchText = 255;   // bytes of a search text and of a list name
 
 // ------------------------------------------------------------ AccountRecord
+// Bits of AccountRecord::options.
+// Extended mail handling: any charset and MIME shape, UIDL-based scan with no
+// scan limit, each message stored once per list, pages safe from markup in mail.
+inline constexpr std::int32_t kAccountOptionExtendedMail = 1;
+
 // File "pop3mail\<account_name>.stf", exactly 1028 bytes:
 //   0    256  account_name   NUL-terminated Shift_JIS
 //   256  256  server
 //   512  256  user_name
 //   768  256  password       (plain text)
-//   1024 4    reserved       int32 LE, written 0
+//   1024 4    options        int32 LE, bit flags (kAccountOption*); 0 = the
+//                             classic mail handling, and every record written
+//                             before the flags existed reads as 0
 struct AccountRecord {
   static constexpr std::size_t kSize = 1028;
   static constexpr std::size_t kFieldWidth = 256;
@@ -31,13 +38,13 @@ struct AccountRecord {
   static constexpr std::size_t kServerOffset = 256;
   static constexpr std::size_t kUserNameOffset = 512;
   static constexpr std::size_t kPasswordOffset = 768;
-  static constexpr std::size_t kReservedOffset = 1024;
+  static constexpr std::size_t kOptionsOffset = 1024;
 
   std::string account_name;  // each at most 255 bytes when encoded
   std::string server;
   std::string user_name;
   std::string password;
-  std::int32_t reserved = 0;
+  std::int32_t options = 0;
 
   // Exactly kSize bytes; a text longer than 255 bytes is cut at 255.
   std::string encode() const;

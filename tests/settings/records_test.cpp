@@ -101,7 +101,7 @@ TEST(AccountRecordTest, DecodesShortFilesAndRoundTrips) {
   AccountRecord empty = AccountRecord::decode("");
   EXPECT_EQ(empty.account_name, "");
   EXPECT_EQ(empty.password, "");
-  EXPECT_EQ(empty.reserved, 0);
+  EXPECT_EQ(empty.options, 0);
 
   AccountRecord record{sj("アカウント"), "127.0.0.1", "user", "pass"};
   const std::string bytes = record.encode();
