@@ -132,6 +132,26 @@ bool set_aside(std::string_view path, std::string_view aside_path);
 // old or the complete new content; a failure leaves `path` absent. True when
 // `path` holds `data`.
 bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data);
+
+// How hold_for_replacement holds a file that may have to go.
+enum class FileHold {
+  refused,   // it may not be deleted (as delete_file would refuse); untouched
+  in_place,  // it may be deleted and stays under its name until replaced or deleted
+  aside,     // it was set aside (set_aside) to `aside_path`
+};
+
+// The deletion test of a file that is likely to be written again with the
+// same bytes. Where the rules of a deletion can be read without trying (Linux:
+// folder access, ownership, immutable and append-only flags), a plain file of
+// its own is held in place, untouched; otherwise it is set aside as by
+// set_aside, which is the test itself (Windows, links, files of other owners).
+FileHold hold_for_replacement(std::string_view path, std::string_view aside_path);
+
+// Gives a file held in place (hold_for_replacement) the content `data`: no
+// write at all when it holds these bytes; otherwise it is set aside and
+// refilled as by refill_aside. Under `path` there is only ever the old or the
+// complete new content. True when `path` holds `data`.
+bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data);
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 

@@ -41,6 +41,7 @@ class ByteClass {
 constexpr ByteClass is_letter_or_digit(true, "");
 constexpr ByteClass is_web_address_byte(true, "@#~.:_-/?=&%");
 constexpr ByteClass is_mail_address_byte(true, "@:_-.");
+constexpr ByteClass is_slash_letter_or_digit(true, "/");
 constexpr ByteClass is_lower_html_byte(false, "<html>");
 constexpr ByteClass is_upper_html_byte(false, "<HTML>");
 
@@ -63,7 +64,7 @@ class Converter {
       // Bytes that neither are a slash nor come before a word that may be an
       // e-mail address are copied as they are, as a run.
       const std::size_t run_start = i;
-      while (i < body_.size() && body_[i] != '/' && !may_start_mail_word(i + 1)) ++i;
+      i = run_end(i);
       out_.append(body_.substr(run_start, i - run_start));
       if (i == body_.size()) break;
       out_ += body_[i];
@@ -88,6 +89,22 @@ class Converter {
 
  private:
   unsigned char byte(std::size_t i) const { return static_cast<unsigned char>(body_[i]); }
+
+  // The first position from `i` on that holds a slash or is followed by a
+  // possible e-mail word start (the end of the body when none is). Skips
+  // the bytes that are neither slashes nor letters or digits in one sweep.
+  std::size_t run_end(std::size_t i) const {
+    const std::size_t size = body_.size();
+    if (i >= size || body_[i] == '/') return i;
+    for (;;) {
+      std::size_t next = i + 1;
+      while (next < size && !is_slash_letter_or_digit(byte(next))) ++next;
+      if (next >= size) return size;
+      if (body_[next] == '/') return next;
+      if (next >= failed_word_end_) return next - 1;
+      i = next;  // a letter inside a word known to fail: go on after it
+    }
+  }
 
   // A letter or digit where no word known to fail is under way.
   bool may_start_mail_word(std::size_t at) const {

@@ -89,10 +89,11 @@ using DeletePage = std::function<bool(std::string_view path)>;
 
 // Rebuilds one list's web folder with the result of deleting every page and
 // updating the list afresh, then sorting its link page, but keeps the files:
-// each page goes aside under a private name (which is the test whether it may
-// be deleted), and a page that is made again takes the file set aside under
-// its name, unwritten when its bytes have not changed. Whatever is set aside
-// and not made again is deleted at the end.
+// each page is tested for whether it may be deleted and then held, in place
+// where the test needs no trying, else set aside under a private name; a
+// page that is made again takes the file held under its name, unwritten when
+// its bytes have not changed. Whatever is held and not made again is deleted
+// at the end.
 class ListRebuild {
  public:
   ListRebuild(const std::string& name, const DeletePage* delete_page, const std::vector<SeedPage>& seeds,
@@ -121,6 +122,9 @@ class ListRebuild {
     regenerate();
     for (const auto& [page, waiting] : aside_) {
       if (waiting) platform::delete_file(web_ + aside_name(page));
+    }
+    for (const auto& [page, waiting] : held_) {
+      if (waiting) platform::delete_file(web_ + page);
     }
   }
 
@@ -162,8 +166,13 @@ class ListRebuild {
         gone = (*delete_page_)(path);
         if (gone && platform::set_aside(path, web_ + aside_name(*it))) aside_[*it] = true;
       } else {
-        gone = platform::set_aside(path, web_ + aside_name(*it));
-        if (gone) aside_[*it] = true;
+        const platform::FileHold hold = platform::hold_for_replacement(path, web_ + aside_name(*it));
+        gone = hold != platform::FileHold::refused;
+        if (hold == platform::FileHold::in_place) {
+          held_.emplace(*it, true);
+        } else if (gone) {
+          aside_[*it] = true;
+        }
       }
       if (!gone) {
         report_kept(path);
@@ -188,7 +197,11 @@ class ListRebuild {
     const std::string path = web_ + page;
     bool written;
     auto aside = aside_.find(page);
-    if (aside != aside_.end() && aside->second) {
+    auto held = held_.find(page);
+    if (held != held_.end() && held->second) {
+      held->second = false;
+      written = platform::replace_held(path, web_ + aside_name(page), bytes);
+    } else if (aside != aside_.end() && aside->second) {
       aside->second = false;
       written = platform::refill_aside(web_ + aside_name(page), path, bytes);
     } else {
@@ -282,6 +295,9 @@ class ListRebuild {
   const std::vector<SeedPage>& seeds_;
   ListResult& result_;
   std::unordered_map<std::string, bool> aside_;  // page name -> its file waits aside
+  // Pages that may go, held under their own names: page name -> still waiting
+  // to be made again (or deleted at the end).
+  std::unordered_map<std::string, bool> held_;
   std::unordered_set<std::string> kept_;          // pages that could not go
   std::unordered_set<std::string> kept_folded_;
   std::unordered_set<std::string> present_;  // pages in the folder during the regeneration

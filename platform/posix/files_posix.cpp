@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "platform/common/names.h"
 #include "platform/common/write_file.h"
@@ -338,6 +339,60 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
   if (!native || !aside) return false;
   if (refill_in_place(*aside, data) && ::rename(aside->c_str(), native->c_str()) == 0) return true;
   ::unlink(aside->c_str());
+  return write_file_fast(path, data);
+}
+
+namespace {
+
+// True when a deletion of `file` (looked at with statx, not followed) in the
+// folder `folder` is sure to succeed, by the kernel's own rules: search and
+// write access to the folder, which is neither immutable nor append-only, and
+// a file that is not immutable or append-only. Only a plain file of its own,
+// owned and writable by us, qualifies, so the sticky bit cannot object and a
+// later refill in place behaves as after a rename; anything else is left to
+// the sure test (a rename).
+bool deletion_is_sure(const std::string& folder, const struct statx& file) {
+  constexpr std::uint64_t kBlocking = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  if (!S_ISREG(file.stx_mode) || file.stx_nlink != 1 || file.stx_uid != ::geteuid() ||
+      (file.stx_mode & S_IWUSR) == 0 || (file.stx_attributes_mask & kBlocking) != kBlocking ||
+      (file.stx_attributes & (kBlocking | STATX_ATTR_MOUNT_ROOT)) != 0) {
+    return false;
+  }
+  struct statx dir {};
+  return ::statx(AT_FDCWD, folder.c_str(), 0, STATX_TYPE, &dir) == 0 && S_ISDIR(dir.stx_mode) &&
+         (dir.stx_attributes_mask & kBlocking) == kBlocking && (dir.stx_attributes & kBlocking) == 0 &&
+         ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
+FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
+  const auto native = posix::native_path(path);
+  if (!native) return FileHold::refused;
+  struct statx file {};
+  if (::statx(AT_FDCWD, native->c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID,
+              &file) != 0 ||
+      S_ISDIR(file.stx_mode)) {
+    return FileHold::refused;
+  }
+  const std::size_t slash = native->rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native->substr(0, slash);
+  if (deletion_is_sure(folder, file)) return FileHold::in_place;
+  return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
+}
+
+bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  if (!native) return false;
+  {
+    Fd fd(::open(native->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (fd.valid() && ::fstat(fd.get(), &info) == 0 && S_ISREG(info.st_mode) &&
+        holds_bytes(fd.get(), static_cast<std::size_t>(info.st_size), data)) {
+      return true;
+    }
+  }
+  if (set_aside(path, aside_path)) return refill_aside(aside_path, path, data);
   return write_file_fast(path, data);
 }
 

@@ -300,6 +300,18 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
   return write_file_fast(path, data);
 }
 
+FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
+  // Whether a deletion would succeed (sharing, access rights) is only sure
+  // by trying: the file is always set aside.
+  return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
+}
+
+bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data) {
+  if (read_file(path, data.size() + 1) == data) return true;
+  if (set_aside(path, aside_path)) return refill_aside(aside_path, path, data);
+  return write_file_fast(path, data);
+}
+
 bool is_link(std::string_view path) {
   const auto native = win32::native_path(path);
   if (!native) return false;
