@@ -2,6 +2,7 @@
 // each in a fresh working folder.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -388,6 +389,57 @@ TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
     std::error_code ignored;  // writable again, so the folder can go
     fs::permissions(name, fs::perms::owner_write, fs::perm_options::add, ignored);
   }
+}
+
+// A page held for a rebuild: refused exactly where a deletion is, and given
+// its new bytes whole, through whichever hold it got, never through a link.
+TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
+  const auto give = [](const char* page, std::string_view bytes) {
+    const std::string aside = std::string("~") + page + ".old";
+    switch (hold_for_replacement(page, aside)) {
+      case FileHold::refused: return false;
+      case FileHold::in_place: return replace_held(page, aside, bytes);
+      case FileHold::aside: return refill_aside(aside, page, bytes);
+    }
+    return false;
+  };
+  put_file("same.htm", "same");
+  const std::optional<FileStamp> before = file_stamp("same.htm");
+  ASSERT_TRUE(give("same.htm", "same"));
+  EXPECT_EQ(file_stamp("same.htm")->modified, before->modified) << "written again";
+  put_file("p.htm", "a longer old page");
+  ASSERT_TRUE(give("p.htm", "new"));
+  EXPECT_EQ(get_file("p.htm"), "new");
+
+  ASSERT_TRUE(create_folder("outside"));
+  put_file("outside\target.htm", "outside");
+  std::error_code error;
+  fs::create_hard_link("outside/target.htm", "hard.htm", error);
+  fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
+  for (const char* page : {"hard.htm", "soft.htm"}) {
+    if (!fs::exists(fs::symlink_status(page))) continue;
+    ASSERT_TRUE(give(page, "new page")) << page;
+    EXPECT_EQ(get_file(page), "new page") << page;
+  }
+  EXPECT_EQ(get_file("outside\target.htm"), "outside");
+
+  ASSERT_TRUE(create_folder("dir.htm"));
+  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
+  for (const char* name : {"a.htm", "b.htm"}) {
+    put_file(name, "x");
+    fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+  }
+  EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::refused, delete_file("b.htm"));
+#ifndef _WIN32
+  // An immutable file (when the file system and our rights allow making one).
+  put_file("i.htm", "x");
+  if (std::system("chattr +i i.htm 2>/dev/null") == 0) {
+    EXPECT_EQ(hold_for_replacement("i.htm", "~i.htm.old"), FileHold::refused);
+    EXPECT_FALSE(delete_file("i.htm"));
+    EXPECT_EQ(std::system("chattr -i i.htm"), 0);
+  }
+#endif
 }
 
 TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
