@@ -412,7 +412,7 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
   EXPECT_EQ(get_file("p.htm"), "new");
 
   ASSERT_TRUE(create_folder("outside"));
-  put_file("outside\target.htm", "outside");
+  put_file("outside\\target.htm", "outside");
   std::error_code error;
   fs::create_hard_link("outside/target.htm", "hard.htm", error);
   fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
@@ -421,7 +421,7 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
     ASSERT_TRUE(give(page, "new page")) << page;
     EXPECT_EQ(get_file(page), "new page") << page;
   }
-  EXPECT_EQ(get_file("outside\target.htm"), "outside");
+  EXPECT_EQ(get_file("outside\\target.htm"), "outside");
 
   ASSERT_TRUE(create_folder("dir.htm"));
   EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
