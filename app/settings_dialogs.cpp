@@ -148,9 +148,11 @@ void apply(HWND dialog, AccountDialog& state, const AccountDialogUpdate& update)
   if (update.clear_new_fields) {
     clear_texts(dialog, {IDC_POP_NEW_NAME, IDC_POP_NEW_SERVER, IDC_POP_NEW_USER,
                          IDC_POP_NEW_PASSWORD});
+    set_checked(dialog, IDC_POP_NEW_EXTENDED, false);
   }
   if (update.clear_shown_fields) {
     clear_texts(dialog, {IDC_POP_SERVER, IDC_POP_USER, IDC_POP_PASSWORD});
+    set_checked(dialog, IDC_POP_EXTENDED, false);
   }
   if (update.refill_list_box) refill_accounts(dialog, state);
 }
@@ -162,6 +164,18 @@ void on_account_selected(HWND dialog, const AccountDialog& state) {
   set_text(dialog, IDC_POP_SERVER, record.server);
   set_text(dialog, IDC_POP_USER, record.user_name);
   set_text(dialog, IDC_POP_PASSWORD, record.password);
+  set_checked(dialog, IDC_POP_EXTENDED, has_extended_mail(record));
+}
+
+// "変更": the selected account's extended mail handling as its check box
+// says. The account is shown again from its file afterwards, so the box
+// shows what was stored, also when the change failed.
+void on_change_account(HWND dialog, AccountDialog& state) {
+  DialogUserInterface ui(dialog);
+  apply(dialog, state,
+        set_extended_mail(selected_line(dialog, IDC_POP_ACCOUNTS, state.lines),
+                          is_checked(dialog, IDC_POP_EXTENDED), ui));
+  on_account_selected(dialog, state);
 }
 
 void on_register_account(HWND dialog, AccountDialog& state) {
@@ -173,7 +187,8 @@ void on_register_account(HWND dialog, AccountDialog& state) {
   if (!user) return;
   const auto password = read_text(dialog, IDC_POP_NEW_PASSWORD, "パスワード");
   if (!password) return;
-  const NewAccountFields fields{*name, *server, *user, *password};
+  const NewAccountFields fields{*name, *server, *user, *password,
+                                is_checked(dialog, IDC_POP_NEW_EXTENDED)};
   DialogUserInterface ui(dialog);
   apply(dialog, state, register_account(fields, ui));
 }
@@ -198,6 +213,7 @@ void on_account_command(HWND dialog, int id, int code) {
       apply(dialog, *state, clear_new_account_fields());
       break;
     case IDC_POP_DELETE: on_delete_account(dialog, *state); break;
+    case IDC_POP_CHANGE: on_change_account(dialog, *state); break;
     case IDC_POP_DONE: EndDialog(dialog, 0); break;  // also Escape
     default: break;
   }

@@ -74,7 +74,7 @@ class CliUserInterface : public UserInterface {
 // its flags.
 struct Invocation {
   std::vector<std::string> words;  // positional arguments, command words first
-  std::set<std::string> flags;     // "--yes", "--keep", "--print", "--timeout"
+  std::set<std::string> flags;     // "--yes", "--keep", "--print", "--extended", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
   int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
   // The table of shown lists that the commands refill and mark: the
@@ -265,17 +265,37 @@ int run_account_add(const std::vector<std::string>& arguments, const Invocation&
                     Console& console, const Environment&) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   const AccountDialogUpdate update =
-      register_account({arguments[0], arguments[1], arguments[2], arguments[3]}, ui);
+      register_account({arguments[0], arguments[1], arguments[2], arguments[3],
+                        invocation.flags.count("--extended") != 0},
+                       ui);
   return exit_for(console, ui, "account add", update.outcome);
 }
 
 int run_account_show(const std::vector<std::string>&, const Invocation&, Console& console,
                      const Environment&) {
   for (const AccountRecord& account : enumerate_accounts()) {
+    // The fourth field appears only with the option on, so the line of an
+    // account without it reads exactly as before the option existed.
     console.out(to_utf8(account.account_name) + "\t" + to_utf8(account.server) + "\t" +
-                to_utf8(account.user_name) + "\n");
+                to_utf8(account.user_name) + (has_extended_mail(account) ? "\textended" : "") +
+                "\n");
   }
   return kExitOk;
+}
+
+int run_account_extended(const std::vector<std::string>& arguments, const Invocation&,
+                         Console& console, const Environment&) {
+  const std::string& setting = arguments[1];
+  if (setting != "on" && setting != "off") {
+    return usage_error(console, "account extended takes on or off, not " + to_utf8(setting));
+  }
+  const std::vector<std::string> lines = account_list_lines();
+  if (std::find(lines.begin(), lines.end(), arguments[0]) == lines.end()) {
+    return not_registered(console, "アカウント", arguments[0]);
+  }
+  CliUserInterface ui(console, false);  // it asks nothing
+  return exit_for(console, ui, "account extended",
+                  set_extended_mail(arguments[0], setting == "on", ui).outcome);
 }
 
 int run_account_delete(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -403,10 +423,19 @@ const std::vector<Command>& commands() {
                           "that are no Shift_JIS character \\xHH. Records the tool cannot use are "
                           "named on stderr.",
        run_lists},
-      {{"account", "add"}, {"NAME", "SERVER", "USER", "PASSWORD"}, {},
-       "Register the POP3 account (only one). SERVER is host or host:port.", run_account_add},
-      {{"account", "show"}, {}, {}, "Print the account: name, server, user name, TAB-separated.",
+      {{"account", "add"}, {"NAME", "SERVER", "USER", "PASSWORD"}, {"--extended"},
+       "Register the POP3 account (only one). SERVER is host or host:port. --extended turns "
+       "on extended mail handling (any charset and MIME, every message scanned, each stored "
+       "once per list; see help/index.html).",
+       run_account_add},
+      {{"account", "show"}, {}, {},
+       "Print the account: name, server, user name, and the word extended when extended mail "
+       "handling is on, TAB-separated.",
        run_account_show},
+      {{"account", "extended"}, {"NAME", "on|off"}, {},
+       "Turn extended mail handling of the account on or off; the rest of its record, the "
+       "password too, stays as it is.",
+       run_account_extended},
       {{"account", "delete"}, {"NAME"}, {"--yes"}, "Delete the account (asks first).",
        run_account_delete},
       {{"list", "add"}, {"NAME", "SEARCH"}, {"--keep"},
@@ -472,7 +501,7 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       invocation.timeout_seconds = seconds;
       invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      if (arg != "--yes" && arg != "--keep" && arg != "--print") {
+      if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended") {
         exit_code = usage_error(console, "unknown option " + arg);
         return std::nullopt;
       }

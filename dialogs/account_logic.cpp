@@ -1,5 +1,7 @@
 #include "dialogs/account_logic.h"
 
+#include <cstdint>
+
 #include "dialogs/messages.h"
 #include "settings/store.h"
 
@@ -33,6 +35,7 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
   record.server = cut_sjis(fields.server, kMaxAccountField);
   record.user_name = cut_sjis(fields.user_name, kMaxAccountField);
   record.password = cut_sjis(fields.password, kMaxAccountField);
+  record.options = fields.extended_mail ? kAccountOptionExtendedMail : 0;
 
   // The one-account rule comes first: with an account registered, this is the
   // message whatever was typed.
@@ -51,6 +54,40 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
   update.clear_new_fields = true;
   update.refill_list_box = true;
   return update;
+}
+
+bool has_extended_mail(const AccountRecord& record) {
+  return (record.options & kAccountOptionExtendedMail) != 0;
+}
+
+AccountDialogUpdate set_extended_mail(const std::optional<std::string>& selected_line, bool on,
+                                      UserInterface& ui) {
+  if (!selected_line) return with_notice<AccountDialogUpdate>(ui, messages::nothing_selected());
+  const auto failed = [&ui] {
+    return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
+  };
+  // A line is a record's stored name; one that would lead outside
+  // "pop3mail\" is never used as a path.
+  if (!is_plain_file_name(*selected_line)) return failed();
+  const std::string path = account_record_path(*selected_line);
+  std::optional<std::string> bytes = platform::read_file(path, AccountRecord::kSize);
+  // A record that cannot be read now is left alone: rewriting it from a
+  // zeroed record would wipe the server, user name and password.
+  if (!bytes) return failed();
+  bytes->resize(AccountRecord::kSize, '\0');
+
+  const std::int32_t options = AccountRecord::decode(*bytes).options;
+  const std::int32_t wanted =
+      on ? (options | kAccountOptionExtendedMail) : (options & ~kAccountOptionExtendedMail);
+  if (wanted == options) return {};
+  // Changed in place in the bytes as read, so every other byte (other
+  // option bits, bytes past a text's terminator) stays as it was.
+  const auto bits = static_cast<std::uint32_t>(wanted);
+  for (std::size_t i = 0; i < 4; ++i) {
+    (*bytes)[AccountRecord::kOptionsOffset + i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+  }
+  if (!platform::write_file_atomic(path, *bytes)) return failed();
+  return {};
 }
 
 AccountDialogUpdate delete_account(const std::optional<std::string>& selected_line,

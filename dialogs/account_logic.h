@@ -15,12 +15,16 @@
 
 namespace larkspur {
 
-// The four edits of the "new account" group, as typed (any length).
+// The four edits of the "new account" group, as typed (any length), and its
+// check box for extended mail handling.
 struct NewAccountFields {
   std::string account_name;
   std::string server;
   std::string user_name;
   std::string password;
+  // True sets kAccountOptionExtendedMail; false writes options 0, so the
+  // record is byte for byte the one written before the option existed.
+  bool extended_mail = false;
 };
 
 // What the dialog does after an operation; all false means leave every
@@ -50,6 +54,20 @@ AccountRecord select_account(std::string_view line);
 // and refill; a record that cannot be written is a failure with a notice,
 // and the typed fields stay.
 AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterface& ui);
+
+// Whether the record asks for extended mail handling.
+bool has_extended_mail(const AccountRecord& record);
+
+// "変更" of the registered-account group: turns extended mail handling on
+// (`on`) or off for the account behind the selected line (nullopt: no line
+// selected, which is said in a notice). Only that bit of `options` changes:
+// every other byte of "pop3mail\" + line + ".stf" stays as it was (a short
+// file is padded with zeros to the record's size), the password is never
+// typed again, and the file is replaced atomically. A record that cannot be
+// read or written is a failure with a notice, and nothing is written. Asks
+// for no change of the controls; the dialog shows the record again.
+AccountDialogUpdate set_extended_mail(const std::optional<std::string>& selected_line, bool on,
+                                      UserInterface& ui);
 
 // True when `name` can be a file name on every file system the program runs
 // on: no control character, none of \ / : * ? " < > |, not ending in a dot

@@ -18,6 +18,9 @@
 #define IDC_POP_SERVER 11         // edits showing the selected account
 #define IDC_POP_USER 12
 #define IDC_POP_PASSWORD 13
+#define IDC_POP_EXTENDED 14       // extended mail handling of the selected account
+#define IDC_POP_CHANGE 15         // applies IDC_POP_EXTENDED to the selected account
+#define IDC_POP_NEW_EXTENDED 16   // extended mail handling of the new account
 
 // I_LK_DIALOG, the lists. ID 2 is an edit: the dialog has no cancel command,
 // so Escape does nothing and "完了" is the only way out.

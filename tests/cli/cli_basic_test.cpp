@@ -53,7 +53,8 @@ TEST_F(CliBasic, HelpDescribesEveryCommand) {
   EXPECT_EQ(run_cli(console, {"--help"}), cli::kExitOk);
   for (const char* word :
        {"\n  receive [--timeout SECONDS]\n", "\n  rebuild [--yes]\n", "\n  lists\n", "-C DIR", "Exit codes",
-        "\n  account add NAME SERVER USER PASSWORD\n", "\n  account show\n",
+        "\n  account add NAME SERVER USER PASSWORD [--extended]\n", "\n  account show\n",
+        "\n  account extended NAME on|off\n",
         "\n  account delete NAME [--yes]\n", "\n  list add NAME SEARCH [--keep]\n",
         "\n  list change NAME SEARCH [--keep] [--yes]\n", "\n  list delete NAME [--yes]\n",
         "\n  log show LIST\n", "\n  log delete LIST SUBJECT [--yes]\n",

@@ -87,6 +87,27 @@ TEST_F(SettingsCli, AccountRegisterShowAndDelete) {
   EXPECT_TRUE(platform::find_files("pop3mail\\*.*").empty());
 }
 
+TEST_F(SettingsCli, ExtendedMailIsSetAtRegistrationAndSwitched) {
+  const std::string plain = AccountRecord{"a", "s", "u", "p"}.encode();
+  AccountRecord extended{"a", "s", "u", "p"};
+  extended.options = kAccountOptionExtendedMail;
+  run_steps({
+      {{"account", "add", "a", "s", "u", "p", "--extended"}, 0, ""},
+      {{"account", "show"}, 0, "", "a\ts\tu\textended\n"},
+      {{"account", "extended", "a", "off"}, 0, ""},
+      {{"account", "show"}, 0, "", "a\ts\tu\n"},
+  });
+  // Switched off, the record is the one "account add" without the flag writes.
+  EXPECT_EQ(get_file("pop3mail\\a.stf"), plain);
+  run_steps({
+      {{"account", "extended", "a", "on"}, 0, ""},
+      {{"account", "extended", "a", "yes"}, 2,
+       "larkspur-cli: account extended takes on or off, not yes\nTry 'larkspur-cli --help'.\n"},
+      {{"account", "extended", "b", "off"}, 1, "注意: アカウント「b」は登録されていません。\n"},
+  });
+  EXPECT_EQ(get_file("pop3mail\\a.stf"), extended.encode());
+}
+
 TEST_F(SettingsCli, AccountFieldsAreCutAt79Bytes) {
   const std::string long_server(100, 's');
   run_steps({{{"account", "add", "a", long_server, "u", "p"}, 0, ""}});

@@ -90,6 +90,78 @@ TEST_F(AccountLogicTest, RegisterWritesTheRecordAndAsksToClearAndRefill) {
   EXPECT_EQ(shown.password, "secret");
 }
 
+TEST_F(AccountLogicTest, TheNewAccountCheckBoxSetsOnlyTheExtendedMailBit) {
+  for (const bool ticked : {false, true}) {
+    SCOPED_TRACE(ticked);
+    TempFolder folder;
+    create_working_folders();
+    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    NewAccountFields fields = kFull;
+    fields.extended_mail = ticked;
+    ASSERT_TRUE(register_account(fields, ui).outcome.ok());
+    // Unticked, the record is the one written before the option existed.
+    AccountRecord expected{"main", "pop.example.jp", "taro", "secret"};
+    if (ticked) expected.options = kAccountOptionExtendedMail;
+    EXPECT_EQ(get_file("pop3mail\\main.stf"), expected.encode());
+    EXPECT_EQ(has_extended_mail(select_account("main")), ticked);
+  }
+}
+
+// A record with bytes past its texts' terminators and an option bit of
+// tomorrow set: the switch must leave them all as they are.
+std::string untidy_record(std::int32_t options) {
+  AccountRecord record{"main", "s", "u", "p"};
+  record.options = options;
+  std::string bytes = record.encode();
+  bytes[AccountRecord::kPasswordOffset + 200] = 'x';
+  return bytes;
+}
+
+struct SwitchCase {
+  const char* label;
+  std::optional<std::string> selected;
+  bool on;
+  std::string before;  // pop3mail\main.stf
+  Shown shown;
+  std::string after;
+  OutcomeKind outcome;
+};
+
+TEST_F(AccountLogicTest, SwitchingExtendedMailRewritesOnlyItsBit) {
+  const std::string plain = untidy_record(0);
+  const std::string short_file = AccountRecord{"main", "s", "u", "p"}.encode().substr(0, 800);
+  const SwitchCase cases[] = {
+      {"on", "main", true, plain, {}, untidy_record(1), OutcomeKind::done},
+      {"off keeps other bits", "main", false, untidy_record(0x101), {}, untidy_record(0x100),
+       OutcomeKind::done},
+      {"short file padded", "main", true, short_file, {},
+       AccountRecord{"main", "s", "u", "p", kAccountOptionExtendedMail}.encode(),
+       OutcomeKind::done},
+      {"nothing selected", std::nullopt, true, plain, {kNothingSelected}, plain,
+       OutcomeKind::refused},
+      {"line is not the file name", "other", true, plain, {kSaveFailed}, plain,
+       OutcomeKind::failed},
+      {"line leading out of the folder", "..\\main", true, plain, {kSaveFailed}, plain,
+       OutcomeKind::failed},
+  };
+  for (const SwitchCase& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempFolder folder;
+    create_working_folders();
+    put_file("pop3mail\\main.stf", c.before);
+    put_file("main.stf", c.before);
+
+    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    const AccountDialogUpdate update = set_extended_mail(c.selected, c.on, ui);
+    EXPECT_EQ(describe(ui.shown()), c.shown);
+    EXPECT_EQ(update.outcome.kind, c.outcome);
+    EXPECT_FALSE(update.clear_new_fields || update.clear_shown_fields || update.refill_list_box);
+    EXPECT_EQ(get_file("pop3mail\\main.stf"), c.after);
+    EXPECT_EQ(get_file("main.stf"), c.before);
+    EXPECT_EQ(account_record_files(), std::vector<std::string>{"main.stf"});
+  }
+}
+
 TEST_F(AccountLogicTest, FieldsAreCutAt79BytesNeverInsideACharacter) {
   const std::string long_ascii(100, 's');
   // 39 two-byte characters, a single byte and one more character: the cut

@@ -167,6 +167,7 @@ account_cases() {
     check "account dialog: controls, texts and rectangles as laid out" \
       files check-layout 242 230 "$here/layout-pop.txt" <"$out/layout-pop.txt"
     expect "no account: empty list box" "$(items "$POP" 3)" ""
+    expect "both extended-mail boxes start unchecked" "$(P checked "$POP" 14)$(P checked "$POP" 16)" "00"
 
     # Three fields typed, the password left out: refused, the fields stay.
     # The server field takes the TLS form (pop3s://) as it is.
@@ -220,18 +221,41 @@ account_cases() {
     expect_message "second account with a name typed" "$POP" "$NOTICE" \
       "現バージョンで作成できるアカウントは最大１個です。\\n\\n変更する場合は一度削除してください。" 1 1
     expect "one-account refusal keeps the field" "$(text "$POP" 4)" "other"
+    click_control "$POP" 16
     click_control "$POP" 9
-    expect "クリア empties the new fields" "$(text "$POP" 4)" ""
+    expect "クリア empties the new fields and unticks the box" \
+      "$(text "$POP" 4)|$(P checked "$POP" 16)" "|0"
 
     # Delete with no line selected.
     click_control "$POP" 10
     expect_message "delete without selection" "$POP" "$NOTICE" "$NOTHING_SELECTED" 1 1
+    click_control "$POP" 15
+    expect_message "変更 without selection" "$POP" "$NOTICE" "$NOTHING_SELECTED" 1 1
 
     # Selecting shows the record in the left group.
     click_line "$POP" 3 0
     expect "selection shows server, user and password" \
       "$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" 'pop3s://pop.example.jp|user1|pa$s w0rd'
+    expect "selection shows extended mail off" "$(P checked "$POP" 14)" "0"
     screenshot account-dialog-selected "$POP"
+
+    # Extended mail on and off again for the registered account, with no
+    # password typed: only the options bytes change, then none at all.
+    record=$folder/pop3mail/myacct.stf
+    cp "$record" "$out/myacct-before.stf"
+    click_control "$POP" 14
+    click_control "$POP" 15
+    check "変更 shows no message" stays_away "$FAILURE" 1
+    expect "変更 sets the bit" "$(files show-account "$folder" myacct)" \
+      '1028|myacct|pop3s://pop.example.jp|user1|pa$s w0rd|1'
+    expect "変更 leaves every other byte" "$(cmp -l "$out/myacct-before.stf" "$record" | awk '{print $1}')" "1025"
+    click_line "$POP" 3 0
+    expect "the account is shown with extended mail on" "$(P checked "$POP" 14)" "1"
+    screenshot account-dialog-extended "$POP"
+    click_control "$POP" 14
+    click_control "$POP" 15
+    check "turned off, the record is the one first written" cmp -s "$out/myacct-before.stf" "$record"
+    expect "turned off, the box shows it" "$(P checked "$POP" 14)" "0"
 
     # Deletion: No keeps the record, Yes deletes it.
     click_control "$POP" 10
@@ -243,6 +267,23 @@ account_cases() {
     check "Yes deletes the record" test ! -e "$folder/pop3mail/myacct.stf"
     expect "after deletion: list box and shown fields empty" \
       "$(items "$POP" 3)#$(text "$POP" 11)|$(text "$POP" 12)|$(text "$POP" 13)" "#||"
+
+    # A new account with the box ticked.
+    type_into "$POP" 4 "ext"
+    type_into "$POP" 5 "pop.example.jp"
+    type_into "$POP" 6 "user2"
+    type_into "$POP" 7 "pw"
+    click_control "$POP" 16
+    screenshot account-dialog-new-extended "$POP"
+    click_control "$POP" 8
+    expect "ticked at registration: the bit is set" "$(files show-account "$folder" ext)" \
+      "1028|ext|pop.example.jp|user2|pw|1"
+    expect "registration unticks the new box" "$(P checked "$POP" 16)" "0"
+    click_line "$POP" 3 0
+    expect "the new account shows extended mail on" "$(P checked "$POP" 14)" "1"
+    click_control "$POP" 10
+    expect_message "delete the extended account" "$POP" "$CONFIRM" "本当に削除してもよろしいですか？" "6 7" 6
+    expect "deletion unticks the shown box" "$(P checked "$POP" 14)" "0"
 
     # Enter does nothing; Escape is "完了".
     click_control "$POP" 4

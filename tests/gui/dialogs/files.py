@@ -7,7 +7,7 @@ the program's names UTF-8.
   files.py list DIR NAME SEARCH DELETE_FROM_SERVER NEW_MAIL  a list record
   files.py log DIR LIST FILE SUBJECT                        a log: subject line, body
   files.py show-list DIR NAME     "size|search|delete_from_server|new_mail|reserved"
-  files.py show-account DIR NAME  "size|account|server|user|password|reserved"
+  files.py show-account DIR NAME  "size|account|server|user|password|options"
   files.py check-layout W H LAYOUT  compares the probe's layout (stdin) of a dialog
                                   W x H dialog units with LAYOUT; prints mismatches
 """
@@ -62,8 +62,8 @@ def show_account(folder, name):
     data = open(path, "rb").read()
     padded = data.ljust(ACCOUNT_RECORD_SIZE, b"\0")
     texts = [text_of(padded[i:i + 256]) for i in (0, 256, 512, 768)]
-    reserved = struct.unpack_from("<i", padded, 1024)[0]
-    return "|".join([str(len(data))] + texts + [str(reserved)])
+    options = struct.unpack_from("<i", padded, 1024)[0]
+    return "|".join([str(len(data))] + texts + [str(options)])
 
 
 # Kinds of control in a layout description: window class and what its style must

@@ -48,7 +48,7 @@ if [ ! -f "$WINEPREFIX/.larkspur-desktop" ]; then
   touch "$WINEPREFIX/.larkspur-desktop"
 fi
 
-timeout -k 10 240 xvfb-run -a -s "-screen 0 1280x1024x24" \
+timeout -k 10 280 xvfb-run -a -s "-screen 0 1280x1024x24" \
   bash "$here/dialog_tests.sh" "$build" "$probe"
 status=$?
 if [ $status -eq 124 ] || [ $status -eq 137 ]; then
