@@ -14,10 +14,12 @@ namespace {
 
 constexpr char kSeparator = '\t';
 
-// The first line of the scan cache: whose mailbox it describes. A cache of
-// another account (or server) is not used, as ids are unique per mailbox only.
+// The first line of the scan cache: its format and whose mailbox it
+// describes. A cache of another account (or server) is not used, as ids are
+// unique per mailbox only; nor one of another format (raise the number when
+// subjects come out differently, so that they are decoded anew).
 std::string cache_heading(std::string_view account) {
-  std::string heading = "account ";
+  std::string heading = "scan-cache 1 account ";
   for (char ch : account) heading += (ch == '\n' || ch == '\r') ? ' ' : ch;
   return heading;
 }

@@ -240,7 +240,8 @@ namespace {
 // - the notice counts the new messages (not seen by an earlier scan) that
 //   matched no list;
 // - the retrieval connection is opened only when there is something to
-//   fetch or delete;
+//   fetch or delete, and a message with nothing to do sets no status (a
+//   mailbox kept on the server passes by quietly);
 // - after a complete scan, ids no longer on the server are forgotten.
 void sort_extended(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
