@@ -1,12 +1,14 @@
 // A whole client session over a fake connection whose server side is the
 // fuzz input, delivered in pieces: login, scan, retrieval with deletion,
-// quit. Exercises reply reading, subject extraction, dot-unstuffing, the
-// reply bound and the failure paths.
+// quit, then the extended scan's operations (UIDL, LIST, raw TOP and RETR).
+// Exercises reply reading, subject extraction, dot-unstuffing, the reply
+// bound and the failure paths.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "retrieval/pop3_client.h"
 
@@ -59,6 +61,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       larkspur::pop3_retrieve(client, 1, text, 0, 1);
       larkspur::pop3_retrieve(client, 2, text, 1, 0);
       larkspur::pop3_delete(client, 3);
+      larkspur::pop3_close(client);
+    }
+    // The extended scan's operations: UIDL listing, LIST numbers, raw TOP
+    // and raw RETR.
+    if (larkspur::pop3_open(client) == 1) {
+      std::vector<larkspur::Pop3UniqueId> ids;
+      std::vector<int> numbers;
+      std::string raw;
+      larkspur::pop3_unique_ids(client, ids);
+      larkspur::pop3_message_numbers(client, numbers);
+      larkspur::pop3_header_block(client, 1, raw);
+      larkspur::pop3_retrieve_raw(client, 1, raw);
       larkspur::pop3_close(client);
     }
   }

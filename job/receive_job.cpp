@@ -4,7 +4,9 @@
 #include <chrono>
 #include <system_error>
 
+#include "job/seen_messages.h"
 #include "job/sort_and_store.h"
+#include "retrieval/mime.h"
 #include "settings/store.h"
 
 namespace larkspur {
@@ -72,6 +74,78 @@ void ReceiveJobContext::pause(int milliseconds) {
 
 namespace {
 
+// Whose mailbox the scan cache describes.
+std::string scan_cache_owner(const AccountRecord& account) {
+  return account.server + " " + account.user_name;
+}
+
+void scan_failed(ReceiveJobContext& job) {
+  if (job.is_cancelled()) return;
+  job.state.report.scan_failed = true;
+  job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
+}
+
+// The scan of extended mail handling, on the open scan connection: UIDL gives
+// every message with its id; only a message whose id the scan cache does not
+// know is read with TOP (its subject then goes into the cache). Every message
+// is kept. A server that refuses UIDL is scanned with LIST and TOP, each
+// message known by its Message-ID, and the job says so in a notice.
+void scan_extended(ReceiveJobContext& job, const AccountRecord& account) {
+  ReceiveJobState& state = job.state;
+  Pop3Client& client = job.client;
+  std::vector<Pop3UniqueId> listing;
+  const int listed = pop3_unique_ids(client, listing);
+  if (listed == -1) {
+    scan_failed(job);
+    return;
+  }
+  const bool by_uidl = listed == 1;
+  if (!by_uidl) {
+    state.report.uidl_unsupported = true;
+    state.set_notice(platform::jp("UIDL非対応のサーバーです。Message-IDで同じメールを見分けます"));
+    job.set_status(ReceiveStatus::notice);
+    job.pause(kNoticePauseMs);
+    std::vector<int> numbers;
+    if (job.is_cancelled() || pop3_message_numbers(client, numbers) != 1) {
+      scan_failed(job);
+      return;
+    }
+    for (int number : numbers) listing.push_back({number, {}});
+  }
+
+  const std::string owner = scan_cache_owner(account);
+  const ScanCache known = read_scan_cache(owner);
+  ScanCache cache;  // what the mailbox holds now
+  bool complete = true;
+  std::string header;
+  for (Pop3UniqueId& entry : listing) {
+    if (job.is_cancelled()) return;
+    ScannedMessage message{entry.number, {}, std::move(entry.uid), false};
+    if (!usable_message_id(message.id)) message.id.clear();
+    const auto cached = by_uidl && !message.id.empty() ? known.find(message.id) : known.end();
+    if (cached != known.end()) {
+      message.subject = cached->second;
+      message.seen_before = true;
+    } else {
+      if (pop3_header_block(client, message.number, header) != 1) {
+        scan_failed(job);
+        complete = false;
+        break;
+      }
+      message.subject = extended_subject(header);
+      if (!by_uidl) message.id = fallback_message_id(header);
+      message.seen_before = !by_uidl && known.count(message.id) != 0;
+    }
+    if (!message.id.empty()) cache[message.id] = message.subject;
+    state.scanned.push_back(std::move(message));
+  }
+  // A scan cut short says nothing about the messages it did not reach: their
+  // entries stay.
+  if (!complete) cache.insert(known.begin(), known.end());
+  write_scan_cache(owner, cache);
+  state.scan_complete = complete;
+}
+
 // Steps 2 to 7 of a job; returns when the job is over (step 8 is the caller's).
 void run_job(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
@@ -80,6 +154,8 @@ void run_job(ReceiveJobContext& job) {
 
   // The account: the first record file the search finds.
   state.scanned.clear();
+  state.extended_mail = false;
+  state.scan_complete = false;
   const std::optional<AccountRecord> account = read_first_account();
   if (!account) {
     job.set_status(ReceiveStatus::no_account);
@@ -118,20 +194,23 @@ void run_job(ReceiveJobContext& job) {
   if (job.is_cancelled()) return;
 
   // The scan: every listed message is read with TOP; the first kMaxScanned
-  // are kept.
+  // are kept. Extended mail handling scans its own way (scan_extended).
+  state.extended_mail = (account->options & kAccountOptionExtendedMail) != 0;
   if (pop3_open(client) == 1) {
     job.set_status(ReceiveStatus::scanning);
-    for (;;) {
-      const int step = pop3_next_message(client);
-      if (step != 1) {
-        if (step == -1 && !job.is_cancelled()) {
-          state.report.scan_failed = true;
-          job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
+    if (state.extended_mail) {
+      scan_extended(job, *account);
+    } else {
+      for (;;) {
+        const int step = pop3_next_message(client);
+        if (step != 1) {
+          if (step == -1) scan_failed(job);
+          break;
         }
-        break;
-      }
-      if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
-        state.scanned.push_back({pop3_current_number(client), pop3_current_subject(client)});
+        if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
+          state.scanned.push_back(
+              {pop3_current_number(client), pop3_current_subject(client), {}, false});
+        }
       }
     }
     pop3_close(client);
@@ -165,6 +244,7 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
+  forget_messages_gone(state);  // an empty mailbox keeps no stored id
   job.set_status(ReceiveStatus::no_mail);
   job.pause(kNoMailPauseMs);
   if (job.is_cancelled()) return;

@@ -28,6 +28,7 @@
 namespace larkspur {
 
 // Scanned messages kept for sorting; later ones are scanned but not kept.
+// Extended mail handling (kAccountOptionExtendedMail) keeps them all.
 inline constexpr int kMaxScanned = 100;
 
 // Pauses that let a short-lived status be read in the progress dialog.
@@ -65,10 +66,14 @@ enum class ReceiveStatus : int {
 inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::tls_failed);
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
-// kept whole however long).
+// kept whole however long). With extended mail handling also its id (see
+// job/seen_messages.h; empty when the server gave none that is usable) and
+// whether an earlier job scanned it already.
 struct ScannedMessage {
   int number = 0;
   std::string subject;
+  std::string id;
+  bool seen_before = false;
 };
 
 // What went wrong during a job, beyond the status codes; read by front ends
@@ -86,6 +91,9 @@ struct ReceiveReport {
   bool quit_unconfirmed = false;  // deletions were asked for, QUIT confirmed none
   int page_failures = 0;        // updates of the pages that could not write everything
   int logs_stored = 0;
+  // Extended mail handling on a server that refused UIDL: messages were told
+  // apart by their Message-ID (the job says so in a notice; no failure).
+  bool uidl_unsupported = false;
   // What the job did: done, or failed with the first reason (Shift_JIS).
   // A cancelled job is failed as well.
   Outcome outcome;
@@ -104,6 +112,12 @@ class ReceiveJobState {
 
   std::vector<ScannedMessage> scanned;   // scan order, at most kMaxScanned
   std::vector<std::string> list_files;   // "<name>.stf", search order, at most kMaxLists
+  // The job's account asks for extended mail handling: scanned holds every
+  // message of the mailbox with its id.
+  bool extended_mail = false;
+  // With extended mail handling: scanned holds the whole mailbox, so an id
+  // missing from it is no longer on the server.
+  bool scan_complete = false;
   ReceiveReport report;
   // Set while a job started with this state runs (its worker included), so
   // the front end that owns the state never starts a second one.

@@ -2,6 +2,8 @@
 
 #include <set>
 
+#include "job/seen_messages.h"
+#include "retrieval/mime.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
@@ -33,7 +35,45 @@ void sweep_log_temporaries(std::string_view list_name) {
   }
 }
 
+// One list as the extended sorting sees it through a job: its record as
+// read at the first message, and the ids stored for it.
+struct ListInJob {
+  std::string name;
+  std::optional<ListRecord> record;
+  std::set<std::string> stored_ids;
+  bool ids_read = false;
+};
+
+std::set<std::string>& stored_ids_of(ListInJob& list) {
+  if (!list.ids_read) {
+    list.stored_ids = read_stored_ids(list.name);
+    list.ids_read = true;
+  }
+  return list.stored_ids;
+}
+
+bool stored_before(ListInJob& list, const ScannedMessage& message) {
+  return !message.id.empty() && stored_ids_of(list).count(message.id) != 0;
+}
+
+void sort_extended(ReceiveJobContext& job);
+
 }  // namespace
+
+void forget_messages_gone(const ReceiveJobState& state) {
+  if (!state.extended_mail || !state.scan_complete) return;
+  std::set<std::string> on_server;
+  for (const ScannedMessage& message : state.scanned) {
+    if (!message.id.empty()) on_server.insert(message.id);
+  }
+  for (const std::string& file : state.list_files) {
+    const std::string name = list_name_of(file);
+    std::set<std::string> ids = read_stored_ids(name);
+    if (std::erase_if(ids, [&on_server](const std::string& id) { return !on_server.count(id); })) {
+      write_stored_ids(name, ids);
+    }
+  }
+}
 
 bool subject_matches(std::string_view subject, std::string_view search_text) {
   return subject.substr(0, search_text.size()) == search_text;
@@ -56,6 +96,10 @@ std::optional<StoredLog> store_log(std::string_view list_name, const platform::L
 }
 
 void sort_and_store(ReceiveJobContext& job) {
+  if (job.state.extended_mail) {
+    sort_extended(job);
+    return;
+  }
   ReceiveJobState& state = job.state;
   Pop3Client& client = job.client;
   if (pop3_open(client) != 1) {
@@ -180,5 +224,178 @@ void sort_and_store(ReceiveJobContext& job) {
   }
   pop3_shutdown(client);
 }
+
+namespace {
+
+// Sorting with extended mail handling. Like the classic sorting (messages
+// from the last scanned, lists in presentation order), except:
+// - a message already stored for a list is not stored for it again; when
+//   that list deletes from the server and the message is still there (its
+//   deletion was never carried out), it is deleted without a second log;
+// - a message is retrieved once (RETR, no conversion on the wire), its log
+//   text made by extended_log_text, and stored for every list it matches;
+// - each log is on disk before its id goes into the list's stored ids;
+// - DELE follows once the message is stored for every matching list, when
+//   one of them deletes;
+// - the notice counts the new messages (not seen by an earlier scan) that
+//   matched no list;
+// - the retrieval connection is opened only when there is something to
+//   fetch or delete, and a message with nothing to do sets no status (a
+//   mailbox kept on the server passes by quietly);
+// - after a complete scan, ids no longer on the server are forgotten.
+void sort_extended(ReceiveJobContext& job) {
+  ReceiveJobState& state = job.state;
+  Pop3Client& client = job.client;
+  std::vector<ListInJob> lists;
+  for (const std::string& file : state.list_files) {
+    ListInJob list;
+    list.name = list_name_of(file);
+    platform::create_folder(list_folder(list.name));
+    // A record that cannot be read is skipped, as in the classic sorting.
+    list.record = read_list(list.name);
+    lists.push_back(std::move(list));
+  }
+
+  bool opened = false;
+  const auto open_retrieval = [&]() {
+    if (opened) return true;
+    if (pop3_open(client) != 1) {
+      if (!job.is_cancelled()) {
+        state.report.retrieval_open_failed = true;
+        job.fail(platform::jp("受信用の接続を開けませんでした"));
+      }
+      return false;
+    }
+    opened = true;
+    return true;
+  };
+
+  int remaining = 0;
+  int log_number = 0;
+  bool deletion_asked = false;
+  std::set<std::string> swept_lists;
+  std::string raw;
+  std::string message_text;
+  SiteJob site(job.ui);
+  bool stopped = false;  // the retrieval connection could not be opened
+
+  for (auto m = state.scanned.rbegin(); m != state.scanned.rend() && !job.is_cancelled(); ++m) {
+    const ScannedMessage& message = *m;
+    std::vector<ListInJob*> matching;
+    bool work = false;
+    for (auto l = lists.rbegin(); l != lists.rend(); ++l) {
+      if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
+      matching.push_back(&*l);
+      if (!stored_before(*l, message) || l->record->delete_from_server != 0) work = true;
+    }
+    if (matching.empty()) {
+      if (!message.seen_before) ++remaining;
+      continue;
+    }
+    if (!work) continue;
+    job.set_status(ReceiveStatus::sorting);
+    if (!open_retrieval()) {
+      stopped = true;
+      break;
+    }
+
+    bool retrieved = false;
+    bool stored_everywhere = true;  // in every matching list, now or before
+    bool deletes = false;
+    for (ListInJob* list : matching) {
+      if (job.is_cancelled()) break;
+      deletes = deletes || list->record->delete_from_server != 0;
+      if (stored_before(*list, message)) continue;
+      const std::string& name = list->name;
+      job.set_status(ReceiveStatus::receiving);
+      if (swept_lists.insert(name).second) sweep_log_temporaries(name);
+      job.table.mark_list(name, 1);
+      const std::optional<ListRecord> now = read_list(name);
+      if (now && now->new_mail != 1) set_new_mail(name, 1);
+      platform::create_folder(list_web_folder(name));
+
+      if (!retrieved) {
+        if (pop3_retrieve_raw(client, message.number, raw) != 1) {
+          job.set_status(ReceiveStatus::receive_failed);
+          if (!job.is_cancelled()) {
+            ++state.report.retrieve_failures;
+            job.fail(status_text(ReceiveStatus::receive_failed, {}));
+          }
+          stored_everywhere = false;
+          break;
+        }
+        message_text = extended_log_text(raw);
+        retrieved = true;
+      }
+
+      const platform::LocalTime time =
+          job.hooks.clock ? job.hooks.clock() : platform::local_time();
+      const std::optional<StoredLog> log =
+          store_log(name, time, log_number + 1, message.subject, message_text);
+      if (!log) {
+        job.set_status(ReceiveStatus::receive_failed);
+        ++state.report.log_write_failures;
+        job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
+        stored_everywhere = false;
+        continue;
+      }
+      log_number = log->log_number;
+      ++state.report.logs_stored;
+      // The log is on disk: only now is the message noted as stored. A crash
+      // in between stores it once more, never loses it.
+      if (!message.id.empty()) {
+        stored_ids_of(*list).insert(message.id);
+        if (!write_stored_ids(name, list->stored_ids)) {
+          // The log stays; the next job may store the message again.
+          job.set_status(ReceiveStatus::receive_failed);
+          ++state.report.log_write_failures;
+          job.fail(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name));
+        }
+      }
+      const Outcome pages = site.log_stored(name, log->path);
+      if (!pages.ok()) {
+        ++state.report.page_failures;
+        job.fail(pages.reason);
+      }
+      refresh_list_panel(job.table);
+    }
+    if (job.is_cancelled() || !deletes || !stored_everywhere) continue;
+
+    deletion_asked = true;
+    const int deleted = pop3_delete(client, message.number);
+    if (deleted == 1) continue;
+    // The logs stay: the message is noted as stored, so a later job deletes
+    // it without storing it again.
+    job.set_status(ReceiveStatus::receive_failed);
+    if (deleted == 0) {
+      ++state.report.delete_failures;
+      job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
+    } else {
+      ++state.report.deletes_unanswered;
+      job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
+    }
+  }
+
+  if (!job.is_cancelled()) forget_messages_gone(state);
+
+  if (job.is_cancelled() || stopped) {
+    pop3_close(client);
+    pop3_shutdown(client);
+    return;
+  }
+  if (remaining > 0) {
+    state.set_notice(notice_text(remaining));
+    job.set_status(ReceiveStatus::notice);
+    job.pause(kNoticePauseMs);
+  }
+  job.set_status(ReceiveStatus::disconnecting);
+  if (pop3_close(client) != 1 && deletion_asked) {
+    state.report.quit_unconfirmed = true;
+    job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
+  }
+  pop3_shutdown(client);
+}
+
+}  // namespace
 
 }  // namespace larkspur

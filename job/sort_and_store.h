@@ -31,6 +31,11 @@ std::optional<StoredLog> store_log(std::string_view list_name, const platform::L
                                    int log_number, std::string_view subject,
                                    std::string_view message_text);
 
+// With extended mail handling after a complete scan (state.scan_complete):
+// removes from each list's stored ids (job/seen_messages.h) those of messages
+// no longer on the server. Does nothing otherwise. sort_and_store calls it.
+void forget_messages_gone(const ReceiveJobState& state);
+
 // Sorts the messages of job.state.scanned into the lists of
 // job.state.list_files over a retrieval connection of its own:
 // - messages from the last scanned to the first; for each the lists in
@@ -47,6 +52,8 @@ std::optional<StoredLog> store_log(std::string_view list_name, const platform::L
 //   pause), status 9, QUIT and pop3_shutdown.
 // When the retrieval connection cannot be opened it returns at once (status
 // unchanged). Once cancelled no further message or list is handled.
+// With extended mail handling (job.state.extended_mail) each message is stored
+// at most once per list, across jobs; see sort_extended in the .cpp.
 void sort_and_store(ReceiveJobContext& job);
 
 }  // namespace larkspur

@@ -616,6 +616,68 @@ int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int de
   return command_ok(c, *s, "DELE " + std::to_string(number)) ? 1 : 0;
 }
 
+int pop3_unique_ids(Pop3Client& c, std::vector<Pop3UniqueId>& ids) {
+  Operation op(c);
+  ids.clear();
+  const SessionPtr s = op.open_session();
+  if (!s || !send_line(*s, "UIDL")) return -1;
+  const auto status = recv_line(c, *s);
+  if (!status) return -1;
+  if (pop3_reply_negative(*status)) return kUidlUnsupported;
+  const Multiline result = read_multiline(c, *s, [&ids](std::string_view line) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) return;  // no id: not a listing line
+    const std::string_view rest = line.substr(space + 1);
+    const std::string_view uid = rest.substr(0, rest.find(' '));
+    ids.push_back({decimal_value(line.substr(0, space)), std::string(uid)});
+  });
+  if (result != Multiline::kComplete) {
+    ids.clear();
+    return -1;
+  }
+  return 1;
+}
+
+int pop3_message_numbers(Pop3Client& c, std::vector<int>& numbers) {
+  Operation op(c);
+  numbers.clear();
+  const SessionPtr s = op.open_session();
+  if (!s || !fetch_number_list(c, *s)) return 0;
+  // The listing belongs to this call, not to a scan in progress.
+  s->list_fetched = false;
+  for (const std::string& number : s->number_list) numbers.push_back(decimal_value(number));
+  return 1;
+}
+
+namespace {
+
+// A multi-line reply to `command` as raw text: dot-unstuffed lines, each
+// ended by LF. False (and `text` empty) on any failure.
+bool read_raw_reply(Pop3Client& c, const std::string& command, std::string& text) {
+  Operation op(c);
+  text.clear();
+  const SessionPtr s = op.open_session();
+  if (!s || !command_ok(c, *s, command)) return false;
+  const Multiline result = read_multiline(c, *s, [&text](std::string_view line) {
+    if (line.starts_with("..")) line.remove_prefix(1);
+    text += line;
+    text += '\n';
+  });
+  if (result == Multiline::kComplete) return true;
+  text.clear();
+  return false;
+}
+
+}  // namespace
+
+int pop3_header_block(Pop3Client& c, int number, std::string& header) {
+  return read_raw_reply(c, "TOP " + std::to_string(number) + " 0", header) ? 1 : 0;
+}
+
+int pop3_retrieve_raw(Pop3Client& c, int number, std::string& raw) {
+  return read_raw_reply(c, "RETR " + std::to_string(number), raw) ? 1 : 0;
+}
+
 int pop3_delete(Pop3Client& c, int number) {
   Operation op(c);
   const SessionPtr s = op.open_session();

@@ -241,6 +241,42 @@ std::string pop3_current_subject(const Pop3Client& client);
 int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
                   int delete_flag);
 
+// ------------------------------------------- the extended scan's operations
+// Used by the receive job only for an account with kAccountOptionExtendedMail.
+// They work on the open connection like the operations above and leave the
+// bytes as the server sent them: no charset conversion.
+
+// One line of a UIDL listing: the message number and its unique id (RFC 1939:
+// 1 to 70 characters 0x21..0x7E; whatever the server sent after the number,
+// up to the next space).
+struct Pop3UniqueId {
+  int number = 0;
+  std::string uid;
+};
+
+// Sends "UIDL" and reads the whole listing into `ids` (replacing it), in the
+// server's order. 1 = listing read; 0 = the server answered negatively (it
+// does not offer UIDL; the connection stays usable); -1 = a failure, a
+// listing over kMaxReplyBytes or no open connection.
+inline constexpr int kUidlUnsupported = 0;
+int pop3_unique_ids(Pop3Client& client, std::vector<Pop3UniqueId>& ids);
+
+// Sends "LIST" and reads the message numbers into `numbers` (replacing it).
+// 1 = read; 0 = a failure, a negative reply or no open connection.
+int pop3_message_numbers(Pop3Client& client, std::vector<int>& numbers);
+
+// Sends "TOP n 0" and puts the header block of message `number` into
+// `header` (replacing it): the lines as received, dot-unstuffed, each ended by
+// LF. 1 = read; 0 = a failure, a negative reply, a block over kMaxReplyBytes
+// or no open connection.
+int pop3_header_block(Pop3Client& client, int number, std::string& header);
+
+// Sends "RETR n" and puts message `number` into `raw` (replacing it): the
+// lines as received, dot-unstuffed, each ended by LF. No DELE is sent
+// (pop3_delete does that). 1 = read; 0 = as for pop3_header_block (`raw`
+// then empty).
+int pop3_retrieve_raw(Pop3Client& client, int number, std::string& raw);
+
 // Sends "DELE n" on the open connection. 1 = reply present and not negative;
 // 0 = a negative reply (the message stays on the server) or no open
 // connection (nothing was sent); -1 = the reply is missing (time-out, dropped

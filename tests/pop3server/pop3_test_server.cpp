@@ -117,6 +117,11 @@ int Pop3TestServer::sessions() const {
   return sessions_;
 }
 
+void Pop3TestServer::set_mailbox(std::vector<Pop3TestMessage> mailbox) {
+  std::lock_guard lock(mutex_);
+  mailbox_ = std::move(mailbox);
+}
+
 std::vector<std::string> Pop3TestServer::mailbox_names() const {
   std::lock_guard lock(mutex_);
   std::vector<std::string> names;

@@ -85,6 +85,8 @@ class Pop3TestServer {
   std::vector<std::string> transcript() const;
   // Connections accepted so far.
   int sessions() const;
+  // Replaces the mailbox; call between sessions (mail arrived meanwhile).
+  void set_mailbox(std::vector<Pop3TestMessage> mailbox);
   // Names of the messages still in the mailbox, in order.
   std::vector<std::string> mailbox_names() const;
   // Waits up to `timeout_ms` until no session is in progress (a late answer

@@ -65,6 +65,21 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
       const int r = pop3_retrieve(c, std::stoi(a), text, b == "crlf" || d == "crlf",
                                   b == "del" || d == "del");
       results.push_back("retr " + std::to_string(r) + " " + text);
+    } else if (verb == "uidl") {
+      std::vector<Pop3UniqueId> ids;
+      std::string line = "uidl " + std::to_string(pop3_unique_ids(c, ids));
+      for (const auto& id : ids) line += " " + std::to_string(id.number) + ":" + id.uid;
+      results.push_back(line);
+    } else if (verb == "numbers") {
+      std::vector<int> numbers;
+      std::string line = "numbers " + std::to_string(pop3_message_numbers(c, numbers));
+      for (int number : numbers) line += " " + std::to_string(number);
+      results.push_back(line);
+    } else if (verb == "top" || verb == "raw") {
+      std::string text;
+      const int r = verb == "top" ? pop3_header_block(c, std::stoi(a), text)
+                                  : pop3_retrieve_raw(c, std::stoi(a), text);
+      results.push_back(verb + " " + std::to_string(r) + " " + text);
     } else if (verb == "dele") {
       results.push_back("dele " + std::to_string(pop3_delete(c, std::stoi(a))));
     } else if (verb == "close") {
@@ -81,6 +96,7 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
 }
 
 const std::string kHiraganaSubject = "Subject: =?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=";
+const std::string kHelloJis = "\x1B$B$3$s$K$A$O\x1B(B";  // こんにちは in JIS
 const Lines kLogin = {"USER u", "PASS p"};
 const Lines kCheck = {"USER u", "PASS p", "QUIT"};
 
@@ -133,7 +149,26 @@ std::vector<ProtocolCase> protocol_cases() {
   secret.user = "u";
   secret.password = "secret";
 
+  const std::vector<Pop3TestMessage> raw_two = {
+      msg("id-a", {"Subject: " + kHelloJis, "", kHelloJis, ".dot", "..two"}),
+      msg("id-b", {"Subject: b", "", "b"})};
+  const Lines raw_steps = {"init", "verify u p", "open", "uidl", "numbers", "top 1", "raw 1",
+                           "close"};
+  const Lines raw_wire = concat({kCheck, kLogin, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "QUIT"}});
+  const std::string raw_header = "Subject: " + kHelloJis + "\n\n";
   return {
+      {"uidl_top_and_retr_leave_the_bytes_as_sent", raw_two, {}, raw_steps,
+       {"init 1", "verify 1", "open 1", "uidl 1 1:id-a 2:id-b", "numbers 1 1 2",
+        "top 1 " + raw_header, "raw 1 " + raw_header + kHelloJis + "\n.dot\n..two\n", "close"},
+       raw_wire},
+      {"uidl_refused_leaves_the_connection_usable", raw_two,
+       faults({{"UIDL", 0, Kind::kReply, "-ERR unsupported\r\n"}}), raw_steps,
+       {"init 1", "verify 1", "open 1", "uidl 0", "numbers 1 1 2", "top 1 " + raw_header,
+        "raw 1 " + raw_header + kHelloJis + "\n.dot\n..two\n", "close"},
+       raw_wire},
+      {"uidl_cut_short_fails", raw_two, faults({{"UIDL", 0, Kind::kDrop, "", 20}}),
+       {"init", "verify u p", "open", "uidl"}, {"init 1", "verify 1", "open 1", "uidl -1"},
+       concat({kCheck, kLogin, {"UIDL"}})},
       {"check_scan_quit", kTwo, {}, {"init", "verify u p", "open", "scan", "close", "shutdown"},
        {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
         "close", "shutdown"},
