@@ -155,7 +155,7 @@ const std::set<std::string, std::less<>> kRawTextElements{
     "iframe", "noembed", "noframes", "noscript", "plaintext", "script", "style", "textarea", "title", "xmp"};
 // Elements dropped with everything inside them.
 const std::set<std::string, std::less<>> kDroppedWithContent{
-    "applet", "frameset", "head", "math", "object", "select", "svg", "template"};
+    "applet", "frameset", "math", "object", "select", "svg", "template"};
 
 std::optional<char32_t> reference_value(std::string_view reference) {
   // "&#65;" or "&#x41;"
@@ -303,7 +303,10 @@ class Sanitizer {
     at_ = i;
     std::vector<Attribute> attributes = read_attributes();
     if (end_tag) {
-      if (kKeptElements.contains(name) && !kVoidElements.contains(name)) out_ += "</" + name + ">";
+      // The page's own end closes the body.
+      if (kKeptElements.contains(name) && !kVoidElements.contains(name) && name != "body") {
+        out_ += "</" + name + ">";
+      }
       return;
     }
     if (kRawTextElements.contains(name)) return raw_text(name);

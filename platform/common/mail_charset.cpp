@@ -18,8 +18,10 @@ struct NamedCharset {
 constexpr std::array kMailCharsets{
     NamedCharset{"utf-8", {"UTF-8", 65001}},
     NamedCharset{"utf8", {"UTF-8", 65001}},
-    NamedCharset{"iso-8859-1", {"ISO-8859-1", 28591}},
-    NamedCharset{"latin1", {"ISO-8859-1", 28591}},
+    // Mail labelled ISO-8859-1 is windows-1252 in practice (quotes and dashes
+    // in 0x80-0x9F), as browsers take it.
+    NamedCharset{"iso-8859-1", {"CP1252", 1252}},
+    NamedCharset{"latin1", {"CP1252", 1252}},
     NamedCharset{"iso-8859-2", {"ISO-8859-2", 28592}},
     NamedCharset{"iso-8859-5", {"ISO-8859-5", 28595}},
     NamedCharset{"iso-8859-7", {"ISO-8859-7", 28597}},
