@@ -44,16 +44,16 @@ std::size_t reference_length(std::string_view text, bool numeric_only) {
   return i < text.size() && text[i] == ';' ? i + 1 : 0;
 }
 
-// Text for the page: "<", ">" (and in attribute values '"') escaped, "&"
-// too unless it begins a reference that is kept.
-void append_escaped(std::string& out, std::string_view text, bool numeric_only, bool in_attribute) {
+// Text for the page: "<", ">" and '"' escaped, "&" too unless it begins a
+// reference that is kept.
+void append_escaped(std::string& out, std::string_view text, bool numeric_only) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
     if (c == '<') {
       out += "&lt;";
     } else if (c == '>') {
       out += "&gt;";
-    } else if (c == '"' && in_attribute) {
+    } else if (c == '"') {
       out += "&quot;";
     } else if (c == '&') {
       const std::size_t length = reference_length(text.substr(i), numeric_only);
@@ -86,7 +86,10 @@ std::string text_to_markup(std::string_view text) {
   std::size_t failed_word_end = 0;
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (is_lead(c) && i + 1 < text.size()) {  // a double-byte character is never part of an address
+    // A double-byte character is never part of an address. Only a real
+    // trail byte goes with a lead byte: a browser reads a '<' after a lone
+    // lead byte as a '<'.
+    if (is_lead(c) && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40) {
       out.append(text.substr(i, 2));
       i += 2;
       continue;
@@ -98,7 +101,7 @@ std::string text_to_markup(std::string_view text) {
       std::size_t end = prefix->size();
       while (end < rest.size() && is_web_byte(rest[end])) ++end;
       std::string address;
-      append_escaped(address, rest.substr(0, end), false, true);
+      append_escaped(address, rest.substr(0, end), false);
       out += "<A HREF=\"" + address + "\" target=new>" + address + "</A>";
       i += end;
       continue;
@@ -127,7 +130,7 @@ std::string text_to_markup(std::string_view text) {
       i += reference;
       continue;
     }
-    append_escaped(out, rest.substr(0, 1), true, false);
+    append_escaped(out, rest.substr(0, 1), true);
     ++i;
   }
   return out;
@@ -275,7 +278,7 @@ class Sanitizer {
   }
 
  private:
-  void append_text(std::string_view text) { append_escaped(out_, text, false, false); }
+  void append_text(std::string_view text) { append_escaped(out_, text, false); }
 
   // At a '<'.
   void markup() {
@@ -369,7 +372,7 @@ class Sanitizer {
       if (is_safe_css(css)) out_ += "<style>" + css + "</style>";
     } else if (name == "xmp" || name == "plaintext" || name == "textarea") {
       out_ += "<pre>";
-      append_escaped(out_, content, false, false);
+      append_escaped(out_, content, false);
       out_ += "</pre>";
     }
   }
@@ -418,7 +421,7 @@ class Sanitizer {
       out_ += " " + attribute.name + "=\"";
       // Only the references decode_attribute kept (to characters beyond
       // ASCII) stay references; every other '&' is a literal one.
-      append_escaped(out_, shown, true, true);
+      append_escaped(out_, shown, true);
       out_ += "\"";
     }
     out_ += ">";

@@ -179,7 +179,8 @@ std::string from_iso2022jp(std::string_view text) {
       out += text[i++];
     }
   }
-  return out;
+  // 8-bit bytes copied from mislabelled text may not form characters.
+  return lenient_sjis(out);
 }
 
 std::optional<std::string> from_utf8(std::string_view text) {
