@@ -8,7 +8,9 @@
 #include "platform/platform.h"
 #include "retrieval/mime.h"
 #include "settings/records.h"
+#include "settings/store.h"
 #include "site/list_pages.h"
+#include "tests/support/temp_folder.h"
 
 namespace larkspur {
 namespace {
@@ -128,6 +130,26 @@ TEST(Mime, StoredLogKeepsItsBodyWhateverTheSubject) {
   EXPECT_EQ(link_text_from_log(classic), "<b>");
   EXPECT_EQ(link_text_from_log(log_file_content("<b>&amp;\"&#x1F600;", std::string(kExtendedLogMark))),
             "&lt;b&gt;&amp;amp;&quot;&#x1F600;");
+}
+
+// The link page has no size limit only for an account with extended mail
+// handling; without the option a page reaching 260,000 bytes is refused.
+class ExtendedLinkPage : public testing::InTempFolder {};
+
+TEST_F(ExtendedLinkPage, HasNoLimitOnlyWithTheOption) {
+  const std::string big(kMaxLinkPageBytes, 'x');
+  EXPECT_EQ(link_page_limit(), kMaxLinkPageBytes);  // no account
+  platform::create_folder("pop3mail");
+  AccountRecord account{"acct", "pop.example.jp", "user", "pass", 0};
+  ASSERT_TRUE(write_account(account));
+  LinkPageInserter classic(big, link_page_limit());
+  EXPECT_FALSE(classic.insert("1.htm", "a"));
+
+  account.options = kAccountOptionExtendedMail;
+  ASSERT_TRUE(write_account(account));
+  LinkPageInserter extended(big, link_page_limit());
+  EXPECT_TRUE(extended.insert("1.htm", "a"));
+  EXPECT_GT(extended.size(), kMaxLinkPageBytes);
 }
 
 }  // namespace
