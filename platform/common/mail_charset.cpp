@@ -48,8 +48,12 @@ struct Fixup {
 
 // The JIS X 0208 mappings (iconv's, and what ISO-2022-JP and EUC-JP mail
 // means) give these characters where CP932 has the full-width forms; CP932
-// has one code for both. ¥ and ‾ have no CP932 code of their own.
+// has one code for both. ¥ and ‾ have no CP932 code of their own. Windows
+// alone gives U+0080 and U+F8F0-U+F8F3 the single bytes 0x80, 0xA0 and
+// 0xFD-0xFF, which are no Shift_JIS characters. With this table both builds
+// give the same bytes for every character of the BMP (compared one by one).
 constexpr std::array kCp932Fixups{
+    Fixup{0x0080, ""},
     Fixup{0x00A2, "\x81\x91"},  // ¢
     Fixup{0x00A3, "\x81\x92"},  // £
     Fixup{0x00A5, ""},          // ¥
@@ -59,6 +63,10 @@ constexpr std::array kCp932Fixups{
     Fixup{0x203E, ""},          // ‾
     Fixup{0x2212, "\x81\x7C"},  // −
     Fixup{0x301C, "\x81\x60"},  // 〜
+    Fixup{0xF8F0, ""},
+    Fixup{0xF8F1, ""},
+    Fixup{0xF8F2, ""},
+    Fixup{0xF8F3, ""},
 };
 
 std::string_view trimmed(std::string_view name) {
