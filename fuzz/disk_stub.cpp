@@ -11,6 +11,7 @@ SiteLock::SiteLock() = default;
 SiteLock::~SiteLock() = default;
 
 std::vector<std::string> enumerate_lists() { return {}; }
+std::optional<AccountRecord> read_first_account() { return std::nullopt; }
 
 namespace platform {
 

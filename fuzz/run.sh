@@ -11,11 +11,12 @@ seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
-         server_field records convert_log_body log_text sort_link_page)
+         server_field records convert_log_body log_text sort_link_page mime)
 
 # The code each target links: the decoders and the POP3 client with the
 # sockets stubbed, or the readers of stored files with the file functions
-# stubbed (disk_stub.cpp).
+# stubbed (disk_stub.cpp); the MIME decoder with the platform's real charset
+# conversions (iconv).
 pop3_sources="retrieval/decode.cpp retrieval/pop3_client.cpp fuzz/platform_stub.cpp"
 declare -A sources=(
   [decode_encoded_words]=$pop3_sources [jis_to_sjis_subject]=$pop3_sources
@@ -25,6 +26,9 @@ declare -A sources=(
   [convert_log_body]="site/log_page.cpp fuzz/disk_stub.cpp"
   [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
   [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"
+  [mime]="retrieval/mime.cpp retrieval/mime_text.cpp retrieval/mime_html.cpp retrieval/decode.cpp
+          platform/common/mail_charset.cpp platform/posix/charset_posix.cpp platform/posix/text_posix.cpp
+          platform/common/names.cpp fuzz/disk_stub.cpp"
 )
 
 if ! command -v "$cxx" >/dev/null; then

@@ -47,6 +47,18 @@ std::optional<std::string> wide_to_sjis(std::wstring_view wide);
 // error otherwise (the result is then empty).
 std::string jp(std::string_view utf8_literal);
 
+// ---------------------------------------------------------- mail charsets
+
+// `bytes` in the MIME charset `charset` (its name in any case: "UTF-8",
+// "ISO-8859-15", "windows-1252", "EUC-KR"...) as Shift_JIS (CP932). A
+// character without a CP932 form becomes the HTML numeric reference
+// "&#x1F600;" (upper-case hex digits); the characters on which CP932 and the
+// JIS mappings differ (〜 − ‖ — ¢ £ ¬) take their CP932 codes, so both builds
+// give the same bytes. nullopt when the charset is not one both builds know
+// (the Japanese charsets are converted by the caller) or `bytes` are not
+// valid text in it.
+std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes);
+
 // ------------------------------------------------------ directory search
 
 // Base names of the files that match `pattern`, a folder path plus a last

@@ -110,4 +110,12 @@ std::string log_file_name(const platform::LocalTime& time, int log_number);
 // already ended by LF).
 std::string log_file_content(std::string_view subject, std::string_view message_text);
 
+// The first line of the message text of a log stored under extended mail
+// handling, right after the subject's three LF. Such a log's message text is
+// a header block of decoded fields, each on one line, then one empty line,
+// then a whole HTML page built from the message that holds nothing able to
+// run; the pages take their body from past that empty line and show the
+// subject escaped.
+inline constexpr std::string_view kExtendedLogMark = "X-Larkspur-Log: extended\n";
+
 }  // namespace larkspur

@@ -1,10 +1,14 @@
 #include "site/list_pages.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <unordered_set>
 #include <utility>
 
 #include "platform/platform.h"
+#include "settings/records.h"
+#include "settings/store.h"
 #include "site/page_io.h"
 #include "site/log_page.h"
 #include "site/site_lock.h"
@@ -62,6 +66,46 @@ std::string down_page() {
   return page;
 }
 
+bool is_extended_log(std::string_view log) {
+  const std::size_t lf = log.find('\n');
+  if (lf == std::string_view::npos) return false;
+  const std::string_view after = log.substr(lf);
+  return after.starts_with("\n\n\n") && after.substr(3).starts_with(kExtendedLogMark);
+}
+
+namespace {
+
+// A subject as link text: it may not open markup. A numeric reference stands
+// for a character without a Shift_JIS form and is kept.
+std::string escaped_link_text(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    switch (text[i]) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '&': {
+        std::size_t end = i + 1;
+        const bool numeric = end < text.size() && text[end] == '#';
+        if (numeric) ++end;
+        const bool hex = numeric && end < text.size() && (text[end] == 'x' || text[end] == 'X');
+        if (hex) ++end;
+        const std::size_t digits = end;
+        while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])) &&
+               (hex || std::isdigit(static_cast<unsigned char>(text[end])))) {
+          ++end;
+        }
+        out += numeric && end > digits && end < text.size() && text[end] == ';' ? "&" : "&amp;";
+        break;
+      }
+      default: out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string link_text_from_log(std::string_view log) {
   // Read like a line reader with a 512-byte buffer: up to 511 bytes, ending
   // with the first LF; then the last byte read (the LF of a line that fits)
@@ -72,11 +116,18 @@ std::string link_text_from_log(std::string_view log) {
   std::string_view line = log.substr(0, read);
   if (!line.empty()) line.remove_suffix(1);
   line = line.substr(0, line.find('\0'));
+  if (is_extended_log(log)) return escaped_link_text(without_lf(line));
   return without_lf(line);
 }
 
 std::string_view log_body_text(std::string_view log) {
   log = log.substr(0, log.find('\0'));
+  if (is_extended_log(log)) {
+    // Its header block has no empty line (each field is one line), so the
+    // first one after the mark ends it.
+    const std::size_t end = log.find("\n\n", log.find('\n') + 3);
+    return end == std::string_view::npos ? log.substr(log.size()) : log.substr(end + 2);
+  }
   for (std::size_t p = kBodySearchStart + 1; p < log.size(); ++p) {
     if (log[p] == '\n' && log[p - 1] == '\n' && log[p - 2] != '\n') return log.substr(p + 1);
   }
@@ -92,7 +143,14 @@ std::string link_line(std::string_view page_name, std::string_view link_text) {
   return line;
 }
 
-LinkPageInserter::LinkPageInserter(std::string page) : original_(std::move(page)) {}
+std::size_t link_page_limit() {
+  const std::optional<AccountRecord> account = read_first_account();
+  if (account && (account->options & kAccountOptionExtendedMail) != 0) return SIZE_MAX;
+  return kMaxLinkPageBytes;
+}
+
+LinkPageInserter::LinkPageInserter(std::string page, std::size_t max_bytes)
+    : original_(std::move(page)), max_bytes_(max_bytes) {}
 
 std::size_t LinkPageInserter::size() const {
   if (!split_) return original_.size();
@@ -102,14 +160,14 @@ std::size_t LinkPageInserter::size() const {
 bool LinkPageInserter::insert(std::string_view page_name, std::string_view link_text) {
   std::string line = link_line(page_name, link_text);
   if (split_) {
-    if (size() + line.size() >= kMaxLinkPageBytes) return false;
+    if (size() + line.size() >= max_bytes_) return false;
     lines_bytes_ += line.size();
     lines_.push_back(std::move(line));
     return true;
   }
   if (original_.empty()) {
     // With no page at all, the first link line becomes the head line.
-    if (line.size() >= kMaxLinkPageBytes) return false;
+    if (line.size() >= max_bytes_) return false;
     head_ = std::move(line);
     split_ = true;
     return true;
@@ -119,7 +177,7 @@ bool LinkPageInserter::insert(std::string_view page_name, std::string_view link_
   const std::size_t lf = original_.find('\n');
   const std::size_t head_size = lf == std::string::npos ? original_.size() + 1 : lf + 1;
   const std::size_t rest_size = lf == std::string::npos ? 0 : original_.size() - lf - 1;
-  if (head_size + line.size() + rest_size >= kMaxLinkPageBytes) return false;
+  if (head_size + line.size() + rest_size >= max_bytes_) return false;
   if (lf == std::string::npos) {
     head_ = original_ + '\n';
   } else {
@@ -146,7 +204,7 @@ std::string LinkPageInserter::bytes() const {
 bool insert_link_entry(std::string_view list_folder_with_backslash, std::string_view page_name,
                        std::string_view link_text) {
   const std::string path = std::string(list_folder_with_backslash) + "web\\menu.htm";
-  LinkPageInserter page(platform::read_file(path).value_or(std::string()));
+  LinkPageInserter page(platform::read_file(path).value_or(std::string()), link_page_limit());
   if (!page.insert(page_name, link_text)) return false;
   site_detail::write_page(path, page.bytes());
   return true;
@@ -228,11 +286,11 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   const std::string menu_path = web + "\\menu.htm";
   std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
   const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
-  LinkPageInserter menu(std::move(menu_bytes));
+  LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
   for (const PendingLog& log : pending) {
     if (linked.contains(log.page_name)) continue;
     const std::string first_bytes =
-        platform::read_file(log.log_path, kLinkTextReadBytes).value_or(std::string());
+        platform::read_file(log.log_path, kLogHeadReadBytes).value_or(std::string());
     if (!menu.insert(log.page_name, link_text_from_log(first_bytes))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));

@@ -23,6 +23,11 @@ inline constexpr std::size_t kMaxLinkPageBytes = 260000;
 // Bytes of the first line of a log read for its link text.
 inline constexpr std::size_t kLinkTextReadBytes = 511;
 
+// Bytes from the start of a log read for its link line: enough for the link
+// text and for the mark that follows the (bounded) subject of a log stored
+// under extended mail handling (kExtendedLogMark).
+inline constexpr std::size_t kLogHeadReadBytes = 1024;
+
 // Logs are shown from past their header block: the blank line that ends it
 // is looked for from this position on.
 inline constexpr std::size_t kBodySearchStart = 100;
@@ -35,15 +40,28 @@ inline constexpr std::string_view kSeedPattern = "set\\*.htm";
 // The bytes of down.htm.
 std::string down_page();
 
+// True when `log` (the whole log or at least its first kLogHeadReadBytes)
+// was stored under extended mail handling: its first line is followed by
+// three LF and kExtendedLogMark.
+bool is_extended_log(std::string_view log);
+
 // The link text of a log from its first bytes: at most 511 bytes up to and
 // including the first LF, less the last byte read, with every LF removed and
-// cut at a NUL.
+// cut at a NUL. For an extended log (given its first kLogHeadReadBytes),
+// "<", ">", "&" and '"' are escaped as well (an "&" that begins a numeric
+// reference stays), so no subject can put markup into the link page.
 std::string link_text_from_log(std::string_view log);
 
 // The part of a log its page shows: everything after the first LF that is the
 // second of a pair of LF bytes at a position above 100 (the end of the
-// message's header block); the whole log when there is none.
+// message's header block); the whole log when there is none. For an
+// extended log: everything after its header block's empty line, whatever
+// the length of the subject.
 std::string_view log_body_text(std::string_view log);
+
+// The size a link page must stay below: kMaxLinkPageBytes, or no limit when
+// the account has extended mail handling (kAccountOptionExtendedMail).
+std::size_t link_page_limit();
 
 // The page names the link lines of a link page point to: every line that
 // begins "<A HREF=" + name + " target=main>", the head line included (without
@@ -56,12 +74,12 @@ std::string link_line(std::string_view page_name, std::string_view link_text);
 
 // An in-memory link page that takes new link lines directly below its head
 // line, each insertion refused (page unchanged) when the result would reach
-// kMaxLinkPageBytes. Several insertions give the same bytes as rewriting the
+// `max_bytes`. Several insertions give the same bytes as rewriting the
 // page once per insertion.
 class LinkPageInserter {
  public:
-  explicit LinkPageInserter(std::string page);
-  // False (nothing changed) when the page would reach kMaxLinkPageBytes.
+  explicit LinkPageInserter(std::string page, std::size_t max_bytes = kMaxLinkPageBytes);
+  // False (nothing changed) when the page would reach the limit.
   bool insert(std::string_view page_name, std::string_view link_text);
   bool changed() const { return split_; }
   std::size_t size() const;
@@ -74,11 +92,12 @@ class LinkPageInserter {
   std::vector<std::string> lines_;  // inserted lines, oldest first
   std::size_t lines_bytes_ = 0;
   bool split_ = false;
+  std::size_t max_bytes_;
 };
 
 // Inserts one link line into "<list folder>\web\menu.htm" (list folder given
 // with its trailing backslash). Returns false and leaves the page as it was
-// when it would reach kMaxLinkPageBytes; the caller then owes the user the
+// when it would reach link_page_limit(); the caller then owes the user the
 // size message (size_refusal_message()). Takes no lock: callers hold the site
 // lock.
 bool insert_link_entry(std::string_view list_folder_with_backslash,

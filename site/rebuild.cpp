@@ -261,12 +261,12 @@ class ListRebuild {
     // The link lines, into the link page in memory; it is written before the
     // pages, already in the order the final sort gives it.
     const std::unordered_set<std::string> linked = linked_page_names(menu.value_or(std::string()));
-    LinkPageInserter inserter(menu.value_or(std::string()));
+    LinkPageInserter inserter(menu.value_or(std::string()), link_page_limit());
     std::size_t cached = 0;
     for (Pending& log : pending) {
       if (linked.contains(log.page_name)) continue;
       std::optional<std::string> text = platform::read_file(log.log_path);
-      const std::string_view first = text ? std::string_view(*text).substr(0, kLinkTextReadBytes) : "";
+      const std::string_view first = text ? std::string_view(*text).substr(0, kLogHeadReadBytes) : "";
       if (!inserter.insert(log.page_name, link_text_from_log(first))) {
         result_.messages.push_back(size_refusal_message());
         result_.regeneration.fail(site_detail::too_large_reason(web_ + menu_name));

@@ -1,0 +1,30 @@
+// The extended mail decoder over arbitrary messages: it never fails, its
+// subject is one bounded line, and the log text it gives keeps the form the
+// pages rely on (the mark, a header block without empty lines, an HTML page
+// with no script tag or script address) with no NUL or CR.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "retrieval/mime.h"
+#include "settings/records.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view raw(reinterpret_cast<const char*>(data), size);
+
+  const std::string subject = larkspur::extended_subject(raw);
+  if (subject.size() > larkspur::kMaxExtendedSubjectBytes) std::abort();
+  if (subject.find_first_of(std::string_view("\n\r\0", 3)) != std::string::npos) std::abort();
+
+  const std::string text = larkspur::extended_log_text(raw);
+  if (!text.starts_with(larkspur::kExtendedLogMark)) std::abort();
+  if (text.find_first_of(std::string_view("\r\0", 2)) != std::string::npos) std::abort();
+  const std::size_t blank = text.find("\n\n");
+  if (blank == std::string::npos || !text.substr(blank + 2).starts_with("<HTML>")) std::abort();
+  std::string lower = text.substr(blank + 2);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (lower.find("<script") != std::string::npos || lower.find("=\"javascript:") != std::string::npos) std::abort();
+  return 0;
+}

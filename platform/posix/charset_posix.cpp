@@ -1,0 +1,94 @@
+// Mail charsets on Linux: iconv decodes the charset to UTF-32 and encodes
+// each character to CP932 on its own, so a character without a CP932 form
+// can become a numeric reference instead of failing the whole text.
+#include <errno.h>
+#include <iconv.h>
+
+#include <cstdint>
+
+#include "platform/common/mail_charset.h"
+#include "platform/platform.h"
+
+namespace larkspur::platform {
+namespace {
+
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : handle_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (ok()) iconv_close(handle_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+  // The whole input converted; nullopt on an invalid, incomplete or
+  // unconvertible sequence or a substitution.
+  std::optional<std::string> convert(std::string_view input) {
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    std::string out(input.size() * 4 + 16, '\0');
+    // iconv's interface is not const-correct; it never writes to the input.
+    char* in_at = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    std::size_t used = 0;
+    while (true) {
+      char* out_at = out.data() + used;
+      std::size_t out_left = out.size() - used;
+      // The last call (no input) flushes a stateful decoder.
+      const std::size_t result = in_left > 0 ? iconv(handle_, &in_at, &in_left, &out_at, &out_left)
+                                             : iconv(handle_, nullptr, nullptr, &out_at, &out_left);
+      used = out.size() - out_left;
+      if (result == static_cast<std::size_t>(-1)) {
+        if (errno != E2BIG) return std::nullopt;
+        out.resize(out.size() * 2);
+        continue;
+      }
+      if (result != 0) return std::nullopt;
+      if (in_left == 0) break;
+    }
+    out.resize(used);
+    return out;
+  }
+
+ private:
+  iconv_t handle_;
+};
+
+// One character to CP932, or a numeric reference when it has no CP932 code.
+void append_cp932(std::string& out, char32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+    return;
+  }
+  if (detail::append_cp932_fixup(out, code)) return;
+  thread_local Iconv to_cp932("CP932", "UTF-32LE");
+  const char utf32[4] = {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
+                         static_cast<char>((code >> 16) & 0xFF), static_cast<char>(code >> 24)};
+  const std::optional<std::string> bytes =
+      to_cp932.ok() ? to_cp932.convert(std::string_view(utf32, 4)) : std::nullopt;
+  if (bytes && !bytes->empty()) {
+    out += *bytes;
+  } else {
+    detail::append_numeric_reference(out, code);
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes) {
+  const std::optional<detail::MailCharset> known = detail::find_mail_charset(charset);
+  if (!known) return std::nullopt;
+  Iconv to_utf32("UTF-32LE", known->iconv_name);
+  if (!to_utf32.ok()) return std::nullopt;
+  const std::optional<std::string> utf32 = to_utf32.convert(bytes);
+  if (!utf32) return std::nullopt;
+  std::string out;
+  out.reserve(bytes.size());
+  for (std::size_t at = 0; at + 4 <= utf32->size(); at += 4) {
+    const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>((*utf32)[at + i])); };
+    append_cp932(out, byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+  }
+  return out;
+}
+
+}  // namespace larkspur::platform

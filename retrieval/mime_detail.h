@@ -1,0 +1,57 @@
+// The pieces of the extended mail decoder (retrieval/mime.h) that its files
+// share: conversion of any mail text to Shift_JIS, header texts, and the two
+// ways a text part or an HTML part becomes safe page markup.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace larkspur::mime_detail {
+
+// What a text that cannot be converted shows for each character it loses:
+// the HTML numeric reference of U+FFFD, like every other character without
+// a CP932 form.
+inline constexpr std::string_view kReplacement = "&#xFFFD;";
+
+// The bytes of base64 text; characters outside the alphabet are skipped, and
+// a group cut short by '=' or the end gives the bytes it completes.
+std::string base64_decode(std::string_view text);
+
+// Every field of `header_block` on one line "Name: value" with its value
+// decoded as decode_header_text does (a line without a colon decoded
+// whole), each ended by LF; never an empty line.
+std::string decoded_header_lines(std::string_view header_block);
+
+// ASCII lower case of `text`.
+std::string lower_ascii(std::string_view text);
+
+// `bytes` as Shift_JIS (CP932), read as the MIME charset `charset` (empty:
+// not named). The Japanese charsets are converted here (ISO-2022-JP with
+// half-width katakana and the NEC and IBM rows, EUC-JP, Shift_JIS passed
+// through); every other charset through the platform. Bytes that do not fit
+// their label are taken for the charset they are valid in (UTF-8, EUC-JP,
+// Shift_JIS, ISO-2022-JP); what fits none loses its invalid bytes to
+// kReplacement. Never fails.
+std::string text_to_sjis(std::string_view charset, std::string_view bytes);
+
+// A header field's raw value with its encoded words (RFC 2047, any charset,
+// B or Q in either case) and raw 8-bit text decoded to Shift_JIS. Blanks
+// between two encoded words are dropped, and adjacent encoded words of one
+// charset are decoded as one text, so a character split between them is
+// joined. Control characters (line breaks included) become spaces.
+std::string decode_header_text(std::string_view value);
+
+// Plain text as page markup for inside <pre>: "<", ">" and "&" escaped (an
+// "&" that begins a numeric reference "&#x1F600;" stays, so characters
+// without a CP932 form show as themselves), and addresses made into links as
+// the plain page does ("http://", "https://", "ftp://", e-mail addresses).
+std::string text_to_markup(std::string_view sjis_text);
+
+// HTML (Shift_JIS) cut down to markup that cannot run anything: only known
+// harmless elements and attributes survive, re-written with quoted values;
+// scripts, frames, objects, forms, event handlers, and addresses other than
+// http, https, ftp, mailto and relative ones are dropped; style sheets only
+// when they hold nothing that could run or load a script.
+std::string sanitize_html(std::string_view sjis_html);
+
+}  // namespace larkspur::mime_detail
