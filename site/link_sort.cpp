@@ -47,12 +47,16 @@ bool has_run(std::string_view text, const ByteSet& set, int length) {
 
 // Where the closing text starts: the first position from `from` on where
 // four bytes of "</CE" follow a byte that is none of them. `from` > 0.
+// A link text ending in two of those letters ("NOTICE", "COFFEE") makes
+// such a run with the "</" of its "</A>": that run closes an anchor, not the
+// page, and taking it for the closing text would drop every later link line.
 std::size_t find_closing(std::string_view page, std::size_t from) {
+  constexpr std::string_view kAnchorEnd = "</A>";
   for (std::size_t i = from; i + kClosingRun <= page.size(); ++i) {
     if (!kClosingSet(page[i]) || kClosingSet(page[i - 1])) continue;
     bool run = true;
     for (std::size_t k = 1; k < kClosingRun && run; ++k) run = kClosingSet(page[i + k]);
-    if (run) return i;
+    if (run && page.substr(i + kClosingRun - 2, kAnchorEnd.size()) != kAnchorEnd) return i;
   }
   return page.size();
 }

@@ -88,6 +88,9 @@ TEST(SortLinkPage, OrdersDescendingAndStable) {
       {"closing that starts inside a line", kHead + line("a") + line("b") + "<A HREF=q target=main>c</A><P></CENTER>\n",
        kHead + "<A HREF=q target=main>c</A><P>\n" + line("b") + line("a") + closing},
       {"page without a LF", "<A HREF=x target=main>t</A>", "<A HREF=x target=main>t</A>" + closing},
+      {"link texts ending in CE or EE keep the lines after them",
+       kHead + line("NOTICE", "1") + line("COFFEE", "2") + line("a", "3") + "</CENTER>\n",
+       kHead + line("a", "3") + line("NOTICE", "1") + line("COFFEE", "2") + closing},
   };
   for (const Case& c : cases) EXPECT_EQ(sort_link_page(c.page), c.sorted) << c.name;
 }
