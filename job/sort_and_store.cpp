@@ -56,6 +56,30 @@ bool stored_before(ListInJob& list, const ScannedMessage& message) {
   return !message.id.empty() && stored_ids_of(list).count(message.id) != 0;
 }
 
+// The end of the retrieval connection: at once when `stopped`; otherwise the
+// other-mail notice when messages matched no list, then QUIT, on which the
+// server carries out the deletions. Without a positive answer nobody knows
+// whether it did.
+void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool deletion_asked) {
+  Pop3Client& client = job.client;
+  if (stopped) {
+    pop3_close(client);
+    pop3_shutdown(client);
+    return;
+  }
+  if (remaining > 0) {
+    job.state.set_notice(notice_text(remaining));
+    job.set_status(ReceiveStatus::notice);
+    job.pause(kNoticePauseMs);
+  }
+  job.set_status(ReceiveStatus::disconnecting);
+  if (pop3_close(client) != 1 && deletion_asked) {
+    job.state.report.quit_unconfirmed = true;
+    job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
+  }
+  pop3_shutdown(client);
+}
+
 void sort_extended(ReceiveJobContext& job);
 
 }  // namespace
@@ -204,25 +228,7 @@ void sort_and_store(ReceiveJobContext& job) {
       refresh_list_panel(job.table);
     }
   }
-  if (job.is_cancelled()) {
-    pop3_close(client);
-    pop3_shutdown(client);
-    return;
-  }
-
-  if (remaining > 0) {
-    state.set_notice(notice_text(remaining));
-    job.set_status(ReceiveStatus::notice);
-    job.pause(kNoticePauseMs);
-  }
-  job.set_status(ReceiveStatus::disconnecting);
-  // QUIT: the server carries out the deletions now. Without a positive
-  // answer nobody knows whether it did.
-  if (pop3_close(client) != 1 && deletion_asked) {
-    state.report.quit_unconfirmed = true;
-    job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
-  }
-  pop3_shutdown(client);
+  finish_connection(job, job.is_cancelled(), remaining, deletion_asked);
 }
 
 namespace {
@@ -378,22 +384,7 @@ void sort_extended(ReceiveJobContext& job) {
 
   if (!job.is_cancelled()) forget_messages_gone(state);
 
-  if (job.is_cancelled() || stopped) {
-    pop3_close(client);
-    pop3_shutdown(client);
-    return;
-  }
-  if (remaining > 0) {
-    state.set_notice(notice_text(remaining));
-    job.set_status(ReceiveStatus::notice);
-    job.pause(kNoticePauseMs);
-  }
-  job.set_status(ReceiveStatus::disconnecting);
-  if (pop3_close(client) != 1 && deletion_asked) {
-    state.report.quit_unconfirmed = true;
-    job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
-  }
-  pop3_shutdown(client);
+  finish_connection(job, job.is_cancelled() || stopped, remaining, deletion_asked);
 }
 
 }  // namespace
