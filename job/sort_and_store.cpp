@@ -143,6 +143,11 @@ void sort_and_store(ReceiveJobContext& job) {
   std::set<std::string> swept_lists;  // list folders cleared of leftover temporaries
   std::string message_text;
   SiteJob site(job.ui);  // the pages after each stored log
+  // Every record is looked at for every message, and the panel is refreshed
+  // after every log: both read a record again only when its file changed.
+  ListRecordCache records;
+  ListPanelRefresher panel(records);
+  std::set<std::string> folders_made;  // list folders created by this job
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
     const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
@@ -150,11 +155,13 @@ void sort_and_store(ReceiveJobContext& job) {
     bool matched_before = false;
     for (int l = last_list; l >= 0 && !job.is_cancelled(); --l) {
       const std::string name = list_name_of(state.list_files[static_cast<std::size_t>(l)]);
-      platform::create_folder(list_folder(name));
+      // Each list has its folder from the first message on; a list that
+      // takes a message gets it once more below, should it have gone since.
+      if (folders_made.insert(name).second) platform::create_folder(list_folder(name));
 
       // A record that cannot be read is no empty record: it would take every
       // message and be rewritten with nothing but new_mail. Skip the list.
-      const std::optional<ListRecord> record = read_list(name);
+      const std::optional<ListRecord> record = records.read(name);
       if (!record) continue;
       if (!subject_matches(message.subject, record->search_text)) continue;
 
@@ -163,6 +170,7 @@ void sort_and_store(ReceiveJobContext& job) {
         matched_before = true;
         --remaining;
       }
+      platform::create_folder(list_folder(name));
       if (swept_lists.insert(name).second) sweep_log_temporaries(name);
       job.table.mark_list(name, 1);
       // A record that already holds the mark would be rewritten (and forced
@@ -225,7 +233,7 @@ void sort_and_store(ReceiveJobContext& job) {
         ++state.report.page_failures;
         job.fail(pages.reason);
       }
-      refresh_list_panel(job.table);
+      panel.refresh(job.table);
     }
   }
   finish_connection(job, job.is_cancelled(), remaining, deletion_asked);
@@ -283,6 +291,8 @@ void sort_extended(ReceiveJobContext& job) {
   std::string raw;
   std::string message_text;
   SiteJob site(job.ui);
+  ListRecordCache records;
+  ListPanelRefresher panel(records);
   bool stopped = false;  // the retrieval connection could not be opened
 
   for (auto m = state.scanned.rbegin(); m != state.scanned.rend() && !job.is_cancelled(); ++m) {
@@ -316,7 +326,7 @@ void sort_extended(ReceiveJobContext& job) {
       job.set_status(ReceiveStatus::receiving);
       if (swept_lists.insert(name).second) sweep_log_temporaries(name);
       job.table.mark_list(name, 1);
-      const std::optional<ListRecord> now = read_list(name);
+      const std::optional<ListRecord> now = records.read(name);
       if (now && now->new_mail != 1) set_new_mail(name, 1);
       platform::create_folder(list_web_folder(name));
 
@@ -363,7 +373,7 @@ void sort_extended(ReceiveJobContext& job) {
         ++state.report.page_failures;
         job.fail(pages.reason);
       }
-      refresh_list_panel(job.table);
+      panel.refresh(job.table);
     }
     if (job.is_cancelled() || !deletes || !stored_everywhere) continue;
 

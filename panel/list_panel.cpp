@@ -48,7 +48,12 @@ std::optional<ListPanelSlot> ListPanelTable::clear_shown_mark(int index) {
   return slot;
 }
 
-void refresh_list_panel(ListPanelTable& table) {
+namespace {
+
+// Refills `table` in presentation order with each list for which
+// `has_page(name)` holds, its mark from `new_mail(name)`.
+template <typename HasPage, typename NewMail>
+void refill(ListPanelTable& table, HasPage has_page, NewMail new_mail) {
   std::lock_guard refill(table.refill_mutex());
   // Built aside and swapped in whole: a paint never sees a half-filled table.
   ListPanelTable::Slots slots{};
@@ -56,20 +61,50 @@ void refresh_list_panel(ListPanelTable& table) {
   // enumerate_lists() holds at most the first kMaxLists record files in search
   // order, so the table, the sorter and the dialogs agree on which lists exist.
   for (const std::string& name : enumerate_lists()) {
-    // A list is shown when its web folder holds any page. Its index page
-    // nearly always is one, and opening it is far cheaper than reading a
-    // folder of a thousand pages.
-    std::string index_page = list_index_page(name);
-    if (!platform::can_read_file(index_page) &&
-        !platform::any_file_matches(list_web_folder(name) + "\\*.htm")) {
-      continue;
-    }
+    if (!has_page(name)) continue;
     ListPanelSlot& slot = slots[next++];
     slot.list_name = name;
-    slot.page_path = std::move(index_page);
-    slot.new_mail = read_list_or_zero(name).new_mail;
+    slot.page_path = list_index_page(name);
+    slot.new_mail = new_mail(name);
   }
   table.replace(slots);
+}
+
+// A list is shown when its web folder holds any page. Its index page nearly
+// always is one, and opening it is far cheaper than reading a folder of a
+// thousand pages.
+bool web_folder_has_page(const std::string& list_name) {
+  return platform::can_read_file(list_index_page(list_name)) ||
+         platform::any_file_matches(list_web_folder(list_name) + "\\*.htm");
+}
+
+}  // namespace
+
+void refresh_list_panel(ListPanelTable& table) {
+  refill(table, web_folder_has_page,
+         [](const std::string& name) { return read_list_or_zero(name).new_mail; });
+}
+
+bool ListPanelRefresher::has_page(const std::string& list_name) {
+  // Whether a page is there depends on the folder's entries alone (an index
+  // page that cannot be read still matches "*.htm"), and any change of the
+  // entries changes the folder's stamp. The stamp is taken first, so a change
+  // during the look is seen by the next refresh.
+  const std::optional<platform::FileStamp> stamp = platform::file_stamp(list_web_folder(list_name));
+  if (!stamp) {
+    web_folders_.erase(list_name);
+    return web_folder_has_page(list_name);
+  }
+  const auto [folder, added] = web_folders_.try_emplace(list_name);
+  if (added || folder->second.stamp != *stamp) {
+    folder->second = WebFolder{*stamp, web_folder_has_page(list_name)};
+  }
+  return folder->second.has_page;
+}
+
+void ListPanelRefresher::refresh(ListPanelTable& table) {
+  refill(table, [this](const std::string& name) { return has_page(name); },
+         [this](const std::string& name) { return records_.read(name).value_or(ListRecord{}).new_mail; });
 }
 
 }  // namespace larkspur

@@ -8,8 +8,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
+#include "platform/platform.h"
 #include "settings/records.h"
+#include "settings/store.h"
 
 namespace larkspur {
 
@@ -55,5 +58,27 @@ class ListPanelTable {
 // each list whose "LKset\<name>\web\*.htm" matches a file takes the next slot,
 // with its record's new_mail as the mark (0 when unreadable).
 void refresh_list_panel(ListPanelTable& table);
+
+// refresh_list_panel for a job that refreshes after every log it stores. It
+// remembers whether each list's web folder held a page, with the folder's
+// stamp (adding, removing or renaming a page changes it), and reads records
+// through `records`, so where nothing changed a list costs two stamps
+// instead of opening its index page and its record. Fills the table exactly
+// as refresh_list_panel would. One object per job and thread.
+class ListPanelRefresher {
+ public:
+  explicit ListPanelRefresher(ListRecordCache& records) : records_(records) {}
+  void refresh(ListPanelTable& table);
+
+ private:
+  struct WebFolder {
+    platform::FileStamp stamp;
+    bool has_page = false;
+  };
+  bool has_page(const std::string& list_name);
+
+  ListRecordCache& records_;
+  std::unordered_map<std::string, WebFolder> web_folders_;
+};
 
 }  // namespace larkspur

@@ -6,8 +6,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/platform.h"
 #include "settings/records.h"
 
 namespace larkspur {
@@ -44,6 +46,24 @@ std::optional<ListRecord> read_list(std::string_view list_name);
 // The record, or an all-zero one when the file cannot be read.
 ListRecord read_list_or_zero(std::string_view list_name);
 bool write_list(std::string_view list_name, const ListRecord& record);
+
+// read_list for a caller that reads the same records over and over (a
+// receive job reads every record for every message and refreshes the panel
+// after every log): a record whose file has the stamp it had at the last read
+// is taken from memory. Any write of the file (write_list, set_new_mail,
+// another process) gives it another stamp, so the result equals read_list.
+// One object per job and thread.
+class ListRecordCache {
+ public:
+  std::optional<ListRecord> read(std::string_view list_name);
+
+ private:
+  struct Entry {
+    platform::FileStamp stamp;
+    std::optional<ListRecord> record;
+  };
+  std::unordered_map<std::string, Entry> entries_;
+};
 
 // Sets new_mail of the list's record (read, change, write back), leaving every
 // other byte as it was. When the record file cannot be opened for reading,

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "settings/store.h"
 #include "tests/support/temp_folder.h"
 
@@ -152,6 +154,40 @@ TEST_F(ListPanelTest, ClearShownMarkOnlyForShownSlots) {
   EXPECT_EQ(slot->list_name, "A");
   EXPECT_EQ(slot->new_mail, 1);  // as it was
   EXPECT_EQ(table_.snapshot()[0].new_mail, 0);
+}
+
+// The refresher a receive job keeps across its logs must fill the table as a
+// fresh refresh would after every kind of change between two of its calls.
+TEST_F(ListPanelTest, RefresherFollowsEveryChangeBetweenRefreshes) {
+  ListRecordCache records;
+  ListPanelRefresher refresher(records);
+  ListPanelTable fresh;
+  add_list("A", 0, true);
+  add_list("B", 0, false);
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"as registered", [] {}},
+      {"a list gets its first page", [] { put_file(list_web_folder("B") + "\\index.htm", "x"); }},
+      {"a mark set", [] { ASSERT_TRUE(set_new_mail("A", 1)); }},
+      {"a mark cleared", [] { ASSERT_TRUE(set_new_mail("A", 0)); }},
+      {"a record rewritten", [] { ASSERT_TRUE(write_list("B", ListRecord{"t", 0, 5})); }},
+      {"the only page goes",
+       [] { ASSERT_TRUE(platform::delete_file(list_web_folder("A") + "\\menu.htm")); }},
+      {"a list registered", [] { add_list("C", 1, true); }},
+      {"a record gone", [] { ASSERT_TRUE(platform::delete_file(list_record_path("C"))); }},
+  };
+  for (const auto& [label, change] : steps) {
+    SCOPED_TRACE(label);
+    change();
+    refresher.refresh(table_);
+    refresh_list_panel(fresh);
+    const ListPanelTable::Slots got = table_.snapshot();
+    const ListPanelTable::Slots want = fresh.snapshot();
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(got[i].list_name, want[i].list_name) << i;
+      EXPECT_EQ(got[i].page_path, want[i].page_path) << i;
+      EXPECT_EQ(got[i].new_mail, want[i].new_mail) << i;
+    }
+  }
 }
 
 }  // namespace
