@@ -119,6 +119,61 @@ std::optional<StoredLog> store_log(std::string_view list_name, const platform::L
   return std::nullopt;
 }
 
+namespace {
+
+// What the sorting keeps from one log to the next: the site work, the list
+// records and the panel (each reads again only what changed), and the list
+// folders already cleared of leftover temporaries.
+struct SortingMemory {
+  explicit SortingMemory(UserInterface& ui) : site(ui), panel(records) {}
+  SiteJob site;
+  ListRecordCache records;
+  ListPanelRefresher panel;
+  std::set<std::string> swept_lists;
+};
+
+// A message is about to be stored for the list: its folders are made, its
+// mark goes on in the panel, and its record's new_mail is set. A record that
+// already holds the mark would be rewritten (and forced to disk) with the
+// very same bytes: only a change is written.
+void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name) {
+  platform::create_folder(list_folder(name));
+  if (memory.swept_lists.insert(name).second) sweep_log_temporaries(name);
+  job.table.mark_list(name, 1);
+  const std::optional<ListRecord> record = memory.records.read(name);
+  if (record && record->new_mail != 1) set_new_mail(name, 1);
+  platform::create_folder(list_web_folder(name));
+}
+
+// store_log at the job's clock; a log that cannot be written fails the job.
+std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
+                                       int log_number, std::string_view subject,
+                                       std::string_view message_text) {
+  const platform::LocalTime time = job.hooks.clock ? job.hooks.clock() : platform::local_time();
+  std::optional<StoredLog> log = store_log(name, time, log_number, subject, message_text);
+  if (!log) {
+    job.set_status(ReceiveStatus::receive_failed);
+    ++job.state.report.log_write_failures;
+    job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
+  }
+  return log;
+}
+
+// The pages and the panel after a stored log. A log whose page or link line
+// could not be written is stored all the same (the next update or rebuild
+// brings it), but the job says so.
+void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
+                     const StoredLog& log) {
+  const Outcome pages = memory.site.log_stored(name, log.path);
+  if (!pages.ok()) {
+    ++job.state.report.page_failures;
+    job.fail(pages.reason);
+  }
+  memory.panel.refresh(job.table);
+}
+
+}  // namespace
+
 void sort_and_store(ReceiveJobContext& job) {
   if (job.state.extended_mail) {
     sort_extended(job);
@@ -140,13 +195,8 @@ void sort_and_store(ReceiveJobContext& job) {
   int log_number = 0;              // logs stored by this call so far
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
   bool deletion_asked = false;     // a DELE was sent on this connection
-  std::set<std::string> swept_lists;  // list folders cleared of leftover temporaries
   std::string message_text;
-  SiteJob site(job.ui);  // the pages after each stored log
-  // Every record is looked at for every message, and the panel is refreshed
-  // after every log: both read a record again only when its file changed.
-  ListRecordCache records;
-  ListPanelRefresher panel(records);
+  SortingMemory memory(job.ui);
   std::set<std::string> folders_made;  // list folders created by this job
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
@@ -161,7 +211,7 @@ void sort_and_store(ReceiveJobContext& job) {
 
       // A record that cannot be read is no empty record: it would take every
       // message and be rewritten with nothing but new_mail. Skip the list.
-      const std::optional<ListRecord> record = records.read(name);
+      const std::optional<ListRecord> record = memory.records.read(name);
       if (!record) continue;
       if (!subject_matches(message.subject, record->search_text)) continue;
 
@@ -170,13 +220,7 @@ void sort_and_store(ReceiveJobContext& job) {
         matched_before = true;
         --remaining;
       }
-      platform::create_folder(list_folder(name));
-      if (swept_lists.insert(name).second) sweep_log_temporaries(name);
-      job.table.mark_list(name, 1);
-      // A record that already holds the mark would be rewritten (and forced
-      // to disk) with the very same bytes: only a change is written.
-      if (record->new_mail != 1) set_new_mail(name, 1);
-      platform::create_folder(list_web_folder(name));
+      prepare_list(job, memory, name);
 
       message_text.clear();
       if (pop3_retrieve(client, message.number, message_text, 0, 0) != 1) {
@@ -189,16 +233,9 @@ void sort_and_store(ReceiveJobContext& job) {
       }
 
       // The log goes to disk before the message may go from the server.
-      const platform::LocalTime time =
-          job.hooks.clock ? job.hooks.clock() : platform::local_time();
       const std::optional<StoredLog> log =
-          store_log(name, time, log_number + 1, message.subject, message_text);
-      if (!log) {
-        job.set_status(ReceiveStatus::receive_failed);
-        ++state.report.log_write_failures;
-        job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
-        continue;
-      }
+          store_job_log(job, name, log_number + 1, message.subject, message_text);
+      if (!log) continue;
       if (record->delete_from_server != 0) {
         deletion_asked = true;
         const int deleted = pop3_delete(client, message.number);
@@ -225,15 +262,7 @@ void sort_and_store(ReceiveJobContext& job) {
       }
       log_number = log->log_number;
       ++state.report.logs_stored;
-
-      // A log whose page or link line could not be written is stored all
-      // the same (the next update or rebuild brings it), but the job says so.
-      const Outcome pages = site.log_stored(name, log->path);
-      if (!pages.ok()) {
-        ++state.report.page_failures;
-        job.fail(pages.reason);
-      }
-      panel.refresh(job.table);
+      show_stored_log(job, memory, name, *log);
     }
   }
   finish_connection(job, job.is_cancelled(), remaining, deletion_asked);
@@ -287,12 +316,9 @@ void sort_extended(ReceiveJobContext& job) {
   int remaining = 0;
   int log_number = 0;
   bool deletion_asked = false;
-  std::set<std::string> swept_lists;
   std::string raw;
   std::string message_text;
-  SiteJob site(job.ui);
-  ListRecordCache records;
-  ListPanelRefresher panel(records);
+  SortingMemory memory(job.ui);
   bool stopped = false;  // the retrieval connection could not be opened
 
   for (auto m = state.scanned.rbegin(); m != state.scanned.rend() && !job.is_cancelled(); ++m) {
@@ -324,11 +350,7 @@ void sort_extended(ReceiveJobContext& job) {
       if (stored_before(*list, message)) continue;
       const std::string& name = list->name;
       job.set_status(ReceiveStatus::receiving);
-      if (swept_lists.insert(name).second) sweep_log_temporaries(name);
-      job.table.mark_list(name, 1);
-      const std::optional<ListRecord> now = records.read(name);
-      if (now && now->new_mail != 1) set_new_mail(name, 1);
-      platform::create_folder(list_web_folder(name));
+      prepare_list(job, memory, name);
 
       if (!retrieved) {
         if (pop3_retrieve_raw(client, message.number, raw) != 1) {
@@ -344,14 +366,9 @@ void sort_extended(ReceiveJobContext& job) {
         retrieved = true;
       }
 
-      const platform::LocalTime time =
-          job.hooks.clock ? job.hooks.clock() : platform::local_time();
       const std::optional<StoredLog> log =
-          store_log(name, time, log_number + 1, message.subject, message_text);
+          store_job_log(job, name, log_number + 1, message.subject, message_text);
       if (!log) {
-        job.set_status(ReceiveStatus::receive_failed);
-        ++state.report.log_write_failures;
-        job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
         stored_everywhere = false;
         continue;
       }
@@ -368,12 +385,7 @@ void sort_extended(ReceiveJobContext& job) {
           job.fail(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name));
         }
       }
-      const Outcome pages = site.log_stored(name, log->path);
-      if (!pages.ok()) {
-        ++state.report.page_failures;
-        job.fail(pages.reason);
-      }
-      panel.refresh(job.table);
+      show_stored_log(job, memory, name, *log);
     }
     if (job.is_cancelled() || !deletes || !stored_everywhere) continue;
 
