@@ -142,7 +142,23 @@ Outcome SiteJob::sort_all() {
     if (!page) continue;
     const std::optional<std::string> sorted = sort_link_page(*page);
     if (sorted && *sorted != *page) {
-      if (!site_detail::write_page_reusing(list_web_folder(name) + "\\", kMenuName, *sorted)) {
+      // Writing the link page changes the web folder's stamp. A folder the
+      // job knows stays known across this write of its own, provided it was
+      // as the job left it just before: the update of the list's next log
+      // then needs no full look again.
+      const std::string web = list_web_folder(name);
+      const auto known = lists_.find(name);
+      const bool as_left = known != lists_.end() && platform::file_stamp(web) == known->second.web;
+      const bool written = site_detail::write_page_reusing(web + "\\", kMenuName, *sorted);
+      if (known != lists_.end()) {
+        const std::optional<platform::FileStamp> after = platform::file_stamp(web);
+        if (written && as_left && after) {
+          known->second.web = *after;
+        } else {
+          lists_.erase(known);
+        }
+      }
+      if (!written) {
         outcome.fail(site_detail::not_written_reason(path));
         continue;
       }
