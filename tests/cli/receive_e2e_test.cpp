@@ -449,6 +449,30 @@ TEST_F(ReceiveEndToEnd, SubjectsAreKeptWholeAndAnEmptySearchTextTakesEverything)
                         kReceiving, kReceiving, kDisconnecting}));
 }
 
+// A record rewritten while the job runs (here by the list dialog of the same
+// user, between two stored logs) is read anew for the next message.
+TEST_F(ReceiveEndToEnd, ARecordChangedDuringTheJobTakesEffectAtTheNextMessage) {
+  register_lists({{"A", "[a]", false}, {"B", "[b]", false}});
+  Pop3TestServer server({{"m1", join_lines({"Subject: [a] 1", "", "x"})},
+                         {"m2", join_lines({"Subject: [a] 2", "", "x"})}});
+  ASSERT_TRUE(server.start());
+  register_account(server.address());
+  cli::Environment env = environment();
+  int stores = 0;
+  env.clock = [&stores] {
+    if (++stores == 1) {  // m2 is being stored in A: A and B swap their texts
+      EXPECT_TRUE(write_list("A", ListRecord{"[b]", 0, 0}));
+      EXPECT_TRUE(write_list("B", ListRecord{"[a]", 0, 0}));
+    }
+    return kStoredAt;
+  };
+  RecordingConsole console;
+  ASSERT_EQ(run_cli(console, {"receive"}, env), cli::kExitOk);
+  EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "1.log"), "[a] 2\n\n\nSubject: [a] 2\n\nx\n");
+  EXPECT_EQ(get_file("LKset\\B\\" + kStamp + "2.log"), "[a] 1\n\n\nSubject: [a] 1\n\nx\n");
+  EXPECT_EQ(platform::find_files("LKset\\A\\*.log").size(), 1u);
+}
+
 #ifndef _WIN32
 // Every list that takes a log ends up marked with 1, whatever mark it had. A
 // record already marked is left as it is: not rewritten with the same bytes
