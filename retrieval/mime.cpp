@@ -56,18 +56,12 @@ std::string_view trim(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 std::string percent_decode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+    std::optional<char> byte;
+    if (text[i] == '%' && (byte = mime_detail::hex_byte(text, i + 1))) {
+      out += *byte;
       i += 2;
     } else {
       out += text[i];
@@ -168,8 +162,8 @@ std::string quoted_printable_decode(std::string_view text) {
       out += text[i];
       continue;
     }
-    if (i + 2 < text.size() && hex_value(text[i + 1]) >= 0 && hex_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+    if (const std::optional<char> byte = mime_detail::hex_byte(text, i + 1)) {
+      out += *byte;
       i += 2;
       continue;
     }

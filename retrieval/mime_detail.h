@@ -3,6 +3,7 @@
 // ways a text part or an HTML part becomes safe page markup.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,11 @@ std::string base64_decode(std::string_view text);
 // decoded as decode_header_text does (a line without a colon decoded
 // whole), each ended by LF; never an empty line.
 std::string decoded_header_lines(std::string_view header_block);
+
+// The byte written as two hexadecimal digits (either case) at `at` and
+// `at + 1` of `text`, as after "%" in a URL or "=" in quoted-printable text;
+// nullopt when there are not two such digits there.
+std::optional<char> hex_byte(std::string_view text, std::size_t at);
 
 // ASCII lower case of `text`.
 std::string lower_ascii(std::string_view text);

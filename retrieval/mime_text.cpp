@@ -248,14 +248,26 @@ int hex_value(char c) {
   return -1;
 }
 
+}  // namespace
+
+std::optional<char> hex_byte(std::string_view text, std::size_t at) {
+  if (at + 1 >= text.size()) return std::nullopt;
+  const int high = hex_value(text[at]);
+  const int low = hex_value(text[at + 1]);
+  if (high < 0 || low < 0) return std::nullopt;
+  return static_cast<char>(high * 16 + low);
+}
+
+namespace {
+
 std::string q_decode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
+    std::optional<char> byte;
     if (text[i] == '_') {
       out += ' ';
-    } else if (text[i] == '=' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
-               hex_value(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+    } else if (text[i] == '=' && (byte = hex_byte(text, i + 1))) {
+      out += *byte;
       i += 2;
     } else {
       out += text[i];
