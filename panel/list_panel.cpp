@@ -85,25 +85,14 @@ void refresh_list_panel(ListPanelTable& table) {
          [](const std::string& name) { return read_list_or_zero(name).new_mail; });
 }
 
-bool ListPanelRefresher::has_page(const std::string& list_name) {
-  // Whether a page is there depends on the folder's entries alone (an index
-  // page that cannot be read still matches "*.htm"), and any change of the
-  // entries changes the folder's stamp. The stamp is taken first, so a change
-  // during the look is seen by the next refresh.
-  const std::optional<platform::FileStamp> stamp = platform::file_stamp(list_web_folder(list_name));
-  if (!stamp) {
-    web_folders_.erase(list_name);
-    return web_folder_has_page(list_name);
-  }
-  const auto [folder, added] = web_folders_.try_emplace(list_name);
-  if (added || folder->second.stamp != *stamp) {
-    folder->second = WebFolder{*stamp, web_folder_has_page(list_name)};
-  }
-  return folder->second.has_page;
-}
-
 void ListPanelRefresher::refresh(ListPanelTable& table) {
-  refill(table, [this](const std::string& name) { return has_page(name); },
+  // Whether a page is there depends on the web folder's entries alone (an
+  // index page that cannot be read still matches "*.htm"), and any change of
+  // the entries changes the folder's stamp.
+  const auto has_page = [this](const std::string& name) {
+    return has_page_.get(name, list_web_folder(name), [&name] { return web_folder_has_page(name); });
+  };
+  refill(table, has_page,
          [this](const std::string& name) { return records_.read(name).value_or(ListRecord{}).new_mail; });
 }
 

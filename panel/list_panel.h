@@ -8,9 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
-#include "platform/platform.h"
+#include "platform/stamped_values.h"
 #include "settings/records.h"
 #include "settings/store.h"
 
@@ -71,14 +70,8 @@ class ListPanelRefresher {
   void refresh(ListPanelTable& table);
 
  private:
-  struct WebFolder {
-    platform::FileStamp stamp;
-    bool has_page = false;
-  };
-  bool has_page(const std::string& list_name);
-
   ListRecordCache& records_;
-  std::unordered_map<std::string, WebFolder> web_folders_;
+  platform::StampedValues<bool> has_page_;  // by list name, from its web folder's stamp
 };
 
 }  // namespace larkspur

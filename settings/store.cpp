@@ -91,18 +91,8 @@ std::optional<ListRecord> read_list(std::string_view list_name) {
 }
 
 std::optional<ListRecord> ListRecordCache::read(std::string_view list_name) {
-  // The stamp is taken before the bytes: should the file change in between,
-  // the next stamp differs from the one kept and the record is read again.
-  const std::optional<platform::FileStamp> stamp = platform::file_stamp(list_record_path(list_name));
-  if (!stamp) {
-    entries_.erase(std::string(list_name));
-    return read_list_unlocked(list_name);
-  }
-  const auto [entry, added] = entries_.try_emplace(std::string(list_name));
-  if (added || entry->second.stamp != *stamp) {
-    entry->second = Entry{*stamp, read_list_unlocked(list_name)};
-  }
-  return entry->second.record;
+  return records_.get(std::string(list_name), list_record_path(list_name),
+                      [list_name] { return read_list_unlocked(list_name); });
 }
 
 ListRecord read_list_or_zero(std::string_view list_name) {

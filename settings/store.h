@@ -6,10 +6,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/stamped_values.h"
 #include "settings/records.h"
 
 namespace larkspur {
@@ -58,11 +57,7 @@ class ListRecordCache {
   std::optional<ListRecord> read(std::string_view list_name);
 
  private:
-  struct Entry {
-    platform::FileStamp stamp;
-    std::optional<ListRecord> record;
-  };
-  std::unordered_map<std::string, Entry> entries_;
+  platform::StampedValues<std::optional<ListRecord>> records_;
 };
 
 // Sets new_mail of the list's record (read, change, write back), leaving every
