@@ -43,13 +43,6 @@ void each_line(std::string_view text, OnLine on_line) {
   }
 }
 
-std::string trimmed(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return std::string(text.substr(first, text.find_last_not_of(kBlanks) - first + 1));
-}
-
 // FNV-1a, 64 bits: a stable digest on every platform (std::hash is not).
 std::uint64_t digest(std::string_view bytes) {
   std::uint64_t hash = 0xcbf29ce484222325ULL;
@@ -75,7 +68,7 @@ bool usable_message_id(std::string_view id) {
 }
 
 std::string fallback_message_id(std::string_view header_block) {
-  const std::string message_id = trimmed(header_field(header_block, "Message-ID"));
+  const std::string message_id(trim_blanks(header_field(header_block, "Message-ID")));
   if (usable_message_id(message_id)) return message_id;
   char hex[17];
   std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest(header_block)));

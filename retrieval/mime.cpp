@@ -49,13 +49,6 @@ Entity split_entity(std::string_view text) {
   return {text, {}};
 }
 
-std::string_view trim(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n";
-  const std::size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
-
 std::string percent_decode(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -103,7 +96,7 @@ FieldValue parse_field_value(std::string_view value) {
     }
     return out;
   };
-  result.token = lower_ascii(trim(read_until_semicolon(false)));
+  result.token = lower_ascii(trim_blanks(read_until_semicolon(false)));
   while (i < value.size()) {
     ++i;  // the ';'
     const std::size_t equals = value.find('=', i);
@@ -112,10 +105,10 @@ FieldValue parse_field_value(std::string_view value) {
       read_until_semicolon(true);
       continue;
     }
-    const std::string name = lower_ascii(trim(value.substr(i, equals - i)));
+    const std::string name = lower_ascii(trim_blanks(value.substr(i, equals - i)));
     i = equals + 1;
     while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
-    const std::string text(trim(read_until_semicolon(true)));
+    const std::string text(trim_blanks(read_until_semicolon(true)));
     const std::size_t star = name.find('*');
     if (star == std::string::npos) {
       result.params.emplace(name, text);
@@ -237,7 +230,7 @@ std::vector<std::string_view> multipart_parts(std::string_view body, std::string
       std::string_view rest = line.substr(delimiter.size());
       const bool closing = rest.starts_with("--");
       if (closing) rest.remove_prefix(2);
-      if (trim(rest).empty()) {
+      if (trim_blanks(rest).empty()) {
         if (part_start != std::string_view::npos) {
           // The line end before the delimiter belongs to the delimiter.
           std::size_t part_end = pos > part_start ? pos - 1 : part_start;
@@ -281,7 +274,7 @@ void show_entity(std::string_view text, int depth, Shown& shown) {
   if (depth > kMaxPartDepth) return;
   const Entity entity = split_entity(text);
   const FieldValue type = parse_field_value(header_field(entity.headers, "Content-Type"));
-  const std::string encoding = lower_ascii(trim(header_field(entity.headers, "Content-Transfer-Encoding")));
+  const std::string encoding = lower_ascii(trim_blanks(header_field(entity.headers, "Content-Transfer-Encoding")));
   const FieldValue disposition = parse_field_value(header_field(entity.headers, "Content-Disposition"));
   const std::string media = type.token.empty() ? "text/plain" : type.token;
   const std::size_t slash = media.find('/');

@@ -23,6 +23,9 @@ inline constexpr std::size_t kMaxExtendedSubjectBytes = 500;
 // the colon; empty when absent.
 std::string header_field(std::string_view header_block, std::string_view name);
 
+// `text` without the blanks (space, tab, CR, LF) at either end.
+std::string_view trim_blanks(std::string_view text);
+
 // The decoded subject of a message whose header block is `header_block`:
 // what the lists' search texts are matched against and what a log's first
 // line holds. Shift_JIS (CP932), no line break or other control character,

@@ -428,6 +428,13 @@ void for_each_field(std::string_view block, const Visit& visit) {
 
 }  // namespace
 
+std::string_view trim_blanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 std::string header_field(std::string_view header_block, std::string_view name) {
   const std::string wanted = mime_detail::lower_ascii(name);
   std::string found;
