@@ -49,20 +49,6 @@ Entity split_entity(std::string_view text) {
   return {text, {}};
 }
 
-std::string percent_decode(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::optional<char> byte;
-    if (text[i] == '%' && (byte = mime_detail::hex_byte(text, i + 1))) {
-      out += *byte;
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 // A structured field value "type/subtype; a=1; b="x y"": its first token and
 // its parameters (names in lower case). RFC 2231 parameters (name*=charset''
 // text, name*0*=..., name*1=...) are joined and decoded to Shift_JIS, plain
@@ -137,7 +123,7 @@ FieldValue parse_field_value(std::string_view value) {
           text.remove_prefix(q2 + 1);
         }
       }
-      bytes += section.encoded ? percent_decode(text) : std::string(text);
+      bytes += section.encoded ? mime_detail::hex_unescape(text, '%') : std::string(text);
     }
     result.params[base] = mime_detail::text_to_sjis(charset, bytes);
   }

@@ -28,6 +28,11 @@ std::string decoded_header_lines(std::string_view header_block);
 // nullopt when there are not two such digits there.
 std::optional<char> hex_byte(std::string_view text, std::size_t at);
 
+// `text` with every `escape` followed by two hexadecimal digits replaced by
+// the byte they write ("%41" or "=41" gives "A"); any other byte, an escape
+// without its two digits included, is kept as it is.
+std::string hex_unescape(std::string_view text, char escape);
+
 // ASCII lower case of `text`.
 std::string lower_ascii(std::string_view text);
 

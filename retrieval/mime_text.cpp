@@ -258,15 +258,12 @@ std::optional<char> hex_byte(std::string_view text, std::size_t at) {
   return static_cast<char>(high * 16 + low);
 }
 
-namespace {
-
-std::string q_decode(std::string_view text) {
+std::string hex_unescape(std::string_view text, char escape) {
   std::string out;
+  out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     std::optional<char> byte;
-    if (text[i] == '_') {
-      out += ' ';
-    } else if (text[i] == '=' && (byte = hex_byte(text, i + 1))) {
+    if (text[i] == escape && (byte = hex_byte(text, i + 1))) {
       out += *byte;
       i += 2;
     } else {
@@ -274,6 +271,15 @@ std::string q_decode(std::string_view text) {
     }
   }
   return out;
+}
+
+namespace {
+
+std::string q_decode(std::string_view text) {
+  // An underscore stands for a space; one written "=5F" stays an underscore.
+  std::string spaced(text);
+  std::replace(spaced.begin(), spaced.end(), '_', ' ');
+  return hex_unescape(spaced, '=');
 }
 
 // One piece of a header value: an encoded word's decoded bytes and charset,

@@ -32,6 +32,7 @@ TEST(Mime, SubjectIsOneBoundedLine) {
   };
   const Case cases[] = {
       {"Subject: =?UTF-8?Q?a=0D=0Ab?=\n", "a  b"},                            // no line break survives
+      {"Subject: =?utf-8?q?a_b=5Fc=5=g?=\n", "a b_c=5=g"},                   // Q: "_" a space, "=5F" not
       {"Subject: =?utf-8?B?8J+YgA==?=\n", "&#x1F600;"},                        // no CP932 form
       {"Subject: =?iso-2022-jp?B?GyRCLSEbKEI=?= x\n", sjis("① x")},             // NEC row 13
       {"Subject: =?ISO-2022-JP?B?GyRCJCIbKEI=?=\n =?ISO-2022-JP?B?GyRCJCQbKEI=?=\n", sjis("あい")},
