@@ -126,6 +126,7 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   Pop3Client client;
   if (env.connect_timeout_ms > 0) client.connect_timeout_ms = env.connect_timeout_ms;
   if (env.receive_timeout_ms > 0) client.receive_timeout_ms = env.receive_timeout_ms;
+  if (env.max_reply_bytes > 0) client.max_reply_bytes = env.max_reply_bytes;
   if (invocation.timeout_seconds > 0) {
     client.connect_timeout_ms = invocation.timeout_seconds * 1000;
     client.receive_timeout_ms = invocation.timeout_seconds * 1000;

@@ -4,6 +4,7 @@
 // Message boxes of the program are printed as "CAPTION: TEXT" on stderr.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ struct Environment {
   // POP3 time-outs in milliseconds; 0 keeps the client's defaults.
   int connect_timeout_ms = 0;
   int receive_timeout_ms = 0;
+  // Bound of one POP3 reply in bytes; 0 keeps the client's default.
+  std::size_t max_reply_bytes = 0;
 };
 
 // Runs one command line: `args` are the arguments after the program name,

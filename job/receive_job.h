@@ -74,6 +74,10 @@ struct ScannedMessage {
   std::string subject;
   std::string id;
   bool seen_before = false;
+  long long size = -1;  // octets, from LIST (extended mail handling); -1 unknown
+  // message_fingerprint of the headers, when this scan read them (empty when
+  // the subject came from the scan cache).
+  std::string fingerprint;
 };
 
 // What went wrong during a job, beyond the status codes; read by front ends
@@ -118,6 +122,8 @@ class ReceiveJobState {
   // With extended mail handling: scanned holds the whole mailbox, so an id
   // missing from it is no longer on the server.
   bool scan_complete = false;
+  // With extended mail handling: whose scan cache the job reads and writes.
+  std::string scan_cache_owner;
   ReceiveReport report;
   // Set while a job started with this state runs (its worker included), so
   // the front end that owns the state never starts a second one.

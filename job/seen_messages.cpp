@@ -17,11 +17,35 @@ constexpr char kSeparator = '\t';
 // The first line of the scan cache: its format and whose mailbox it
 // describes. A cache of another account (or server) is not used, as ids are
 // unique per mailbox only; nor one of another format (raise the number when
-// subjects come out differently, so that they are decoded anew).
-std::string cache_heading(std::string_view account) {
-  std::string heading = "scan-cache 1 account ";
-  for (char ch : account) heading += (ch == '\n' || ch == '\r') ? ' ' : ch;
-  return heading;
+// subjects come out differently, so that they are decoded anew). Format 2
+// keeps each message's size and says which kind of id the cache holds.
+constexpr std::string_view kCacheFormat = "scan-cache 2 ";
+constexpr std::string_view kByUidl = "uidl";
+constexpr std::string_view kByMessageId = "message-id";
+
+std::string cache_owner(std::string_view account) {
+  std::string owner = " account ";
+  for (char ch : account) owner += (ch == '\n' || ch == '\r') ? ' ' : ch;
+  return owner;
+}
+
+// "12345" -> 12345; kUnknownSize for anything but 1 to 15 digits.
+long long size_value(std::string_view text) {
+  if (text.empty() || text.size() > 15 || text.find_first_not_of("0123456789") != std::string_view::npos) {
+    return kUnknownSize;
+  }
+  long long value = 0;
+  for (char ch : text) value = value * 10 + (ch - '0');
+  return value;
+}
+
+// The field of a tab-separated line before the next tab; the line keeps the
+// rest.
+std::string_view take_field(std::string_view& line) {
+  const std::size_t tab = line.find(kSeparator);
+  const std::string_view field = line.substr(0, tab);
+  line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
+  return field;
 }
 
 std::string one_line(std::string_view text) {
@@ -61,10 +85,29 @@ std::string stored_ids_path(std::string_view list_name) {
 
 bool usable_message_id(std::string_view id) {
   if (id.empty() || id.size() > kMaxMessageIdBytes) return false;
+  bool printable = false;
   for (unsigned char ch : id) {
-    if (ch < 0x21 || ch > 0x7E) return false;
+    if (ch < 0x20 || ch > 0x7E) return false;
+    printable = printable || ch != ' ';
   }
-  return true;
+  return printable;
+}
+
+std::string message_fingerprint(std::string_view raw) {
+  std::string fields;
+  for (std::string_view name : {"Message-ID", "Date", "From", "Subject"}) {
+    fields += trim_blanks(header_field(raw, name));
+    fields += '\n';
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(digest(fields)));
+  return hex;
+}
+
+bool holds_message(const StoredIds& ids, const std::string& id, long long size) {
+  const auto entry = ids.find(id);
+  if (entry == ids.end()) return false;
+  return entry->second.size == kUnknownSize || size == kUnknownSize || entry->second.size == size;
 }
 
 std::string fallback_message_id(std::string_view header_block) {
@@ -79,48 +122,72 @@ ScanCache read_scan_cache(std::string_view account) {
   ScanCache cache;
   const std::optional<std::string> text = platform::read_file(kScanCacheFile);
   if (!text) return cache;
-  const std::string heading = cache_heading(account);
+  const std::string owner = cache_owner(account);
   bool first = true;
-  bool ours = false;
   each_line(*text, [&](std::string_view line) {
     if (first) {
+      // "scan-cache 2 uidl account ..." or "scan-cache 2 message-id account ..."
       first = false;
-      ours = line == heading;
+      if (!line.starts_with(kCacheFormat)) return;
+      line.remove_prefix(kCacheFormat.size());
+      for (const std::string_view kind : {kByUidl, kByMessageId}) {
+        if (line.starts_with(kind) && line.substr(kind.size()) == owner) {
+          cache.found = true;
+          cache.by_uidl = kind == kByUidl;
+        }
+      }
       return;
     }
-    if (!ours) return;
-    const std::size_t tab = line.find(kSeparator);
-    if (tab == std::string_view::npos || !usable_message_id(line.substr(0, tab))) return;
-    cache[std::string(line.substr(0, tab))] = std::string(line.substr(tab + 1));
+    if (!cache.found) return;
+    const std::string_view id = take_field(line);
+    const long long size = size_value(take_field(line));
+    if (!usable_message_id(id)) return;
+    cache.messages[std::string(id)] = {size, std::string(line)};
   });
+  if (!cache.found) cache.messages.clear();
   return cache;
 }
 
 bool write_scan_cache(std::string_view account, const ScanCache& cache) {
-  std::string text = cache_heading(account) + "\n";
-  for (const auto& [id, subject] : cache) {
+  std::string text(kCacheFormat);
+  text += cache.by_uidl ? kByUidl : kByMessageId;
+  text += cache_owner(account) + "\n";
+  for (const auto& [id, message] : cache.messages) {
     text += id;
     text += kSeparator;
-    text += one_line(subject);
+    text += std::to_string(message.size);
+    text += kSeparator;
+    text += one_line(message.subject);
     text += '\n';
   }
   return platform::write_file_fast(kScanCacheFile, text);
 }
 
-std::set<std::string> read_stored_ids(std::string_view list_name) {
-  std::set<std::string> ids;
+StoredIds read_stored_ids(std::string_view list_name) {
+  StoredIds ids;
   const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
   if (!text) return ids;
   each_line(*text, [&ids](std::string_view line) {
-    if (usable_message_id(line)) ids.emplace(line);
+    // "id" (older files) or "id TAB size TAB fingerprint".
+    const std::string_view id = take_field(line);
+    if (!usable_message_id(id)) return;
+    StoredMessage& message = ids[std::string(id)];
+    message.size = size_value(take_field(line));
+    message.fingerprint = std::string(take_field(line));
   });
   return ids;
 }
 
-bool write_stored_ids(std::string_view list_name, const std::set<std::string>& ids) {
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids) {
   std::string text;
-  for (const std::string& id : ids) {
+  for (const auto& [id, message] : ids) {
     text += id;
+    if (message.size != kUnknownSize || !message.fingerprint.empty()) {
+      text += kSeparator;
+      text += std::to_string(message.size);
+      text += kSeparator;
+      text += message.fingerprint;
+    }
     text += '\n';
   }
   return platform::write_file_atomic(stored_ids_path(list_name), text);

@@ -7,12 +7,16 @@
 // - "~stored-ids.dat" in each list's folder: the ids of the messages stored
 //   for that list, so that none is stored twice.
 // An id is the message's UIDL id, or, from a server without UIDL, its
-// Message-ID (else a digest of its header block). Ids are printable ASCII
-// without blanks, one per line in both files.
+// Message-ID (else a digest of its header block). A server may give an id
+// again once its message is gone (RFC 1939), so an id alone never says that
+// a message is the one seen before: each file keeps the message's size from
+// LIST beside its id, and the stored ids also a fingerprint of the message's
+// headers, checked before a message is deleted without a second log. Ids are
+// printable ASCII (blanks allowed, never a tab or line break), one per line
+// in both files, the other fields behind tabs.
 #pragma once
 
 #include <map>
-#include <set>
 #include <string>
 #include <string_view>
 
@@ -25,32 +29,68 @@ inline constexpr std::string_view kStoredIdsFile = "~stored-ids.dat";
 inline constexpr std::size_t kMaxMessageIdBytes = 998;
 
 // True when `id` can identify a message: 1 to kMaxMessageIdBytes characters,
-// each 0x21..0x7E. A message without such an id is never taken for one
-// stored before.
+// each 0x20..0x7E, not all blanks. A message without such an id is never
+// taken for one stored before.
 bool usable_message_id(std::string_view id);
+
+// A size from LIST, or kUnknownSize (a server that gave none, or an entry
+// written before sizes were kept).
+inline constexpr long long kUnknownSize = -1;
+
+// A fingerprint of the message `raw` (or of its header block alone, as TOP
+// gives it): 16 hex digits of a digest of its Message-ID, Date, From and
+// Subject fields as sent, which no server rewrites. Two different messages
+// under one id are told apart by it.
+std::string message_fingerprint(std::string_view raw);
 
 // The id of a message from a server without UIDL: its Message-ID without
 // surrounding blanks when usable, else "#" and 16 hex digits of a digest of
 // its header block (as received by TOP).
 std::string fallback_message_id(std::string_view header_block);
 
-// id -> decoded subject (Shift_JIS, no line break).
-using ScanCache = std::map<std::string, std::string>;
+// One message the scan read before: its size and decoded subject (Shift_JIS,
+// no line break).
+struct ScannedBefore {
+  long long size = kUnknownSize;
+  std::string subject;
+};
+
+// What the scan of the account's mailbox found last time.
+struct ScanCache {
+  // The ids were UIDL ids (false: Message-IDs of a server without UIDL).
+  bool by_uidl = true;
+  // Whether a cache of this account was read at all.
+  bool found = false;
+  std::map<std::string, ScannedBefore> messages;
+};
 
 // The scan cache kept for `account` (a text naming the account and its
-// server); empty when there is none, it belongs to another account or cannot
-// be read.
+// server); empty (found false) when there is none, it belongs to another
+// account, is of an older format or cannot be read.
 ScanCache read_scan_cache(std::string_view account);
 // Replaces the scan cache. It can always be made again, so it is not forced
 // to disk. False when it could not be written.
 bool write_scan_cache(std::string_view account, const ScanCache& cache);
 
+// One message stored for a list: its size and fingerprint when known (an
+// entry of an older file has neither).
+struct StoredMessage {
+  long long size = kUnknownSize;
+  std::string fingerprint;
+};
+// id -> the message stored under it.
+using StoredIds = std::map<std::string, StoredMessage>;
+
+// Whether the message of `id` and `size` is the one `ids` holds: same id, and
+// same size where both are known.
+bool holds_message(const StoredIds& ids, const std::string& id, long long size);
+
 // The ids stored for the list; empty when there are none or the file cannot
 // be read.
-std::set<std::string> read_stored_ids(std::string_view list_name);
+StoredIds read_stored_ids(std::string_view list_name);
 // Replaces the list's ids, atomically and forced to disk (callers write it
 // only after the log it records is on disk). False when it could not be
 // written.
-bool write_stored_ids(std::string_view list_name, const std::set<std::string>& ids);
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids);
 
 }  // namespace larkspur

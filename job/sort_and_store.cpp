@@ -40,11 +40,11 @@ void sweep_log_temporaries(std::string_view list_name) {
 struct ListInJob {
   std::string name;
   std::optional<ListRecord> record;
-  std::set<std::string> stored_ids;
+  StoredIds stored_ids;
   bool ids_read = false;
 };
 
-std::set<std::string>& stored_ids_of(ListInJob& list) {
+StoredIds& stored_ids_of(ListInJob& list) {
   if (!list.ids_read) {
     list.stored_ids = read_stored_ids(list.name);
     list.ids_read = true;
@@ -52,8 +52,16 @@ std::set<std::string>& stored_ids_of(ListInJob& list) {
   return list.stored_ids;
 }
 
-bool stored_before(ListInJob& list, const ScannedMessage& message) {
-  return !message.id.empty() && stored_ids_of(list).count(message.id) != 0;
+// Whether the list stored this message before: its id and size are noted
+// there and, when `fingerprint` is given (the message is to be deleted),
+// its fingerprint too. A message deleted from the server without a second
+// log must be the very message stored; when in doubt it is stored again.
+bool stored_before(ListInJob& list, const ScannedMessage& message,
+                   std::string_view fingerprint = {}) {
+  if (message.id.empty()) return false;
+  const StoredIds& ids = stored_ids_of(list);
+  if (!holds_message(ids, message.id, message.size)) return false;
+  return fingerprint.empty() || ids.at(message.id).fingerprint == fingerprint;
 }
 
 // The end of the retrieval connection: at once when `stopped`; otherwise the
@@ -82,6 +90,29 @@ void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool
 
 void sort_extended(ReceiveJobContext& job);
 
+void forget_scanned(ReceiveJobContext& job, const std::set<std::string>& ids) {
+  if (ids.empty()) return;
+  const std::string& owner = job.state.scan_cache_owner;
+  ScanCache cache = read_scan_cache(owner);
+  if (!cache.found) return;
+  if (std::erase_if(cache.messages, [&ids](const auto& entry) { return ids.count(entry.first) != 0; })) {
+    write_scan_cache(owner, cache);
+  }
+}
+
+// The outcome's reason for a message over the client's reply bound: which
+// message, and why it stays on the server.
+std::string too_big_reason(const Pop3Client& client, const ScannedMessage& message) {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const std::size_t bound = client.max_reply_bytes;
+  const std::string limit = bound % kMiB == 0 ? std::to_string(bound / kMiB) + "MB"
+                                              : std::to_string(bound) + platform::jp("バイト");
+  return platform::jp("メールが大きすぎるため受信できませんでした（") + limit +
+         platform::jp("超、番号 ") +
+         std::to_string(message.number) + platform::jp("、件名「") + message.subject +
+         platform::jp("」）。サーバーに残しました");
+}
+
 }  // namespace
 
 void forget_messages_gone(const ReceiveJobState& state) {
@@ -92,8 +123,8 @@ void forget_messages_gone(const ReceiveJobState& state) {
   }
   for (const std::string& file : state.list_files) {
     const std::string name = list_name_of(file);
-    std::set<std::string> ids = read_stored_ids(name);
-    if (std::erase_if(ids, [&on_server](const std::string& id) { return !on_server.count(id); })) {
+    StoredIds ids = read_stored_ids(name);
+    if (std::erase_if(ids, [&on_server](const auto& entry) { return !on_server.count(entry.first); })) {
       write_stored_ids(name, ids);
     }
   }
@@ -270,11 +301,14 @@ void sort_and_store(ReceiveJobContext& job) {
 
 namespace {
 
-// Sorting with extended mail handling. Like the classic sorting (messages
-// from the last scanned, lists in presentation order), except:
+// Sorting with extended mail handling, on the scan's session (still open:
+// the numbers are the scan's). Like the classic sorting (messages from the
+// last scanned, lists in presentation order), except:
 // - a message already stored for a list is not stored for it again; when
 //   that list deletes from the server and the message is still there (its
-//   deletion was never carried out), it is deleted without a second log;
+//   deletion was never carried out), it is deleted without a second log, but
+//   only once its headers have shown it is the message stored (an id may be
+//   given again to another message);
 // - a message is retrieved once (RETR, no conversion on the wire), its log
 //   text made by extended_log_text, and stored for every list it matches;
 // - each log is on disk before its id goes into the list's stored ids;
@@ -282,9 +316,10 @@ namespace {
 //   one of them deletes;
 // - the notice counts the new messages (not seen by an earlier scan) that
 //   matched no list;
-// - the retrieval connection is opened only when there is something to
-//   fetch or delete, and a message with nothing to do sets no status (a
-//   mailbox kept on the server passes by quietly);
+// - a message with nothing to do sets no status (a mailbox kept on the
+//   server passes by quietly);
+// - a message too big to retrieve is named in the outcome, and the others
+//   go on;
 // - after a complete scan, ids no longer on the server are forgotten.
 void sort_extended(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
@@ -299,70 +334,93 @@ void sort_extended(ReceiveJobContext& job) {
     lists.push_back(std::move(list));
   }
 
-  bool opened = false;
-  const auto open_retrieval = [&]() {
-    if (opened) return true;
-    if (pop3_open(client) != 1) {
-      if (!job.is_cancelled()) {
-        state.report.retrieval_open_failed = true;
-        job.fail(platform::jp("受信用の接続を開けませんでした"));
-      }
-      return false;
-    }
-    opened = true;
-    return true;
-  };
-
   int remaining = 0;
   int log_number = 0;
   bool deletion_asked = false;
   std::string raw;
   std::string message_text;
   SortingMemory memory(job.ui);
-  bool stopped = false;  // the retrieval connection could not be opened
+  std::set<std::string> deleted_ids;  // DELE accepted in this job
 
-  for (auto m = state.scanned.rbegin(); m != state.scanned.rend() && !job.is_cancelled(); ++m) {
-    const ScannedMessage& message = *m;
-    std::vector<ListInJob*> matching;
-    bool work = false;
+  // The lists a message matches, in presentation order, and what they ask.
+  struct Matches {
+    std::vector<ListInJob*> lists;
+    bool work = false;               // a list lacks it, or deletes it
+    bool deletes = false;            // a list deletes it from the server
+    bool relies_on_earlier = false;  // a list stored it before
+  };
+  const auto match = [&lists](const ScannedMessage& message) {
+    Matches found;
     for (auto l = lists.rbegin(); l != lists.rend(); ++l) {
       if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
-      matching.push_back(&*l);
-      if (!stored_before(*l, message) || l->record->delete_from_server != 0) work = true;
+      found.lists.push_back(&*l);
+      const bool before = stored_before(*l, message);
+      found.relies_on_earlier = found.relies_on_earlier || before;
+      found.deletes = found.deletes || l->record->delete_from_server != 0;
+      if (!before || l->record->delete_from_server != 0) found.work = true;
     }
-    if (matching.empty()) {
+    return found;
+  };
+
+  for (auto m = state.scanned.rbegin(); m != state.scanned.rend() && !job.is_cancelled(); ++m) {
+    ScannedMessage message = *m;
+    Matches matches = match(message);
+    if (matches.lists.empty()) {
       if (!message.seen_before) ++remaining;
       continue;
     }
-    if (!work) continue;
+    if (!matches.work) continue;
     job.set_status(ReceiveStatus::sorting);
-    if (!open_retrieval()) {
-      stopped = true;
-      break;
+
+    // The message goes from the server although some list has no new log of
+    // it: the headers on the server must be those stored. Headers that are
+    // not those the scan cache knew (an id given to other mail of the same
+    // size) also bring the subject the message is sorted by.
+    std::string fingerprint = message.fingerprint;
+    if (matches.deletes && matches.relies_on_earlier && fingerprint.empty()) {
+      std::string header;
+      if (pop3_header_block(client, message.number, header) != 1) {
+        job.set_status(ReceiveStatus::receive_failed);
+        if (!job.is_cancelled()) {
+          ++state.report.retrieve_failures;
+          job.fail(status_text(ReceiveStatus::receive_failed, {}));
+        }
+        continue;
+      }
+      fingerprint = message_fingerprint(header);
+      if (const std::string subject = extended_subject(header); subject != message.subject) {
+        message.subject = subject;
+        matches = match(message);
+        if (matches.lists.empty()) ++remaining;
+        if (!matches.work) continue;
+      }
     }
+    const std::vector<ListInJob*>& matching = matches.lists;
+    const bool deletes = matches.deletes;
 
     bool retrieved = false;
     bool stored_everywhere = true;  // in every matching list, now or before
-    bool deletes = false;
     for (ListInJob* list : matching) {
       if (job.is_cancelled()) break;
-      deletes = deletes || list->record->delete_from_server != 0;
-      if (stored_before(*list, message)) continue;
+      if (stored_before(*list, message, fingerprint)) continue;
       const std::string& name = list->name;
       job.set_status(ReceiveStatus::receiving);
       prepare_list(job, memory, name);
 
       if (!retrieved) {
-        if (pop3_retrieve_raw(client, message.number, raw) != 1) {
+        const int read = pop3_retrieve_raw(client, message.number, raw);
+        if (read != 1) {
           job.set_status(ReceiveStatus::receive_failed);
           if (!job.is_cancelled()) {
             ++state.report.retrieve_failures;
-            job.fail(status_text(ReceiveStatus::receive_failed, {}));
+            job.fail(read == kReplyTooLong ? too_big_reason(client, message)
+                                           : status_text(ReceiveStatus::receive_failed, {}));
           }
           stored_everywhere = false;
           break;
         }
         message_text = extended_log_text(raw);
+        if (fingerprint.empty()) fingerprint = message_fingerprint(raw);
         retrieved = true;
       }
 
@@ -377,7 +435,7 @@ void sort_extended(ReceiveJobContext& job) {
       // The log is on disk: only now is the message noted as stored. A crash
       // in between stores it once more, never loses it.
       if (!message.id.empty()) {
-        stored_ids_of(*list).insert(message.id);
+        stored_ids_of(*list)[message.id] = {message.size, fingerprint};
         if (!write_stored_ids(name, list->stored_ids)) {
           // The log stays; the next job may store the message again.
           job.set_status(ReceiveStatus::receive_failed);
@@ -391,7 +449,10 @@ void sort_extended(ReceiveJobContext& job) {
 
     deletion_asked = true;
     const int deleted = pop3_delete(client, message.number);
-    if (deleted == 1) continue;
+    if (deleted == 1) {
+      if (!message.id.empty()) deleted_ids.insert(message.id);
+      continue;
+    }
     // The logs stay: the message is noted as stored, so a later job deletes
     // it without storing it again.
     job.set_status(ReceiveStatus::receive_failed);
@@ -406,7 +467,10 @@ void sort_extended(ReceiveJobContext& job) {
 
   if (!job.is_cancelled()) forget_messages_gone(state);
 
-  finish_connection(job, job.is_cancelled() || stopped, remaining, deletion_asked);
+  finish_connection(job, job.is_cancelled(), remaining, deletion_asked);
+  // The ids of messages this job deleted leave the scan cache: a server may
+  // give such an id to new mail, whose subject must then be read anew.
+  forget_scanned(job, deleted_ids);
 }
 
 }  // namespace

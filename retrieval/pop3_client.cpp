@@ -48,6 +48,16 @@ int decimal_value(std::string_view token) {
   return static_cast<int>(negative ? -value : value);
 }
 
+// A message number of a UIDL or LIST line: digits only, from 1 up; 0 for
+// anything else (such a line names no message).
+int message_number(std::string_view token) {
+  if (token.empty() || token.size() > 9 ||
+      token.find_first_not_of("0123456789") != std::string_view::npos) {
+    return 0;
+  }
+  return decimal_value(token);
+}
+
 bool has_line_break(std::string_view text) {
   return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -287,30 +297,45 @@ SessionPtr connect_server(Pop3Client& c, Operation& op) {
 SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
                          std::string_view password) {
   c.tls_failure = Pop3TlsFailure::kNone;
+  c.login_failure = Pop3LoginFailure::kNoConnection;
   SessionPtr s = connect_server(c, op);
-  if (!s) return nullptr;
-  if (!recv_line(c, *s)) return nullptr;
+  if (!s) {
+    if (c.tls_failure != Pop3TlsFailure::kNone) c.login_failure = Pop3LoginFailure::kTls;
+    return nullptr;
+  }
+  // A reply that does not come: either the server went quiet, or it ends its
+  // lines with LF alone, which never ends a line here.
+  const auto no_answer = [&c, &s]() -> SessionPtr {
+    c.login_failure = s->reader.holds_bare_line_feed() ? Pop3LoginFailure::kBareLineFeeds
+                                                       : Pop3LoginFailure::kNoAnswer;
+    if (c.tls_failure != Pop3TlsFailure::kNone) c.login_failure = Pop3LoginFailure::kTls;
+    return nullptr;
+  };
+  if (!recv_line(c, *s)) return no_answer();
   if (c.server.security == Pop3Security::kStartTls) {
-    if (!send_line(*s, "STLS")) return nullptr;
+    if (!send_line(*s, "STLS")) return no_answer();
     const auto reply = recv_line(c, *s);
-    if (!reply) return nullptr;
+    if (!reply) return no_answer();
     if (pop3_reply_negative(*reply)) {
       // Refused or not offered: never go on in clear text.
       c.tls_failure = Pop3TlsFailure::kStlsRefused;
+      c.login_failure = Pop3LoginFailure::kTls;
       quit(c, *s);
       return nullptr;
     }
-    if (!start_tls(c, op, *s)) return nullptr;
+    if (!start_tls(c, op, *s)) return no_answer();
   }
   for (const std::string& command : {"USER " + std::string(user), "PASS " + std::string(password)}) {
-    if (!send_line(*s, command)) return nullptr;
+    if (!send_line(*s, command)) return no_answer();
     const auto reply = recv_line(c, *s);
-    if (!reply) return nullptr;
+    if (!reply) return no_answer();
     if (pop3_reply_negative(*reply)) {
+      c.login_failure = Pop3LoginFailure::kRefused;
       quit(c, *s);
       return nullptr;
     }
   }
+  c.login_failure = Pop3LoginFailure::kNone;
   return s;
 }
 
@@ -460,6 +485,10 @@ std::optional<std::string> Pop3LineReader::next_line() {
   return std::nullopt;
 }
 
+bool Pop3LineReader::holds_bare_line_feed() const {
+  return pending_.find('\n', consumed_) != std::string::npos;
+}
+
 void Pop3LineReader::clear() {
   pending_.clear();
   head_.clear();
@@ -598,6 +627,11 @@ Pop3TlsFailure pop3_tls_failure(const Pop3Client& c) {
   return c.tls_failure;
 }
 
+Pop3LoginFailure pop3_login_failure(const Pop3Client& c) {
+  std::lock_guard op(c.operation_mutex);
+  return c.login_failure;
+}
+
 int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int delete_flag) {
   Operation op(c);
   const SessionPtr s = op.open_session();
@@ -625,17 +659,45 @@ int pop3_unique_ids(Pop3Client& c, std::vector<Pop3UniqueId>& ids) {
   if (!status) return -1;
   if (pop3_reply_negative(*status)) return kUidlUnsupported;
   const Multiline result = read_multiline(c, *s, [&ids](std::string_view line) {
+    // "number SP id": the id is the rest of the line, blanks and all, so that
+    // two ids that differ only behind a blank are never taken for one.
     const std::size_t space = line.find(' ');
-    if (space == std::string_view::npos) return;  // no id: not a listing line
-    const std::string_view rest = line.substr(space + 1);
-    const std::string_view uid = rest.substr(0, rest.find(' '));
-    ids.push_back({decimal_value(line.substr(0, space)), std::string(uid)});
+    const std::string_view number = line.substr(0, space);
+    const std::string_view uid =
+        space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+    ids.push_back({message_number(number), std::string(uid)});
   });
   if (result != Multiline::kComplete) {
     ids.clear();
     return -1;
   }
   return 1;
+}
+
+int pop3_list_sizes(Pop3Client& c, std::vector<Pop3ListEntry>& entries) {
+  Operation op(c);
+  entries.clear();
+  const SessionPtr s = op.open_session();
+  if (!s || !send_line(*s, "LIST")) return 0;
+  const auto status = recv_line(c, *s);
+  if (!status || pop3_reply_negative(*status)) return 0;
+  const Multiline result = read_multiline(c, *s, [&entries](std::string_view line) {
+    const std::size_t space = line.find(' ');
+    const int number = message_number(line.substr(0, space));
+    if (number == 0) return;
+    long long size = -1;
+    if (space != std::string_view::npos) {
+      const std::string_view digits = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
+      if (!digits.empty() && digits.size() <= 15 &&
+          digits.find_first_not_of("0123456789") == std::string_view::npos) {
+        size = std::stoll(std::string(digits));
+      }
+    }
+    entries.push_back({number, size});
+  });
+  if (result == Multiline::kComplete) return 1;
+  entries.clear();
+  return 0;
 }
 
 int pop3_message_numbers(Pop3Client& c, std::vector<int>& numbers) {
@@ -652,30 +714,31 @@ int pop3_message_numbers(Pop3Client& c, std::vector<int>& numbers) {
 namespace {
 
 // A multi-line reply to `command` as raw text: dot-unstuffed lines, each
-// ended by LF. False (and `text` empty) on any failure.
-bool read_raw_reply(Pop3Client& c, const std::string& command, std::string& text) {
+// ended by LF. 1 = read; 0 = any failure; kReplyTooLong = over the bound
+// (`text` empty in both).
+int read_raw_reply(Pop3Client& c, const std::string& command, std::string& text) {
   Operation op(c);
   text.clear();
   const SessionPtr s = op.open_session();
-  if (!s || !command_ok(c, *s, command)) return false;
+  if (!s || !command_ok(c, *s, command)) return 0;
   const Multiline result = read_multiline(c, *s, [&text](std::string_view line) {
     if (line.starts_with("..")) line.remove_prefix(1);
     text += line;
     text += '\n';
   });
-  if (result == Multiline::kComplete) return true;
+  if (result == Multiline::kComplete) return 1;
   text.clear();
-  return false;
+  return result == Multiline::kTooLong ? kReplyTooLong : 0;
 }
 
 }  // namespace
 
 int pop3_header_block(Pop3Client& c, int number, std::string& header) {
-  return read_raw_reply(c, "TOP " + std::to_string(number) + " 0", header) ? 1 : 0;
+  return read_raw_reply(c, "TOP " + std::to_string(number) + " 0", header);
 }
 
 int pop3_retrieve_raw(Pop3Client& c, int number, std::string& raw) {
-  return read_raw_reply(c, "RETR " + std::to_string(number), raw) ? 1 : 0;
+  return read_raw_reply(c, "RETR " + std::to_string(number), raw);
 }
 
 int pop3_delete(Pop3Client& c, int number) {

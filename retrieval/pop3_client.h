@@ -90,6 +90,9 @@ class Pop3LineReader {
   bool overlong() const { return last_overlong_; }
   // Forgets every byte not yet delivered.
   void clear();
+  // Whether the bytes not yet delivered hold a LF: a server that ends its
+  // lines with a bare LF, whose lines therefore never end.
+  bool holds_bare_line_feed() const;
 
  private:
   std::string pending_;        // bytes fed, not yet delivered, from consumed_
@@ -151,6 +154,17 @@ enum class Pop3TlsFailure {
 // empty for kNone.
 std::string_view pop3_tls_failure_reason(Pop3TlsFailure failure);
 
+// Why the last login (pop3_verify_login or pop3_open) failed, for a
+// diagnostic that says what really happened; kNone when it did not fail.
+enum class Pop3LoginFailure {
+  kNone,
+  kNoConnection,   // no TCP connection (refused, unreachable, time-out)
+  kNoAnswer,       // connected, but a reply did not come (closed or time-out)
+  kBareLineFeeds,  // the server ends its lines with LF alone, never CR LF
+  kRefused,        // a negative reply to USER or PASS
+  kTls,            // see pop3_tls_failure
+};
+
 // The client's lifecycle. Changes only through the client's own transition
 // function: uninitialised -> initialised (pop3_init) -> verified
 // (pop3_verify_login) -> open (pop3_open) -> verified (pop3_close) -> ...
@@ -200,7 +214,10 @@ struct Pop3Client {
   int current_number = 0;  // message whose header block was last read
   std::string current_subject;
   Pop3TlsFailure tls_failure = Pop3TlsFailure::kNone;  // of the last connection attempt
+  Pop3LoginFailure login_failure = Pop3LoginFailure::kNone;  // of the last login
 };
+
+Pop3LoginFailure pop3_login_failure(const Pop3Client& client);
 
 // Starts the socket library (version 1.1 on Windows) and resolves the server
 // field (see parse_server_field; IPv4 preferred); the field's security holds
@@ -246,9 +263,11 @@ int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
 // They work on the open connection like the operations above and leave the
 // bytes as the server sent them: no charset conversion.
 
-// One line of a UIDL listing: the message number and its unique id (RFC 1939:
-// 1 to 70 characters 0x21..0x7E; whatever the server sent after the number,
-// up to the next space).
+// One line of a UIDL listing: the message number and its unique id, exactly
+// as the server sent them: the id is the whole rest of the line after the
+// space behind the number (RFC 1939 allows 0x21..0x7E; a server that puts a
+// blank in its ids is read as it is). number is 0 for a line whose first
+// word is not a number from 1 up.
 struct Pop3UniqueId {
   int number = 0;
   std::string uid;
@@ -265,16 +284,31 @@ int pop3_unique_ids(Pop3Client& client, std::vector<Pop3UniqueId>& ids);
 // 1 = read; 0 = a failure, a negative reply or no open connection.
 int pop3_message_numbers(Pop3Client& client, std::vector<int>& numbers);
 
+// One line of a LIST listing: message number and size in octets (-1 when the
+// line gives no size that is a number).
+struct Pop3ListEntry {
+  int number = 0;
+  long long size = -1;
+};
+// Sends "LIST" and reads every line of the listing into `entries` (replacing
+// it), in the server's order; lines whose first word is no number from 1 up
+// are left out. 1 = read; 0 = as pop3_message_numbers.
+int pop3_list_sizes(Pop3Client& client, std::vector<Pop3ListEntry>& entries);
+
+// What pop3_header_block and pop3_retrieve_raw give for a reply over
+// max_reply_bytes: read to its end, the session still in step.
+inline constexpr int kReplyTooLong = -2;
+
 // Sends "TOP n 0" and puts the header block of message `number` into
 // `header` (replacing it): the lines as received, dot-unstuffed, each ended by
-// LF. 1 = read; 0 = a failure, a negative reply, a block over kMaxReplyBytes
-// or no open connection.
+// LF. 1 = read; 0 = a failure, a negative reply or no open connection;
+// kReplyTooLong = a block over max_reply_bytes (`header` empty).
 int pop3_header_block(Pop3Client& client, int number, std::string& header);
 
 // Sends "RETR n" and puts message `number` into `raw` (replacing it): the
 // lines as received, dot-unstuffed, each ended by LF. No DELE is sent
-// (pop3_delete does that). 1 = read; 0 = as for pop3_header_block (`raw`
-// then empty).
+// (pop3_delete does that). 1 = read; 0 or kReplyTooLong = as for
+// pop3_header_block (`raw` then empty).
 int pop3_retrieve_raw(Pop3Client& client, int number, std::string& raw);
 
 // Sends "DELE n" on the open connection. 1 = reply present and not negative;

@@ -2,12 +2,17 @@
 // only new messages with TOP, each message is stored once per list however
 // often it is received, a deletion that was never carried out is made good
 // without a second log, and a server without UIDL is told apart by
-// Message-ID. The same receives with the option off behave as always.
-// Every list takes every message (empty search text), so that the cases do
-// not depend on how subjects are decoded.
+// Message-ID. An id given again to other mail, two messages under one id
+// and a mailbox changed by another client never cost a message. The same
+// receives with the option off behave as always. Every list takes every
+// message (empty search text), so that the cases do not depend on how
+// subjects are decoded.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <set>
+
+#include "platform/platform.h"
 
 #include "job/seen_messages.h"
 #include "settings/store.h"
@@ -26,9 +31,15 @@ using testing::Pop3TestServerOptions;
 using testing::RecordingConsole;
 using testing::run_cli;
 
-Pop3TestMessage mail(const std::string& name) {
-  return {name, join_lines({"Message-ID: <" + name + "@example.jp>", "Subject: Issue " + name, "",
-                            "Body of " + name, "..dotted"})};
+// "name" or "id=content": a message whose UIDL and Message-ID come from the
+// id, and whose subject and body from the content, so that one id can be
+// given to two different messages.
+Pop3TestMessage mail(const std::string& spec) {
+  const std::size_t equals = spec.find('=');
+  const std::string id = spec.substr(0, equals);
+  const std::string content = equals == std::string::npos ? spec : spec.substr(equals + 1);
+  return {id, join_lines({"Message-ID: <" + id + "@example.jp>", "Subject: Issue " + content, "",
+                          "Body of " + content, "..dotted"})};
 }
 
 // One receive: the mailbox it meets, and what it must do.
@@ -38,6 +49,9 @@ struct Receive {
   int logs;                       // logs of the list afterwards
   std::vector<std::string> left;  // on the server afterwards
   int exit_code = cli::kExitOk;
+  // When not empty: the mailbox once the first session that scanned has
+  // ended, as if another client had deleted or added mail right then.
+  std::vector<std::string> after_scan = {};
 };
 
 struct UidlCase {
@@ -46,33 +60,72 @@ struct UidlCase {
   bool deletes;
   std::vector<Pop3Fault> faults;  // over all receives
   std::vector<Receive> receives;
-  bool says_no_uidl = false;
+  std::string says = {};  // a notice the receives print (empty: no notice)
 };
 
 const Pop3Fault kNoUidl{"UIDL", 0, Pop3Fault::Kind::kReply, "-ERR not supported\r\n"};
+const std::string kNoUidlNotice = "UIDL非対応のサーバーです。Message-IDで同じメールを見分けます";
+const std::string kSkippedNotice = "UIDLの一覧に読めない行が 2 行ありました。その行は飛ばしました";
+
+// Each log holds the message its subject names.
+void expect_logs_whole(const std::string& list) {
+  const std::string folder = list_folder(list) + "\\";
+  for (const std::string& name : platform::find_files(folder + "*.log")) {
+    const std::string log = platform::read_file(folder + name).value_or("");
+    const std::string content = log.substr(6, log.find('\n') - 6);  // after "Issue "
+    EXPECT_NE(log.find("Body of " + content + "\n"), std::string::npos) << name << ": " << log;
+  }
+}
 
 TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
   const std::vector<UidlCase> cases = {
       {"kept mail: only new messages are read and stored; gone ones forgotten", true, false, {},
-       {{{"m1", "m2"}, {"UIDL", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1"}, 2, {"m1", "m2"}},
-        {{"m1", "m2"}, {"UIDL"}, 2, {"m1", "m2"}},
-        {{"m1", "m2", "m3"}, {"UIDL", "TOP 3 0", "RETR 3"}, 3, {"m1", "m2", "m3"}},
-        {{"m3"}, {"UIDL"}, 3, {"m3"}},
-        {{}, {"UIDL"}, 3, {}}}},
+       {{{"m1", "m2"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1"}, 2, {"m1", "m2"}},
+        {{"m1", "m2"}, {"UIDL", "LIST"}, 2, {"m1", "m2"}},
+        {{"m1", "m2", "m3"}, {"UIDL", "LIST", "TOP 3 0", "RETR 3"}, 3, {"m1", "m2", "m3"}},
+        {{"m3"}, {"UIDL", "LIST"}, 3, {"m3"}},
+        {{}, {"UIDL", "LIST"}, 3, {}}}},
       {"a deletion never carried out is made good without a second log", true, true,
        {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
-       {{{"m1"}, {"UIDL", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"m1"}, cli::kExitFailed},
-        {{"m1"}, {"UIDL", "DELE 1"}, 1, {}}}},
+       {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"m1"}, cli::kExitFailed},
+        {{"m1"}, {"UIDL", "LIST", "TOP 1 0", "DELE 1"}, 1, {}}}},
+      {"an id given again to new mail of the same size: stored before it is deleted", true, true,
+       {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
+       {{{"1=a"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"1"}, cli::kExitFailed},
+        {{"1=b"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 2, {}}}},
+      {"an id given again after the job deleted its message", true, true, {},
+       {{{"1=a"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {}},
+        {{"1=b"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 2, {}}}},
+      {"one UIDL id listed twice: neither counts as stored", true, true, {},
+       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"},
+         2, {}}}},
+      {"ids with a blank are read whole", true, true, {},
+       {{{"id 1=a", "id 2=b"},
+         {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"}, 2, {}}}},
+      {"no UIDL, one Message-ID for two messages: both stored", true, true, {kNoUidl},
+       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"},
+         2, {}}},
+       kNoUidlNotice},
+      {"the mailbox changed after the scan: the numbers stay the scan's", true, false, {},
+       {{{"m1", "m2", "m3"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "TOP 3 0", "RETR 3", "RETR 2", "RETR 1"},
+         3, {"m2", "m3"}, cli::kExitOk, {"m2", "m3"}}}},
+      {"a server that had UIDL refuses it: nothing is stored again", true, false,
+       {{"UIDL", 2, Pop3Fault::Kind::kReply, "-ERR not now\r\n"}},
+       {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}},
+        {{"m1"}, {"UIDL"}, 1, {"m1"}, cli::kExitFailed}}},
+      {"UIDL lines that name no message are skipped, and said once", true, false,
+       {{"UIDL", 0, Pop3Fault::Kind::kReply, "+OK\r\n1 m1\r\nbogus\r\n7 m7\r\n.\r\n"}},
+       {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}}},
+       kSkippedNotice},
       {"no UIDL: told apart by Message-ID, and said so", true, false, {kNoUidl},
        {{{"m1", "m2"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1"}, 2,
          {"m1", "m2"}},
         {{"m1", "m2"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0"}, 2, {"m1", "m2"}}},
-       true},
+       kNoUidlNotice},
       {"option off: kept mail is stored again at every receive", false, false, {},
        {{{"m1"}, {"LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}},
         {{"m1"}, {"LIST", "TOP 1 0", "RETR 1"}, 2, {"m1"}}}},
   };
-  const std::string notice = "UIDL非対応のサーバーです。Message-IDで同じメールを見分けます";
   for (const UidlCase& c : cases) {
     SCOPED_TRACE(c.what);
     testing::TempFolder folder;
@@ -82,7 +135,21 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
     ASSERT_TRUE(write_list("L", list));
     Pop3TestServerOptions options;
     options.faults = c.faults;
+    // The mailbox another client leaves once a scanning session has ended.
+    std::mutex change_mutex;
+    std::vector<Pop3TestMessage> change;
+    bool scanned = false;
+    Pop3TestServer* server_of_hook = nullptr;
+    options.on_command = [&](const std::string& line) {
+      std::lock_guard lock(change_mutex);
+      if (line == "UIDL" || line == "LIST") scanned = true;
+      if (line == "QUIT" && scanned && !change.empty()) {
+        server_of_hook->set_mailbox(std::move(change));
+        change.clear();
+      }
+    };
     Pop3TestServer server({}, options);
+    server_of_hook = &server;
     ASSERT_TRUE(server.start());
     AccountRecord account;
     account.account_name = "acct";
@@ -98,6 +165,12 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
       std::vector<Pop3TestMessage> mailbox;
       for (const std::string& name : receive.mailbox) mailbox.push_back(mail(name));
       server.set_mailbox(std::move(mailbox));
+      {
+        std::lock_guard lock(change_mutex);
+        scanned = false;
+        change.clear();
+        for (const std::string& name : receive.after_scan) change.push_back(mail(name));
+      }
 
       RecordingConsole console;
       cli::Environment env;
@@ -116,10 +189,18 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
       EXPECT_EQ(platform::find_files(list_folder("L") + "\\*.log").size(),
                 static_cast<std::size_t>(receive.logs));
       EXPECT_EQ(server.mailbox_names(), receive.left);
-      EXPECT_EQ(console.out_text().find(notice) != std::string::npos, c.says_no_uidl);
-      if (c.extended && !c.deletes && !c.says_no_uidl) {
+      if (c.says.empty()) {
+        EXPECT_EQ(console.out_text().find("UIDL"), std::string::npos) << console.out_text();
+      } else {
+        EXPECT_NE(console.out_text().find(c.says), std::string::npos) << console.out_text();
+      }
+      expect_logs_whole("L");
+      if (c.extended && !c.deletes && c.says.empty() && receive.exit_code == cli::kExitOk &&
+          receive.after_scan.empty()) {
         // The ids of the messages on the server, and no others.
-        EXPECT_EQ(read_stored_ids("L"), std::set<std::string>(receive.left.begin(), receive.left.end()));
+        std::set<std::string> stored;
+        for (const auto& entry : read_stored_ids("L")) stored.insert(entry.first);
+        EXPECT_EQ(stored, std::set<std::string>(receive.left.begin(), receive.left.end()));
       }
     }
   }
