@@ -61,6 +61,8 @@ struct UidlCase {
   std::vector<Pop3Fault> faults;  // over all receives
   std::vector<Receive> receives;
   std::string says = {};  // a notice the receives print (empty: no notice)
+  std::size_t max_reply_bytes = 0;  // the client's reply bound (0: its default)
+  std::string complains = {};       // in every receive's diagnostics
 };
 
 const Pop3Fault kNoUidl{"UIDL", 0, Pop3Fault::Kind::kReply, "-ERR not supported\r\n"};
@@ -117,6 +119,11 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
        {{"UIDL", 0, Pop3Fault::Kind::kReply, "+OK\r\n1 m1\r\nbogus\r\n7 m7\r\n.\r\n"}},
        {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}}},
        kSkippedNotice},
+      {"a message over the reply bound is named; the others are stored", true, false, {},
+       {{{"m1", "big=" + std::string(250, 'x'), "m3"},
+         {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "TOP 3 0", "RETR 3", "RETR 2", "RETR 1"}, 2,
+         {"m1", "big", "m3"}, cli::kExitFailed}},
+       "", 400, "メールが大きすぎるため受信できませんでした（400バイト超、番号 2"},
       {"no UIDL: told apart by Message-ID, and said so", true, false, {kNoUidl},
        {{{"m1", "m2"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1"}, 2,
          {"m1", "m2"}},
@@ -175,6 +182,7 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
       RecordingConsole console;
       cli::Environment env;
       env.receive_timeout_ms = 20'000;
+      env.max_reply_bytes = c.max_reply_bytes;
       EXPECT_EQ(run_cli(console, {"receive"}, env), receive.exit_code) << console.err_text();
       ASSERT_TRUE(server.wait_idle(20'000));
       const std::vector<std::string> transcript = server.transcript();
@@ -195,6 +203,7 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
         EXPECT_NE(console.out_text().find(c.says), std::string::npos) << console.out_text();
       }
       expect_logs_whole("L");
+      EXPECT_NE(console.err_text().find(c.complains), std::string::npos) << console.err_text();
       if (c.extended && !c.deletes && c.says.empty() && receive.exit_code == cli::kExitOk &&
           receive.after_scan.empty()) {
         // The ids of the messages on the server, and no others.

@@ -35,7 +35,8 @@ Pop3TestMessage msg(std::string name, const Lines& lines) {
 
 // Runs client steps, one result line per step (a scan gives one per message):
 //   init | verify USER PASS | open | next | scan | retr N [del] [crlf] |
-//   dele N | close | shutdown
+//   dele N | close | shutdown | uidl | numbers | sizes | top N | raw N |
+//   why (the login failure, as its number)
 Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
   Lines results;
   const auto next = [&c]() {
@@ -70,6 +71,13 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
       std::string line = "uidl " + std::to_string(pop3_unique_ids(c, ids));
       for (const auto& id : ids) line += " " + std::to_string(id.number) + ":" + id.uid;
       results.push_back(line);
+    } else if (verb == "sizes") {
+      std::vector<Pop3ListEntry> entries;
+      std::string line = "sizes " + std::to_string(pop3_list_sizes(c, entries));
+      for (const auto& e : entries) line += " " + std::to_string(e.number) + ":" + std::to_string(e.size);
+      results.push_back(line);
+    } else if (verb == "why") {
+      results.push_back("why " + std::to_string(static_cast<int>(pop3_login_failure(c))));
     } else if (verb == "numbers") {
       std::vector<int> numbers;
       std::string line = "numbers " + std::to_string(pop3_message_numbers(c, numbers));
@@ -115,6 +123,7 @@ struct ProtocolCase {
   Lines wire;            // command lines the server received
   Lines remaining = {};  // names left in the mailbox; empty: all of them
   std::size_t max_reply_bytes = kMaxReplyBytes;
+  int receive_ms = kTestReceiveMs;
 };
 
 void PrintTo(const ProtocolCase& c, std::ostream* os) { *os << c.name; }
@@ -166,6 +175,19 @@ std::vector<ProtocolCase> protocol_cases() {
        {"init 1", "verify 1", "open 1", "uidl 0", "numbers 1 1 2", "top 1 " + raw_header,
         "raw 1 " + raw_header + kHelloJis + "\n.dot\n..two\n", "close"},
        raw_wire},
+      {"uidl_ids_are_the_whole_rest_of_the_line", raw_two,
+       faults({{"UIDL", 0, Kind::kReply, "+OK\r\n1 id a\r\nx y\r\n2 id-b\r\n.\r\n"}}),
+       {"init", "verify u p", "open", "uidl", "sizes"},
+       {"init 1", "verify 1", "open 1", "uidl 1 1:id a 0:y 2:id-b",
+        "sizes 1 1:" + std::to_string(raw_two[0].data.size()) + " 2:" +
+            std::to_string(raw_two[1].data.size())},
+       concat({kCheck, kLogin, {"UIDL", "LIST"}})},
+      {"raw_reply_over_the_bound_is_told_apart", raw_two, {},
+       {"init", "verify u p", "open", "raw 1", "raw 2"},
+       {"init 1", "verify 1", "open 1", "raw -2 ", "raw 1 Subject: b\n\nb\n"},
+       concat({kCheck, kLogin, {"RETR 1", "RETR 2"}}), {}, 20},
+      {"bare_line_feeds_are_named", raw_two, faults({{"", 0, Kind::kReply, "+OK hi\n"}}),
+       {"init", "verify u p", "why"}, {"init 1", "verify 0", "why 3"}, {}, {}, kMaxReplyBytes, 300},
       {"uidl_cut_short_fails", raw_two, faults({{"UIDL", 0, Kind::kDrop, "", 20}}),
        {"init", "verify u p", "open", "uidl"}, {"init 1", "verify 1", "open 1", "uidl -1"},
        concat({kCheck, kLogin, {"UIDL"}})},
@@ -175,8 +197,8 @@ std::vector<ProtocolCase> protocol_cases() {
        concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
       {"negative_greeting_not_examined", kTwo, faults({{"", 0, Kind::kReply, "-ERR busy\r\n"}}),
        {"init", "verify u p"}, {"init 1", "verify 1"}, kCheck},
-      {"wrong_password_answered_with_quit", kTwo, secret, {"init", "verify u p", "open"},
-       {"init 1", "verify 0", "open 0"}, kCheck},
+      {"wrong_password_answered_with_quit", kTwo, secret, {"init", "verify u p", "open", "why"},
+       {"init 1", "verify 0", "open 0", "why 4"}, kCheck},
       {"negative_user_answered_with_quit", kTwo, faults({{"USER", 0, Kind::kReply, "-ERR\r\n"}}),
        {"init", "verify u p"}, {"init 1", "verify 0"}, {"USER u", "QUIT"}},
       {"reply_without_plus_is_positive", kTwo,
@@ -334,7 +356,7 @@ TEST_P(Protocol, Script) {
   Pop3TestServer server(pc.mailbox, pc.server);
   ASSERT_TRUE(server.start());
   Pop3Client client;
-  client.receive_timeout_ms = kTestReceiveMs;
+  client.receive_timeout_ms = pc.receive_ms;
   client.max_reply_bytes = pc.max_reply_bytes;
   const Lines results = run_steps(client, server.address(), pc.steps);
   pop3_shutdown(client);
