@@ -227,6 +227,7 @@ void sort_and_store(ReceiveJobContext& job) {
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
   bool deletion_asked = false;     // a DELE was sent on this connection
   std::string message_text;
+  std::string retrieved_subject;
   SortingMemory memory(job.ui);
   std::set<std::string> folders_made;  // list folders created by this job
 
@@ -254,12 +255,23 @@ void sort_and_store(ReceiveJobContext& job) {
       prepare_list(job, memory, name);
 
       message_text.clear();
-      if (pop3_retrieve(client, message.number, message_text, 0, 0) != 1) {
+      if (pop3_retrieve(client, message.number, message_text, 0, 0, &retrieved_subject) != 1) {
         job.set_status(ReceiveStatus::receive_failed);
         if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
           ++state.report.retrieve_failures;
           job.fail(status_text(ReceiveStatus::receive_failed, {}));
         }
+        continue;
+      }
+      // The retrieval runs on a session of its own: should another client
+      // have changed the mailbox since the scan, the number may name another
+      // message now. Such a message is neither stored under the scanned
+      // subject nor deleted; it stays on the server for the next job.
+      if (retrieved_subject != message.subject) {
+        job.set_status(ReceiveStatus::receive_failed);
+        ++state.report.retrieve_failures;
+        job.fail(platform::jp("スキャンの後にメールボックスが変わったため、メールを受信しませんでした（番号 ") +
+                 std::to_string(message.number) + platform::jp("）"));
         continue;
       }
 

@@ -632,15 +632,24 @@ Pop3LoginFailure pop3_login_failure(const Pop3Client& c) {
   return c.login_failure;
 }
 
-int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int delete_flag) {
+int pop3_retrieve(Pop3Client& c, int number, std::string& text, int crlf, int delete_flag,
+                  std::string* subject) {
   Operation op(c);
   const SessionPtr s = op.open_session();
   if (!s) return 0;
   if (!command_ok(c, *s, "RETR " + std::to_string(number))) return 0;
   const std::size_t start = text.size();
-  const Multiline result = read_multiline(c, *s, [&text, crlf](std::string_view line) {
+  SubjectExtractor header_subject;
+  bool in_header = subject != nullptr;
+  const Multiline result = read_multiline(c, *s, [&](std::string_view line) {
+    if (in_header) {
+      in_header = !line.empty();
+      // The scan saw the lines as sent (still dot-stuffed), so they are fed alike.
+      if (in_header) header_subject.header_line(line);
+    }
     append_message_line(text, line, crlf != 0);
   });
+  if (subject) *subject = header_subject.subject();
   if (result != Multiline::kComplete) {
     // A message cut short or too big is not handed on, and not deleted.
     text.resize(start);

@@ -255,8 +255,11 @@ std::string pop3_current_subject(const Pop3Client& client);
 // asked); 0 = no open connection, a failure, a negative reply (a negative
 // DELE reply leaves the text appended), or a message over kMaxReplyBytes
 // (read to its end, nothing appended, no DELE sent).
+// When `subject` is given, it receives the subject of the retrieved header
+// block, decoded as the scan decodes it (SubjectExtractor), so the caller can
+// tell whether the number still names the message the scan saw.
 int pop3_retrieve(Pop3Client& client, int number, std::string& text, int crlf,
-                  int delete_flag);
+                  int delete_flag, std::string* subject = nullptr);
 
 // ------------------------------------------- the extended scan's operations
 // Used by the receive job only for an account with kAccountOptionExtendedMail.
