@@ -27,8 +27,9 @@ declare -A sources=(
   [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
   [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"
   [mime]="retrieval/mime.cpp retrieval/mime_text.cpp retrieval/mime_html.cpp retrieval/decode.cpp
+          retrieval/cp932_tables.cpp settings/records.cpp
           platform/common/mail_charset.cpp platform/posix/charset_posix.cpp platform/posix/text_posix.cpp
-          platform/common/names.cpp fuzz/disk_stub.cpp"
+          platform/common/names.cpp fuzz/mime_stub.cpp"
 )
 
 if ! command -v "$cxx" >/dev/null; then

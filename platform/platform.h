@@ -50,14 +50,26 @@ std::string jp(std::string_view utf8_literal);
 // ---------------------------------------------------------- mail charsets
 
 // `bytes` in the MIME charset `charset` (its name in any case: "UTF-8",
-// "ISO-8859-15", "windows-1252", "EUC-KR"...) as Shift_JIS (CP932). A
-// character without a CP932 form becomes the HTML numeric reference
+// "UTF-7", "ISO-8859-15", "windows-1252", "EUC-KR"...) as Shift_JIS (CP932).
+// A character without a CP932 form becomes the HTML numeric reference
 // "&#x1F600;" (upper-case hex digits); the characters on which CP932 and the
 // JIS mappings differ (〜 − ‖ — ¢ £ ¬) take their CP932 codes, so both builds
-// give the same bytes. nullopt when the charset is not one both builds know
-// (the Japanese charsets are converted by the caller) or `bytes` are not
-// valid text in it.
+// give the same bytes. A literal "&" followed by "#" is written "&#x26;", so
+// every "&#" of the result begins a reference that stands for one character.
+// nullopt when the charset is not one both builds know (the Japanese
+// charsets are converted by the caller) or `bytes` are not valid text in it.
 std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes);
+
+// UTF-8 as charset_to_sjis gives it, but never failing: each byte that
+// begins no valid character becomes "&#xFFFD;" and the next byte is read
+// afresh. Also how many such bad bytes there were and how many characters of
+// two or more bytes, for the caller to judge whether the text is UTF-8 at all.
+struct LenientUtf8 {
+  std::string sjis;
+  std::size_t bad_bytes = 0;
+  std::size_t multibyte_characters = 0;
+};
+LenientUtf8 utf8_to_sjis_lenient(std::string_view bytes);
 
 // ------------------------------------------------------ directory search
 

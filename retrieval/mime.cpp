@@ -188,6 +188,26 @@ std::string without_cr_and_nul(std::string_view text) {
   return out;
 }
 
+// An HTML part's own references mean characters as much as the decoder's
+// do: its "&#" are given back (text_to_sjis wrote each one
+// kLiteralAmpersand + "#", and writes that sequence for nothing else).
+std::string html_references(std::string_view sjis) {
+  const std::string escaped = std::string(mime_detail::kLiteralAmpersand) + "#";
+  std::string out;
+  out.reserve(sjis.size());
+  for (std::size_t at = 0; at < sjis.size();) {
+    const std::size_t found = sjis.find(escaped, at);
+    if (found == std::string_view::npos) {
+      out.append(sjis.substr(at));
+      break;
+    }
+    out.append(sjis.substr(at, found - at));
+    out += "&#";
+    at = found + escaped.size();
+  }
+  return out;
+}
+
 // What a message shows, in order, and what it carries without showing.
 struct Shown {
   struct Block {
@@ -233,21 +253,40 @@ std::vector<std::string_view> multipart_parts(std::string_view body, std::string
   return parts;
 }
 
-void show_entity(std::string_view text, int depth, Shown& shown);
+void show_entity(std::string_view text, int depth, Shown& shown, std::string_view default_media = "text/plain");
+
+// True when `part` is plain text or a multipart/alternative or
+// multipart/related that holds one, however deeply: an alternative the reader
+// can have as plain text.
+bool offers_plain_text(std::string_view part, int depth) {
+  if (depth > kMaxPartDepth) return false;
+  const Entity entity = split_entity(part);
+  const FieldValue type = parse_field_value(header_field(entity.headers, "Content-Type"));
+  if (type.token == "text/plain" || type.token.empty()) return true;
+  if (type.token != "multipart/alternative" && type.token != "multipart/related") return false;
+  const auto boundary = type.params.find("boundary");
+  if (boundary == type.params.end() || boundary->second.empty()) return false;
+  for (std::string_view inner : multipart_parts(entity.body, boundary->second)) {
+    if (offers_plain_text(inner, depth + 1)) return true;
+  }
+  return false;
+}
 
 void show_parts(std::string_view content_subtype, const std::vector<std::string_view>& parts, int depth,
                 Shown& shown) {
   if (content_subtype != "alternative") {
-    for (std::string_view part : parts) show_entity(part, depth + 1, shown);
+    // The parts of a digest are messages unless they say otherwise.
+    const std::string_view default_media = content_subtype == "digest" ? "message/rfc822" : "text/plain";
+    for (std::string_view part : parts) show_entity(part, depth + 1, shown, default_media);
     return;
   }
-  // Of the alternatives, the plain text; else the HTML; else the last one
-  // (the richest, by the order senders give them).
+  // Of the alternatives, the plain text (or one that holds it); else the
+  // HTML; else the last one (the richest, by the order senders give them).
   std::string_view chosen;
   int best = 0;
   for (std::string_view part : parts) {
     const FieldValue type = parse_field_value(header_field(split_entity(part).headers, "Content-Type"));
-    const int rank = type.token == "text/plain" || type.token.empty() ? 3 : type.token == "text/html" ? 2 : 1;
+    const int rank = offers_plain_text(part, depth + 1) ? 3 : type.token == "text/html" ? 2 : 1;
     if (rank > best || (rank == 1 && best == 1)) {
       best = rank;
       chosen = part;
@@ -256,13 +295,13 @@ void show_parts(std::string_view content_subtype, const std::vector<std::string_
   if (best > 0) show_entity(chosen, depth + 1, shown);
 }
 
-void show_entity(std::string_view text, int depth, Shown& shown) {
+void show_entity(std::string_view text, int depth, Shown& shown, std::string_view default_media) {
   if (depth > kMaxPartDepth) return;
   const Entity entity = split_entity(text);
   const FieldValue type = parse_field_value(header_field(entity.headers, "Content-Type"));
   const std::string encoding = lower_ascii(trim_blanks(header_field(entity.headers, "Content-Transfer-Encoding")));
   const FieldValue disposition = parse_field_value(header_field(entity.headers, "Content-Disposition"));
-  const std::string media = type.token.empty() ? "text/plain" : type.token;
+  const std::string media = type.token.empty() ? std::string(default_media) : type.token;
   const std::size_t slash = media.find('/');
   const std::string top = media.substr(0, slash);
   const std::string sub = slash == std::string::npos ? std::string() : media.substr(slash + 1);
@@ -303,7 +342,7 @@ void show_entity(std::string_view text, int depth, Shown& shown) {
   if (sub == "html") {
     if (charset.empty()) charset = meta_charset(data);
     shown.blocks.push_back({true, mime_detail::sanitize_html(
-                                      without_cr_and_nul(mime_detail::text_to_sjis(charset, data)))});
+                                      without_cr_and_nul(html_references(mime_detail::text_to_sjis(charset, data))))});
   } else {
     shown.blocks.push_back({false, mime_detail::text_to_markup(
                                        without_cr_and_nul(mime_detail::text_to_sjis(charset, data)))});

@@ -14,6 +14,12 @@ namespace larkspur::mime_detail {
 // a CP932 form.
 inline constexpr std::string_view kReplacement = "&#xFFFD;";
 
+// A literal "&" before "#" in a decoded text, so that every "&#" of a
+// decoded text begins a reference that stands for one character (a
+// character without a CP932 form, or this "&"), and text such as "&#x3d;"
+// keeps showing as written.
+inline constexpr std::string_view kLiteralAmpersand = "&#x26;";
+
 // The bytes of base64 text; characters outside the alphabet are skipped, and
 // a group cut short by '=' or the end gives the bytes it completes.
 std::string base64_decode(std::string_view text);
@@ -36,13 +42,25 @@ std::string hex_unescape(std::string_view text, char escape);
 // ASCII lower case of `text`.
 std::string lower_ascii(std::string_view text);
 
+// True when CP932 assigns a character to the double-byte code `lead`
+// `trail` (its user-defined area F040-F9FC excluded).
+bool is_cp932_pair(unsigned char lead, unsigned char trail);
+
+// True when `text` is CP932 text: ASCII, half-width katakana and assigned
+// double-byte codes only.
+bool is_cp932_text(std::string_view text);
+
 // `bytes` as Shift_JIS (CP932), read as the MIME charset `charset` (empty:
 // not named). The Japanese charsets are converted here (ISO-2022-JP with
 // half-width katakana and the NEC and IBM rows, EUC-JP, Shift_JIS passed
 // through); every other charset through the platform. Bytes that do not fit
-// their label are taken for the charset they are valid in (UTF-8, EUC-JP,
-// Shift_JIS, ISO-2022-JP); what fits none loses its invalid bytes to
-// kReplacement. Never fails.
+// their label are taken for the charset they are valid in (UTF-8, UTF-8
+// with a few bad bytes, EUC-JP, Shift_JIS, ISO-2022-JP, and Latin text that
+// is none of those); what fits none loses its invalid bytes to kReplacement.
+// The result is CP932 text (is_cp932_text): the carriers' pictographs
+// (their Shift_JIS codes and au's ISO-2022-JP codes) become their Unicode
+// emoji as references, any other code CP932 does not assign 〓. A literal
+// "&#" is written kLiteralAmpersand + "#". Never fails.
 std::string text_to_sjis(std::string_view charset, std::string_view bytes);
 
 // A header field's raw value with its encoded words (RFC 2047, any charset,
@@ -52,10 +70,12 @@ std::string text_to_sjis(std::string_view charset, std::string_view bytes);
 // joined. Control characters (line breaks included) become spaces.
 std::string decode_header_text(std::string_view value);
 
-// Plain text as page markup for inside <pre>: "<", ">" and "&" escaped (an
-// "&" that begins a numeric reference "&#x1F600;" stays, so characters
-// without a CP932 form show as themselves), and addresses made into links as
-// the plain page does ("http://", "https://", "ftp://", e-mail addresses).
+// Plain text (as text_to_sjis gives it) as page markup for inside <pre>:
+// "<", ">" and "&" escaped (an "&" that begins a numeric reference
+// "&#x1F600;" stays, so characters without a CP932 form show as themselves,
+// and a literal "&#" written kLiteralAmpersand + "#" shows as written), and
+// addresses made into links as the plain page does ("http://", "https://",
+// "ftp://", e-mail addresses).
 std::string text_to_markup(std::string_view sjis_text);
 
 // HTML (Shift_JIS) cut down to markup that cannot run anything: only known

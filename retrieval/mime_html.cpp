@@ -99,9 +99,22 @@ std::string text_to_markup(std::string_view text) {
                                      [&](std::string_view p) { return rest.starts_with(p); });
     if (prefix != kWebPrefixes.end()) {
       std::size_t end = prefix->size();
-      while (end < rest.size() && is_web_byte(rest[end])) ++end;
+      std::string written;  // the address as the text holds it
+      written.append(rest.substr(0, end));
+      while (end < rest.size()) {
+        if (rest.substr(end).starts_with(kLiteralAmpersand)) {
+          written += '&';
+          end += kLiteralAmpersand.size();
+        } else if (rest.substr(end).starts_with("&#")) {
+          break;  // a character without a CP932 form, no part of the address
+        } else if (is_web_byte(rest[end])) {
+          written += rest[end++];
+        } else {
+          break;
+        }
+      }
       std::string address;
-      append_escaped(address, rest.substr(0, end), false);
+      append_escaped(address, written, false);
       out += "<A HREF=\"" + address + "\" target=new>" + address + "</A>";
       i += end;
       continue;
@@ -123,7 +136,8 @@ std::string text_to_markup(std::string_view text) {
       }
       failed_word_end = end;
     }
-    // A numeric reference (a character without a CP932 form) stays one.
+    // A numeric reference (a character without a CP932 form, or the
+    // decoder's kLiteralAmpersand) stays one.
     const std::size_t reference = reference_length(rest, true);
     if (reference > 0) {
       out.append(rest.substr(0, reference));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "retrieval/cp932_tables.h"
 #include "retrieval/decode.h"
 #include "retrieval/mime.h"
 #include "retrieval/mime_detail.h"
@@ -38,20 +39,85 @@ bool is_trail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 bool is_kana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 bool is_euc_byte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
 
+// A text is read as UTF-8 with a few bad bytes when it holds at least this
+// many characters of two or more bytes per bad byte. Japanese Shift_JIS or
+// EUC-JP text, read as UTF-8, holds at most two per bad byte even in a few
+// characters (measured over thousands of random texts), as nearly every
+// byte of it is a bad one.
+constexpr std::size_t kUtf8CharactersPerBadByte = 3;
+
+// What a double-byte code CP932 does not assign shows when no carrier's
+// pictograph is known for it: 〓, the mark Japanese text puts for a character
+// it cannot print.
+constexpr std::string_view kGetaMark = "\x81\xAC";
+
+// au (KDDI) handsets send their pictographs in ISO-2022-JP as codes of the
+// rows from 0x75, whose Shift_JIS forms (lead bytes 0xEB to 0xEF) lie this
+// far below the pictographs' own Shift_JIS codes (0xF3 to 0xF7). Only the
+// lead bytes CP932 leaves unassigned are taken for pictographs: 0xED and
+// 0xEE are the NEC-selected IBM kanji that other mail writers send there.
+constexpr unsigned char kAuJisLeadOffset = 0x08;
+bool is_au_jis_lead(unsigned char sjis_lead) { return sjis_lead == 0xEB || sjis_lead == 0xEC || sjis_lead == 0xEF; }
+
+// Written where a byte of mislabelled ISO-2022-JP text is lost, for
+// lenient_sjis to replace: a byte that begins no Shift_JIS character.
+constexpr char kLostByte = '\xFF';
+
+void append_reference(std::string& out, char32_t code) {
+  constexpr std::string_view kHex = "0123456789ABCDEF";
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), kHex[code & 0xF]);
+    code >>= 4;
+  } while (code != 0);
+  out += "&#x" + digits + ";";
+}
+
+// The carrier's pictograph whose Shift_JIS code is `lead` `trail`; nullptr
+// when there is none.
+const cp932_tables::CarrierEmoji* find_carrier_emoji(unsigned char lead, unsigned char trail) {
+  const unsigned code = static_cast<unsigned>(lead) << 8 | trail;
+  const cp932_tables::CarrierEmoji* const begin = cp932_tables::kCarrierEmoji;
+  const cp932_tables::CarrierEmoji* const end = begin + cp932_tables::kCarrierEmojiCount;
+  const auto found = std::lower_bound(
+      begin, end, code, [](const cp932_tables::CarrierEmoji& e, unsigned wanted) { return e.code < wanted; });
+  return found != end && found->code == code ? found : nullptr;
+}
+
+// A double-byte code of Japanese text: one CP932 assigns or a carrier's
+// pictograph.
+bool is_sjis_character(unsigned char lead, unsigned char trail) {
+  return is_cp932_pair(lead, trail) || find_carrier_emoji(lead, trail) != nullptr;
+}
+
+bool has_sjis_character(std::string_view text) {
+  for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+    if (!is_lead(at(text, i))) continue;
+    if (is_sjis_character(at(text, i), at(text, i + 1))) return true;
+    ++i;
+  }
+  return false;
+}
+
 bool has_8bit(std::string_view text) {
   return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
-// Shift_JIS with every byte that starts no character replaced.
+// Shift_JIS with every byte that starts no character replaced, and every
+// literal "&" before "#" written as a reference.
 std::string lenient_sjis(std::string_view text, bool* valid = nullptr) {
   std::string out;
   out.reserve(text.size());
   bool clean = true;
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = at(text, i);
-    if (c < 0x80 || is_kana(c)) {
+    if (c == '&' && i + 1 < text.size() && text[i + 1] == '#') {
+      out += kLiteralAmpersand;
+      ++i;
+    } else if (c < 0x80 || is_kana(c)) {
       out += text[i++];
     } else if (is_lead(c) && i + 1 < text.size() && is_trail(at(text, i + 1))) {
+      if (!is_sjis_character(c, at(text, i + 1))) clean = false;
       out.append(text.substr(i, 2));
       i += 2;
     } else {
@@ -87,7 +153,10 @@ std::string from_euc_jp(std::string_view text, bool* valid = nullptr) {
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = at(text, i);
     const std::size_t left = text.size() - i;
-    if (c < 0x80) {
+    if (c == '&' && left >= 2 && text[i + 1] == '#') {
+      out += kLiteralAmpersand;
+      ++i;
+    } else if (c < 0x80) {
       out += text[i++];
     } else if (c == 0x8E && left >= 2 && is_kana(at(text, i + 1))) {
       out += text[i + 1];
@@ -168,9 +237,11 @@ std::string from_iso2022jp(std::string_view text) {
     const bool pair = graphic && i + 1 < text.size() && at(text, i + 1) >= 0x21 && at(text, i + 1) <= 0x7E;
     if (mode == Mode::kanji && pair) {
       append_jis_pair(out, c, at(text, i + 1));
+      char& lead = out[out.size() - 2];
+      if (is_au_jis_lead(static_cast<unsigned char>(lead))) lead = static_cast<char>(lead + kAuJisLeadOffset);
       i += 2;
     } else if (mode == Mode::other && pair) {
-      out += kReplacement;
+      out += kLostByte;  // lenient_sjis below makes it kReplacement
       i += 2;
     } else if (mode == Mode::kana && c >= 0x21 && c <= 0x5F) {
       out += static_cast<char>(c + 0x80);
@@ -184,8 +255,15 @@ std::string from_iso2022jp(std::string_view text) {
 }
 
 std::optional<std::string> from_utf8(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   return platform::charset_to_sjis("utf-8", text);
+}
+
+// UTF-8 with a few bad bytes (each shown as kReplacement), when the text
+// holds far more UTF-8 characters than bad bytes.
+std::optional<std::string> from_mostly_utf8(std::string_view text) {
+  platform::LenientUtf8 reading = platform::utf8_to_sjis_lenient(text);
+  if (reading.multibyte_characters < kUtf8CharactersPerBadByte * reading.bad_bytes) return std::nullopt;
+  return std::move(reading.sjis);
 }
 
 // Bytes whose label did not fit (or that have none): the first charset they
@@ -193,13 +271,17 @@ std::optional<std::string> from_utf8(std::string_view text) {
 // windows-1252, the Latin charset that mail labelled ISO-8859-1 or US-ASCII
 // really is.
 std::string guessed(std::string_view text, bool latin_label) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);  // a byte-order mark
   const bool escapes = text.find('\x1B') != std::string_view::npos;
-  if (!has_8bit(text)) return escapes ? from_iso2022jp(text) : std::string(text);
+  if (!has_8bit(text)) return escapes ? from_iso2022jp(text) : lenient_sjis(text);
   if (auto utf8 = from_utf8(text)) return *utf8;
+  if (auto utf8 = from_mostly_utf8(text)) return *utf8;
   if (looks_like_euc_jp(text)) return from_euc_jp(text);
-  if (is_valid_sjis(text)) return std::string(text);
+  if (is_valid_sjis(text)) return lenient_sjis(text);
   if (escapes) return from_iso2022jp(text);
-  if (latin_label) {
+  // 8-bit text that is no Japanese text at all (no double-byte character
+  // CP932 assigns, as "J\xFCrgen") is Latin text.
+  if (latin_label || !has_sjis_character(text)) {
     if (auto latin = platform::charset_to_sjis("windows-1252", text)) return *latin;
   }
   return lenient_sjis(text);
@@ -215,12 +297,14 @@ std::string lower_ascii(std::string_view text) {
   return out;
 }
 
-std::string text_to_sjis(std::string_view charset, std::string_view bytes) {
+namespace {
+
+std::string converted(std::string_view charset, std::string_view bytes) {
   switch (family_of(charset)) {
     case Family::iso2022jp:
       return has_8bit(bytes) ? guessed(bytes, false) : from_iso2022jp(bytes);
     case Family::shift_jis:
-      return is_valid_sjis(bytes) ? std::string(bytes) : guessed(bytes, false);
+      return is_valid_sjis(bytes) ? lenient_sjis(bytes) : guessed(bytes, false);
     case Family::euc_jp: {
       bool valid = false;
       std::string out = from_euc_jp(bytes, &valid);
@@ -231,12 +315,70 @@ std::string text_to_sjis(std::string_view charset, std::string_view bytes) {
     case Family::other:
       break;
   }
-  std::string_view text = bytes;
-  if (lower_ascii(charset).find("utf-8") != std::string::npos && text.starts_with("\xEF\xBB\xBF")) {
-    text.remove_prefix(3);
-  }
-  if (auto converted = platform::charset_to_sjis(charset, text)) return *converted;
+  if (auto converted = platform::charset_to_sjis(charset, bytes)) return *converted;
   return guessed(bytes, true);
+}
+
+void append_emoji(std::string& out, const cp932_tables::CarrierEmoji& emoji) {
+  // Even an ASCII first code ('#' of a keycap) is written as a reference, so
+  // that it never joins a literal '&' before it.
+  append_reference(out, emoji.first);
+  if (emoji.second != 0) append_reference(out, emoji.second);
+}
+
+}  // namespace
+
+bool is_cp932_pair(unsigned char lead, unsigned char trail) {
+  const cp932_tables::Cp932Run* const begin = cp932_tables::kAssignedRuns;
+  const cp932_tables::Cp932Run* const end = begin + cp932_tables::kAssignedRunCount;
+  // The first run that does not end before the code.
+  const auto run = std::lower_bound(begin, end, std::pair{lead, trail}, [](const cp932_tables::Cp932Run& r, auto code) {
+    return r.lead < code.first || (r.lead == code.first && r.last < code.second);
+  });
+  return run != end && run->lead == lead && run->first <= trail;
+}
+
+bool is_cp932_text(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = at(text, i);
+    if (c < 0x80 || is_kana(c)) continue;
+    if (!is_lead(c) || i + 1 >= text.size() || !is_cp932_pair(c, at(text, i + 1))) return false;
+    ++i;
+  }
+  return true;
+}
+
+std::string text_to_sjis(std::string_view charset, std::string_view bytes) {
+  const std::string text = converted(charset, bytes);
+  if (is_cp932_text(text)) return text;
+  // Codes CP932 does not assign: the carriers' pictographs (their Shift_JIS
+  // codes, and au's in ISO-2022-JP) become their emoji, anything else 〓.
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = at(text, i);
+    if (c < 0x80 || is_kana(c)) {
+      out += text[i];
+      continue;
+    }
+    if (!is_lead(c) || i + 1 >= text.size() || !is_trail(at(text, i + 1))) {
+      out += kReplacement;
+      continue;
+    }
+    const unsigned char trail = at(text, i + 1);
+    ++i;
+    if (is_cp932_pair(c, trail)) {
+      out += static_cast<char>(c);
+      out += static_cast<char>(trail);
+      continue;
+    }
+    if (const cp932_tables::CarrierEmoji* emoji = find_carrier_emoji(c, trail)) {
+      append_emoji(out, *emoji);
+    } else {
+      out += kGetaMark;
+    }
+  }
+  return out;
 }
 
 namespace {
@@ -456,7 +598,8 @@ std::string header_field(std::string_view header_block, std::string_view name) {
 std::string mime_detail::decoded_header_lines(std::string_view header_block) {
   std::string out;
   for_each_field(header_block, [&](const HeaderField& field) {
-    std::string line = field.has_name ? field.name + ": " : std::string();
+    // A name is raw bytes too (a byte-order mark before the first one).
+    std::string line = field.has_name ? mime_detail::text_to_sjis("", field.name) + ": " : std::string();
     line += mime_detail::decode_header_text(field.value);
     for (char& c : line) {
       if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';

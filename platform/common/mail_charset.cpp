@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <utility>
+
+#include "platform/platform.h"
 
 namespace larkspur::platform::detail {
 namespace {
@@ -12,19 +16,35 @@ struct NamedCharset {
   MailCharset charset;
 };
 
-// The charsets of mail that come up in practice beyond the Japanese ones
-// (which the core converts itself) and their common aliases. A name missing
-// here is unknown to both builds alike.
+// The one table of charset labels both builds read: the charsets of mail
+// that come up in practice beyond the Japanese ones (which the core
+// converts itself) and their common aliases. A label missing here is unknown
+// to both builds alike; a label one system knows by another name (the
+// logical and visual Hebrew and Arabic labels, which iconv does not know and
+// Windows does) is written here as the charset it means, so both read it.
 constexpr std::array kMailCharsets{
-    NamedCharset{"utf-8", {"UTF-8", 65001}},
-    NamedCharset{"utf8", {"UTF-8", 65001}},
+    NamedCharset{"utf-8", {"UTF-8", 65001, MailDecoder::utf8}},
+    NamedCharset{"utf8", {"UTF-8", 65001, MailDecoder::utf8}},
+    NamedCharset{"utf-7", {"UTF-7", 65000, MailDecoder::utf7}},
+    NamedCharset{"utf7", {"UTF-7", 65000, MailDecoder::utf7}},
+    NamedCharset{"unicode-1-1-utf-7", {"UTF-7", 65000, MailDecoder::utf7}},
     // Mail labelled ISO-8859-1 is windows-1252 in practice (quotes and dashes
     // in 0x80-0x9F), as browsers take it.
     NamedCharset{"iso-8859-1", {"CP1252", 1252}},
     NamedCharset{"latin1", {"CP1252", 1252}},
     NamedCharset{"iso-8859-2", {"ISO-8859-2", 28592}},
     NamedCharset{"iso-8859-5", {"ISO-8859-5", 28595}},
+    // Arabic and Hebrew: the -i (logical), -e (explicit) and visual labels
+    // differ only in the direction of the text, not in its bytes.
+    NamedCharset{"iso-8859-6", {"ISO-8859-6", 28596}},
+    NamedCharset{"iso-8859-6-i", {"ISO-8859-6", 28596}},
+    NamedCharset{"iso-8859-6-e", {"ISO-8859-6", 28596}},
     NamedCharset{"iso-8859-7", {"ISO-8859-7", 28597}},
+    NamedCharset{"iso-8859-8", {"ISO-8859-8", 28598}},
+    NamedCharset{"iso-8859-8-i", {"ISO-8859-8", 28598}},
+    NamedCharset{"iso-8859-8-e", {"ISO-8859-8", 28598}},
+    NamedCharset{"visual", {"ISO-8859-8", 28598}},
+    NamedCharset{"logical", {"ISO-8859-8", 28598}},
     NamedCharset{"iso-8859-9", {"ISO-8859-9", 28599}},
     NamedCharset{"iso-8859-15", {"ISO-8859-15", 28605}},
     NamedCharset{"windows-1250", {"CP1250", 1250}},
@@ -101,6 +121,147 @@ bool append_cp932_fixup(std::string& out, char32_t code) {
   return false;
 }
 
+namespace {
+
+constexpr char32_t kReplacementCharacter = 0xFFFD;
+constexpr char32_t kMaxCode = 0x10FFFF;
+constexpr char32_t kFirstUserDefined = 0xE000;
+constexpr char32_t kLastUserDefined = 0xE757;
+
+bool is_surrogate(char32_t code) { return code >= 0xD800 && code <= 0xDFFF; }
+
+// The UTF-8 character at the start of `bytes` and its length; length 0 when
+// the first byte begins no valid character.
+std::pair<char32_t, std::size_t> utf8_character(std::string_view bytes) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  const unsigned char first = byte(0);
+  if (first < 0x80) return {first, 1};
+  std::size_t length = 0;
+  char32_t code = 0;
+  char32_t least = 0;
+  if (first >= 0xC2 && first <= 0xDF) {
+    length = 2, code = first & 0x1F, least = 0x80;
+  } else if (first >= 0xE0 && first <= 0xEF) {
+    length = 3, code = first & 0x0F, least = 0x800;
+  } else if (first >= 0xF0 && first <= 0xF4) {
+    length = 4, code = first & 0x07, least = 0x10000;
+  } else {
+    return {0, 0};
+  }
+  if (bytes.size() < length) return {0, 0};
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xC0) != 0x80) return {0, 0};
+    code = code << 6 | (byte(i) & 0x3F);
+  }
+  if (code < least || code > kMaxCode || is_surrogate(code)) return {0, 0};
+  return {code, length};
+}
+
+}  // namespace
+
+std::optional<std::u32string> decode_utf8(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  std::u32string codes;
+  codes.reserve(bytes.size());
+  while (!bytes.empty()) {
+    const auto [code, length] = utf8_character(bytes);
+    if (length == 0) return std::nullopt;
+    codes += code;
+    bytes.remove_prefix(length);
+  }
+  return codes;
+}
+
+Utf8Reading read_utf8_lenient(std::string_view bytes) {
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  Utf8Reading reading;
+  reading.codes.reserve(bytes.size());
+  while (!bytes.empty()) {
+    auto [code, length] = utf8_character(bytes);
+    if (length == 0) {
+      // Only the bad byte is lost: the next one may begin a character.
+      code = kReplacementCharacter;
+      length = 1;
+      ++reading.bad_bytes;
+    } else if (length > 1) {
+      ++reading.multibyte_characters;
+    }
+    reading.codes += code;
+    bytes.remove_prefix(length);
+  }
+  return reading;
+}
+
+std::optional<std::u32string> decode_utf7(std::string_view bytes) {
+  constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::u32string codes;
+  codes.reserve(bytes.size());
+  char32_t high_surrogate = 0;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const char c = bytes[i];
+    if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
+    if (c != '+') {
+      codes += static_cast<char32_t>(c);
+      ++i;
+      continue;
+    }
+    ++i;
+    if (i < bytes.size() && bytes[i] == '-') {  // "+-" is a plus sign
+      codes += U'+';
+      ++i;
+      continue;
+    }
+    // A shifted run: base64 of UTF-16 (big-endian), ended by any byte out of
+    // the alphabet; a '-' that ends it is absorbed.
+    std::uint32_t bits = 0;
+    int count = 0;
+    for (; i < bytes.size(); ++i) {
+      const std::size_t value = kAlphabet.find(bytes[i]);
+      if (value == std::string_view::npos) break;
+      bits = (bits << 6 | static_cast<std::uint32_t>(value)) & 0xFFFFFF;
+      count += 6;
+      if (count < 16) continue;
+      count -= 16;
+      const auto unit = static_cast<char32_t>((bits >> count) & 0xFFFF);
+      if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (high_surrogate != 0) return std::nullopt;
+        high_surrogate = unit;
+      } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+        if (high_surrogate == 0) return std::nullopt;
+        codes += 0x10000 + ((high_surrogate - 0xD800) << 10) + (unit - 0xDC00);
+        high_surrogate = 0;
+      } else {
+        if (high_surrogate != 0) return std::nullopt;
+        codes += unit;
+      }
+    }
+    // What is left over is padding: fewer than six bits, all zero.
+    if (high_surrogate != 0 || count >= 6 || (bits & ((1u << count) - 1)) != 0) return std::nullopt;
+    if (i < bytes.size() && bytes[i] == '-') ++i;
+  }
+  return codes;
+}
+
+std::string codes_to_sjis(std::u32string_view codes) {
+  std::string out;
+  out.reserve(codes.size() * 2);
+  for (std::size_t i = 0; i < codes.size(); ++i) {
+    const char32_t code = codes[i];
+    if (code == U'&' && i + 1 < codes.size() && codes[i + 1] == U'#') {
+      append_numeric_reference(out, code);
+    } else if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code >= kFirstUserDefined && code <= kLastUserDefined) {
+      // CP932 keeps this private-use block for its user-defined codes
+      // F040-F9FC, which are no characters a page could show.
+      append_numeric_reference(out, code);
+    } else if (!append_cp932_fixup(out, code) && !append_os_cp932(out, code)) {
+      append_numeric_reference(out, code);
+    }
+  }
+  return out;
+}
+
 void append_numeric_reference(std::string& out, char32_t code) {
   constexpr std::string_view kHex = "0123456789ABCDEF";
   char digits[8];
@@ -115,3 +276,25 @@ void append_numeric_reference(std::string& out, char32_t code) {
 }
 
 }  // namespace larkspur::platform::detail
+
+namespace larkspur::platform {
+
+std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes) {
+  const std::optional<detail::MailCharset> known = detail::find_mail_charset(charset);
+  if (!known) return std::nullopt;
+  std::optional<std::u32string> codes;
+  switch (known->decoder) {
+    case detail::MailDecoder::utf8: codes = detail::decode_utf8(bytes); break;
+    case detail::MailDecoder::utf7: codes = detail::decode_utf7(bytes); break;
+    case detail::MailDecoder::os: codes = detail::os_decode(*known, bytes); break;
+  }
+  if (!codes) return std::nullopt;
+  return detail::codes_to_sjis(*codes);
+}
+
+LenientUtf8 utf8_to_sjis_lenient(std::string_view bytes) {
+  const detail::Utf8Reading reading = detail::read_utf8_lenient(bytes);
+  return {detail::codes_to_sjis(reading.codes), reading.bad_bytes, reading.multibyte_characters};
+}
+
+}  // namespace larkspur::platform

@@ -3,22 +3,63 @@
 // on every byte they give for a character.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace larkspur::platform::detail {
 
-// A MIME charset both builds convert: its name for iconv and its Windows
-// code page.
+// Who turns a charset's bytes into characters: the operating system (iconv,
+// MultiByteToWideChar), or the shared decoders here (UTF-8, UTF-7), which
+// the two systems would read differently or not at all.
+enum class MailDecoder { os, utf8, utf7 };
+
+// A MIME charset both builds convert: its name for iconv, its Windows code
+// page, and its decoder.
 struct MailCharset {
   const char* iconv_name;
   unsigned code_page;
+  MailDecoder decoder = MailDecoder::os;
 };
 
 // The charset named `name` (any ASCII case, surrounding blanks and quotes
-// ignored); nullopt when it is not one of the table.
+// ignored) through the one table of labels and aliases both builds use;
+// nullopt when it is not one of the table.
 std::optional<MailCharset> find_mail_charset(std::string_view name);
+
+// Characters of `bytes` decoded by the operating system as `charset` (its
+// decoder is MailDecoder::os); nullopt when a byte sequence is invalid or
+// has no character. One per build (posix/, win32/).
+std::optional<std::u32string> os_decode(const MailCharset& charset, std::string_view bytes);
+
+// Appends the operating system's CP932 form of `code` (not ASCII, not one
+// of the fix-ups) and returns true; false (nothing appended) when it has
+// none. One per build (posix/, win32/).
+bool append_os_cp932(std::string& out, char32_t code);
+
+// UTF-8 decoded strictly (no overlong form, surrogate or code above
+// U+10FFFF): nullopt at the first invalid byte. A leading byte-order mark is
+// dropped.
+std::optional<std::u32string> decode_utf8(std::string_view bytes);
+
+// UTF-8 with each byte that begins no valid character read as U+FFFD, and
+// how many such bytes and how many characters of two or more bytes it held.
+struct Utf8Reading {
+  std::u32string codes;
+  std::size_t bad_bytes = 0;
+  std::size_t multibyte_characters = 0;
+};
+Utf8Reading read_utf8_lenient(std::string_view bytes);
+
+// UTF-7 (RFC 2152): nullopt when a shifted run is no UTF-16 text, or a byte
+// is not 7-bit.
+std::optional<std::u32string> decode_utf7(std::string_view bytes);
+
+// `codes` as CP932: each character by its CP932 code, the fix-ups below, or
+// as a numeric reference; a literal "&" before "#" written "&#x26;", so that
+// every "&#" of the result begins a reference to a character.
+std::string codes_to_sjis(std::u32string_view codes);
 
 // Appends the CP932 form of `code` when it is one of the characters on which
 // the platforms' mappings differ (the JIS forms of 〜 − ‖ — ¢ £ ¬, which

@@ -1,6 +1,6 @@
-// Mail charsets on Linux: iconv decodes the charset to UTF-32 and encodes
-// each character to CP932 on its own, so a character without a CP932 form
-// can become a numeric reference instead of failing the whole text.
+// Mail charsets on Linux: iconv decodes the charset to UTF-32, and each
+// character is encoded to CP932 on its own, so a character without a CP932
+// form can become a numeric reference instead of failing the whole text.
 #include <errno.h>
 #include <iconv.h>
 
@@ -54,41 +54,31 @@ class Iconv {
   iconv_t handle_;
 };
 
-// One character to CP932, or a numeric reference when it has no CP932 code.
-void append_cp932(std::string& out, char32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-    return;
-  }
-  if (detail::append_cp932_fixup(out, code)) return;
+}  // namespace
+
+bool detail::append_os_cp932(std::string& out, char32_t code) {
   thread_local Iconv to_cp932("CP932", "UTF-32LE");
   const char utf32[4] = {static_cast<char>(code & 0xFF), static_cast<char>((code >> 8) & 0xFF),
                          static_cast<char>((code >> 16) & 0xFF), static_cast<char>(code >> 24)};
   const std::optional<std::string> bytes =
       to_cp932.ok() ? to_cp932.convert(std::string_view(utf32, 4)) : std::nullopt;
-  if (bytes && !bytes->empty()) {
-    out += *bytes;
-  } else {
-    detail::append_numeric_reference(out, code);
-  }
+  if (!bytes || bytes->empty()) return false;
+  out += *bytes;
+  return true;
 }
 
-}  // namespace
-
-std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes) {
-  const std::optional<detail::MailCharset> known = detail::find_mail_charset(charset);
-  if (!known) return std::nullopt;
-  Iconv to_utf32("UTF-32LE", known->iconv_name);
+std::optional<std::u32string> detail::os_decode(const MailCharset& charset, std::string_view bytes) {
+  Iconv to_utf32("UTF-32LE", charset.iconv_name);
   if (!to_utf32.ok()) return std::nullopt;
   const std::optional<std::string> utf32 = to_utf32.convert(bytes);
   if (!utf32) return std::nullopt;
-  std::string out;
-  out.reserve(bytes.size());
+  std::u32string codes;
+  codes.reserve(utf32->size() / 4);
   for (std::size_t at = 0; at + 4 <= utf32->size(); at += 4) {
     const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>((*utf32)[at + i])); };
-    append_cp932(out, byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24);
+    codes += byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
   }
-  return out;
+  return codes;
 }
 
 }  // namespace larkspur::platform

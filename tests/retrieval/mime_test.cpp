@@ -38,6 +38,12 @@ TEST(Mime, SubjectIsOneBoundedLine) {
       {"Subject: =?ISO-2022-JP?B?GyRCJCIbKEI=?=\n =?ISO-2022-JP?B?GyRCJCQbKEI=?=\n", sjis("あい")},
       {"Subject: =?x-unknown?B?YWJj?=\n", "abc"},                              // unknown label: guessed
       {"Subject: broken =?utf-8?B?YWJj\n", "broken =?utf-8?B?YWJj"},           // no closer: left as is
+      {"Subject: \xE6\x98\x9F\xE7\xA9\xBA\xE6\x98\x9F\x80\n", sjis("星空星") + "&#xFFFD;"},  // UTF-8, one bad byte
+      {"Subject: \x82\xA0\xF9\xFC\n", sjis("あ") + "&#x1F631;"},   // docomo pictograph
+      {"Subject: \x82\xA0\xF0\x40\n", sjis("あ〓")},                 // user-defined code
+      {"Subject: =?iso-2022-jp?B?GyRCdUYbKEI=?=\n", "&#x1F4DD;"},       // au pictograph in JIS
+      {"Subject: =?iso-2022-jp?B?GyRCeSEbKEI=?=\n", "\xED\x40"},       // NEC-selected IBM kanji 纊
+      {"Subject: \xEF\xBB\xBFJ\xFCrgen\n", "J&#xFC;rgen"},             // Latin bytes, byte-order mark
   };
   for (const Case& c : cases) EXPECT_EQ(extended_subject(c.header), c.subject) << c.header;
 
@@ -66,10 +72,19 @@ TEST(Mime, BothBuildsGiveTheSameCp932) {
       {"utf-8", "\xF0\x9F\x98\x80\xC3\xA9", "&#x1F600;&#xE9;"},
       {"ISO-8859-15", "\xA4", "&#x20AC;"},
       {"windows-1252", "\x93q\x94", "\x81\x67q\x81\x68"},
+      {"utf-8", "a&#x3d;&b", "a&#x26;#x3d;&b"},                    // a literal "&#" stays text
+      {"utf-8", "\xEE\x80\x80", "&#xE000;"},                        // private use: no user-defined code
+      {"UTF-7", "Fr+APY-sche +2D3eAA- 1+-1", "Fr&#xF6;sche &#x1F600; 1+1"},
+      {"iso-8859-8-i", "\xF9", "&#x5E9;"},                             // labels iconv lacks
+      {"Visual", "\xE0", "&#x5D0;"},
+      {"ISO-8859-6-E", "\xC7", "&#x627;"},
   };
   for (const Case& c : cases) EXPECT_EQ(platform::charset_to_sjis(c.charset, c.bytes), c.cp932) << c.bytes;
   EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xE3\x81"), std::nullopt);
   EXPECT_EQ(platform::charset_to_sjis("x-unknown", "abc"), std::nullopt);
+  EXPECT_EQ(platform::charset_to_sjis("utf-7", "+2D3-"), std::nullopt);  // a lone surrogate
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xED\xA0\x80"), std::nullopt);
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xC0\xAF"), std::nullopt);  // overlong
 }
 
 std::string page_body(std::string_view message) {
@@ -111,8 +126,13 @@ TEST(Mime, HtmlPartsKeepNothingThatRuns) {
 }
 
 TEST(Mime, TextPartsCannotOpenTags) {
-  const std::string page = page_body("Subject: x\n\n<script>alert(1)</script> a&b &#x1F600; http://x.jp/?a=1&b=2\n");
-  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; a&amp;b &#x1F600; "), std::string::npos) << page;
+  // A reference the text writes stays text ("&#x26;" is "&"); only the
+  // decoder's references (U+1F600 of UTF-8) stand for characters.
+  const std::string page = page_body(
+      "Subject: x\nContent-Type: text/plain; charset=utf-8\n\n<script>alert(1)</script> a&b &#x1F600; "
+      "\xF0\x9F\x98\x80 http://x.jp/?a=1&b=2\n");
+  EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; a&amp;b &#x26;#x1F600; &#x1F600; "), std::string::npos)
+      << page;
   EXPECT_NE(page.find("<A HREF=\"http://x.jp/?a=1&amp;b=2\" target=new>"), std::string::npos) << page;
 }
 
