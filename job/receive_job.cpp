@@ -6,7 +6,8 @@
 #include <set>
 #include <system_error>
 
-#include "job/seen_messages.h"
+#include "job/extended_receive.h"
+#include "job/mail_source.h"
 #include "job/sort_and_store.h"
 #include "retrieval/mime.h"
 #include "settings/store.h"
@@ -76,142 +77,10 @@ void ReceiveJobContext::pause(int milliseconds) {
 
 namespace {
 
-// Whose mailbox the scan cache describes.
-std::string scan_cache_owner(const AccountRecord& account) {
-  return account.server + " " + account.user_name;
-}
+}  // namespace
 
-void scan_failed(ReceiveJobContext& job) {
-  if (job.is_cancelled()) return;
-  job.state.report.scan_failed = true;
-  job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
-}
-
-// Says `text` in the progress dialog's notice line for a moment.
-void show_notice(ReceiveJobContext& job, const std::string& text) {
-  job.state.set_notice(text);
-  job.set_status(ReceiveStatus::notice);
-  job.pause(kNoticePauseMs);
-}
-
-// Two messages of one listing under one id and size cannot be told apart:
-// neither keeps its id, so neither ever counts as stored before (each is
-// stored like mail without an id) and neither goes into the scan cache.
-void drop_ambiguous_ids(std::vector<ScannedMessage>& scanned) {
-  std::map<std::pair<std::string, long long>, int> uses;
-  for (const ScannedMessage& message : scanned) {
-    if (!message.id.empty()) ++uses[{message.id, message.size}];
-  }
-  for (ScannedMessage& message : scanned) {
-    if (!message.id.empty() && uses[{message.id, message.size}] > 1) {
-      message.id.clear();
-      message.seen_before = false;
-    }
-  }
-}
-
-// The scan of extended mail handling, on the open scan connection: UIDL gives
-// every message with its id and LIST its size; only a message whose id and
-// size the scan cache does not know is read with TOP (its subject then goes
-// into the cache). Every message is kept. A server that refuses UIDL is
-// scanned with LIST and TOP, each message known by its Message-ID, and the
-// job says so in a notice; a server that had UIDL before and refuses it now
-// is not scanned at all, as its messages would be known by other ids.
-void scan_extended(ReceiveJobContext& job, const AccountRecord& account) {
-  ReceiveJobState& state = job.state;
-  Pop3Client& client = job.client;
-  const std::string owner = scan_cache_owner(account);
-  state.scan_cache_owner = owner;
-  const ScanCache known = read_scan_cache(owner);
-  std::vector<Pop3UniqueId> listing;
-  const int listed = pop3_unique_ids(client, listing);
-  if (listed == -1) {
-    scan_failed(job);
-    return;
-  }
-  const bool by_uidl = listed == 1;
-  if (!by_uidl && known.found && known.by_uidl) {
-    state.report.scan_failed = true;
-    job.fail(platform::jp("サーバーがUIDLを拒否しました。前回まで使えたUIDLなしでは"
-                          "受信済みのメールを見分けられないため、受信を中止しました"));
-    return;
-  }
-  std::vector<Pop3ListEntry> sizes;
-  if (job.is_cancelled() || pop3_list_sizes(client, sizes) != 1) {
-    scan_failed(job);
-    return;
-  }
-  std::map<int, long long> size_of;
-  for (const Pop3ListEntry& entry : sizes) size_of.emplace(entry.number, entry.size);
-  if (!by_uidl) {
-    state.report.uidl_unsupported = true;
-    show_notice(job, platform::jp("UIDL非対応のサーバーです。Message-IDで同じメールを見分けます"));
-    for (const Pop3ListEntry& entry : sizes) listing.push_back({entry.number, {}});
-  } else {
-    // A UIDL line that names no message of the listing (no number, or one
-    // LIST does not know, or one named before) says nothing usable: it is
-    // skipped, the others are scanned, and the job says so once.
-    std::set<int> named;
-    const auto unusable = [&](const Pop3UniqueId& entry) {
-      return !size_of.count(entry.number) || !named.insert(entry.number).second;
-    };
-    const std::size_t before = listing.size();
-    std::erase_if(listing, unusable);
-    if (const std::size_t skipped = before - listing.size(); skipped > 0) {
-      show_notice(job, platform::jp("UIDLの一覧に読めない行が ") + std::to_string(skipped) +
-                           platform::jp(" 行ありました。その行は飛ばしました"));
-    }
-  }
-
-  ScanCache cache;  // what the mailbox holds now
-  cache.by_uidl = by_uidl;
-  const bool same_ids = known.found && known.by_uidl == by_uidl;
-  bool complete = true;
-  std::string header;
-  for (Pop3UniqueId& entry : listing) {
-    if (job.is_cancelled()) return;
-    ScannedMessage message{entry.number, {}, std::move(entry.uid), false, size_of[entry.number], {}};
-    if (!usable_message_id(message.id)) message.id.clear();
-    const auto cached =
-        by_uidl && same_ids && !message.id.empty() ? known.messages.find(message.id) : known.messages.end();
-    if (cached != known.messages.end() && cached->second.size == message.size) {
-      message.subject = cached->second.subject;
-      message.seen_before = true;
-    } else {
-      const int read = pop3_header_block(client, message.number, header);
-      if (read == kReplyTooLong) {
-        // A header block past all bounds: the message is kept with an empty
-        // subject (and no Message-ID), the scan goes on.
-        header.clear();
-      } else if (read != 1) {
-        scan_failed(job);
-        complete = false;
-        break;
-      }
-      message.subject = extended_subject(header);
-      if (!header.empty()) message.fingerprint = message_fingerprint(header);
-      if (!by_uidl) {
-        message.id = fallback_message_id(header);
-        const auto before = same_ids ? known.messages.find(message.id) : known.messages.end();
-        message.seen_before = before != known.messages.end() && before->second.size == message.size;
-      }
-    }
-    state.scanned.push_back(std::move(message));
-  }
-  drop_ambiguous_ids(state.scanned);
-  for (const ScannedMessage& message : state.scanned) {
-    if (!message.id.empty()) cache.messages[message.id] = {message.size, message.subject};
-  }
-  // A scan cut short says nothing about the messages it did not reach: their
-  // entries stay.
-  if (!complete && same_ids) cache.messages.insert(known.messages.begin(), known.messages.end());
-  cache.found = true;
-  write_scan_cache(owner, cache);
-  state.scan_complete = complete;
-}
-
-// The reason a login failed, for the outcome: what really happened, where
-// the status text can only say that the login failed.
+// The status text can only say that the login failed; the outcome says what
+// really happened.
 std::string login_failure_reason(Pop3LoginFailure failure) {
   switch (failure) {
     case Pop3LoginFailure::kNoConnection:
@@ -227,6 +96,14 @@ std::string login_failure_reason(Pop3LoginFailure failure) {
       break;
   }
   return status_text(ReceiveStatus::auth_failed, {});
+}
+
+namespace {
+
+void scan_failed(ReceiveJobContext& job) {
+  if (job.is_cancelled()) return;
+  job.state.report.scan_failed = true;
+  job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
 }
 
 // Steps 2 to 7 of a job; returns when the job is over (step 8 is the caller's).
@@ -256,6 +133,15 @@ void run_job(ReceiveJobContext& job) {
   }
   if (job.is_cancelled()) return;
 
+  // Extended mail handling: one session through the mail source from here on.
+  state.extended_mail = (account->options & kAccountOptionExtendedMail) != 0;
+  if (state.extended_mail) {
+    const std::unique_ptr<MailSource> source =
+        make_pop3_source(client, account->user_name, account->password);
+    receive_extended(job, *account, *source);
+    return;
+  }
+
   job.set_status(ReceiveStatus::authenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
     // A check cut short by a cancel says nothing about the credentials.
@@ -277,30 +163,21 @@ void run_job(ReceiveJobContext& job) {
   if (job.is_cancelled()) return;
 
   // The scan: every listed message is read with TOP; the first kMaxScanned
-  // are kept. Extended mail handling scans its own way (scan_extended) and
-  // keeps the scan's session open for the sorting: the server locks the
-  // mailbox for a session, so the numbers the scan saw still name the same
-  // messages when they are retrieved and deleted, whatever another client
-  // does meanwhile.
-  state.extended_mail = (account->options & kAccountOptionExtendedMail) != 0;
+  // are kept.
   if (pop3_open(client) == 1) {
     job.set_status(ReceiveStatus::scanning);
-    if (state.extended_mail) {
-      scan_extended(job, *account);
-    } else {
-      for (;;) {
-        const int step = pop3_next_message(client);
-        if (step != 1) {
-          if (step == -1) scan_failed(job);
-          break;
-        }
-        if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
-          state.scanned.push_back(
-              {pop3_current_number(client), pop3_current_subject(client), {}, false, -1, {}});
-        }
+    for (;;) {
+      const int step = pop3_next_message(client);
+      if (step != 1) {
+        if (step == -1) scan_failed(job);
+        break;
       }
-      pop3_close(client);
+      if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
+        state.scanned.push_back(
+            {pop3_current_number(client), pop3_current_subject(client), {}, false, -1, {}});
+      }
     }
+    pop3_close(client);
   } else {
     pop3_close(client);
     pop3_shutdown(client);
@@ -322,7 +199,6 @@ void run_job(ReceiveJobContext& job) {
     job.pause(kNoListPauseMs);
     if (job.is_cancelled()) return;
     job.set_status(ReceiveStatus::disconnecting);
-    if (state.extended_mail) pop3_close(client);
     pop3_shutdown(client);
     return;
   }
@@ -332,7 +208,6 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
-  forget_messages_gone(state);  // an empty mailbox keeps no stored id
   job.set_status(ReceiveStatus::no_mail);
   job.pause(kNoMailPauseMs);
   if (job.is_cancelled()) return;

@@ -141,6 +141,11 @@ Message receive_running_message();
 // "失敗": no job could start here (the working folder cannot be written).
 Message receive_cannot_start_message();
 
+// Why a login failed, for the job's outcome: what really happened (no
+// connection, no answer, bare LF line ends), or the status text of a failed
+// login.
+std::string login_failure_reason(Pop3LoginFailure failure);
+
 // The Shift_JIS text shown for `status`: the fixed text of codes 1 to 15,
 // `notice` for 12, empty for 0 and any other value.
 std::string status_text(int status, std::string_view notice);

@@ -5,10 +5,14 @@
 #pragma once
 
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 
 #include "job/receive_job.h"
+#include "panel/list_panel.h"
+#include "settings/store.h"
+#include "site/site_job.h"
 
 namespace larkspur {
 
@@ -27,14 +31,51 @@ struct StoredLog {
   std::string path;
   int log_number = 0;
 };
+// With `forced` false the log is not forced to disk (see
+// platform::create_file_exclusive_deferred): the caller forces a batch of logs
+// with platform::force_to_disk before anything relies on them.
 std::optional<StoredLog> store_log(std::string_view list_name, const platform::LocalTime& time,
                                    int log_number, std::string_view subject,
-                                   std::string_view message_text);
+                                   std::string_view message_text, bool forced = true);
 
 // With extended mail handling after a complete scan (state.scan_complete):
 // removes from each list's stored ids (job/seen_messages.h) those of messages
 // no longer on the server. Does nothing otherwise. sort_and_store calls it.
 void forget_messages_gone(const ReceiveJobState& state);
+
+// ------------------------------------------ steps both sortings share
+
+// "Weekly.stf" names the list Weekly: the file name less its last four
+// characters.
+std::string list_name_of(std::string_view record_file);
+// "他の新着メールが N 件ありました".
+std::string notice_text(int remaining);
+
+// What the sorting keeps from one log to the next: the site work, the list
+// records and the panel (each reads again only what changed), and the list
+// folders already cleared of leftover temporaries.
+struct SortingMemory {
+  explicit SortingMemory(UserInterface& ui) : site(ui), panel(records) {}
+  SiteJob site;
+  ListRecordCache records;
+  ListPanelRefresher panel;
+  std::set<std::string> swept_lists;
+};
+
+// A message is about to be stored for the list: its folders are made, its
+// mark goes on in the panel, and its record's new_mail is set.
+void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name);
+
+// store_log at the job's clock; a log that cannot be written fails the job
+// (status 8, the reason recorded).
+std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
+                                       int log_number, std::string_view subject,
+                                       std::string_view message_text, bool forced = true);
+
+// The pages and the panel after a stored log; pages that could not be
+// written fail the job (the log stays).
+void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
+                     const StoredLog& log);
 
 // Sorts the messages of job.state.scanned into the lists of
 // job.state.list_files over a retrieval connection of its own:
@@ -52,8 +93,8 @@ void forget_messages_gone(const ReceiveJobState& state);
 //   pause), status 9, QUIT and pop3_shutdown.
 // When the retrieval connection cannot be opened it returns at once (status
 // unchanged). Once cancelled no further message or list is handled.
-// With extended mail handling (job.state.extended_mail) each message is stored
-// at most once per list, across jobs; see sort_extended in the .cpp.
+// Classic mail handling only: an account with extended mail handling sorts
+// in job/extended_receive.h.
 void sort_and_store(ReceiveJobContext& job);
 
 }  // namespace larkspur

@@ -130,6 +130,15 @@ bool write_file_reusing(std::string_view path, std::string_view spare_path, std:
 // `path` exists already: the file is created only if it was not there.
 bool create_file_exclusive(std::string_view path, std::string_view data);
 
+// Like create_file_exclusive, but without forcing the data to disk: for a
+// batch of new files that force_to_disk then forces all at once, before
+// anything relies on them.
+bool create_file_exclusive_deferred(std::string_view path, std::string_view data);
+
+// Forces the data and names of the files `paths` to disk. True when it did
+// for every one (an empty list is true).
+bool force_to_disk(const std::vector<std::string>& paths);
+
 bool delete_file(std::string_view path);     // true when removed
 
 // True when the entry `path` itself is a symbolic link, a junction or any

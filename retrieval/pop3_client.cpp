@@ -290,12 +290,33 @@ SessionPtr connect_server(Pop3Client& c, Operation& op) {
   return session;
 }
 
+// Sends CAPA and notes whether the server lists PIPELINING. A negative reply
+// (no CAPA) leaves the session without pipelining. False when the reply did
+// not come.
+bool read_capabilities(const Pop3Client& c, Pop3Session& s) {
+  if (!send_line(s, "CAPA")) return false;
+  const auto status = recv_line(c, s);
+  if (!status) return false;
+  if (pop3_reply_negative(*status)) return true;
+  bool pipelining = false;
+  const Multiline result = read_multiline(c, s, [&pipelining](std::string_view line) {
+    std::string word(line.substr(0, line.find(' ')));
+    for (char& ch : word) {
+      if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
+    }
+    pipelining = pipelining || word == "PIPELINING";
+  });
+  if (result == Multiline::kLost) return false;
+  s.pipelining = pipelining && result == Multiline::kComplete;
+  return true;
+}
+
 // The login dialogue: greeting (not examined), STLS when asked for, USER,
 // PASS. A negative reply is answered with QUIT; a lost connection is just
 // dropped. Neither USER nor PASS leaves before a TLS session asked for is
 // verified.
 SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
-                         std::string_view password) {
+                         std::string_view password, bool ask_capabilities = false) {
   c.tls_failure = Pop3TlsFailure::kNone;
   c.login_failure = Pop3LoginFailure::kNoConnection;
   SessionPtr s = connect_server(c, op);
@@ -325,6 +346,7 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
     }
     if (!start_tls(c, op, *s)) return no_answer();
   }
+  if (ask_capabilities && !read_capabilities(c, *s)) return no_answer();
   for (const std::string& command : {"USER " + std::string(user), "PASS " + std::string(password)}) {
     if (!send_line(*s, command)) return no_answer();
     const auto reply = recv_line(c, *s);
@@ -612,6 +634,91 @@ int pop3_next_message(Pop3Client& c) {
   return 1;
 }
 
+int pop3_login(Pop3Client& c, std::string_view user, std::string_view password) {
+  Operation op(c);
+  {
+    std::lock_guard state(c.state_mutex);
+    if (c.lifecycle != Pop3Lifecycle::kInitialised && c.lifecycle != Pop3Lifecycle::kVerified) {
+      return 0;
+    }
+  }
+  user = user.substr(0, kMaxCredentialBytes);
+  password = password.substr(0, kMaxCredentialBytes);
+  if (has_line_break(user) || has_line_break(password)) return 0;
+  const SessionPtr s = connect_login(c, op, user, password, true);
+  if (!s) return 0;
+  std::lock_guard state(c.state_mutex);
+  if (op.cancelled_locked() || c.lifecycle == Pop3Lifecycle::kUninitialised ||
+      c.lifecycle == Pop3Lifecycle::kOpen) {
+    return 0;
+  }
+  c.user = user;
+  c.password = password;
+  change_lifecycle(c, Pop3Lifecycle::kOpen, s);
+  return 1;
+}
+
+bool pop3_pipelining(const Pop3Client& c) {
+  std::lock_guard state(c.state_mutex);
+  return c.open_session && c.open_session->pipelining;
+}
+
+int pop3_run_batch(Pop3Client& c, const std::vector<Pop3Request>& requests,
+                   const Pop3ReplySink& sink) {
+  Operation op(c);
+  const SessionPtr s = op.open_session();
+  if (!s) return -1;
+  const std::size_t max_requests = s->pipelining ? kMaxRequestsInFlight : 1;
+  std::size_t sent = 0;       // requests sent so far
+  std::size_t answered = 0;   // replies read so far
+  std::size_t awaited_bytes = 0;  // expected bytes of the replies in flight
+  bool stopped = false;
+  std::string text;
+  while (answered < sent || (!stopped && sent < requests.size())) {
+    // Fill the window: every command that fits goes out in one send.
+    std::string burst;
+    while (!stopped && sent < requests.size() && sent - answered < max_requests &&
+           (sent == answered ||
+            awaited_bytes + requests[sent].expected_bytes <= kMaxReplyBytesInFlight)) {
+      burst += requests[sent].command;
+      burst += "\r\n";
+      awaited_bytes += requests[sent].expected_bytes;
+      ++sent;
+    }
+    if (!burst.empty() && !s->connection->send_all(burst)) {
+      s->broken = true;
+      return -1;
+    }
+    // Then read the oldest reply.
+    const Pop3Request& request = requests[answered];
+    const auto status = recv_line(c, *s);
+    if (!status) return -1;
+    Pop3Reply reply = Pop3Reply::kOk;
+    text.clear();
+    if (pop3_reply_negative(*status)) {
+      reply = Pop3Reply::kNegative;
+      text = *status;
+    } else if (request.multiline) {
+      const Multiline result = read_multiline(c, *s, [&text](std::string_view line) {
+        if (line.starts_with("..")) line.remove_prefix(1);
+        text += line;
+        text += '\n';
+      });
+      if (result == Multiline::kLost) return -1;
+      if (result == Multiline::kTooLong) {
+        reply = Pop3Reply::kTooLong;
+        text.clear();
+      }
+    } else {
+      text = *status;
+    }
+    awaited_bytes -= request.expected_bytes;
+    const std::size_t index = answered++;
+    if (!sink(index, reply, text)) stopped = true;
+  }
+  return 1;
+}
+
 int pop3_current_number(const Pop3Client& c) {
   std::lock_guard op(c.operation_mutex);
   return c.current_number;
@@ -668,19 +775,36 @@ int pop3_unique_ids(Pop3Client& c, std::vector<Pop3UniqueId>& ids) {
   if (!status) return -1;
   if (pop3_reply_negative(*status)) return kUidlUnsupported;
   const Multiline result = read_multiline(c, *s, [&ids](std::string_view line) {
-    // "number SP id": the id is the rest of the line, blanks and all, so that
-    // two ids that differ only behind a blank are never taken for one.
-    const std::size_t space = line.find(' ');
-    const std::string_view number = line.substr(0, space);
-    const std::string_view uid =
-        space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
-    ids.push_back({message_number(number), std::string(uid)});
+    ids.push_back(pop3_uidl_line(line));
   });
   if (result != Multiline::kComplete) {
     ids.clear();
     return -1;
   }
   return 1;
+}
+
+Pop3UniqueId pop3_uidl_line(std::string_view line) {
+  // "number SP id": the id is the rest of the line, blanks and all, so that
+  // two ids that differ only behind a blank are never taken for one.
+  const std::size_t space = line.find(' ');
+  const std::string_view uid =
+      space == std::string_view::npos ? std::string_view() : line.substr(space + 1);
+  return {message_number(line.substr(0, space)), std::string(uid)};
+}
+
+Pop3ListEntry pop3_list_line(std::string_view line) {
+  const std::size_t space = line.find(' ');
+  Pop3ListEntry entry{message_number(line.substr(0, space)), -1};
+  if (space != std::string_view::npos) {
+    const std::string_view rest = line.substr(space + 1);
+    const std::string_view digits = rest.substr(0, rest.find(' '));
+    if (!digits.empty() && digits.size() <= 15 &&
+        digits.find_first_not_of("0123456789") == std::string_view::npos) {
+      entry.size = std::stoll(std::string(digits));
+    }
+  }
+  return entry;
 }
 
 int pop3_list_sizes(Pop3Client& c, std::vector<Pop3ListEntry>& entries) {
@@ -691,18 +815,8 @@ int pop3_list_sizes(Pop3Client& c, std::vector<Pop3ListEntry>& entries) {
   const auto status = recv_line(c, *s);
   if (!status || pop3_reply_negative(*status)) return 0;
   const Multiline result = read_multiline(c, *s, [&entries](std::string_view line) {
-    const std::size_t space = line.find(' ');
-    const int number = message_number(line.substr(0, space));
-    if (number == 0) return;
-    long long size = -1;
-    if (space != std::string_view::npos) {
-      const std::string_view digits = line.substr(space + 1, line.find(' ', space + 1) - space - 1);
-      if (!digits.empty() && digits.size() <= 15 &&
-          digits.find_first_not_of("0123456789") == std::string_view::npos) {
-        size = std::stoll(std::string(digits));
-      }
-    }
-    entries.push_back({number, size});
+    const Pop3ListEntry entry = pop3_list_line(line);
+    if (entry.number != 0) entries.push_back(entry);
   });
   if (result == Multiline::kComplete) return 1;
   entries.clear();

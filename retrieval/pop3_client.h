@@ -181,6 +181,7 @@ struct Pop3Session {
   std::vector<std::string> number_list;  // message numbers from LIST
   std::size_t number_cursor = 0;         // next entry of number_list to scan
   bool list_fetched = false;             // number_list is filled for this session
+  bool pipelining = false;               // CAPA listed PIPELINING (RFC 2449)
 };
 
 // The client: settings and state for the whole process. Use it only through
@@ -276,6 +277,9 @@ struct Pop3UniqueId {
   std::string uid;
 };
 
+// One line of a UIDL listing ("n id"), read as pop3_unique_ids reads it.
+Pop3UniqueId pop3_uidl_line(std::string_view line);
+
 // Sends "UIDL" and reads the whole listing into `ids` (replacing it), in the
 // server's order. 1 = listing read; 0 = the server answered negatively (it
 // does not offer UIDL; the connection stays usable); -1 = a failure, a
@@ -293,6 +297,9 @@ struct Pop3ListEntry {
   int number = 0;
   long long size = -1;
 };
+// One line of a LIST listing ("n size"); number 0 when it names no message.
+Pop3ListEntry pop3_list_line(std::string_view line);
+
 // Sends "LIST" and reads every line of the listing into `entries` (replacing
 // it), in the server's order; lines whose first word is no number from 1 up
 // are left out. 1 = read; 0 = as pop3_message_numbers.
@@ -321,6 +328,56 @@ int pop3_retrieve_raw(Pop3Client& client, int number, std::string& raw);
 // connection is out of step from then on.
 inline constexpr int kDeleteUnanswered = -1;
 int pop3_delete(Pop3Client& client, int number);
+
+// ------------------------------------------ one session, pipelined batches
+// Used by the receive job for an account with kAccountOptionExtendedMail:
+// one logged-in session does everything, and where the server allows it many
+// commands are in flight at once.
+
+// Logs in with `user` and `password` (cut as pop3_verify_login cuts them)
+// and keeps the session open: greeting, STLS when asked, CAPA (once, to learn
+// whether the server pipelines), USER, PASS. The client is then open, as
+// after pop3_verify_login and pop3_open, without the credential check's own
+// connection. 1 = open; 0 = as pop3_verify_login (pop3_login_failure and
+// pop3_tls_failure say why).
+int pop3_login(Pop3Client& client, std::string_view user, std::string_view password);
+
+// Whether the open session may keep many commands in flight.
+bool pop3_pipelining(const Pop3Client& client);
+
+// Requests in flight at most, and bytes of replies expected in flight at
+// most, when the server pipelines. The byte bound keeps the server's replies
+// within what the connection buffers, so neither side ever waits on the
+// other's full buffer.
+inline constexpr std::size_t kMaxRequestsInFlight = 256;
+inline constexpr std::size_t kMaxReplyBytesInFlight = std::size_t{1} << 20;
+
+// One command of a batch.
+struct Pop3Request {
+  std::string command;             // "TOP 3 0", "RETR 3", "DELE 3", "UIDL", "LIST"
+  bool multiline = false;          // a positive reply goes on to a single-dot line
+  std::size_t expected_bytes = 0;  // the reply's expected size (a message's from LIST)
+};
+// What one reply of a batch was.
+enum class Pop3Reply {
+  kOk,        // positive; for a multi-line reply its lines follow
+  kNegative,  // negative (the text is the status line)
+  kTooLong,   // a multi-line reply over max_reply_bytes, read to its end
+};
+// Receives the reply to request `index`: what it was, and its text (a
+// multi-line reply's lines dot-unstuffed, each ended by LF; else the status
+// line). The text may be moved from. Returning false sends no further
+// request (those in flight are still read).
+using Pop3ReplySink = std::function<bool(std::size_t index, Pop3Reply reply, std::string& text)>;
+
+// Sends the requests on the open session, in order, and hands every reply to
+// `sink` in order. Where the session pipelines, requests go out in bursts
+// while fewer than kMaxRequestsInFlight and kMaxReplyBytesInFlight are
+// awaited; otherwise one at a time. 1 = every request sent got its reply;
+// -1 = no open session, or the connection was lost (or cut by a cancel):
+// the replies not delivered are unknown, and the session is out of step.
+int pop3_run_batch(Pop3Client& client, const std::vector<Pop3Request>& requests,
+                   const Pop3ReplySink& sink);
 
 // Why the last connection attempt (pop3_verify_login or pop3_open) failed
 // before login because of TLS or STLS; kNone when it did not.

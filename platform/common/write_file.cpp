@@ -46,4 +46,8 @@ bool create_file_exclusive(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, detail::Replace::kOnlyIfAbsent, detail::Flush::kToDisk);
 }
 
+bool create_file_exclusive_deferred(std::string_view path, std::string_view data) {
+  return write_via_temporary(path, data, detail::Replace::kOnlyIfAbsent, detail::Flush::kNo);
+}
+
 }  // namespace larkspur::platform

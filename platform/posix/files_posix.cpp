@@ -241,6 +241,34 @@ bool can_read_file(std::string_view path) {
   return fd.valid();
 }
 
+bool force_to_disk(const std::vector<std::string>& paths) {
+  // One syncfs per file system flushes every file of the batch, and the
+  // folder entries that name them, in a single pass: far cheaper than an
+  // fsync of each file and of each folder.
+  std::vector<dev_t> synced;
+  bool ok = true;
+  for (const std::string& path : paths) {
+    const auto native = posix::native_path(path);
+    if (!native) {
+      ok = false;
+      continue;
+    }
+    Fd fd(::open(native->c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+      ok = false;
+      continue;
+    }
+    if (std::find(synced.begin(), synced.end(), info.st_dev) != synced.end()) continue;
+    if (::syncfs(fd.get()) != 0) {
+      ok = false;
+      continue;
+    }
+    synced.push_back(info.st_dev);
+  }
+  return ok;
+}
+
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
   const auto native = posix::native_path(path);
   const auto spare = posix::native_path(spare_path);

@@ -226,6 +226,19 @@ bool can_read_file(std::string_view path) {
   return file.valid();
 }
 
+bool force_to_disk(const std::vector<std::string>& paths) {
+  bool ok = true;
+  for (const std::string& path : paths) {
+    const auto native = win32::native_path(path);
+    Handle file(native ? CreateFileW(native->c_str(), GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE);
+    ok = file.valid() && FlushFileBuffers(file.get()) && ok;
+  }
+  return ok;
+}
+
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data) {
   // Windows has no exchange of two names in one step; a spare left by a
   // Linux run of the same folder is of no use here.

@@ -99,13 +99,13 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
        {{{"1=a"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {}},
         {{"1=b"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 2, {}}}},
       {"one UIDL id listed twice: neither counts as stored", true, true, {},
-       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"},
+       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"},
          2, {}}}},
       {"ids with a blank are read whole", true, true, {},
        {{{"id 1=a", "id 2=b"},
-         {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"}, 2, {}}}},
+         {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"}, 2, {}}}},
       {"no UIDL, one Message-ID for two messages: both stored", true, true, {kNoUidl},
-       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "DELE 2", "RETR 1", "DELE 1"},
+       {{{"x=a", "x=b"}, {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"},
          2, {}}},
        kNoUidlNotice},
       {"the mailbox changed after the scan: the numbers stay the scan's", true, false, {},
@@ -114,7 +114,7 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
       {"a server that had UIDL refuses it: nothing is stored again", true, false,
        {{"UIDL", 2, Pop3Fault::Kind::kReply, "-ERR not now\r\n"}},
        {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}},
-        {{"m1"}, {"UIDL"}, 1, {"m1"}, cli::kExitFailed}}},
+        {{"m1"}, {"UIDL", "LIST"}, 1, {"m1"}, cli::kExitFailed}}},
       {"UIDL lines that name no message are skipped, and said once", true, false,
        {{"UIDL", 0, Pop3Fault::Kind::kReply, "+OK\r\n1 m1\r\nbogus\r\n7 m7\r\n.\r\n"}},
        {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}}},
@@ -137,8 +137,11 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
        {{{"m1"}, {"LIST", "TOP 1 0", "RETR 1"}, 1, {"m1"}},
         {{"m1"}, {"LIST", "TOP 1 0", "RETR 1"}, 2, {"m1"}}}},
   };
-  for (const UidlCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  // Extended receives run against a server with and without PIPELINING:
+  // the same commands, the same outcome, and one session per receive.
+  for (const UidlCase& c : cases) for (const bool pipelining : {false, true}) {
+    if (pipelining && !c.extended) continue;
+    SCOPED_TRACE(c.what + (pipelining ? " (pipelining)" : ""));
     testing::TempFolder folder;
     create_working_folders();
     ListRecord list;
@@ -146,6 +149,7 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
     ASSERT_TRUE(write_list("L", list));
     Pop3TestServerOptions options;
     options.faults = c.faults;
+    if (pipelining) options.capabilities = {"TOP", "UIDL", "PIPELINING", "USER"};
     // The mailbox another client leaves once a scanning session has ended.
     std::mutex change_mutex;
     std::vector<Pop3TestMessage> change;
@@ -183,6 +187,7 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
         for (const std::string& name : receive.after_scan) change.push_back(mail(name));
       }
 
+      const int sessions_before = server.sessions();
       RecordingConsole console;
       cli::Environment env;
       env.receive_timeout_ms = 20'000;
@@ -193,11 +198,15 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
       std::vector<std::string> wire;
       for (; seen < transcript.size(); ++seen) {
         const std::string& line = transcript[seen];
-        if (!line.starts_with("USER") && !line.starts_with("PASS") && line != "QUIT") {
+        if (!line.starts_with("USER") && !line.starts_with("PASS") && line != "QUIT" &&
+            line != "CAPA") {
           wire.push_back(line);
         }
       }
       EXPECT_EQ(wire, receive.wire);
+      if (c.extended) {
+        EXPECT_EQ(server.sessions() - sessions_before, 1);
+      }
       EXPECT_EQ(platform::find_files(list_folder("L") + "\\*.log").size(),
                 static_cast<std::size_t>(receive.logs));
       EXPECT_EQ(server.mailbox_names(), receive.left);

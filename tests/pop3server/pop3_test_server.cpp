@@ -203,6 +203,11 @@ Pop3TestServer::Answer Pop3TestServer::answer(const std::string& verb, const std
   const std::size_t count = mailbox_.size();
   if (verb == "QUIT") return {"+OK bye\r\n", true};
   if (verb == "NOOP") return {"+OK\r\n"};
+  if (verb == "CAPA" && !options_.capabilities.empty()) {
+    std::string listing = "+OK capability list follows\r\n";
+    for (const std::string& capability : options_.capabilities) listing += capability + "\r\n";
+    return {listing + ".\r\n"};
+  }
   if (verb == "USER") {
     if (session.logged_in) return {"-ERR already logged in\r\n"};
     session.user_given = true;

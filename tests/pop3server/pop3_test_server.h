@@ -55,6 +55,8 @@ struct Pop3TestServerOptions {
   int port = 0;          // 0: a free port
   std::string host = "127.0.0.1";
   std::vector<Pop3Fault> faults;
+  // The CAPA listing ("PIPELINING", ...); empty: CAPA is an unknown command.
+  std::vector<std::string> capabilities;
   // Send every reply in pieces of this many bytes with a short pause between
   // them, so that the client meets them in separate TCP segments (0: whole).
   std::size_t chunk_bytes = 0;

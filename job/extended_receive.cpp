@@ -1,0 +1,540 @@
+#include "job/extended_receive.h"
+
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "job/seen_messages.h"
+#include "job/sort_and_store.h"
+#include "retrieval/mime.h"
+#include "settings/store.h"
+
+namespace larkspur {
+
+namespace {
+
+// Whose mailbox the scan cache describes.
+std::string scan_cache_owner(const AccountRecord& account) {
+  return account.server + " " + account.user_name;
+}
+
+// One list as the sorting sees it through a job: its record as read at the
+// start, and the ids stored for it (read when first needed).
+struct ListInJob {
+  std::string name;
+  std::optional<ListRecord> record;
+  StoredIds stored_ids;
+  bool ids_read = false;
+  bool ids_changed = false;  // ids added in this batch, not yet written
+};
+
+StoredIds& stored_ids_of(ListInJob& list) {
+  if (!list.ids_read) {
+    list.stored_ids = read_stored_ids(list.name);
+    list.ids_read = true;
+  }
+  return list.stored_ids;
+}
+
+// Whether the list stored this message before: its id and size are noted
+// there and, when `fingerprint` is given (the message is to be deleted),
+// its fingerprint too. A message deleted from the server without a second
+// log must be the very message stored; when in doubt it is stored again.
+bool stored_before(ListInJob& list, const ScannedMessage& message,
+                   std::string_view fingerprint = {}) {
+  if (message.id.empty()) return false;
+  const StoredIds& ids = stored_ids_of(list);
+  if (!holds_message(ids, message.id, message.size)) return false;
+  return fingerprint.empty() || ids.at(message.id).fingerprint == fingerprint;
+}
+
+// Two messages of one listing under one id and size cannot be told apart:
+// neither keeps its id, so neither ever counts as stored before (each is
+// stored like mail without an id) and neither goes into the scan cache.
+void drop_ambiguous_ids(std::vector<ScannedMessage>& scanned) {
+  std::map<std::pair<std::string, long long>, int> uses;
+  for (const ScannedMessage& message : scanned) {
+    if (!message.id.empty()) ++uses[{message.id, message.size}];
+  }
+  for (ScannedMessage& message : scanned) {
+    if (!message.id.empty() && uses[{message.id, message.size}] > 1) {
+      message.id.clear();
+      message.seen_before = false;
+    }
+  }
+}
+
+// A message the lists want something of: the lists it matches (presentation
+// order) and what they ask.
+struct Planned {
+  ScannedMessage message;
+  std::vector<ListInJob*> lists;
+  bool work = false;               // a list lacks it, or deletes it
+  bool deletes = false;            // a list deletes it from the server
+  bool relies_on_earlier = false;  // a list stored it before
+  bool fetch = false;              // some list needs a new log of it
+  bool stored_everywhere = true;   // in every matching list, now or before
+};
+
+class ExtendedReceive {
+ public:
+  ExtendedReceive(ReceiveJobContext& job, const AccountRecord& account, MailSource& source)
+      : job_(job), state_(job.state), source_(source), owner_(scan_cache_owner(account)),
+        memory_(job.ui) {}
+
+  void run();
+
+ private:
+  // The one place a failure of the source or of the storing is recorded:
+  // status 8, the counter it belongs to, and the reason (the first reason
+  // is the job's). Nothing is recorded once the job is cancelled.
+  void failed(const std::string& reason, int& counter) {
+    job_.set_status(ReceiveStatus::receive_failed);
+    if (job_.is_cancelled()) return;
+    ++counter;
+    job_.fail(reason);
+  }
+  void scan_failed(const std::string& reason) {
+    if (job_.is_cancelled()) return;
+    state_.report.scan_failed = true;
+    job_.fail(reason.empty() ? platform::jp("メールボックスの検索が途中で失敗しました") : reason);
+  }
+  void show_notice(const std::string& text) {
+    state_.set_notice(text);
+    job_.set_status(ReceiveStatus::notice);
+    job_.pause(kNoticePauseMs);
+  }
+
+  bool take_lists();
+  void scan();
+  void sort();
+  Planned plan(const ScannedMessage& message);
+  bool verify_planned(std::vector<Planned>& planned);
+  bool store_batch(std::vector<Planned*>& batch);
+  void store_message(Planned& entry, std::string& raw);
+  void finish(bool stopped);
+  void forget_scanned();
+  std::string too_big_reason(const ScannedMessage& message) const;
+
+  ReceiveJobContext& job_;
+  ReceiveJobState& state_;
+  MailSource& source_;
+  std::string owner_;
+  SortingMemory memory_;
+  std::vector<ListInJob> lists_;
+  int remaining_ = 0;
+  int log_number_ = 0;
+  bool deletion_asked_ = false;
+  std::set<std::string> deleted_ids_;  // DELE accepted in this job
+  std::vector<std::string> batch_logs_;  // logs of the batch, not yet forced to disk
+};
+
+void ExtendedReceive::run() {
+  job_.set_status(ReceiveStatus::authenticating);
+  const SourceOutcome opened = source_.open();
+  if (job_.is_cancelled()) return;
+  if (!opened.ok()) {
+    if (source_.tls_failed()) {
+      // No verified session to log in on: nothing of the account has left.
+      job_.set_status(ReceiveStatus::tls_failed);
+      job_.fail(opened.reason);
+      job_.pause(kLoginFailedPauseMs);
+      return;
+    }
+    // As in the classic job: the failed login, then the session that could
+    // not open, then the lists and an empty mailbox.
+    job_.set_status(ReceiveStatus::auth_failed);
+    job_.fail(opened.reason);
+    job_.pause(kLoginFailedPauseMs);
+    if (job_.is_cancelled()) return;
+    job_.set_status(ReceiveStatus::session_error);
+  } else {
+    job_.set_status(ReceiveStatus::scanning);
+    scan();
+  }
+  if (job_.is_cancelled()) return;
+
+  if (!take_lists()) {
+    if (job_.is_cancelled()) return;
+    job_.set_status(ReceiveStatus::disconnecting);
+    if (opened.ok()) source_.finish();
+    return;
+  }
+  if (!state_.scanned.empty()) {
+    sort();
+    return;
+  }
+  forget_messages_gone(state_);  // an empty mailbox keeps no stored id
+  job_.set_status(ReceiveStatus::no_mail);
+  job_.pause(kNoMailPauseMs);
+  if (job_.is_cancelled()) return;
+  job_.set_status(ReceiveStatus::disconnecting);
+  if (opened.ok()) source_.finish();
+}
+
+// The lists, in search order; sorting takes them from the last. False (after
+// status 13 and its pause) when there is none.
+bool ExtendedReceive::take_lists() {
+  state_.list_files = list_record_files();
+  if (state_.list_files.size() > static_cast<std::size_t>(kMaxLists)) {
+    state_.list_files.resize(kMaxLists);
+  }
+  if (!state_.list_files.empty()) return true;
+  job_.set_status(ReceiveStatus::no_list);
+  job_.fail(status_text(ReceiveStatus::no_list, {}));
+  job_.pause(kNoListPauseMs);
+  return false;
+}
+
+// The listing (ids and sizes), then the headers of every message whose id
+// and size the scan cache does not know; their subjects go into the cache.
+// Every message is kept. A source without ids is scanned whole, each message
+// known by its Message-ID, and the job says so; a source that had ids before
+// and has none now is not scanned at all, as its messages would be known by
+// other ids and stored again.
+void ExtendedReceive::scan() {
+  state_.scan_cache_owner = owner_;
+  std::vector<SourceEntry> entries;
+  bool has_ids = true;
+  int unreadable = 0;
+  const SourceOutcome listed = source_.list(entries, has_ids, unreadable);
+  if (!listed.ok()) {
+    scan_failed(listed.result == SourceResult::kLost ? std::string() : listed.reason);
+    return;
+  }
+  const ScanCache known = read_scan_cache(owner_);
+  if (!has_ids && known.found && known.by_uidl) {
+    scan_failed(platform::jp("サーバーがUIDLを拒否しました。前回まで使えたUIDLなしでは"
+                             "受信済みのメールを見分けられないため、受信を中止しました"));
+    return;
+  }
+  if (!has_ids) {
+    state_.report.uidl_unsupported = true;
+    show_notice(platform::jp("UIDL非対応のサーバーです。Message-IDで同じメールを見分けます"));
+  }
+  if (unreadable > 0) {
+    show_notice(platform::jp("UIDLの一覧に読めない行が ") + std::to_string(unreadable) +
+                platform::jp(" 行ありました。その行は飛ばしました"));
+  }
+  const bool same_ids = known.found && known.by_uidl == has_ids;
+
+  std::vector<ScannedMessage> scanned;
+  std::vector<SourceEntry> unknown;        // headers to read
+  std::map<int, std::size_t> index_of;     // number -> index in scanned
+  for (SourceEntry& entry : entries) {
+    ScannedMessage message{entry.number, {}, std::move(entry.id), false, entry.size, {}};
+    if (!usable_message_id(message.id)) message.id.clear();
+    const auto cached = has_ids && same_ids && !message.id.empty() ? known.messages.find(message.id)
+                                                                   : known.messages.end();
+    if (cached != known.messages.end() && cached->second.size == message.size) {
+      message.subject = cached->second.subject;
+      message.seen_before = true;
+    } else {
+      unknown.push_back({message.number, {}, message.size});
+      index_of[message.number] = scanned.size();
+    }
+    scanned.push_back(std::move(message));
+  }
+
+  // A message whose header block did not come is not kept.
+  std::set<int> missing;
+  for (const SourceEntry& entry : unknown) missing.insert(entry.number);
+  bool complete = true;
+  const SourceOutcome read = source_.headers(unknown, [&](int number, const SourceOutcome& outcome,
+                                                          std::string& header) {
+    if (outcome.result == SourceResult::kRefused) {
+      complete = false;
+      scan_failed({});
+      return !job_.is_cancelled();
+    }
+    // A header block past all bounds: the message is kept with an empty
+    // subject (and no Message-ID), the scan goes on.
+    if (outcome.result == SourceResult::kTooLong) header.clear();
+    ScannedMessage& message = scanned[index_of[number]];
+    message.subject = extended_subject(header);
+    if (!header.empty()) message.fingerprint = message_fingerprint(header);
+    if (!has_ids) {
+      message.id = fallback_message_id(header);
+      const auto before = same_ids ? known.messages.find(message.id) : known.messages.end();
+      message.seen_before = before != known.messages.end() && before->second.size == message.size;
+    }
+    missing.erase(number);
+    return !job_.is_cancelled();
+  });
+  if (job_.is_cancelled()) return;
+  if (!read.ok()) {
+    complete = false;
+    scan_failed({});
+  }
+  std::erase_if(scanned, [&missing](const ScannedMessage& m) { return missing.count(m.number) != 0; });
+  drop_ambiguous_ids(scanned);
+
+  ScanCache cache;  // what the mailbox holds now
+  cache.found = true;
+  cache.by_uidl = has_ids;
+  for (const ScannedMessage& message : scanned) {
+    if (!message.id.empty()) cache.messages[message.id] = {message.size, message.subject};
+  }
+  // A scan cut short says nothing about the messages it did not reach: their
+  // entries stay.
+  if (!complete && same_ids) cache.messages.insert(known.messages.begin(), known.messages.end());
+  write_scan_cache(owner_, cache);
+  state_.scanned = std::move(scanned);
+  state_.scan_complete = complete;
+}
+
+Planned ExtendedReceive::plan(const ScannedMessage& message) {
+  Planned entry{message, {}, false, false, false, false, true};
+  for (auto l = lists_.rbegin(); l != lists_.rend(); ++l) {
+    if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
+    entry.lists.push_back(&*l);
+    const bool before = stored_before(*l, message);
+    entry.relies_on_earlier = entry.relies_on_earlier || before;
+    entry.deletes = entry.deletes || l->record->delete_from_server != 0;
+    if (!before || l->record->delete_from_server != 0) entry.work = true;
+  }
+  return entry;
+}
+
+// A message to be deleted that some list stored before (and so gets no new
+// log there): its headers on the server must be those stored. Those the
+// scan did not read are read now, in one batch; headers that are not those
+// the scan cache knew (an id given to other mail of the same size) also
+// bring the subject the message is sorted by. False when the source is gone.
+bool ExtendedReceive::verify_planned(std::vector<Planned>& planned) {
+  std::vector<SourceEntry> unverified;
+  std::map<int, Planned*> by_number;
+  for (Planned& entry : planned) {
+    if (entry.deletes && entry.relies_on_earlier && entry.message.fingerprint.empty()) {
+      unverified.push_back({entry.message.number, {}, entry.message.size});
+      by_number[entry.message.number] = &entry;
+    }
+  }
+  std::set<int> unread;
+  for (const SourceEntry& e : unverified) unread.insert(e.number);
+  const SourceOutcome read = source_.headers(unverified, [&](int number, const SourceOutcome& outcome,
+                                                             std::string& header) {
+    if (!outcome.ok()) return !job_.is_cancelled();
+    Planned& entry = *by_number[number];
+    entry.message.fingerprint = message_fingerprint(header);
+    if (std::string subject = extended_subject(header); subject != entry.message.subject) {
+      ScannedMessage message = entry.message;
+      message.subject = std::move(subject);
+      message.seen_before = false;
+      entry = plan(message);
+      if (entry.lists.empty()) ++remaining_;
+    }
+    unread.erase(number);
+    return !job_.is_cancelled();
+  });
+  // A message whose headers could not be read is left as it is: neither
+  // stored again nor deleted.
+  for (int number : unread) {
+    by_number[number]->work = false;
+    failed(status_text(ReceiveStatus::receive_failed, {}), state_.report.retrieve_failures);
+  }
+  std::erase_if(planned, [](const Planned& entry) { return !entry.work; });
+  return read.result != SourceResult::kLost;
+}
+
+// Stores one fetched message for every matching list that lacks it. The logs
+// are not forced to disk yet (store_batch does that for the whole batch).
+void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
+  const ScannedMessage& message = entry.message;
+  if (entry.message.fingerprint.empty()) entry.message.fingerprint = message_fingerprint(raw);
+  const std::string message_text = extended_log_text(raw);
+  for (ListInJob* list : entry.lists) {
+    if (job_.is_cancelled()) return;
+    if (stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
+      continue;
+    }
+    const std::string& name = list->name;
+    job_.set_status(ReceiveStatus::receiving);
+    prepare_list(job_, memory_, name);
+    const std::optional<StoredLog> log =
+        store_job_log(job_, name, log_number_ + 1, message.subject, message_text, false);
+    if (!log) {
+      entry.stored_everywhere = false;
+      continue;
+    }
+    log_number_ = log->log_number;
+    ++state_.report.logs_stored;
+    batch_logs_.push_back(log->path);
+    // Noted as stored only once the batch's logs are on disk (store_batch).
+    if (!message.id.empty()) {
+      stored_ids_of(*list)[message.id] = {message.size, message.fingerprint};
+      list->ids_changed = true;
+    }
+    show_stored_log(job_, memory_, name, *log);
+  }
+}
+
+// One batch: its messages fetched and stored, the logs forced to disk, the
+// lists' ids written, then the deletions. False when the source is gone.
+bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
+  std::vector<SourceEntry> wanted;
+  std::map<int, Planned*> by_number;
+  for (Planned* entry : batch) {
+    by_number[entry->message.number] = entry;
+    if (entry->fetch) wanted.push_back({entry->message.number, {}, entry->message.size});
+  }
+  std::set<int> unfetched;
+  for (const SourceEntry& e : wanted) unfetched.insert(e.number);
+  const SourceOutcome fetched = source_.fetch(wanted, [&](int number, const SourceOutcome& outcome,
+                                                          std::string& raw) {
+    Planned& entry = *by_number[number];
+    job_.set_status(ReceiveStatus::sorting);
+    if (outcome.result == SourceResult::kTooLong) {
+      failed(too_big_reason(entry.message), state_.report.retrieve_failures);
+    } else if (!outcome.ok()) {
+      failed(outcome.reason, state_.report.retrieve_failures);
+    } else {
+      unfetched.erase(number);
+      store_message(entry, raw);
+    }
+    return !job_.is_cancelled();
+  });
+  for (int number : unfetched) by_number[number]->stored_everywhere = false;
+  if (fetched.result == SourceResult::kLost && !job_.is_cancelled()) {
+    failed(fetched.reason, state_.report.retrieve_failures);
+  }
+
+  // The batch's logs on disk, then their ids: a crash in between stores the
+  // batch again, never loses it.
+  bool durable = platform::force_to_disk(batch_logs_);
+  batch_logs_.clear();
+  if (!durable) {
+    failed(platform::jp("ログファイルをディスクに書き込めませんでした"), state_.report.log_write_failures);
+  }
+  for (ListInJob& list : lists_) {
+    if (!list.ids_changed || !durable) continue;
+    list.ids_changed = false;
+    if (!write_stored_ids(list.name, list.stored_ids)) {
+      // The logs stay; the next job may store these messages again.
+      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(list.name),
+             state_.report.log_write_failures);
+    }
+  }
+  if (fetched.result == SourceResult::kLost) return false;
+  if (job_.is_cancelled() || !durable) return true;
+
+  std::vector<int> deletions;
+  std::map<int, const Planned*> deleted_message;
+  for (const Planned* entry : batch) {
+    if (!entry->deletes || !entry->stored_everywhere) continue;
+    deletions.push_back(entry->message.number);
+    deleted_message[entry->message.number] = entry;
+  }
+  if (deletions.empty()) return true;
+  deletion_asked_ = true;
+  const SourceOutcome marked = source_.mark_deleted(deletions, [&](int number) {
+    const ScannedMessage& message = deleted_message[number]->message;
+    if (!message.id.empty()) deleted_ids_.insert(message.id);
+  });
+  // The logs stay: each message is noted as stored, so a later job deletes
+  // it without storing it again.
+  if (marked.result == SourceResult::kRefused) {
+    failed(marked.reason, state_.report.delete_failures);
+  } else if (!marked.ok()) {
+    failed(marked.reason, state_.report.deletes_unanswered);
+    return false;
+  }
+  return true;
+}
+
+// Sorting: messages from the last scanned, lists in presentation order;
+// each message stored at most once per list across jobs, fetched once for
+// all its lists, in batches (see kBatchMessages); a message with nothing to
+// do sets no status, so a mailbox kept on the server passes by quietly.
+void ExtendedReceive::sort() {
+  for (const std::string& file : state_.list_files) {
+    ListInJob list;
+    list.name = list_name_of(file);
+    platform::create_folder(list_folder(list.name));
+    // A record that cannot be read is skipped, as in the classic sorting.
+    list.record = read_list(list.name);
+    lists_.push_back(std::move(list));
+  }
+
+  std::vector<Planned> planned;
+  for (auto m = state_.scanned.rbegin(); m != state_.scanned.rend(); ++m) {
+    Planned entry = plan(*m);
+    if (entry.lists.empty()) {
+      if (!m->seen_before) ++remaining_;
+      continue;
+    }
+    if (entry.work) planned.push_back(std::move(entry));
+  }
+  bool stopped = !verify_planned(planned);
+  for (Planned& entry : planned) {
+    for (ListInJob* list : entry.lists) {
+      const std::string_view fingerprint = entry.deletes ? entry.message.fingerprint : std::string_view();
+      if (!stored_before(*list, entry.message, fingerprint)) entry.fetch = true;
+    }
+  }
+
+  std::vector<Planned*> batch;
+  std::size_t batch_bytes = 0;
+  for (std::size_t i = 0; i < planned.size() && !stopped && !job_.is_cancelled(); ++i) {
+    Planned& entry = planned[i];
+    batch.push_back(&entry);
+    if (entry.fetch && entry.message.size > 0) batch_bytes += static_cast<std::size_t>(entry.message.size);
+    const bool last = i + 1 == planned.size();
+    if (!last && batch.size() < kBatchMessages && batch_bytes < kBatchBytes) continue;
+    if (!store_batch(batch)) stopped = true;
+    batch.clear();
+    batch_bytes = 0;
+  }
+
+  if (job_.is_cancelled()) return;
+  forget_messages_gone(state_);
+  finish(stopped);
+  forget_scanned();
+}
+
+// The end of the session: at once when the source is gone; otherwise the
+// other-mail notice when new messages matched no list, then finish, on which
+// the source carries out the deletions. Without its confirmation nobody
+// knows whether it did.
+void ExtendedReceive::finish(bool stopped) {
+  if (stopped) return;
+  if (remaining_ > 0) show_notice(notice_text(remaining_));
+  job_.set_status(ReceiveStatus::disconnecting);
+  if (!source_.finish().ok() && deletion_asked_) {
+    state_.report.quit_unconfirmed = true;
+    job_.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
+  }
+}
+
+// The ids of messages this job deleted leave the scan cache: a server may
+// give such an id to new mail, whose subject must then be read anew.
+void ExtendedReceive::forget_scanned() {
+  if (deleted_ids_.empty()) return;
+  ScanCache cache = read_scan_cache(owner_);
+  if (!cache.found) return;
+  if (std::erase_if(cache.messages,
+                    [this](const auto& entry) { return deleted_ids_.count(entry.first) != 0; })) {
+    write_scan_cache(owner_, cache);
+  }
+}
+
+// The outcome's reason for a message over the source's bound: which
+// message, and why it stays on the server.
+std::string ExtendedReceive::too_big_reason(const ScannedMessage& message) const {
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const std::size_t bound = job_.client.max_reply_bytes;
+  const std::string limit = bound % kMiB == 0 ? std::to_string(bound / kMiB) + "MB"
+                                              : std::to_string(bound) + platform::jp("バイト");
+  return platform::jp("メールが大きすぎるため受信できませんでした（") + limit +
+         platform::jp("超、番号 ") + std::to_string(message.number) + platform::jp("、件名「") +
+         message.subject + platform::jp("」）。サーバーに残しました");
+}
+
+}  // namespace
+
+void receive_extended(ReceiveJobContext& job, const AccountRecord& account, MailSource& source) {
+  ExtendedReceive(job, account, source).run();
+}
+
+}  // namespace larkspur
