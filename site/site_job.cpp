@@ -79,11 +79,17 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::
   const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
   const std::string page_name = page_name_of(log_name);
   const std::string page_path = web + "\\" + page_name;
-  known.logs.emplace(log_name);
-  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) return true;
+  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) {
+    known.logs.emplace(log_name);
+    return true;
+  }
 
+  // A link page gone is made again whole by the whole update.
   const std::string menu_path = web + "\\" + std::string(kMenuName);
-  std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  std::optional<std::string> menu_read = platform::read_file(menu_path);
+  if (!menu_read) return false;
+  known.logs.emplace(log_name);
+  std::string menu_bytes = std::move(*menu_read);
   const std::string text = platform::read_file(log_path).value_or(std::string());
   if (!linked_page_names(menu_bytes).contains(page_name)) {
     LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
