@@ -139,6 +139,7 @@ struct SortingMemory {
 void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name) {
   platform::create_folder(list_folder(name));
   if (memory.swept_lists.insert(name).second) sweep_log_temporaries(name);
+  memory.site.log_coming(name);
   job.table.mark_list(name, 1);
   const std::optional<ListRecord> record = memory.records.read(name);
   if (record && record->new_mail != 1) set_new_mail(name, 1);
@@ -172,9 +173,22 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
   memory.panel.refresh(job.table);
 }
 
+// The pages and link lines an earlier job was stopped before writing come
+// first, for every list, whether or not new mail comes for it.
+void finish_stopped_job(ReceiveJobContext& job) {
+  std::vector<std::string> names;
+  for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
+  const Outcome pages = finish_stopped_site_work(names, job.ui);
+  if (!pages.ok()) {
+    ++job.state.report.page_failures;
+    job.fail(pages.reason);
+  }
+}
+
 }  // namespace
 
 void sort_and_store(ReceiveJobContext& job) {
+  finish_stopped_job(job);
   if (job.state.extended_mail) {
     sort_extended(job);
     return;

@@ -226,6 +226,9 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   const std::string web = folder + "\\web";
   platform::create_folder(web);
   std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
+  // Files a writer stopped half-way left in the folder (no writer is at work
+  // while the site lock is held) go before anything else is written.
+  site_detail::sweep_web_leftovers(web, platform::find_files(web + "\\" + std::string(site_detail::kPrivatePrefix) + "*"));
   // A link page gone from a folder that holds pages (deleted, or a writer
   // stopped between the seed pages and the link page) is made again whole,
   // as the rebuild makes it: the seed's link page with a link line for every
@@ -339,3 +342,44 @@ Outcome update_list_pages(std::string_view list_folder, UserInterface& ui) {
 }
 
 }  // namespace larkspur
+
+namespace larkspur::site_detail {
+namespace {
+
+bool ends_with_nocase(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  const std::string_view tail = name.substr(name.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+bool is_private_name(std::string_view name) {
+  return name.starts_with(kPrivatePrefix) &&
+         (ends_with_nocase(name, kTemporarySuffix) || ends_with_nocase(name, kAsideSuffix));
+}
+
+}  // namespace
+
+void sweep_web_leftovers(std::string_view web_folder, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (is_private_name(name)) platform::delete_file(std::string(web_folder) + "\\" + name);
+  }
+}
+
+void sweep_page_leftovers(std::string_view list_folder) {
+  const std::string folder(list_folder);
+  sweep_web_leftovers(folder + "\\web", platform::find_files(folder + "\\web\\" + std::string(kPrivatePrefix) + "*"));
+  // In the list folder only the temporary files of pages ("~<page>.tmp") and
+  // of their spares ("~~<page>.old.tmp"): the job's own files there (logs,
+  // stored ids) have writers of their own that do not take the site lock.
+  for (const std::string& name : platform::find_files(folder + "\\~*" + std::string(kTemporarySuffix))) {
+    const std::string_view stem = std::string_view(name).substr(0, name.size() - kTemporarySuffix.size());
+    if (ends_with_nocase(stem, kPageExtension) ||
+        (stem.starts_with("~~") && ends_with_nocase(stem, std::string(kPageExtension) + std::string(kAsideSuffix)))) {
+      platform::delete_file(folder + "\\" + name);
+    }
+  }
+}
+
+}  // namespace larkspur::site_detail
