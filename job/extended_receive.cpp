@@ -161,6 +161,7 @@ void ExtendedReceive::run() {
     if (opened.ok()) source_.finish();
     return;
   }
+  finish_stopped_job(job_);
   if (!state_.scanned.empty()) {
     sort();
     return;

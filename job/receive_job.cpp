@@ -203,6 +203,7 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
+  finish_stopped_job(job);
   if (!state.scanned.empty()) {
     sort_and_store(job);
     return;

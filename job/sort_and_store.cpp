@@ -103,6 +103,7 @@ std::optional<StoredLog> store_log(std::string_view list_name, const platform::L
 void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name) {
   platform::create_folder(list_folder(name));
   if (memory.swept_lists.insert(name).second) sweep_log_temporaries(name);
+  memory.site.log_coming(name);
   job.table.mark_list(name, 1);
   const std::optional<ListRecord> record = memory.records.read(name);
   if (record && record->new_mail != 1) set_new_mail(name, 1);
@@ -134,6 +135,16 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
     job.fail(pages.reason);
   }
   memory.panel.refresh(job.table);
+}
+
+void finish_stopped_job(ReceiveJobContext& job) {
+  std::vector<std::string> names;
+  for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
+  const Outcome pages = finish_stopped_site_work(names, job.ui);
+  if (!pages.ok()) {
+    ++job.state.report.page_failures;
+    job.fail(pages.reason);
+  }
 }
 
 void sort_and_store(ReceiveJobContext& job) {

@@ -77,6 +77,11 @@ std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string
 void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
                      const StoredLog& log);
 
+// The pages and link lines an earlier job was stopped before writing, for
+// every list of job.state.list_files, whether or not new mail comes for it;
+// pages that cannot be written fail the job. Runs once the lists are known.
+void finish_stopped_job(ReceiveJobContext& job);
+
 // Sorts the messages of job.state.scanned into the lists of
 // job.state.list_files over a retrieval connection of its own:
 // - messages from the last scanned to the first; for each the lists in

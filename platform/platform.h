@@ -116,13 +116,18 @@ bool write_file_atomic(std::string_view path, std::string_view data);
 // the generated web pages. A system crash may leave such a file empty.
 bool write_file_fast(std::string_view path, std::string_view data);
 
+// Like write_file_fast, but the temporary file is `temp_path` (a private name
+// in any folder of the same file system) instead of "~<name>.tmp" next to
+// `path`: for a folder that must never hold anything but its own files.
+bool write_file_fast_via(std::string_view path, std::string_view temp_path, std::string_view data);
+
 // Like write_file_fast (under `path` only ever the old or the complete new
 // content), but without a new file for each write where the system can
 // exchange two names in one step (Linux): the bytes go into the spare file
-// `spare_path` (a private name in the same folder, made on first use), which
-// then trades names with `path`, so the replaced content becomes the next
-// spare. Elsewhere, or when the spare is no plain file of its own, as
-// write_file_fast. For a file rewritten again and again (a link page): file
+// `spare_path` (a private name in a folder of the same file system, made on
+// first use), which then trades names with `path`, so the replaced content
+// becomes the next spare. Elsewhere, or when the spare is no plain file of its
+// own, as write_file_fast with its temporary next to `spare_path`. For a file rewritten again and again (a link page): file
 // systems that are slow to make files never have to.
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data);
 
@@ -150,8 +155,9 @@ bool is_link(std::string_view path);
 bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
 
-// Moves the file `path` out of the way to `aside_path` in the same folder (a
-// private name that no search pattern matches), replacing a file there. It is
+// Moves the file `path` out of the way to `aside_path` (a private name that no
+// search pattern matches, in a folder of the same file system), replacing a
+// file there. It is
 // refused wherever delete_file(path) would be (on Windows also a read-only
 // file, which a rename alone would move), so it serves as the test whether a
 // file may go, while its storage can still be refilled by refill_aside.
@@ -161,7 +167,8 @@ bool set_aside(std::string_view path, std::string_view aside_path);
 // that very file is refilled (no write at all when it holds these bytes
 // already) and renamed back to `path`, provided it is a plain file of its own
 // (no link, no second hard link, not read-only); otherwise it is removed and
-// `path` is written as by write_file_fast. Under `path` there is only ever the
+// `path` is written as by write_file_fast, with the temporary next to
+// `aside_path`. Under `path` there is only ever the
 // old or the complete new content; a failure leaves `path` absent. True when
 // `path` holds `data`.
 bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data);

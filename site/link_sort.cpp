@@ -45,18 +45,31 @@ bool has_run(std::string_view text, const ByteSet& set, int length) {
   return false;
 }
 
+// A whole link line as the link page writes it (link_line): the closing
+// text never starts inside one, whatever letters its link text holds.
+bool is_link_line(std::string_view line) {
+  return line.starts_with("<A HREF") && line.ends_with("</A><P>");
+}
+
 // Where the closing text starts: the first position from `from` on where
-// four bytes of "</CE" follow a byte that is none of them. `from` > 0.
-// A link text ending in two of those letters ("NOTICE", "COFFEE") makes
-// such a run with the "</" of its "</A>": that run closes an anchor, not the
-// page, and taking it for the closing text would drop every later link line.
+// four bytes of "</CE" follow a byte that is none of them, outside every link
+// line. `from` > 0 and starts a line. Outside link lines, a run that ends in
+// the "</" of a "</A>" (a text ending in "CE" or "EE" just before it) closes
+// an anchor, not the page, and is passed over as well.
 std::size_t find_closing(std::string_view page, std::size_t from) {
   constexpr std::string_view kAnchorEnd = "</A>";
-  for (std::size_t i = from; i + kClosingRun <= page.size(); ++i) {
-    if (!kClosingSet(page[i]) || kClosingSet(page[i - 1])) continue;
-    bool run = true;
-    for (std::size_t k = 1; k < kClosingRun && run; ++k) run = kClosingSet(page[i + k]);
-    if (run && page.substr(i + kClosingRun - 2, kAnchorEnd.size()) != kAnchorEnd) return i;
+  for (std::size_t start = from; start < page.size();) {
+    const std::size_t lf = page.find('\n', start);
+    const std::size_t end = lf == std::string_view::npos ? page.size() : lf;
+    if (!is_link_line(page.substr(start, end - start))) {
+      for (std::size_t i = start; i + kClosingRun <= end; ++i) {
+        if (!kClosingSet(page[i]) || kClosingSet(page[i - 1])) continue;
+        bool run = true;
+        for (std::size_t k = 1; k < kClosingRun && run; ++k) run = kClosingSet(page[i + k]);
+        if (run && page.substr(i + kClosingRun - 2, kAnchorEnd.size()) != kAnchorEnd) return i;
+      }
+    }
+    start = end + 1;
   }
   return page.size();
 }

@@ -26,11 +26,12 @@ std::string without_lf(std::string_view text) {
   return out;
 }
 
-// A log still waiting for its page in this update.
+// A log this update gives its page, its link line, or both.
 struct PendingLog {
   std::string log_path;
   std::string page_name;
   std::string page_path;
+  bool has_page = false;
 };
 
 }  // namespace
@@ -216,7 +217,7 @@ Message size_refusal_message() {
 }
 
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding, ListSeen* seen) {
+                                 Seeding seeding, ListSeen* seen, Linking linking) {
   Outcome outcome;
   const auto write_owed = [&outcome](const std::string& path, std::string_view bytes) {
     if (!site_detail::write_page(path, bytes)) outcome.fail(site_detail::not_written_reason(path));
@@ -225,6 +226,18 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   const std::string web = folder + "\\web";
   platform::create_folder(web);
   std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
+  // Files a writer stopped half-way left in the folder (no writer is at work
+  // while the site lock is held) go before anything else is written.
+  site_detail::sweep_web_leftovers(web, platform::find_files(web + "\\" + std::string(site_detail::kPrivatePrefix) + "*"));
+  // A link page gone from a folder that holds pages (deleted, or a writer
+  // stopped between the seed pages and the link page) is made again whole,
+  // as the rebuild makes it: the seed's link page with a link line for every
+  // log, not only for those that get their page now. (After a rebuild's
+  // deletion pass its absence is no loss: the rebuild makes it.)
+  const std::string menu_path = web + "\\menu.htm";
+  const bool menu_lost = seeding == Seeding::when_empty && !pages.empty() && std::find(pages.begin(), pages.end(), "menu.htm") == pages.end() &&
+                         !platform::can_read_file(menu_path);
+  if (menu_lost) linking = Linking::every_log;
   // After a rebuild's deletion pass every seed page the folder lacks is
   // copied, so a page that could not be deleted does not keep the list from
   // its index.htm and its link page's head line. Otherwise only a folder
@@ -256,6 +269,7 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   // the file system ignores case.
   std::vector<PendingLog> pending;
   std::unordered_set<std::string> taken;
+  std::unordered_set<std::string> claimed;  // page names of the logs looked at so far
   for (std::string& page : pages) taken.insert(std::move(page));
   bool complete = true;
   const auto report_seen = [&] {
@@ -269,11 +283,13 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     std::string page_name = name.substr(0, name.size() - kLogExtension.size());
     page_name += kPageExtension;
     std::string page_path = web + "\\" + page_name;
-    if (taken.contains(page_name) || platform::can_read_file(page_path)) continue;
-    taken.insert(page_name);
-    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path)});
+    if (!claimed.insert(page_name).second) continue;
+    const bool has_page = taken.contains(page_name) || platform::can_read_file(page_path);
+    if (has_page && linking == Linking::logs_without_page) continue;
+    if (!has_page) taken.insert(page_name);
+    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path), has_page});
   }
-  if (pending.empty()) {
+  if (pending.empty() && !menu_lost) {
     report_seen();
     return outcome;
   }
@@ -283,8 +299,11 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   // line and gets its page on the next update rather than losing its link.
   // A log that has its link line already (its page went missing after it was
   // linked) gets its page but no second line.
-  const std::string menu_path = web + "\\menu.htm";
   std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  if (menu_lost && menu_bytes.empty()) {
+    menu_bytes = platform::read_file(std::string(kSeedFolder) + "menu.htm").value_or(std::string());
+  }
+  const bool seed_menu_owed = menu_lost && !menu_bytes.empty();
   const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
   LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
   for (const PendingLog& log : pending) {
@@ -296,9 +315,10 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
       outcome.fail(site_detail::too_large_reason(menu_path));
     }
   }
-  if (menu.changed()) write_owed(menu_path, menu.bytes());
+  if (menu.changed() || seed_menu_owed) write_owed(menu_path, menu.bytes());
 
   for (const PendingLog& log : pending) {
+    if (log.has_page) continue;
     const std::string text = platform::read_file(log.log_path).value_or(std::string());
     if (!write_log_page(log_body_text(text), log.page_path)) {
       outcome.fail(site_detail::not_written_reason(log.page_path));
@@ -322,3 +342,44 @@ Outcome update_list_pages(std::string_view list_folder, UserInterface& ui) {
 }
 
 }  // namespace larkspur
+
+namespace larkspur::site_detail {
+namespace {
+
+bool ends_with_nocase(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size()) return false;
+  const std::string_view tail = name.substr(name.size() - suffix.size());
+  return std::equal(tail.begin(), tail.end(), suffix.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+bool is_private_name(std::string_view name) {
+  return name.starts_with(kPrivatePrefix) &&
+         (ends_with_nocase(name, kTemporarySuffix) || ends_with_nocase(name, kAsideSuffix));
+}
+
+}  // namespace
+
+void sweep_web_leftovers(std::string_view web_folder, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (is_private_name(name)) platform::delete_file(std::string(web_folder) + "\\" + name);
+  }
+}
+
+void sweep_page_leftovers(std::string_view list_folder) {
+  const std::string folder(list_folder);
+  sweep_web_leftovers(folder + "\\web", platform::find_files(folder + "\\web\\" + std::string(kPrivatePrefix) + "*"));
+  // In the list folder only the temporary files of pages ("~<page>.tmp") and
+  // of their spares ("~~<page>.old.tmp"): the job's own files there (logs,
+  // stored ids) have writers of their own that do not take the site lock.
+  for (const std::string& name : platform::find_files(folder + "\\~*" + std::string(kTemporarySuffix))) {
+    const std::string_view stem = std::string_view(name).substr(0, name.size() - kTemporarySuffix.size());
+    if (ends_with_nocase(stem, kPageExtension) ||
+        (stem.starts_with("~~") && ends_with_nocase(stem, std::string(kPageExtension) + std::string(kAsideSuffix)))) {
+      platform::delete_file(folder + "\\" + name);
+    }
+  }
+}
+
+}  // namespace larkspur::site_detail

@@ -135,7 +135,21 @@ struct ListSeen {
   bool complete = false;
 };
 
+// Which logs an update gives a link line (each only when the link page has
+// none for its page yet).
+enum class Linking {
+  logs_without_page,  // those that get their page now: a log whose page is
+                      // there keeps the link page as it is (its line may have
+                      // been refused for the size)
+  every_log,          // every log, also one whose page is there: after a
+                      // writer was stopped between a page and its link line
+};
+
+// With Seeding::when_empty, a link page missing from a folder that holds
+// pages is made again from the seed's link page with every log's link line
+// (as with Linking::every_log).
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr);
+                                 Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr,
+                                 Linking linking = Linking::logs_without_page);
 
 }  // namespace larkspur

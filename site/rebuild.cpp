@@ -23,10 +23,11 @@ namespace {
 
 constexpr std::string_view kRecordExtension = ".stf";
 
-// A page being regenerated waits under its aside name "~<page>.old"
-// (site_detail::aside_name), which no search pattern of the system matches.
-constexpr std::string_view kAsidePrefix = "~";
-constexpr std::string_view kAsideSuffix = ".old";
+// A page being regenerated waits under its aside name "~<page>.old" in the
+// list folder (site_detail::aside_path), which no search pattern of the
+// system matches.
+constexpr std::string_view kAsidePrefix = site_detail::kPrivatePrefix;
+constexpr std::string_view kAsideSuffix = site_detail::kAsideSuffix;
 
 // Lists are regenerated side by side on this many threads: converting pages
 // costs about as much processor time as the disk needs for them.
@@ -121,7 +122,7 @@ class ListRebuild {
     set_pages_aside();
     regenerate();
     for (const auto& [page, waiting] : aside_) {
-      if (waiting) platform::delete_file(web_ + aside_name(page));
+      if (waiting) platform::delete_file(aside_path(page));
     }
     for (const auto& [page, waiting] : held_) {
       if (waiting) platform::delete_file(web_ + page);
@@ -130,7 +131,7 @@ class ListRebuild {
 
  private:
   std::string list_web_folder_path() const { return web_.substr(0, web_.size() - 1); }
-  static std::string aside_name(std::string_view page) { return site_detail::aside_name(page); }
+  std::string aside_path(std::string_view page) const { return site_detail::aside_path(web_ + std::string(page)); }
 
   void update_as_receive() {
     const Outcome outcome = update_list_pages_locked(folder_, result_.messages, Seeding::missing_pages);
@@ -143,19 +144,20 @@ class ListRebuild {
   }
 
   // The deletion: every page from the last found to the first. Files left
-  // aside by an earlier rebuild that was cut short are taken up as well.
+  // aside by an earlier rebuild that was cut short are taken up as well;
+  // what a writer stopped half-way left in the web folder goes.
   void set_pages_aside() {
+    site_detail::sweep_page_leftovers(folder_);
+    for (const std::string& name : platform::find_files(folder_ + "\\" + std::string(kAsidePrefix) + "*" +
+                                                        std::string(kAsideSuffix))) {
+      // Only what our own names can be: "~" + page + ".old".
+      std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
+      if (ends_with_ascii_nocase(page, kPageExtension)) aside_.emplace(std::move(page), true);
+    }
     std::vector<std::string> pages;
     for (platform::DirEntry& entry : platform::find_entries(web_ + "*")) {
       if (entry.is_folder) continue;
-      const std::string& name = entry.name;
-      if (name.starts_with(kAsidePrefix) && ends_with_ascii_nocase(name, kAsideSuffix)) {
-        // Only what our own names can be: "~" + page + ".old".
-        std::string page = name.substr(kAsidePrefix.size(), name.size() - kAsidePrefix.size() - kAsideSuffix.size());
-        if (ends_with_ascii_nocase(page, kPageExtension)) aside_.emplace(std::move(page), true);
-      } else if (ends_with_ascii_nocase(name, kPageExtension)) {
-        pages.push_back(std::move(entry.name));
-      }
+      if (ends_with_ascii_nocase(entry.name, kPageExtension)) pages.push_back(std::move(entry.name));
     }
     for (auto it = pages.rbegin(); it != pages.rend(); ++it) {
       const std::string path = web_ + *it;
@@ -164,9 +166,9 @@ class ListRebuild {
         // An injected deletion removes the page itself; what it leaves is
         // still set aside, so the file can be reused.
         gone = (*delete_page_)(path);
-        if (gone && platform::set_aside(path, web_ + aside_name(*it))) aside_[*it] = true;
+        if (gone && platform::set_aside(path, aside_path(*it))) aside_[*it] = true;
       } else {
-        const platform::FileHold hold = platform::hold_for_replacement(path, web_ + aside_name(*it));
+        const platform::FileHold hold = platform::hold_for_replacement(path, aside_path(*it));
         gone = hold != platform::FileHold::refused;
         if (hold == platform::FileHold::in_place) {
           held_.emplace(*it, true);
@@ -200,10 +202,10 @@ class ListRebuild {
     auto held = held_.find(page);
     if (held != held_.end() && held->second) {
       held->second = false;
-      written = platform::replace_held(path, web_ + aside_name(page), bytes);
+      written = platform::replace_held(path, aside_path(page), bytes);
     } else if (aside != aside_.end() && aside->second) {
       aside->second = false;
-      written = platform::refill_aside(web_ + aside_name(page), path, bytes);
+      written = platform::refill_aside(aside_path(page), path, bytes);
     } else {
       written = site_detail::write_page(path, bytes);
     }

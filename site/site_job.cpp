@@ -23,7 +23,60 @@ std::string page_name_of(std::string_view log_name) {
   return std::string(log_name.substr(0, log_name.size() - kLogExtension.size())) + std::string(kPageExtension);
 }
 
+std::string mark_path(std::string_view list_name) {
+  return list_folder(list_name) + "\\" + std::string(kPagesPendingMark);
+}
+
 }  // namespace
+
+Outcome finish_stopped_site_work(const std::vector<std::string>& list_names, UserInterface& ui) {
+  std::vector<std::string> marked;
+  for (const std::string& name : list_names) {
+    if (platform::can_read_file(mark_path(name))) marked.push_back(name);
+  }
+  if (marked.empty()) return Outcome{};
+  std::vector<Message> messages;
+  Outcome outcome;
+  {
+    SiteLock lock;
+    for (const std::string& name : marked) {
+      const std::string folder = list_folder(name);
+      site_detail::sweep_page_leftovers(folder);
+      // The stopped job wrote each log's link line before its page, so a log
+      // with a page has its line; every log is looked at all the same, so a
+      // line lost in any other way comes back too.
+      const Outcome updated =
+          update_list_pages_locked(folder, messages, Seeding::when_empty, nullptr, Linking::every_log);
+      if (!updated.ok()) outcome.fail(updated.reason);
+      // A failure is reported now; it is no reason to take the list up again
+      // at every later job.
+      platform::delete_file(mark_path(name));
+    }
+    const Outcome sorted = sort_link_pages_locked();
+    if (!sorted.ok()) outcome.fail(sorted.reason);
+  }
+  for (const Message& message : messages) ui.notify(message);
+  return outcome;
+}
+
+SiteJob::~SiteJob() {
+  for (const std::string& spare : spares_) platform::delete_file(spare);
+  for (const std::string& name : marked_) platform::delete_file(mark_path(name));
+}
+
+bool SiteJob::write_link_page(const std::string& menu_path, std::string_view bytes) {
+  spares_.insert(site_detail::aside_path(menu_path));
+  return site_detail::write_page_reusing(menu_path, bytes);
+}
+
+void SiteJob::log_coming(std::string_view list_name) {
+  std::string name(list_name);
+  if (marked_.contains(name)) return;
+  // Without its mark the log would still be stored; only a stop in the
+  // middle of its site work would then wait for the list's next log.
+  platform::write_file_fast(mark_path(name), "");
+  marked_.insert(std::move(name));
+}
 
 Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_path) {
   std::vector<Message> messages;
@@ -79,11 +132,17 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::
   const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
   const std::string page_name = page_name_of(log_name);
   const std::string page_path = web + "\\" + page_name;
-  known.logs.emplace(log_name);
-  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) return true;
+  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) {
+    known.logs.emplace(log_name);
+    return true;
+  }
 
+  // A link page gone is made again whole by the whole update.
   const std::string menu_path = web + "\\" + std::string(kMenuName);
-  std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
+  std::optional<std::string> menu_read = platform::read_file(menu_path);
+  if (!menu_read) return false;
+  known.logs.emplace(log_name);
+  std::string menu_bytes = std::move(*menu_read);
   const std::string text = platform::read_file(log_path).value_or(std::string());
   if (!linked_page_names(menu_bytes).contains(page_name)) {
     LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
@@ -99,7 +158,7 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::
       if (sorted_here) {
         if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
       }
-      if (site_detail::write_page_reusing(web + "\\", kMenuName, bytes)) {
+      if (write_link_page(menu_path, bytes)) {
         if (sorted_here) remember_sorted(menu_path);
       } else {
         outcome.fail(site_detail::not_written_reason(menu_path));
@@ -149,7 +208,7 @@ Outcome SiteJob::sort_all() {
       const std::string web = list_web_folder(name);
       const auto known = lists_.find(name);
       const bool as_left = known != lists_.end() && platform::file_stamp(web) == known->second.web;
-      const bool written = site_detail::write_page_reusing(web + "\\", kMenuName, *sorted);
+      const bool written = write_link_page(path, *sorted);
       if (known != lists_.end()) {
         const std::optional<platform::FileStamp> after = platform::file_stamp(web);
         if (written && as_left && after) {

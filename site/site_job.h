@@ -4,6 +4,12 @@
 // it remembers, between logs, the state in which it left each web folder and
 // each link page, and checks that state cheaply (file_stamp) instead of
 // listing folders and reading every link page again.
+//
+// A job may be stopped (killed) between storing a log and writing its page
+// and link line. So that the next job finishes that work, a list's folder
+// holds a mark (kPagesPendingMark) from before the job's first log for that
+// list until the job ends; finish_stopped_site_work takes up every list that
+// still has one.
 #pragma once
 
 #include <optional>
@@ -19,11 +25,33 @@
 
 namespace larkspur {
 
+// The mark in a list folder ("LKset\<list>\~pages.pending") of a job that
+// may have logs there whose page or link line it has not written yet.
+inline constexpr std::string_view kPagesPendingMark = "~pages.pending";
+
+// For every list of `list_names` whose folder holds the mark: removes what a
+// stopped writer left of its pages, gives every log its page and every log
+// without one its link line (a log never gets a second one), sorts the link
+// pages, then removes the mark. Holds the site lock while it works and shows
+// the size messages through `ui` afterwards. Failed, with the first reason,
+// as update_list_pages; done when there was nothing to finish.
+Outcome finish_stopped_site_work(const std::vector<std::string>& list_names, UserInterface& ui);
+
 class SiteJob {
  public:
   // Messages (the size message) are shown through `ui`, never while the site
   // lock is held. One object per job, used from one thread.
   explicit SiteJob(UserInterface& ui) : ui_(ui) {}
+  // Removes the marks of log_coming (the job is over, its pages are written
+  // or the failure to write them was reported) and the spares of the link
+  // pages it wrote, which serve only the writes of one job.
+  ~SiteJob();
+  SiteJob(const SiteJob&) = delete;
+  SiteJob& operator=(const SiteJob&) = delete;
+
+  // A log is about to be stored for `list_name`: its folder gets the mark
+  // (once per job) before the log is there.
+  void log_coming(std::string_view list_name);
 
   // The log `log_path` ("LKset\<list_name>\<file>.log") was just stored:
   // brings the list's pages up to date and every link page into order.
@@ -43,11 +71,14 @@ class SiteJob {
                     std::vector<Message>& messages, Outcome& outcome);
   Outcome sort_all();
   void remember_sorted(const std::string& menu_path);
+  bool write_link_page(const std::string& menu_path, std::string_view bytes);
 
   UserInterface& ui_;
   std::unordered_map<std::string, KnownList> lists_;
   std::unordered_map<std::string, platform::FileStamp> sorted_;  // link page -> stamp while in order
   std::vector<std::string> sort_lists_;  // the lists sort_link_pages takes, this call
+  std::unordered_set<std::string> marked_;  // list names whose mark this job made
+  std::unordered_set<std::string> spares_;  // spare files of the link pages this job wrote
 };
 
 }  // namespace larkspur

@@ -42,6 +42,12 @@ bool write_file_fast(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, detail::Replace::kAlways, detail::Flush::kNo);
 }
 
+bool write_file_fast_via(std::string_view path, std::string_view temp_path, std::string_view data) {
+  if (temp_path.empty()) return false;
+  const detail::WriteGuard guard(path);
+  return detail::write_and_move(temp_path, path, data, detail::Replace::kAlways, detail::Flush::kNo);
+}
+
 bool create_file_exclusive(std::string_view path, std::string_view data) {
   return write_via_temporary(path, data, detail::Replace::kOnlyIfAbsent, detail::Flush::kToDisk);
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace larkspur::platform::detail {
 
 // Whether the new file may replace an existing one (kOnlyIfAbsent fails when
@@ -20,6 +22,13 @@ enum class Flush { kToDisk, kNo };
 // The temporary "~<name>.tmp" in the folder of the Shift_JIS `path`; empty
 // when `path` ends with a separator (names no file).
 std::string temporary_path(std::string_view path);
+
+// write_file_fast of `path` through a temporary next to `private_path` (a
+// spare or aside file), so that nothing but `path` itself ever appears in
+// the folder of `path`.
+inline bool write_beside_private(std::string_view path, std::string_view private_path, std::string_view data) {
+  return write_file_fast_via(path, temporary_path(private_path), data);
+}
 
 // Per platform: writes `data` into `temp_path`, then moves it to `path` as
 // `mode` and `flush` say. On any failure the temporary file is removed and

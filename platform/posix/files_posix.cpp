@@ -297,7 +297,7 @@ bool write_file_reusing(std::string_view path, std::string_view spare_path, std:
     }
     ::unlink(spare->c_str());
   }
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, spare_path, data);
 }
 
 bool delete_file(std::string_view path) {
@@ -367,7 +367,7 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
   if (!native || !aside) return false;
   if (refill_in_place(*aside, data) && ::rename(aside->c_str(), native->c_str()) == 0) return true;
   ::unlink(aside->c_str());
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, aside_path, data);
 }
 
 namespace {
@@ -421,7 +421,7 @@ bool replace_held(std::string_view path, std::string_view aside_path, std::strin
     }
   }
   if (set_aside(path, aside_path)) return refill_aside(aside_path, path, data);
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, aside_path, data);
 }
 
 bool is_link(std::string_view path) {

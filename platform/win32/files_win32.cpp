@@ -243,7 +243,7 @@ bool write_file_reusing(std::string_view path, std::string_view spare_path, std:
   // Windows has no exchange of two names in one step; a spare left by a
   // Linux run of the same folder is of no use here.
   if (const auto spare = win32::native_path(spare_path)) DeleteFileW(spare->c_str());
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, spare_path, data);
 }
 
 bool delete_file(std::string_view path) {
@@ -310,7 +310,7 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
     return true;
   }
   DeleteFileW(aside->c_str());
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, aside_path, data);
 }
 
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
@@ -322,7 +322,7 @@ FileHold hold_for_replacement(std::string_view path, std::string_view aside_path
 bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data) {
   if (read_file(path, data.size() + 1) == data) return true;
   if (set_aside(path, aside_path)) return refill_aside(aside_path, path, data);
-  return write_file_fast(path, data);
+  return detail::write_beside_private(path, aside_path, data);
 }
 
 bool is_link(std::string_view path) {

@@ -5,9 +5,16 @@ damaged:
 
 - every message the server deleted has its log;
 - every record has its full size, every log holds its whole message;
-- every log has exactly one page, whole, and exactly one link line.
+- every log has exactly one page, whole, and exactly one link line;
+- every web folder holds nothing but pages (no temporary file, no spare).
 
-  crash_consistency.py PATH/TO/larkspur-cli PATH/TO/larkspur-pop3d [ROUNDS] [SEED]
+With --extended the account has extended mail handling and one list keeps
+its mail on the server; then also:
+
+- every message of a list has its log after the last receive;
+- no message is stored more than once per kill.
+
+  crash_consistency.py PATH/TO/larkspur-cli PATH/TO/larkspur-pop3d [ROUNDS] [SEED] [--extended]
 
 Exits 0 on success, 1 with the first faults found, 77 when it cannot run.
 """
@@ -22,6 +29,7 @@ import tempfile
 import time
 
 LISTS = {"D": "[crash]", "E": "[other]"}
+KEEPING = {"E"}  # lists that keep their mail on the server (with --extended)
 NEW_PER_ROUND = 2  # new messages per list and round
 RECORD_SIZE = 320
 PAGE_TAIL = b"</pre></body></HTML>\n"
@@ -45,7 +53,7 @@ def add_messages(mailbox, counter):
     return counter
 
 
-def check(work, mailbox, faults):
+def check(work, mailbox, faults, extended=False, kills=0, counter=0):
     lk = os.path.join(work, "LKset")
     for name in os.listdir(lk):
         if name.endswith(".stf"):
@@ -53,7 +61,9 @@ def check(work, mailbox, faults):
             if size != RECORD_SIZE:
                 faults.append("record %s has %d bytes" % (name, size))
     stored = set()
+    duplicates = 0
     for list_name in LISTS:
+        in_list = set()
         folder = os.path.join(lk, list_name)
         web = os.path.join(folder, "web")
         logs = sorted(n for n in os.listdir(folder) if n.endswith(".log"))
@@ -72,7 +82,11 @@ def check(work, mailbox, faults):
             if not token or (b"end-of-" + token.group(1)) not in data or b"\n\n\n" not in data:
                 faults.append("%s/%s is not a whole log" % (list_name, log))
                 continue
-            stored.add(int(token.group(1)))
+            number = int(token.group(1))
+            stored.add(number)
+            if number in in_list:
+                duplicates += 1
+            in_list.add(number)
             page = log[:-4] + ".htm"
             try:
                 with open(os.path.join(web, page), "rb") as f:
@@ -83,6 +97,17 @@ def check(work, mailbox, faults):
             links = menu.count(b"<A HREF=" + page.encode() + b" target=main>")
             if links != 1:
                 faults.append("%s/%s has %d link lines" % (list_name, log, links))
+        for name in os.listdir(web):
+            if not name.lower().endswith(".htm") or name.startswith("~"):
+                faults.append("%s/web holds %s" % (list_name, name))
+        if extended:
+            prefix_index = list(LISTS).index(list_name)
+            for number in range(1, counter + 1):
+                # add_messages numbers the lists' messages in turn.
+                if (number - 1) // NEW_PER_ROUND % len(LISTS) == prefix_index and number not in in_list:
+                    faults.append("message %d of %s has no log" % (number, list_name))
+    if extended and duplicates > kills:
+        faults.append("%d messages stored twice after %d kills" % (duplicates, kills))
     deleted = os.path.join(mailbox, "deleted")
     for name in os.listdir(deleted) if os.path.isdir(deleted) else []:
         number = int(re.search(r"(\d{4})", name).group(1))
@@ -94,9 +119,11 @@ def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    cli, pop3d = sys.argv[1], sys.argv[2]
-    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 30
-    seed = int(sys.argv[4]) if len(sys.argv) > 4 else int(time.time())
+    extended = "--extended" in sys.argv
+    args = [arg for arg in sys.argv[1:] if arg != "--extended"]
+    cli, pop3d = args[0], args[1]
+    rounds = int(args[2]) if len(args) > 2 else 30
+    seed = int(args[3]) if len(args) > 3 else int(time.time())
     rng = random.Random(seed)
     top = tempfile.mkdtemp(prefix="lkcrash.")
     work, mailbox = os.path.join(top, "work"), os.path.join(top, "mailbox")
@@ -120,11 +147,13 @@ def main():
         servers.append(server)
         port = int(server.stdout.readline())
         run(cli, work, "account", "delete", "acct", "--yes")
-        run(cli, work, "account", "add", "acct", "127.0.0.1:%d" % port, "u", "p")
+        run(cli, work, "account", "add", "acct", "127.0.0.1:%d" % port, "u", "p",
+            *(["--extended"] if extended else []))
 
     try:
         for name, search in LISTS.items():
-            run(cli, work, "list", "add", name, search)
+            keep = ["--keep"] if extended and name in KEEPING else []
+            run(cli, work, "list", "add", name, search, *keep)
 
         counter = add_messages(mailbox, 0)
         serve()
@@ -151,9 +180,9 @@ def main():
         if last.returncode != 0:
             faults.append("the last receive exited %d: %s" %
                           (last.returncode, last.stderr.decode(errors="replace").strip()))
-        check(work, mailbox, faults)
-        print("seed %d: %d rounds, %d killed mid-job, one receive %.2f s" %
-              (seed, rounds, kills, duration))
+        check(work, mailbox, faults, extended, kills, counter)
+        print("%sseed %d: %d rounds, %d killed mid-job, one receive %.2f s" %
+              ("extended, " if extended else "", seed, rounds, kills, duration))
         if faults:
             for fault in faults[:20]:
                 print("FAIL:", fault)

@@ -359,6 +359,8 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
       EXPECT_EQ(platform::find_files(list_folder(name) + "\\*.*"), expected_files) << list.name;
       const std::vector<std::string> pages = platform::find_files(list_web_folder(name) + "\\*.htm");
       EXPECT_EQ(pages.size(), expected.empty() ? 0u : expected.size() + 3) << list.name;
+      // Nothing but pages: no temporary file, no spare.
+      EXPECT_EQ(platform::find_files(list_web_folder(name) + "\\*"), pages) << list.name;
 
       const bool marked = std::find(c.marked.begin(), c.marked.end(), list.name) != c.marked.end();
       EXPECT_EQ(read_list_or_zero(name).new_mail, marked ? 1 : 0) << list.name;

@@ -91,6 +91,14 @@ TEST(SortLinkPage, OrdersDescendingAndStable) {
       {"link texts ending in CE or EE keep the lines after them",
        kHead + line("NOTICE", "1") + line("COFFEE", "2") + line("a", "3") + "</CENTER>\n",
        kHead + line("a", "3") + line("NOTICE", "1") + line("COFFEE", "2") + closing},
+      {"a run of </CE anywhere inside a link line is no closing",
+       kHead + line("[x] ECCE HOMO", "1") + line("////", "2") + line("CCCP", "3") + line("a", "4") +
+           line("E/<C", "5") + "</CENTER>\n",
+       kHead + line("a", "4") + line("[x] ECCE HOMO", "1") + line("E/<C", "5") + line("CCCP", "3") +
+           line("////", "2") + closing},
+      {"a line that only begins like a link line keeps the rule",
+       kHead + line("a") + "<A HREF=q target=main>ECCE x\n" + line("b"),
+       kHead + line("a") + "<A HREF=q target=main>\n" + closing},
   };
   for (const Case& c : cases) EXPECT_EQ(sort_link_page(c.page), c.sorted) << c.name;
 }

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "site/link_sort.h"
 #include "site/log_page.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
@@ -114,7 +115,9 @@ class ListPages : public testing::InTempFolder {
   static std::string log(const std::string& subject, const std::string& body) {
     return subject + "\n\n\nFrom: a@b.jp\nSubject: x\n" + std::string(90, 'X') + "\n\n" + body;
   }
-  static inline const std::string kSeedMenu = "<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n";
+  static inline const std::string kHead = "<HTML><BODY><CENTER>\n";
+  static inline const std::string kClosing = "</CENTER></BODY></HTML>\n";
+  static inline const std::string kSeedMenu = kHead + kClosing;
   ScriptedUi ui{ScriptedUi::Unscripted::answer_no};
 };
 
@@ -250,6 +253,43 @@ TEST_F(ListPages, LogWhosePageWentMissingAfterItsLinkGetsThePageButNoSecondLink)
     const std::string menu = get_file("LKset\\W\\web\\menu.htm");
     EXPECT_EQ(count_of(menu, "<A HREF=1.htm "), 1u) << c.name << "\n" << menu;
     EXPECT_EQ(count_of(menu, "<A HREF=2.htm "), 1u) << c.name << "\n" << menu;
+    EXPECT_EQ(get_file("LKset\\W\\web\\1.htm"), convert_log_body("a\n")) << c.name;
+  }
+}
+
+TEST_F(ListPages, LinkPageGoneWhileThePagesStayComesBackWhole) {
+  struct Case {
+    const char* name;
+    bool seeded;       // set\menu.htm exists
+    bool pages_made;   // the logs had their pages before the link page went
+  };
+  const Case cases[] = {
+      {"link page deleted", true, true},
+      {"stopped between the seed pages and the link page", true, false},
+      {"link page deleted, no seed link page", false, true},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    SetUp();
+    if (c.seeded) seed();
+    put_file("LKset\\W\\1.log", log("A", "a\n"));
+    put_file("LKset\\W\\2.log", log("B", "b\n"));
+    if (c.pages_made) {
+      update_list_pages("LKset\\W", ui);
+    } else {
+      platform::create_folder("LKset\\W\\web");
+      put_file("LKset\\W\\web\\index.htm", "<HTML>index</HTML>\n");
+    }
+    platform::delete_file("LKset\\W\\web\\menu.htm");
+    put_file("LKset\\W\\3.log", log("C", "c\n"));
+
+    update_list_pages("LKset\\W", ui);
+    const std::string lines = "<A HREF=3.htm target=main>C</A><P>\n<A HREF=2.htm target=main>B</A><P>\n";
+    const std::string expected = c.seeded ? kHead + lines + "<A HREF=1.htm target=main>A</A><P>\n" + kClosing
+                                          : "<A HREF=1.htm target=main>A</A><P>\n" + lines;
+    EXPECT_EQ(sort_link_page(get_file("LKset\\W\\web\\menu.htm")).value_or(""),
+              expected + (c.seeded ? "" : std::string(kLinkPageClosing)))
+        << c.name;
     EXPECT_EQ(get_file("LKset\\W\\web\\1.htm"), convert_log_body("a\n")) << c.name;
   }
 }

@@ -8,6 +8,7 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
+#include "site/page_io.h"
 #include "site/rebuild.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_folder.h"
@@ -20,7 +21,7 @@ using testing::put_file;
 // A folder in the place of a page's temporary file: that page cannot be
 // written, whatever the permissions (the tests may run as root).
 void block_write(const std::string& folder, const std::string& page) {
-  ASSERT_TRUE(platform::create_folder(folder + "\\~" + page + ".tmp"));
+  ASSERT_TRUE(platform::create_folder(site_detail::temporary_path(folder + "\\" + page)));
 }
 
 void make_list(const std::string& name) {
@@ -81,7 +82,7 @@ TEST_F(SiteOutcome, SortFailsWhenAPageThatNeedsSortingCannotBeWritten) {
   EXPECT_TRUE(outcome.reason.ends_with("LKset\\W\\web\\menu.htm")) << outcome.reason;
   EXPECT_EQ(testing::get_file("LKset\\W\\web\\menu.htm"), unsorted);
   // A page already in order needs no write, so nothing fails.
-  platform::remove_folder("LKset\\W\\web\\~menu.htm.tmp");
+  platform::remove_folder(site_detail::temporary_path("LKset\\W\\web\\menu.htm"));
   put_file("LKset\\W\\web\\menu.htm", *sort_link_page(unsorted));
   block_write("LKset\\W\\web", "menu.htm");
   EXPECT_EQ(sort_link_pages().kind, OutcomeKind::done);

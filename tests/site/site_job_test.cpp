@@ -99,5 +99,91 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
   ASSERT_TRUE(platform::change_folder(folder.path()));
 }
 
+std::size_t count_of(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1)) ++count;
+  return count;
+}
+
+// What a job stopped at any point between a log and its pages leaves, and
+// what the next job makes of it.
+TEST(SiteJob, NextJobFinishesWhatAStoppedOneLeft) {
+  struct Case {
+    const char* name;
+    bool linked;  // log 2's link line was written
+    bool paged;   // log 2's page was written
+    bool marked;  // the stopped job's mark is there
+  };
+  const Case cases[] = {
+      {"stopped before the link line", false, false, true},
+      {"stopped between the link line and the page", true, false, true},
+      {"stopped between the page and the link line", false, true, true},
+      {"stopped after both", true, true, true},
+      {"no stopped job: nothing to finish", false, false, false},
+  };
+  for (const Case& c : cases) {
+    testing::TempFolder folder;
+    create_working_folders();
+    put_file("set\\menu.htm", "<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n");
+    put_file("set\\index.htm", "index\n");
+    for (const char* name : {"A", "B"}) {
+      write_list(name, ListRecord{});
+      platform::create_folder(list_folder(name));
+    }
+    store("A", 1);
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    ASSERT_TRUE(update_list_pages(list_folder("A"), ui).ok());
+    store("A", 2);
+    const std::string menu_path = list_web_folder("A") + "\\menu.htm";
+    if (c.linked) {
+      ASSERT_TRUE(insert_link_entry(list_folder("A") + "\\", "102.htm", "subject 1"));
+    }
+    if (c.paged) put_file(list_web_folder("A") + "\\102.htm", "page");
+    if (c.marked) put_file(list_folder("A") + "\\" + std::string(kPagesPendingMark), "");
+    // What a stopped writer leaves: its temporaries (old and new places) and
+    // a spare in the web folder.
+    put_file(list_web_folder("A") + "\\~102.htm.tmp", "half");
+    put_file(list_web_folder("A") + "\\~menu.htm.old", "spare");
+    put_file(list_folder("A") + "\\~102.htm.tmp", "half");
+
+    const Outcome outcome = finish_stopped_site_work({"A", "B"}, ui);
+    EXPECT_TRUE(outcome.ok()) << c.name << ": " << outcome.reason;
+    const std::string menu = testing::get_file(menu_path);
+    EXPECT_EQ(count_of(menu, "<A HREF=101.htm "), 1u) << c.name << "\n" << menu;
+    EXPECT_EQ(count_of(menu, "<A HREF=102.htm "), c.marked ? 1u : 0u) << c.name << "\n" << menu;
+    EXPECT_EQ(platform::can_read_file(list_web_folder("A") + "\\102.htm"), c.marked || c.paged) << c.name;
+    const std::vector<std::string> web = platform::find_files(list_web_folder("A") + "\\*");
+    const std::vector<std::string> pages = platform::find_files(list_web_folder("A") + "\\*.htm");
+    if (c.marked) {
+      EXPECT_EQ(web, pages) << c.name;
+      EXPECT_EQ(platform::find_files(list_folder("A") + "\\~*"), std::vector<std::string>{}) << c.name;
+    }
+    EXPECT_TRUE(platform::find_files(list_folder("B") + "\\*").empty()) << c.name;
+  }
+}
+
+// A job leaves nothing of its own beside the logs and the pages.
+TEST(SiteJob, LeavesNoPrivateFileWhenItEnds) {
+  testing::TempFolder folder;
+  create_working_folders();
+  put_file("set\\menu.htm", "<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n");
+  write_list("A", ListRecord{});
+  platform::create_folder(list_folder("A"));
+  {
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    SiteJob job(ui);
+    for (int serial = 1; serial <= 3; ++serial) {
+      job.log_coming("A");
+      EXPECT_TRUE(platform::can_read_file(list_folder("A") + "\\" + std::string(kPagesPendingMark)));
+      store("A", serial);
+      EXPECT_TRUE(job.log_stored("A", list_folder("A") + "\\" + std::to_string(100 + serial) + ".log").ok());
+      EXPECT_EQ(platform::find_files(list_web_folder("A") + "\\*"),
+                platform::find_files(list_web_folder("A") + "\\*.htm"));
+    }
+  }
+  EXPECT_EQ(platform::find_files(list_folder("A") + "\\*"),
+            (std::vector<std::string>{"101.log", "102.log", "103.log"}));
+}
+
 }  // namespace
 }  // namespace larkspur
