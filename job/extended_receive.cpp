@@ -26,7 +26,7 @@ struct ListInJob {
   std::optional<ListRecord> record;
   StoredIds stored_ids;
   bool ids_read = false;
-  bool ids_changed = false;  // ids added in this batch, not yet written
+  bool ids_changed = false;  // ids written in this batch, not yet forced to disk
 };
 
 StoredIds& stored_ids_of(ListInJob& list) {
@@ -41,12 +41,17 @@ StoredIds& stored_ids_of(ListInJob& list) {
 // there and, when `fingerprint` is given (the message is to be deleted),
 // its fingerprint too. A message deleted from the server without a second
 // log must be the very message stored; when in doubt it is stored again.
+// For a deletion the log noted must be there too: no message leaves the
+// server without its log on disk.
 bool stored_before(ListInJob& list, const ScannedMessage& message,
                    std::string_view fingerprint = {}) {
   if (message.id.empty()) return false;
   const StoredIds& ids = stored_ids_of(list);
   if (!holds_message(ids, message.id, message.size)) return false;
-  return fingerprint.empty() || ids.at(message.id).fingerprint == fingerprint;
+  if (fingerprint.empty()) return true;
+  const StoredMessage& stored = ids.at(message.id);
+  return stored.fingerprint == fingerprint && !stored.log.empty() &&
+         platform::can_read_file(list_folder(list.name) + "\\" + stored.log);
 }
 
 // Two messages of one listing under one id and size cannot be told apart:
@@ -127,7 +132,7 @@ class ExtendedReceive {
   int log_number_ = 0;
   bool deletion_asked_ = false;
   std::set<std::string> deleted_ids_;  // DELE accepted in this job
-  std::vector<std::string> batch_logs_;  // logs of the batch, not yet forced to disk
+  std::vector<std::string> batch_files_;  // written in this batch, not yet forced to disk
 };
 
 void ExtendedReceive::run() {
@@ -361,11 +366,19 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     }
     log_number_ = log->log_number;
     ++state_.report.logs_stored;
-    batch_logs_.push_back(log->path);
-    // Noted as stored only once the batch's logs are on disk (store_batch).
+    batch_files_.push_back(log->path);
+    // The log is written: only now is the message noted as stored, so a
+    // kill in between stores it once more, never loses it. Both reach the
+    // disk together at the end of the batch (store_batch), before any
+    // deletion relies on them.
     if (!message.id.empty()) {
-      stored_ids_of(*list)[message.id] = {message.size, message.fingerprint};
+      const std::string log_name = log->path.substr(list_folder(name).size() + 1);
+      stored_ids_of(*list)[message.id] = {message.size, message.fingerprint, log_name};
       list->ids_changed = true;
+      if (!write_stored_ids(name, list->stored_ids, false)) {
+        failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
+               state_.report.log_write_failures);
+      }
     }
     show_stored_log(job_, memory_, name, *log);
   }
@@ -401,21 +414,18 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
     failed(fetched.reason, state_.report.retrieve_failures);
   }
 
-  // The batch's logs on disk, then their ids: a crash in between stores the
-  // batch again, never loses it.
-  bool durable = platform::force_to_disk(batch_logs_);
-  batch_logs_.clear();
+  // The batch's logs and the ids that note them go to disk together, before
+  // any deletion: one pass over the file system instead of two forced
+  // writes per message.
+  for (ListInJob& list : lists_) {
+    if (!list.ids_changed) continue;
+    list.ids_changed = false;
+    batch_files_.push_back(stored_ids_path(list.name));
+  }
+  const bool durable = platform::force_to_disk(batch_files_);
+  batch_files_.clear();
   if (!durable) {
     failed(platform::jp("ログファイルをディスクに書き込めませんでした"), state_.report.log_write_failures);
-  }
-  for (ListInJob& list : lists_) {
-    if (!list.ids_changed || !durable) continue;
-    list.ids_changed = false;
-    if (!write_stored_ids(list.name, list.stored_ids)) {
-      // The logs stay; the next job may store these messages again.
-      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(list.name),
-             state_.report.log_write_failures);
-    }
   }
   if (fetched.result == SourceResult::kLost) return false;
   if (job_.is_cancelled() || !durable) return true;

@@ -77,11 +77,11 @@ std::uint64_t digest(std::string_view bytes) {
   return hash;
 }
 
+}  // namespace
+
 std::string stored_ids_path(std::string_view list_name) {
   return list_folder(list_name) + "\\" + std::string(kStoredIdsFile);
 }
-
-}  // namespace
 
 bool usable_message_id(std::string_view id) {
   if (id.empty() || id.size() > kMaxMessageIdBytes) return false;
@@ -168,29 +168,33 @@ StoredIds read_stored_ids(std::string_view list_name) {
   const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
   if (!text) return ids;
   each_line(*text, [&ids](std::string_view line) {
-    // "id" (older files) or "id TAB size TAB fingerprint".
+    // "id" (older files) or "id TAB size TAB fingerprint TAB log".
     const std::string_view id = take_field(line);
     if (!usable_message_id(id)) return;
     StoredMessage& message = ids[std::string(id)];
     message.size = size_value(take_field(line));
     message.fingerprint = std::string(take_field(line));
+    message.log = std::string(take_field(line));
   });
   return ids;
 }
 
-bool write_stored_ids(std::string_view list_name, const StoredIds& ids) {
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced) {
   std::string text;
   for (const auto& [id, message] : ids) {
     text += id;
-    if (message.size != kUnknownSize || !message.fingerprint.empty()) {
+    if (message.size != kUnknownSize || !message.fingerprint.empty() || !message.log.empty()) {
       text += kSeparator;
       text += std::to_string(message.size);
       text += kSeparator;
       text += message.fingerprint;
+      text += kSeparator;
+      text += message.log;
     }
     text += '\n';
   }
-  return platform::write_file_atomic(stored_ids_path(list_name), text);
+  const std::string path = stored_ids_path(list_name);
+  return forced ? platform::write_file_atomic(path, text) : platform::write_file_fast(path, text);
 }
 
 }  // namespace larkspur

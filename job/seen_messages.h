@@ -72,11 +72,12 @@ ScanCache read_scan_cache(std::string_view account);
 // to disk. False when it could not be written.
 bool write_scan_cache(std::string_view account, const ScanCache& cache);
 
-// One message stored for a list: its size and fingerprint when known (an
-// entry of an older file has neither).
+// One message stored for a list: its size, fingerprint and the name of its
+// log in the list folder, when known (an entry of an older file has none).
 struct StoredMessage {
   long long size = kUnknownSize;
   std::string fingerprint;
+  std::string log;
 };
 // id -> the message stored under it.
 using StoredIds = std::map<std::string, StoredMessage>;
@@ -88,9 +89,11 @@ bool holds_message(const StoredIds& ids, const std::string& id, long long size);
 // The ids stored for the list; empty when there are none or the file cannot
 // be read.
 StoredIds read_stored_ids(std::string_view list_name);
-// Replaces the list's ids, atomically and forced to disk (callers write it
-// only after the log it records is on disk). False when it could not be
-// written.
-bool write_stored_ids(std::string_view list_name, const StoredIds& ids);
+// Replaces the list's ids atomically (callers write it only after the log it
+// records is written), forced to disk unless `forced` is false; then the
+// caller forces stored_ids_path with the logs of its batch before it relies
+// on them. False when it could not be written.
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced = true);
+std::string stored_ids_path(std::string_view list_name);
 
 }  // namespace larkspur

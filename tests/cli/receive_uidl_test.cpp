@@ -52,6 +52,7 @@ struct Receive {
   // When not empty: the mailbox once the first session that scanned has
   // ended, as if another client had deleted or added mail right then.
   std::vector<std::string> after_scan = {};
+  bool logs_removed_before = false;  // the list's logs are deleted by hand first
 };
 
 struct UidlCase {
@@ -91,6 +92,10 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
        {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
        {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"m1"}, cli::kExitFailed},
         {{"m1"}, {"UIDL", "LIST", "TOP 1 0", "DELE 1"}, 1, {}}}},
+      {"a log gone by hand: the message is stored again before it is deleted", true, true,
+       {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
+       {{{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"m1"}, cli::kExitFailed},
+        {{"m1"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {}, cli::kExitOk, {}, true}}},
       {"an id given again to new mail of the same size: stored before it is deleted", true, true,
        {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
        {{{"1=a"}, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, 1, {"1"}, cli::kExitFailed},
@@ -187,6 +192,11 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
         for (const std::string& name : receive.after_scan) change.push_back(mail(name));
       }
 
+      if (receive.logs_removed_before) {
+        for (const std::string& log : platform::find_files(list_folder("L") + "\\*.log")) {
+          platform::delete_file(list_folder("L") + "\\" + log);
+        }
+      }
       const int sessions_before = server.sessions();
       RecordingConsole console;
       cli::Environment env;
