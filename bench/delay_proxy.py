@@ -18,7 +18,8 @@ setup, and one more each time the client starts sending again after server
 data has reached it (the client's next burst can only then depend on what the
 server said). The count is updated when the client's chunk reaches the proxy,
 before the server can answer it, so it is complete as soon as the client has
-finished.
+finished. (A client that writes one burst in pieces further apart than the
+round-trip time is counted once per piece that follows an answer.)
 """
 import asyncio
 import os
