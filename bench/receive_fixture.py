@@ -2,6 +2,8 @@
 """Fixtures of the receive benchmark.
 
   receive_fixture.py mail DIR          100 messages of about 8 KB, *.eml
+  receive_fixture.py magazines DIR     1,000 such messages of 30 magazines,
+                                       subjects "[Mag00] ..." to "[Mag29] ..."
   receive_fixture.py work DIR SERVER   a working folder: 30 lists holding
                                        1,000 logs each, with their pages,
                                        and the account for SERVER
@@ -14,6 +16,7 @@ import sys
 LISTS = 30
 LOGS_PER_LIST = 1000
 MESSAGES = 100
+MAGAZINE_MESSAGES = 1000
 MESSAGE_BYTES = 8 * 1024
 
 
@@ -29,21 +32,25 @@ def search_text(i):
     return "[bench%02d]" % i
 
 
+def magazine_text(i):
+    return "[Mag%02d]" % i
+
+
 def write(path, data):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
 
 
-def make_mail(folder):
+def make_mail(folder, count=MESSAGES, tag=search_text):
     paragraph = [
         "今週のお知らせをお届けします。詳しくは下記のページをご覧ください。",
         "  https://bench.example.jp/news/%03d.html",
         "ご質問は support@bench.example.jp までお寄せください。",
         "",
     ]
-    for n in range(MESSAGES):
-        subject = search_text(n % LISTS) + " 新しい号 No.%03d" % n
+    for n in range(count):
+        subject = tag(n % LISTS) + " 新しい号 No.%03d" % n
         word = "=?ISO-2022-JP?B?" + base64.b64encode(jis(subject)).decode() + "?="
         head = ("From: bench@example.jp\r\nTo: reader@example.jp\r\n"
                 "Subject: %s\r\nMessage-ID: <%d@bench.example.jp>\r\n"
@@ -53,7 +60,7 @@ def make_mail(folder):
         while len(head) + len(body) < MESSAGE_BYTES:
             for line in paragraph:
                 body += jis(line.replace("%03d", "%03d" % n)) + b"\r\n"
-        write(os.path.join(folder, "%03d.eml" % n), head + body)
+        write(os.path.join(folder, "%04d.eml" % n), head + body)
 
 
 def page(title):
@@ -97,6 +104,8 @@ def make_work(folder, server):
 if __name__ == "__main__":
     if sys.argv[1] == "mail":
         make_mail(sys.argv[2])
+    elif sys.argv[1] == "magazines":
+        make_mail(sys.argv[2], MAGAZINE_MESSAGES, magazine_text)
     elif sys.argv[1] == "account":
         make_account(sys.argv[2], sys.argv[3])
     else:
