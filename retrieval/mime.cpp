@@ -83,10 +83,18 @@ FieldValue parse_field_value(std::string_view value) {
     return out;
   };
   result.token = lower_ascii(trim_blanks(read_until_semicolon(false)));
+  // The next '=' and ';' from i on, looked for again only once i has passed
+  // them: a value of many parameters without '=' stays linear.
+  std::size_t equals = 0;
+  std::size_t semicolon = 0;
+  const auto next = [&](char c, std::size_t& found) {
+    if (found != std::string_view::npos && found < i) found = value.find(c, i);
+    return found;
+  };
   while (i < value.size()) {
     ++i;  // the ';'
-    const std::size_t equals = value.find('=', i);
-    const std::size_t semicolon = value.find(';', i);
+    next('=', equals);
+    next(';', semicolon);
     if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {
       read_until_semicolon(true);
       continue;

@@ -3,13 +3,18 @@
 // and the sanitizer against markup that tries to run something.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "platform/platform.h"
+#include "retrieval/decode.h"
 #include "retrieval/mime.h"
 #include "settings/records.h"
 #include "settings/store.h"
 #include "site/list_pages.h"
+#include "site/log_page.h"
+#include "tests/support/hostile_mail.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -131,6 +136,32 @@ TEST(Mime, StoredLogKeepsItsBodyWhateverTheSubject) {
   EXPECT_EQ(link_text_from_log(classic), "<b>");
   EXPECT_EQ(link_text_from_log(log_file_content("<b>&amp;\"&#x1F600;", std::string(kExtendedLogMark))),
             "&lt;b&gt;&amp;amp;&quot;&#x1F600;");
+}
+
+// Every decoder of a receive is linear in its input: sixteen times the
+// input may take sixteen times as long, and the bound leaves room for a
+// loaded machine (a quadratic decoder takes about 256 times as long). The
+// shortest of a few runs is compared, so a busy moment does not count.
+TEST(Mime, HostileMessagesTakeTimeInProportionToTheirSize) {
+  constexpr std::size_t kSmall = 64 * 1024;
+  constexpr double kAllowedRatio = 40;
+  const auto shortest = [](const std::string& message, int runs) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      std::size_t size = extended_subject(message).size() + extended_log_text(message).size();
+      size += decode_encoded_words(message).size() + jis_to_sjis_subject(message).size();
+      size += jis_to_sjis_line(message).size() + convert_log_body(message).size();
+      EXPECT_GT(size, 0u);
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+  };
+  for (const testing::HostileShape& shape : testing::kHostileShapes) {
+    const double small = shortest(testing::hostile_message(shape, kSmall), 5);
+    const double big = shortest(testing::hostile_message(shape, 16 * kSmall), 3);
+    EXPECT_LT(big, kAllowedRatio * small) << shape.name << ": " << small << " s, then " << big << " s";
+  }
 }
 
 // The link page has no size limit only for an account with extended mail
