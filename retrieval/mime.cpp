@@ -181,19 +181,20 @@ std::string meta_charset(std::string_view html) {
   return head.substr(start, end - start);
 }
 
-std::string without_cr_and_nul(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// Drops the NUL bytes of `text` and makes each CR LF, and each other CR, one
+// LF, in place (a message's texts are as large as the message).
+void strip_cr_and_nul(std::string& text) {
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\0') continue;
     if (text[i] == '\r') {
       if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-      out += '\n';
+      text[kept++] = '\n';
       continue;
     }
-    out += text[i];
+    text[kept++] = text[i];
   }
-  return out;
+  text.resize(kept);
 }
 
 // What a message shows, in order, and what it carries without showing.
@@ -282,13 +283,16 @@ void show_entity(std::string_view text, int depth, Shown& shown) {
       return;
     }
   }
-  std::string data;
+  // The body with its transfer encoding undone; without one, the body itself
+  // (a slice of the one raw message, never a copy at each level).
+  std::string decoded;
+  std::string_view data = entity.body;
   if (encoding == "base64") {
-    data = mime_detail::base64_decode(entity.body);
+    decoded = mime_detail::base64_decode(entity.body);
+    data = decoded;
   } else if (encoding == "quoted-printable") {
-    data = quoted_printable_decode(entity.body);
-  } else {
-    data = std::string(entity.body);
+    decoded = quoted_printable_decode(entity.body);
+    data = decoded;
   }
   if (media == "message/rfc822" && disposition.token != "attachment") {
     show_entity(data, depth + 1, shown);
@@ -308,14 +312,13 @@ void show_entity(std::string_view text, int depth, Shown& shown) {
   }
   std::string charset;
   if (auto found = type.params.find("charset"); found != type.params.end()) charset = found->second;
-  if (sub == "html") {
-    if (charset.empty()) charset = meta_charset(data);
-    shown.blocks.push_back({true, mime_detail::sanitize_html(
-                                      without_cr_and_nul(mime_detail::text_to_sjis(charset, data)))});
-  } else {
-    shown.blocks.push_back({false, mime_detail::text_to_markup(
-                                       without_cr_and_nul(mime_detail::text_to_sjis(charset, data)))});
-  }
+  const bool html = sub == "html";
+  if (html && charset.empty()) charset = meta_charset(data);
+  // Each intermediate text goes as soon as the next one is made.
+  std::string sjis = mime_detail::text_to_sjis(charset, data);
+  std::string().swap(decoded);
+  strip_cr_and_nul(sjis);
+  shown.blocks.push_back({html, html ? mime_detail::sanitize_html(sjis) : mime_detail::text_to_markup(sjis)});
 }
 
 std::string attachment_lines(const Shown& shown) {
@@ -327,40 +330,50 @@ std::string attachment_lines(const Shown& shown) {
   return lines;
 }
 
-std::string page_of(const Shown& shown) {
-  std::string page(kPageStart);
+// Appends the page of `shown` to `page`, letting go of each block's markup
+// once it is copied, so that the blocks and the page are not both whole.
+void append_page(Shown& shown, std::string& page) {
+  const std::string lines = attachment_lines(shown);
+  std::size_t size = page.size() + kPageStart.size() + kPlainBodyStart.size() + kPlainBodyEnd.size() +
+                     lines.size() + 32;
+  for (const Shown::Block& block : shown.blocks) size += block.markup.size() + 16;
+  page.reserve(size);
+  const auto take = [&page](Shown::Block& block) {
+    page += block.markup;
+    std::string().swap(block.markup);
+  };
+  page += kPageStart;
   if (!shown.has_html()) {
     page += kPlainBodyStart;
     for (std::size_t i = 0; i < shown.blocks.size(); ++i) {
       if (i > 0 && !page.ends_with('\n')) page += '\n';
-      page += shown.blocks[i].markup;
+      take(shown.blocks[i]);
     }
     if (!shown.attachments.empty()) {
       if (!page.ends_with('\n')) page += '\n';
       page += '\n';
-      page += attachment_lines(shown);
+      page += lines;
     }
     page += kPlainBodyEnd;
-    return page;
+    return;
   }
   page += '\n';
-  for (const Shown::Block& block : shown.blocks) {
+  for (Shown::Block& block : shown.blocks) {
     if (block.html) {
-      page += block.markup;
+      take(block);
     } else {
       page += "<pre>";
-      page += block.markup;
+      take(block);
       page += "</pre>";
     }
     page += '\n';
   }
   if (!shown.attachments.empty()) {
     page += "<hr><pre>";
-    page += attachment_lines(shown);
+    page += lines;
     page += "</pre>\n";
   }
   page += kHtmlBodyEnd;
-  return page;
 }
 
 }  // namespace
@@ -372,8 +385,9 @@ std::string extended_log_text(std::string_view raw) {
   std::string text(kExtendedLogMark);
   text += mime_detail::decoded_header_lines(message.headers);
   text += '\n';
-  text += page_of(shown);
-  return without_cr_and_nul(text);
+  append_page(shown, text);
+  strip_cr_and_nul(text);
+  return text;
 }
 
 }  // namespace larkspur
