@@ -75,6 +75,19 @@ TEST(Mime, BothBuildsGiveTheSameCp932) {
   for (const Case& c : cases) EXPECT_EQ(platform::charset_to_sjis(c.charset, c.bytes), c.cp932) << c.bytes;
   EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xE3\x81"), std::nullopt);
   EXPECT_EQ(platform::charset_to_sjis("x-unknown", "abc"), std::nullopt);
+
+  // A long text is converted whole, its characters wherever they fall, and
+  // a byte that fits nowhere fails it wherever it is.
+  std::string long_utf8;
+  std::string long_cp932;
+  for (int i = 0; i < 100'000; ++i) {
+    long_utf8 += i % 7 ? "\xE3\x81\x82" : "a\xF0\x9F\x98\x80";  // あ, a😀
+    long_cp932 += i % 7 ? "\x82\xA0" : "a&#x1F600;";
+  }
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8), long_cp932);
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8 + "\xE3\x81"), std::nullopt);
+  long_utf8[200'001] = '\xFF';
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8), std::nullopt);
 }
 
 std::string page_body(std::string_view message) {
