@@ -21,6 +21,10 @@ using mime_detail::lower_ascii;
 // comes near it, and it bounds the work on a crafted one.
 constexpr int kMaxPartDepth = 16;
 
+// The parts looked into in one message, nested ones included: far beyond
+// any real message, and a bound on the work per part of a crafted one.
+constexpr std::size_t kMaxParts = 10'000;
+
 // The HTML page of a message starts like the plain page and names its charset.
 constexpr std::string_view kPageStart =
     "<HTML><HEAD><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=Shift_JIS\">"
@@ -205,6 +209,7 @@ struct Shown {
   };
   std::vector<Block> blocks;
   std::vector<std::string> attachments;  // "name (N バイト)", Shift_JIS
+  std::size_t parts = 0;                 // entities looked into so far
   bool has_html() const {
     for (const Block& block : blocks) {
       if (block.html) return true;
@@ -242,12 +247,28 @@ std::vector<std::string_view> multipart_parts(std::string_view body, std::string
   return parts;
 }
 
+// What is past the limits (kMaxPartDepth, kMaxParts) is not lost: its raw
+// text is shown as a text part, escaped like any other.
+void show_raw(std::string_view text, Shown& shown) {
+  std::string sjis = mime_detail::text_to_sjis("", text);
+  strip_cr_and_nul(sjis);
+  shown.blocks.push_back({false, mime_detail::text_to_markup(sjis)});
+}
+
 void show_entity(std::string_view text, int depth, Shown& shown);
 
 void show_parts(std::string_view content_subtype, const std::vector<std::string_view>& parts, int depth,
                 Shown& shown) {
   if (content_subtype != "alternative") {
-    for (std::string_view part : parts) show_entity(part, depth + 1, shown);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (shown.parts >= kMaxParts) {
+        // The parts are slices of one body: the rest is one raw text.
+        const std::string_view& last = parts.back();
+        show_raw(std::string_view(parts[i].data(), last.data() + last.size() - parts[i].data()), shown);
+        return;
+      }
+      show_entity(parts[i], depth + 1, shown);
+    }
     return;
   }
   // Of the alternatives, the plain text; else the HTML; else the last one
@@ -266,7 +287,8 @@ void show_parts(std::string_view content_subtype, const std::vector<std::string_
 }
 
 void show_entity(std::string_view text, int depth, Shown& shown) {
-  if (depth > kMaxPartDepth) return;
+  if (depth > kMaxPartDepth) return show_raw(text, shown);
+  ++shown.parts;
   const Entity entity = split_entity(text);
   const FieldValue type = parse_field_value(header_field(entity.headers, "Content-Type"));
   const std::string encoding = lower_ascii(trim_blanks(header_field(entity.headers, "Content-Transfer-Encoding")));

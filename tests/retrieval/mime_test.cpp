@@ -151,6 +151,34 @@ TEST(Mime, StoredLogKeepsItsBodyWhateverTheSubject) {
             "&lt;b&gt;&amp;amp;&quot;&#x1F600;");
 }
 
+// A message nested deeper or split into more parts than the decoder looks
+// into still shows all its text: what is past the limits, raw and escaped.
+TEST(Mime, NothingPastTheLimitsIsLost) {
+  struct Case {
+    std::string_view name;
+    std::string message;
+    std::string_view last_text;
+  };
+  std::string nested_multiparts;
+  std::string nested_messages;
+  std::string many_parts = "Content-Type: multipart/mixed; boundary=b\n\n";
+  for (int i = 0; i < 40; ++i) {
+    nested_multiparts += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                         std::to_string(i) + "\n";
+    nested_messages += "Content-Type: message/rfc822\n\n";
+  }
+  for (int i = 0; i < 12'000; ++i) many_parts += "--b\n\npart " + std::to_string(i) + "\n";
+  const Case cases[] = {
+      {"nested multiparts", nested_multiparts + "\n<b>deep</b> text\n", "&lt;b&gt;deep&lt;/b&gt; text"},
+      {"nested messages", nested_messages + "\n<b>deep</b> text\n", "&lt;b&gt;deep&lt;/b&gt; text"},
+      {"many parts", many_parts + "--b--\n", "part 11999"},
+  };
+  for (const Case& c : cases) {
+    const std::string page = page_body(c.message);
+    EXPECT_NE(page.find(c.last_text), std::string::npos) << c.name << ": " << page.substr(0, 2000);
+  }
+}
+
 // Every decoder of a receive is linear in its input: sixteen times the
 // input may take sixteen times as long, and the bound leaves room for a
 // loaded machine (a quadratic decoder takes about 256 times as long). The
