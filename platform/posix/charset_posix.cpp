@@ -58,7 +58,7 @@ class Iconv {
   bool convert_in_pieces(std::string_view input, const Take& take) {
     constexpr std::size_t kPieceBytes = 64 * 1024;
     iconv(handle_, nullptr, nullptr, nullptr, nullptr);
-    std::string out(kPieceBytes * 4 + 16, '\0');
+    std::string out(std::min(kPieceBytes, input.size()) * 4 + 16, '\0');
     char* in_at = const_cast<char*>(input.data());
     std::size_t in_left = input.size();
     std::size_t piece = kPieceBytes;
