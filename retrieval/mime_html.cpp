@@ -201,16 +201,14 @@ std::string decode_attribute(std::string_view value) {
   return out;
 }
 
-// An address a link or image may have: http, https, ftp, mailto, or
-// relative. Blanks and control bytes are ignored, as browsers do.
 // The bytes that end an address's scheme: its colon, or the start of a path,
 // query or fragment (an address without a colon before them is relative).
 constexpr std::string_view kSchemeEnds = ":/?#";
 
-// is_safe_address for `value` whose first byte of kSchemeEnds is at `stop`
-// (npos: none). Reads no further than the scheme, and no more of it than the
-// longest safe one, so that many addresses sharing one long tail (the
-// url( of a style sheet) cost no more than their heads.
+// is_safe_address (below) for `value` whose first byte of kSchemeEnds is at
+// `stop` (npos: none). Reads no further than the scheme, and no more of it
+// than the longest safe one, so that many addresses sharing one long tail
+// (the url( of a style sheet) cost no more than their heads.
 bool is_safe_scheme(std::string_view value, std::size_t stop) {
   if (stop == std::string_view::npos || value[stop] != ':') return true;
   constexpr std::size_t kLongestSafeScheme = 6;  // "mailto"
@@ -222,6 +220,8 @@ bool is_safe_scheme(std::string_view value, std::size_t stop) {
   return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto";
 }
 
+// An address a link or image may have: http, https, ftp, mailto, or
+// relative. Blanks and control bytes are ignored, as browsers do.
 bool is_safe_address(std::string_view value) { return is_safe_scheme(value, value.find_first_of(kSchemeEnds)); }
 
 std::string without_css_comments(std::string_view css) {
