@@ -21,6 +21,10 @@ using mime_detail::lower_ascii;
 // comes near it, and it bounds the work on a crafted one.
 constexpr int kMaxPartDepth = 16;
 
+// The parts looked into in one message, nested ones included: far beyond
+// any real message, and a bound on the work per part of a crafted one.
+constexpr std::size_t kMaxParts = 10'000;
+
 // The HTML page of a message starts like the plain page and names its charset.
 constexpr std::string_view kPageStart =
     "<HTML><HEAD><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=Shift_JIS\">"
@@ -83,10 +87,18 @@ FieldValue parse_field_value(std::string_view value) {
     return out;
   };
   result.token = lower_ascii(trim_blanks(read_until_semicolon(false)));
+  // The next '=' and ';' from i on, looked for again only once i has passed
+  // them: a value of many parameters without '=' stays linear.
+  std::size_t equals = 0;
+  std::size_t semicolon = 0;
+  const auto next = [&](char c, std::size_t& found) {
+    if (found != std::string_view::npos && found < i) found = value.find(c, i);
+    return found;
+  };
   while (i < value.size()) {
     ++i;  // the ';'
-    const std::size_t equals = value.find('=', i);
-    const std::size_t semicolon = value.find(';', i);
+    next('=', equals);
+    next(';', semicolon);
     if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {
       read_until_semicolon(true);
       continue;
@@ -173,19 +185,20 @@ std::string meta_charset(std::string_view html) {
   return head.substr(start, end - start);
 }
 
-std::string without_cr_and_nul(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// Drops the NUL bytes of `text` and makes each CR LF, and each other CR, one
+// LF, in place (a message's texts are as large as the message).
+void strip_cr_and_nul(std::string& text) {
+  std::size_t kept = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '\0') continue;
     if (text[i] == '\r') {
       if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-      out += '\n';
+      text[kept++] = '\n';
       continue;
     }
-    out += text[i];
+    text[kept++] = text[i];
   }
-  return out;
+  text.resize(kept);
 }
 
 // An HTML part's own references mean characters as much as the decoder's
@@ -216,6 +229,7 @@ struct Shown {
   };
   std::vector<Block> blocks;
   std::vector<std::string> attachments;  // "name (N バイト)", Shift_JIS
+  std::size_t parts = 0;                 // entities looked into so far
   bool has_html() const {
     for (const Block& block : blocks) {
       if (block.html) return true;
@@ -253,6 +267,14 @@ std::vector<std::string_view> multipart_parts(std::string_view body, std::string
   return parts;
 }
 
+// What is past the limits (kMaxPartDepth, kMaxParts) is not lost: its raw
+// text is shown as a text part, escaped like any other.
+void show_raw(std::string_view text, Shown& shown) {
+  std::string sjis = mime_detail::text_to_sjis("", text);
+  strip_cr_and_nul(sjis);
+  shown.blocks.push_back({false, mime_detail::text_to_markup(sjis)});
+}
+
 void show_entity(std::string_view text, int depth, Shown& shown, std::string_view default_media = "text/plain");
 
 // True when `part` is plain text or a multipart/alternative or
@@ -277,7 +299,15 @@ void show_parts(std::string_view content_subtype, const std::vector<std::string_
   if (content_subtype != "alternative") {
     // The parts of a digest are messages unless they say otherwise.
     const std::string_view default_media = content_subtype == "digest" ? "message/rfc822" : "text/plain";
-    for (std::string_view part : parts) show_entity(part, depth + 1, shown, default_media);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (shown.parts >= kMaxParts) {
+        // The parts are slices of one body: the rest is one raw text.
+        const std::string_view& last = parts.back();
+        show_raw(std::string_view(parts[i].data(), last.data() + last.size() - parts[i].data()), shown);
+        return;
+      }
+      show_entity(parts[i], depth + 1, shown, default_media);
+    }
     return;
   }
   // Of the alternatives, the plain text (or one that holds it); else the
@@ -296,7 +326,8 @@ void show_parts(std::string_view content_subtype, const std::vector<std::string_
 }
 
 void show_entity(std::string_view text, int depth, Shown& shown, std::string_view default_media) {
-  if (depth > kMaxPartDepth) return;
+  if (depth > kMaxPartDepth) return show_raw(text, shown);
+  ++shown.parts;
   const Entity entity = split_entity(text);
   const FieldValue type = parse_field_value(header_field(entity.headers, "Content-Type"));
   const std::string encoding = lower_ascii(trim_blanks(header_field(entity.headers, "Content-Transfer-Encoding")));
@@ -313,13 +344,16 @@ void show_entity(std::string_view text, int depth, Shown& shown, std::string_vie
       return;
     }
   }
-  std::string data;
+  // The body with its transfer encoding undone; without one, the body itself
+  // (a slice of the one raw message, never a copy at each level).
+  std::string decoded;
+  std::string_view data = entity.body;
   if (encoding == "base64") {
-    data = mime_detail::base64_decode(entity.body);
+    decoded = mime_detail::base64_decode(entity.body);
+    data = decoded;
   } else if (encoding == "quoted-printable") {
-    data = quoted_printable_decode(entity.body);
-  } else {
-    data = std::string(entity.body);
+    decoded = quoted_printable_decode(entity.body);
+    data = decoded;
   }
   if (media == "message/rfc822" && disposition.token != "attachment") {
     show_entity(data, depth + 1, shown);
@@ -339,14 +373,14 @@ void show_entity(std::string_view text, int depth, Shown& shown, std::string_vie
   }
   std::string charset;
   if (auto found = type.params.find("charset"); found != type.params.end()) charset = found->second;
-  if (sub == "html") {
-    if (charset.empty()) charset = meta_charset(data);
-    shown.blocks.push_back({true, mime_detail::sanitize_html(
-                                      without_cr_and_nul(html_references(mime_detail::text_to_sjis(charset, data))))});
-  } else {
-    shown.blocks.push_back({false, mime_detail::text_to_markup(
-                                       without_cr_and_nul(mime_detail::text_to_sjis(charset, data)))});
-  }
+  const bool html = sub == "html";
+  if (html && charset.empty()) charset = meta_charset(data);
+  // Each intermediate text goes as soon as the next one is made.
+  std::string sjis = mime_detail::text_to_sjis(charset, data);
+  std::string().swap(decoded);
+  strip_cr_and_nul(sjis);
+  if (html) sjis = html_references(sjis);
+  shown.blocks.push_back({html, html ? mime_detail::sanitize_html(sjis) : mime_detail::text_to_markup(sjis)});
 }
 
 std::string attachment_lines(const Shown& shown) {
@@ -358,40 +392,50 @@ std::string attachment_lines(const Shown& shown) {
   return lines;
 }
 
-std::string page_of(const Shown& shown) {
-  std::string page(kPageStart);
+// Appends the page of `shown` to `page`, letting go of each block's markup
+// once it is copied, so that the blocks and the page are not both whole.
+void append_page(Shown& shown, std::string& page) {
+  const std::string lines = attachment_lines(shown);
+  std::size_t size = page.size() + kPageStart.size() + kPlainBodyStart.size() + kPlainBodyEnd.size() +
+                     lines.size() + 32;
+  for (const Shown::Block& block : shown.blocks) size += block.markup.size() + 16;
+  page.reserve(size);
+  const auto take = [&page](Shown::Block& block) {
+    page += block.markup;
+    std::string().swap(block.markup);
+  };
+  page += kPageStart;
   if (!shown.has_html()) {
     page += kPlainBodyStart;
     for (std::size_t i = 0; i < shown.blocks.size(); ++i) {
       if (i > 0 && !page.ends_with('\n')) page += '\n';
-      page += shown.blocks[i].markup;
+      take(shown.blocks[i]);
     }
     if (!shown.attachments.empty()) {
       if (!page.ends_with('\n')) page += '\n';
       page += '\n';
-      page += attachment_lines(shown);
+      page += lines;
     }
     page += kPlainBodyEnd;
-    return page;
+    return;
   }
   page += '\n';
-  for (const Shown::Block& block : shown.blocks) {
+  for (Shown::Block& block : shown.blocks) {
     if (block.html) {
-      page += block.markup;
+      take(block);
     } else {
       page += "<pre>";
-      page += block.markup;
+      take(block);
       page += "</pre>";
     }
     page += '\n';
   }
   if (!shown.attachments.empty()) {
     page += "<hr><pre>";
-    page += attachment_lines(shown);
+    page += lines;
     page += "</pre>\n";
   }
   page += kHtmlBodyEnd;
-  return page;
 }
 
 }  // namespace
@@ -403,8 +447,9 @@ std::string extended_log_text(std::string_view raw) {
   std::string text(kExtendedLogMark);
   text += mime_detail::decoded_header_lines(message.headers);
   text += '\n';
-  text += page_of(shown);
-  return without_cr_and_nul(text);
+  append_page(shown, text);
+  strip_cr_and_nul(text);
+  return text;
 }
 
 }  // namespace larkspur

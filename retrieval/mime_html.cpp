@@ -215,20 +215,28 @@ std::string decode_attribute(std::string_view value) {
   return out;
 }
 
-// An address a link or image may have: http, https, ftp, mailto, or
-// relative. Blanks and control bytes are ignored, as browsers do.
-bool is_safe_address(std::string_view value) {
-  std::string compact;
-  for (char c : value) {
-    if (static_cast<unsigned char>(c) > 0x20) compact += c;
+// The bytes that end an address's scheme: its colon, or the start of a path,
+// query or fragment (an address without a colon before them is relative).
+constexpr std::string_view kSchemeEnds = ":/?#";
+
+// is_safe_address (below) for `value` whose first byte of kSchemeEnds is at
+// `stop` (npos: none). Reads no further than the scheme, and no more of it
+// than the longest safe one, so that many addresses sharing one long tail
+// (the url( of a style sheet) cost no more than their heads.
+bool is_safe_scheme(std::string_view value, std::size_t stop) {
+  if (stop == std::string_view::npos || value[stop] != ':') return true;
+  constexpr std::size_t kLongestSafeScheme = 6;  // "mailto"
+  std::string scheme;
+  for (std::size_t i = 0; i < stop && scheme.size() <= kLongestSafeScheme; ++i) {
+    if (static_cast<unsigned char>(value[i]) > 0x20) scheme += value[i];
   }
-  const std::size_t colon = compact.find(':');
-  if (colon == std::string::npos) return true;
-  const std::size_t path = compact.find_first_of("/?#");
-  if (path != std::string::npos && path < colon) return true;
-  const std::string scheme = lower_ascii(compact.substr(0, colon));
+  scheme = lower_ascii(scheme);
   return scheme == "http" || scheme == "https" || scheme == "ftp" || scheme == "mailto";
 }
+
+// An address a link or image may have: http, https, ftp, mailto, or
+// relative. Blanks and control bytes are ignored, as browsers do.
+bool is_safe_address(std::string_view value) { return is_safe_scheme(value, value.find_first_of(kSchemeEnds)); }
 
 std::string without_css_comments(std::string_view css) {
   std::string out;
@@ -255,19 +263,41 @@ bool is_safe_css(std::string_view css) {
   for (std::string_view word : kRefused) {
     if (lower.find(word) != std::string::npos) return false;
   }
+  // Nested "url(url(url(..." share one ')' and one tail: the ')' and the end
+  // of the scheme are looked for again only once passed, and the blanks and
+  // quotes at an address's end, which cannot change its scheme, are not
+  // looked at.
+  std::size_t end = lower.find(')');
+  std::size_t stop = lower.find_first_of(kSchemeEnds);
   for (std::size_t at = lower.find("url("); at != std::string::npos; at = lower.find("url(", at + 4)) {
-    const std::size_t end = lower.find(')', at);
+    if (end != std::string::npos && end < at) end = lower.find(')', at);
     if (end == std::string::npos) return false;
-    std::string_view address = std::string_view(lower).substr(at + 4, end - at - 4);
-    while (!address.empty() && (is_space(address.front()) || address.front() == '"' || address.front() == '\'')) {
-      address.remove_prefix(1);
+    std::size_t start = at + 4;
+    while (start < end && (is_space(lower[start]) || lower[start] == '"' || lower[start] == '\'')) ++start;
+    if (stop != std::string::npos && stop < start) stop = lower.find_first_of(kSchemeEnds, start);
+    const std::string_view address = std::string_view(lower).substr(start, end - start);
+    if (!is_safe_scheme(address, stop == std::string::npos || stop >= end ? std::string_view::npos : stop - start)) {
+      return false;
     }
-    while (!address.empty() && (is_space(address.back()) || address.back() == '"' || address.back() == '\'')) {
-      address.remove_suffix(1);
-    }
-    if (!is_safe_address(address)) return false;
   }
   return true;
+}
+
+// Where `lower_word` (lower-case ASCII) first occurs in `text` from `from`
+// on, in any ASCII case; npos when nowhere. Searches the text in place, as
+// the sanitizer does once per element.
+std::size_t find_any_case(std::string_view text, std::string_view lower_word, std::size_t from) {
+  for (std::size_t at = from; at < text.size() && text.size() - at >= lower_word.size(); ++at) {
+    std::size_t k = 0;
+    while (k < lower_word.size()) {
+      char c = text[at + k];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != lower_word[k]) break;
+      ++k;
+    }
+    if (k == lower_word.size()) return at;
+  }
+  return std::string_view::npos;
 }
 
 struct Attribute {
@@ -372,13 +402,12 @@ class Sanitizer {
   // Past the end tag "</name" of a raw text element, keeping only a safe
   // style sheet or, for the text elements, the text.
   void raw_text(const std::string& name) {
-    const std::string lower = lower_ascii(in_.substr(at_));
-    std::size_t end = name == "plaintext" ? std::string::npos : lower.find("</" + name);
-    const std::string_view content = in_.substr(at_, end == std::string::npos ? std::string_view::npos : end);
-    if (end == std::string::npos) {
+    const std::size_t end = name == "plaintext" ? std::string_view::npos : find_any_case(in_, "</" + name, at_);
+    const std::string_view content = in_.substr(at_, end == std::string_view::npos ? end : end - at_);
+    if (end == std::string_view::npos) {
       at_ = in_.size();
     } else {
-      const std::size_t gt = in_.find('>', at_ + end);
+      const std::size_t gt = in_.find('>', end);
       at_ = gt == std::string_view::npos ? in_.size() : gt + 1;
     }
     if (name == "style") {
@@ -394,21 +423,20 @@ class Sanitizer {
   // Past the end tag that closes the element `name` begun just before.
   void skip_element(const std::string& name) {
     int depth = 1;
-    const std::string lower = lower_ascii(in_.substr(at_));
-    std::size_t i = 0;
+    std::size_t i = at_;
     while (depth > 0) {
-      const std::size_t next = lower.find(name, i);
-      if (next == std::string::npos) {
+      const std::size_t next = find_any_case(in_, name, i);
+      if (next == std::string_view::npos) {
         at_ = in_.size();
         return;
       }
       i = next + name.size();
-      const bool bounded = i >= lower.size() || !is_alnum(lower[i]);
-      if (bounded && next >= 2 && lower.compare(next - 2, 2, "</") == 0) --depth;
-      else if (bounded && next >= 1 && lower[next - 1] == '<') ++depth;
+      const bool bounded = i >= in_.size() || !is_alnum(in_[i]);
+      if (bounded && next >= at_ + 2 && in_.compare(next - 2, 2, "</") == 0) --depth;
+      else if (bounded && next >= at_ + 1 && in_[next - 1] == '<') ++depth;
     }
-    const std::size_t gt = lower.find('>', i);
-    at_ = gt == std::string::npos ? in_.size() : at_ + gt + 1;
+    const std::size_t gt = in_.find('>', i);
+    at_ = gt == std::string_view::npos ? in_.size() : gt + 1;
   }
 
   void write_tag(const std::string& name, const std::vector<Attribute>& attributes) {

@@ -443,10 +443,14 @@ std::size_t parse_encoded_word(std::string_view text, Piece& piece) {
   const char encoding = text[q1 + 1];
   if (encoding != 'B' && encoding != 'b' && encoding != 'Q' && encoding != 'q') return 0;
   const std::size_t start = q1 + 3;
-  const std::size_t close = text.find("?=", start);
-  if (close == std::string_view::npos) return 0;
+  // The encoded text holds no blank and no '?', so the word ends at the
+  // first of them, and only when that is the '?' of "?=". Looking no further
+  // keeps a header of many unclosed words linear.
+  const std::size_t close = text.find_first_of(" \t\r\n?", start);
+  if (close == std::string_view::npos || text[close] != '?' || close + 1 >= text.size() || text[close + 1] != '=') {
+    return 0;
+  }
   const std::string_view encoded = text.substr(start, close - start);
-  if (encoded.find_first_of(" \t\r\n?") != std::string_view::npos) return 0;
   piece.encoded = true;
   piece.charset = lower_ascii(charset.substr(0, charset.find('*')));
   piece.bytes = (encoding == 'B' || encoding == 'b') ? base64_decode(encoded) : q_decode(encoded);
@@ -620,12 +624,13 @@ std::string extended_subject(std::string_view header_block) {
   if (subject.size() <= kMaxExtendedSubjectBytes) return subject;
   // Cut between two characters, and never inside a numeric reference.
   std::size_t cut = 0;
+  std::size_t semicolon = subject.find(';');  // the first ';' at or after i, looked for once per ';'
   for (std::size_t i = 0; i < subject.size();) {
     std::size_t length = 1;
     const auto c = static_cast<unsigned char>(subject[i]);
     if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < subject.size()) length = 2;
     if (subject.compare(i, 3, "&#x") == 0) {
-      const std::size_t semicolon = subject.find(';', i);
+      if (semicolon != std::string::npos && semicolon < i) semicolon = subject.find(';', i);
       if (semicolon != std::string::npos) length = semicolon + 1 - i;
     }
     if (i + length > kMaxExtendedSubjectBytes) break;

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <iconv.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/common/mail_charset.h"
@@ -50,6 +51,43 @@ class Iconv {
     return out;
   }
 
+  // The same conversion a piece of the input at a time, each piece's output
+  // handed to `take` (whole characters), so that a large text never needs
+  // its whole converted form at once; false where convert gives nullopt.
+  template <typename Take>
+  bool convert_in_pieces(std::string_view input, const Take& take) {
+    constexpr std::size_t kPieceBytes = 64 * 1024;
+    iconv(handle_, nullptr, nullptr, nullptr, nullptr);
+    std::string out(std::min(kPieceBytes, input.size()) * 4 + 16, '\0');
+    char* in_at = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    std::size_t piece = kPieceBytes;
+    while (true) {
+      char* out_at = out.data();
+      std::size_t out_left = out.size();
+      const std::size_t offered = std::min(piece, in_left);
+      const bool more = offered < in_left;
+      std::size_t offered_left = offered;
+      const std::size_t result = in_left > 0 ? iconv(handle_, &in_at, &offered_left, &out_at, &out_left)
+                                             : iconv(handle_, nullptr, nullptr, &out_at, &out_left);
+      const int error = errno;
+      in_left -= offered - offered_left;
+      take(std::string_view(out.data(), out.size() - out_left));
+      if (result == static_cast<std::size_t>(-1)) {
+        // A full output, or a character cut at the end of the piece (read
+        // again with the next, longer if nothing of it could be read).
+        if (error == E2BIG || (error == EINVAL && more)) {
+          piece = offered_left == offered ? piece * 2 : kPieceBytes;
+          continue;
+        }
+        return false;
+      }
+      if (result != 0) return false;
+      if (in_left == 0) break;
+    }
+    return true;
+  }
+
  private:
   iconv_t handle_;
 };
@@ -70,14 +108,17 @@ bool detail::append_os_cp932(std::string& out, char32_t code) {
 std::optional<std::u32string> detail::os_decode(const MailCharset& charset, std::string_view bytes) {
   Iconv to_utf32("UTF-32LE", charset.iconv_name);
   if (!to_utf32.ok()) return std::nullopt;
-  const std::optional<std::string> utf32 = to_utf32.convert(bytes);
-  if (!utf32) return std::nullopt;
+  // Converted in pieces, so that no buffer several times the text's size is
+  // ever made at once.
   std::u32string codes;
-  codes.reserve(utf32->size() / 4);
-  for (std::size_t at = 0; at + 4 <= utf32->size(); at += 4) {
-    const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>((*utf32)[at + i])); };
-    codes += byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
-  }
+  codes.reserve(bytes.size());
+  const bool converted = to_utf32.convert_in_pieces(bytes, [&codes](std::string_view utf32) {
+    for (std::size_t at = 0; at + 4 <= utf32.size(); at += 4) {
+      const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(utf32[at + i])); };
+      codes += byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+    }
+  });
+  if (!converted) return std::nullopt;
   return codes;
 }
 

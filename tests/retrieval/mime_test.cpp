@@ -3,13 +3,18 @@
 // and the sanitizer against markup that tries to run something.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 
 #include "platform/platform.h"
+#include "retrieval/decode.h"
 #include "retrieval/mime.h"
 #include "settings/records.h"
 #include "settings/store.h"
 #include "site/list_pages.h"
+#include "site/log_page.h"
+#include "tests/support/hostile_mail.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -85,6 +90,19 @@ TEST(Mime, BothBuildsGiveTheSameCp932) {
   EXPECT_EQ(platform::charset_to_sjis("utf-7", "+2D3-"), std::nullopt);  // a lone surrogate
   EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xED\xA0\x80"), std::nullopt);
   EXPECT_EQ(platform::charset_to_sjis("utf-8", "\xC0\xAF"), std::nullopt);  // overlong
+
+  // A long text is converted whole, its characters wherever they fall, and
+  // a byte that fits nowhere fails it wherever it is.
+  std::string long_utf8;
+  std::string long_cp932;
+  for (int i = 0; i < 100'000; ++i) {
+    long_utf8 += i % 7 ? "\xE3\x81\x82" : "a\xF0\x9F\x98\x80";  // あ, a😀
+    long_cp932 += i % 7 ? "\x82\xA0" : "a&#x1F600;";
+  }
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8), long_cp932);
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8 + "\xE3\x81"), std::nullopt);
+  long_utf8[200'001] = '\xFF';
+  EXPECT_EQ(platform::charset_to_sjis("utf-8", long_utf8), std::nullopt);
 }
 
 std::string page_body(std::string_view message) {
@@ -105,6 +123,7 @@ TEST(Mime, HtmlPartsKeepNothingThatRuns) {
       "<meta http-equiv=refresh content=0;url=http://x/><base href=http://x/>",
       "<div style=\"background:url(javascript:alert(1))\">x</div>",
       "<div style=\"width:expr/**/ession(alert(1))\">x</div>",
+      "<div style=\"background:url( url( url(javascript:alert(1)) \">x</div><style>url(\"url(vbscript:x)</style>",
       "<style>@import 'http://x/a.css';</style>",
       "<svg onload=alert(1)><script>alert(1)</script></svg>",
       "<textarea><script>alert(1)</script></textarea>",
@@ -151,6 +170,60 @@ TEST(Mime, StoredLogKeepsItsBodyWhateverTheSubject) {
   EXPECT_EQ(link_text_from_log(classic), "<b>");
   EXPECT_EQ(link_text_from_log(log_file_content("<b>&amp;\"&#x1F600;", std::string(kExtendedLogMark))),
             "&lt;b&gt;&amp;amp;&quot;&#x1F600;");
+}
+
+// A message nested deeper or split into more parts than the decoder looks
+// into still shows all its text: what is past the limits, raw and escaped.
+TEST(Mime, NothingPastTheLimitsIsLost) {
+  struct Case {
+    std::string_view name;
+    std::string message;
+    std::string_view last_text;
+  };
+  std::string nested_multiparts;
+  std::string nested_messages;
+  std::string many_parts = "Content-Type: multipart/mixed; boundary=b\n\n";
+  for (int i = 0; i < 40; ++i) {
+    nested_multiparts += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "\n\n--b" +
+                         std::to_string(i) + "\n";
+    nested_messages += "Content-Type: message/rfc822\n\n";
+  }
+  for (int i = 0; i < 12'000; ++i) many_parts += "--b\n\npart " + std::to_string(i) + "\n";
+  const Case cases[] = {
+      {"nested multiparts", nested_multiparts + "\n<b>deep</b> text\n", "&lt;b&gt;deep&lt;/b&gt; text"},
+      {"nested messages", nested_messages + "\n<b>deep</b> text\n", "&lt;b&gt;deep&lt;/b&gt; text"},
+      {"many parts", many_parts + "--b--\n", "part 11999"},
+  };
+  for (const Case& c : cases) {
+    const std::string page = page_body(c.message);
+    EXPECT_NE(page.find(c.last_text), std::string::npos) << c.name << ": " << page.substr(0, 2000);
+  }
+}
+
+// Every decoder of a receive is linear in its input: sixteen times the
+// input may take sixteen times as long, and the bound leaves room for a
+// loaded machine (a quadratic decoder takes about 256 times as long). The
+// shortest of a few runs is compared, so a busy moment does not count.
+TEST(Mime, HostileMessagesTakeTimeInProportionToTheirSize) {
+  constexpr std::size_t kSmall = 32 * 1024;
+  constexpr double kAllowedRatio = 40;
+  const auto shortest = [](const std::string& message, int runs) {
+    double best = 1e9;
+    for (int i = 0; i < runs; ++i) {
+      const auto start = std::chrono::steady_clock::now();
+      std::size_t size = extended_subject(message).size() + extended_log_text(message).size();
+      size += decode_encoded_words(message).size() + jis_to_sjis_subject(message).size();
+      size += jis_to_sjis_line(message).size() + convert_log_body(message).size();
+      EXPECT_GT(size, 0u);
+      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    return best;
+  };
+  for (const testing::HostileShape& shape : testing::kHostileShapes) {
+    const double small = shortest(testing::hostile_message(shape, kSmall), 3);
+    const double big = shortest(testing::hostile_message(shape, 16 * kSmall), 2);
+    EXPECT_LT(big, kAllowedRatio * small) << shape.name << ": " << small << " s, then " << big << " s";
+  }
 }
 
 // The link page has no size limit only for an account with extended mail
