@@ -373,9 +373,10 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     // deletion relies on them.
     if (!message.id.empty()) {
       const std::string log_name = log->path.substr(list_folder(name).size() + 1);
-      stored_ids_of(*list)[message.id] = {message.size, message.fingerprint, log_name};
+      const StoredMessage stored{message.size, message.fingerprint, log_name};
+      stored_ids_of(*list)[message.id] = stored;
       list->ids_changed = true;
-      if (!write_stored_ids(name, list->stored_ids, false)) {
+      if (!append_stored_id(name, message.id, stored)) {
         failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
                state_.report.log_write_failures);
       }

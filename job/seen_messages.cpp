@@ -165,8 +165,10 @@ bool write_scan_cache(std::string_view account, const ScanCache& cache) {
 
 StoredIds read_stored_ids(std::string_view list_name) {
   StoredIds ids;
-  const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
+  std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
   if (!text) return ids;
+  // A last line without its LF is what a writer killed while appending left.
+  text->erase(text->rfind('\n') == std::string::npos ? 0 : text->rfind('\n') + 1);
   each_line(*text, [&ids](std::string_view line) {
     // "id" (older files) or "id TAB size TAB fingerprint TAB log".
     const std::string_view id = take_field(line);
@@ -179,22 +181,34 @@ StoredIds read_stored_ids(std::string_view list_name) {
   return ids;
 }
 
+namespace {
+
+void append_entry(std::string& text, const std::string& id, const StoredMessage& message) {
+  text += id;
+  if (message.size != kUnknownSize || !message.fingerprint.empty() || !message.log.empty()) {
+    text += kSeparator;
+    text += std::to_string(message.size);
+    text += kSeparator;
+    text += message.fingerprint;
+    text += kSeparator;
+    text += message.log;
+  }
+  text += '\n';
+}
+
+}  // namespace
+
 bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced) {
   std::string text;
-  for (const auto& [id, message] : ids) {
-    text += id;
-    if (message.size != kUnknownSize || !message.fingerprint.empty() || !message.log.empty()) {
-      text += kSeparator;
-      text += std::to_string(message.size);
-      text += kSeparator;
-      text += message.fingerprint;
-      text += kSeparator;
-      text += message.log;
-    }
-    text += '\n';
-  }
+  for (const auto& [id, message] : ids) append_entry(text, id, message);
   const std::string path = stored_ids_path(list_name);
   return forced ? platform::write_file_atomic(path, text) : platform::write_file_fast(path, text);
+}
+
+bool append_stored_id(std::string_view list_name, const std::string& id, const StoredMessage& message) {
+  std::string line;
+  append_entry(line, id, message);
+  return platform::append_to_file(stored_ids_path(list_name), line);
 }
 
 }  // namespace larkspur

@@ -94,6 +94,11 @@ StoredIds read_stored_ids(std::string_view list_name);
 // caller forces stored_ids_path with the logs of its batch before it relies
 // on them. False when it could not be written.
 bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced = true);
+// Adds one entry at the end of the list's ids (a later line for the same id
+// replaces an earlier one), not forced to disk: the caller forces
+// stored_ids_path with the logs of its batch before it relies on it. False
+// when it could not be written.
+bool append_stored_id(std::string_view list_name, const std::string& id, const StoredMessage& message);
 std::string stored_ids_path(std::string_view list_name);
 
 }  // namespace larkspur

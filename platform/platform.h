@@ -140,6 +140,12 @@ bool create_file_exclusive(std::string_view path, std::string_view data);
 // anything relies on them.
 bool create_file_exclusive_deferred(std::string_view path, std::string_view data);
 
+// Appends `data` to the file `path` (made when missing), in one write, not
+// forced to disk. For a record file that grows a line at a time: a writer
+// killed in the middle leaves at worst a last line without its LF, which
+// readers skip. True when all of `data` was written.
+bool append_to_file(std::string_view path, std::string_view data);
+
 // Forces the data and names of the files `paths` to disk. True when it did
 // for every one (an empty list is true).
 bool force_to_disk(const std::vector<std::string>& paths);

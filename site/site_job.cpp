@@ -145,7 +145,7 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::
   std::string menu_bytes = std::move(*menu_read);
   const std::string text = platform::read_file(log_path).value_or(std::string());
   if (!linked_page_names(menu_bytes).contains(page_name)) {
-    LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
+    LinkPageInserter menu(std::move(menu_bytes), link_limit_);
     if (!menu.insert(page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));

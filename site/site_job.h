@@ -22,6 +22,7 @@
 #include "platform/platform.h"
 #include "settings/outcome.h"
 #include "settings/ui.h"
+#include "site/list_pages.h"
 
 namespace larkspur {
 
@@ -41,7 +42,7 @@ class SiteJob {
  public:
   // Messages (the size message) are shown through `ui`, never while the site
   // lock is held. One object per job, used from one thread.
-  explicit SiteJob(UserInterface& ui) : ui_(ui) {}
+  explicit SiteJob(UserInterface& ui) : ui_(ui), link_limit_(link_page_limit()) {}
   // Removes the marks of log_coming (the job is over, its pages are written
   // or the failure to write them was reported) and the spares of the link
   // pages it wrote, which serve only the writes of one job.
@@ -74,6 +75,9 @@ class SiteJob {
   bool write_link_page(const std::string& menu_path, std::string_view bytes);
 
   UserInterface& ui_;
+  // The link page limit of the account, read once: the account's options do
+  // not change under a job.
+  std::size_t link_limit_;
   std::unordered_map<std::string, KnownList> lists_;
   std::unordered_map<std::string, platform::FileStamp> sorted_;  // link page -> stamp while in order
   std::vector<std::string> sort_lists_;  // the lists sort_link_pages takes, this call

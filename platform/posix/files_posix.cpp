@@ -241,6 +241,15 @@ bool can_read_file(std::string_view path) {
   return fd.valid();
 }
 
+bool append_to_file(std::string_view path, std::string_view data) {
+  const auto native = posix::native_path(path);
+  if (!native) return false;
+  Fd fd(::open(native->c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (!fd.valid()) return false;
+  const bool ok = write_all(fd.get(), data);
+  return fd.close() && ok;
+}
+
 bool force_to_disk(const std::vector<std::string>& paths) {
   // One syncfs per file system flushes every file of the batch, and the
   // folder entries that name them, in a single pass: far cheaper than an

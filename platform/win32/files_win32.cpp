@@ -226,6 +226,16 @@ bool can_read_file(std::string_view path) {
   return file.valid();
 }
 
+bool append_to_file(std::string_view path, std::string_view data) {
+  const auto native = win32::native_path(path);
+  if (!native || is_folder_native(*native)) return false;
+  Handle file(CreateFileW(native->c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return false;
+  const bool ok = write_all(file.get(), data);
+  return file.close() && ok;
+}
+
 bool force_to_disk(const std::vector<std::string>& paths) {
   bool ok = true;
   for (const std::string& path : paths) {
