@@ -1,11 +1,15 @@
 // The POP3 client against the scripted server over real sockets. Each case
 // is a script: the mailbox and the server's faults, the client's steps, the
 // results the steps must give, and the command lines the server must see.
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -33,11 +37,89 @@ Pop3TestMessage msg(std::string name, const Lines& lines) {
   return {std::move(name), join_lines(lines)};
 }
 
+// A connection that notes what each send_all carried, so that a test sees
+// which commands left together (a pipelined burst) and which one by one.
+class RecordingConnection : public platform::TcpConnection {
+ public:
+  RecordingConnection(std::unique_ptr<platform::TcpConnection> inner, std::shared_ptr<Lines> sends)
+      : inner_(std::move(inner)), sends_(std::move(sends)) {}
+  bool send_all(std::string_view data) override {
+    sends_->emplace_back(data);
+    return inner_->send_all(data);
+  }
+  int receive(char* buffer, int capacity, int timeout_ms) override {
+    return inner_->receive(buffer, capacity, timeout_ms);
+  }
+  void abort() override { inner_->abort(); }
+
+ private:
+  std::unique_ptr<platform::TcpConnection> inner_;
+  std::shared_ptr<Lines> sends_;
+};
+
+// One send per entry, its command lines joined by ",": "TOP 1 0,TOP 2 0".
+std::string bursts(const Lines& sends) {
+  std::string out;
+  for (const std::string& send : sends) {
+    if (!out.empty()) out += " | ";
+    std::string_view rest = send;
+    for (bool first = true; !rest.empty(); first = false) {
+      const std::size_t end = std::min(rest.find("\r\n"), rest.size());
+      if (!first) out += ",";
+      out += rest.substr(0, end);
+      rest.remove_prefix(std::min(end + 2, rest.size()));
+    }
+  }
+  return out;
+}
+
+// "batch top 1 2 retr 1 dele 1 2": each word top, retr or dele picks the
+// command for the numbers that follow it.
+std::vector<Pop3Request> batch_requests(std::istringstream& words) {
+  std::vector<Pop3Request> requests;
+  std::string verb, word;
+  while (words >> word) {
+    if (word == "top" || word == "retr" || word == "dele") {
+      verb = word;
+    } else if (verb == "top") {
+      requests.push_back({"TOP " + word + " 0", true});
+    } else if (verb == "retr") {
+      requests.push_back({"RETR " + word, true});
+    } else {
+      requests.push_back({"DELE " + word, false});
+    }
+  }
+  return requests;
+}
+
+// One word per reply delivered: ok:TEXT, neg:STATUS or long, a text's line
+// feeds shown as '/'; @N when the reply came for another request than the
+// next in order.
+std::string run_batch(Pop3Client& c, const std::vector<Pop3Request>& requests) {
+  std::string replies;
+  std::size_t delivered = 0;
+  const auto sink = [&](std::size_t index, Pop3Reply reply, std::string& text) {
+    replies += reply == Pop3Reply::kOk ? " ok:" : reply == Pop3Reply::kNegative ? " neg:" : " long";
+    for (char& ch : text) {
+      if (ch == '\n') ch = '/';
+    }
+    if (reply != Pop3Reply::kTooLong) replies += text;
+    if (index != delivered) replies += "@" + std::to_string(index);
+    ++delivered;
+    return true;
+  };
+  const int r = pop3_run_batch(c, requests, sink);
+  return "batch " + std::to_string(r) + replies;
+}
+
 // Runs client steps, one result line per step (a scan gives one per message):
-//   init | verify USER PASS | open | next | scan | retr N [del] [crlf] |
+//   init [SCHEME] | verify USER PASS | open | next | scan | retr N [del] [crlf] |
 //   dele N | close | shutdown | uidl | numbers | sizes | top N | raw N |
-//   why (the login failure, as its number)
-Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
+//   why (the login failure, as its number) | login USER PASS | pipelining |
+//   batch (see batch_requests and run_batch) |
+//   bursts (the sends since the last bursts step; needs `sends`)
+Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps,
+                const std::shared_ptr<Lines>& sends = nullptr) {
   Lines results;
   const auto next = [&c]() {
     const int r = pop3_next_message(c);
@@ -49,7 +131,17 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps) {
     std::string verb, a, b, d;
     words >> verb >> a >> b >> d;
     if (verb == "init") {
-      results.push_back("init " + std::to_string(pop3_init(c, address)));
+      results.push_back("init " + std::to_string(pop3_init(c, a + address)));
+    } else if (verb == "login") {
+      results.push_back("login " + std::to_string(pop3_login(c, a, b)));
+    } else if (verb == "pipelining") {
+      results.push_back("pipelining " + std::to_string(pop3_pipelining(c)));
+    } else if (verb == "batch") {
+      std::istringstream rest(step.substr(verb.size()));
+      results.push_back(run_batch(c, batch_requests(rest)));
+    } else if (verb == "bursts" && sends) {
+      results.push_back("bursts " + bursts(*sends));
+      sends->clear();
     } else if (verb == "verify") {
       results.push_back("verify " + std::to_string(pop3_verify_login(c, a, b)));
     } else if (verb == "open") {
@@ -165,7 +257,84 @@ std::vector<ProtocolCase> protocol_cases() {
                            "close"};
   const Lines raw_wire = concat({kCheck, kLogin, {"UIDL", "LIST", "TOP 1 0", "RETR 1", "QUIT"}});
   const std::string raw_header = "Subject: " + kHelloJis + "\n\n";
+
+  // Batches on one session: three messages, one line to unstuff.
+  const std::vector<Pop3TestMessage> three = {msg("a", {"Subject: a", "", "text a"}),
+                                              msg("b", {"Subject: b", "", ".dot b"}),
+                                              msg("c", {"Subject: c", "", "text c"})};
+  const auto pipelined = [](std::size_t chunk, std::vector<Pop3Fault> list = {}) {
+    Pop3TestServerOptions options = faults(std::move(list));
+    options.capabilities = {"TOP", "PIPELINING", "UIDL"};
+    options.chunk_bytes = chunk;
+    return options;
+  };
+  const Lines capa_login = {"CAPA", "USER u", "PASS p"};
+  const Lines batch_steps = {"init", "login u p", "pipelining", "batch top 1 2 3",
+                             "batch retr 1 2 3 dele 1 2", "bursts", "close"};
+  const std::string tops = "batch 1 ok:Subject: a// ok:Subject: b// ok:Subject: c//";
+  const std::string retrs =
+      "batch 1 ok:Subject: a//text a/ ok:Subject: b//.dot b/ ok:Subject: c//text c/";
+  const Lines batch_results = {
+      "init 1", "login 1", "pipelining 1", tops, retrs + " ok:+OK marked ok:+OK marked",
+      "bursts CAPA | USER u | PASS p | TOP 1 0,TOP 2 0,TOP 3 0 | RETR 1,RETR 2,RETR 3,DELE 1,DELE 2",
+      "close"};
+  Lines one_at_a_time = batch_results;
+  one_at_a_time[2] = "pipelining 0";
+  one_at_a_time[5] =
+      "bursts CAPA | USER u | PASS p | TOP 1 0 | TOP 2 0 | TOP 3 0 | RETR 1 | RETR 2 | RETR 3 | "
+      "DELE 1 | DELE 2";
+  const Lines batch_wire = concat({capa_login, {"TOP 1 0", "TOP 2 0", "TOP 3 0", "RETR 1", "RETR 2",
+                                                "RETR 3", "DELE 1", "DELE 2", "QUIT"}});
+  Pop3TestServerOptions secret_pipelined = secret;
+  secret_pipelined.capabilities = {"PIPELINING"};
   return {
+      {"batch_pipelined", three, pipelined(0), batch_steps, batch_results, batch_wire, {"c"}},
+      {"batch_split_byte_by_byte", three, pipelined(1), batch_steps, batch_results, batch_wire, {"c"}},
+      {"batch_split_in_threes", three, pipelined(3), batch_steps, batch_results, batch_wire, {"c"}},
+      {"batch_split_in_sevens", three, pipelined(7), batch_steps, batch_results, batch_wire, {"c"}},
+      {"batch_slow_replies_wait_in_order", three,
+       pipelined(0, {{"TOP", 1, Kind::kLate, "", 0, 300}, {"RETR", 2, Kind::kLate, "", 0, 300}}),
+       batch_steps, batch_results, batch_wire, {"c"}},
+      {"batch_one_at_a_time_without_pipelining", three, {}, batch_steps, one_at_a_time, batch_wire,
+       {"c"}},
+      {"batch_negative_reply_for_its_request_only", three,
+       pipelined(0, {{"TOP", 2, Kind::kReply, "-ERR gone\r\n"},
+                     {"DELE", 1, Kind::kReply, "-ERR locked\r\n"}}),
+       batch_steps,
+       {"init 1", "login 1", "pipelining 1", "batch 1 ok:Subject: a// neg:-ERR gone ok:Subject: c//",
+        retrs + " neg:-ERR locked ok:+OK marked", batch_results[5], "close"},
+       batch_wire, {"a", "c"}},
+      // A reply cut short: the ones before it are whole, none after it is
+      // made up, and the session sends nothing more.
+      {"batch_of_tops_dropped_midway", three, pipelined(0, {{"TOP", 2, Kind::kDrop, "", 12}}),
+       {"init", "login u p", "batch top 1 2 3", "batch top 3", "bursts"},
+       {"init 1", "login 1", "batch -1 ok:Subject: a//", "batch -1",
+        "bursts CAPA | USER u | PASS p | TOP 1 0,TOP 2 0,TOP 3 0"},
+       concat({capa_login, {"TOP 1 0", "TOP 2 0"}})},
+      {"batch_of_retrs_dropped_midway", three, pipelined(0, {{"RETR", 2, Kind::kDrop, "", 20}}),
+       {"init", "login u p", "batch retr 1 2 3", "batch retr 3", "bursts"},
+       {"init 1", "login 1", "batch -1 ok:Subject: a//text a/", "batch -1",
+        "bursts CAPA | USER u | PASS p | RETR 1,RETR 2,RETR 3"},
+       concat({capa_login, {"RETR 1", "RETR 2"}})},
+      {"batch_of_deles_dropped_midway", three, pipelined(0, {{"DELE", 2, Kind::kDrop, "", 5}}),
+       {"init", "login u p", "batch dele 1 2 3", "batch dele 3", "bursts"},
+       {"init 1", "login 1", "batch -1 ok:+OK marked", "batch -1",
+        "bursts CAPA | USER u | PASS p | DELE 1,DELE 2,DELE 3"},
+       concat({capa_login, {"DELE 1", "DELE 2"}})},
+      {"batch_reply_over_the_bound_keeps_step",
+       {three[0], msg("big", {"Subject: big", "", std::string(30, 'x')}), three[2]}, pipelined(0),
+       {"init", "login u p", "batch retr 1 2 3 dele 3", "close"},
+       {"init 1", "login 1", "batch 1 ok:Subject: a//text a/ long ok:Subject: c//text c/ ok:+OK marked",
+        "close"},
+       concat({capa_login, {"RETR 1", "RETR 2", "RETR 3", "DELE 3", "QUIT"}}), {"a", "big"}, 40},
+      {"login_refused_after_capa", three, secret_pipelined,
+       {"init", "login u p", "why", "pipelining", "batch top 1", "bursts"},
+       {"init 1", "login 0", "why 4", "pipelining 0", "batch -1",
+        "bursts CAPA | USER u | PASS p | QUIT"},
+       concat({capa_login, {"QUIT"}})},
+      {"login_stls_refused_before_capa", three, pipelined(0),
+       {"init pop3+starttls://", "login u p", "why"}, {"init 1", "login 0", "why 5"},
+       {"STLS", "QUIT"}},
       {"uidl_top_and_retr_leave_the_bytes_as_sent", raw_two, {}, raw_steps,
        {"init 1", "verify 1", "open 1", "uidl 1 1:id-a 2:id-b", "numbers 1 1 2",
         "top 1 " + raw_header, "raw 1 " + raw_header + kHelloJis + "\n.dot\n..two\n", "close"},
@@ -358,7 +527,15 @@ TEST_P(Protocol, Script) {
   Pop3Client client;
   client.receive_timeout_ms = pc.receive_ms;
   client.max_reply_bytes = pc.max_reply_bytes;
-  const Lines results = run_steps(client, server.address(), pc.steps);
+  const auto sends = std::make_shared<Lines>();
+  client.connector = [sends](const platform::NetAddress& address, int timeout_ms,
+                             const std::function<bool()>& aborted)
+      -> std::unique_ptr<platform::TcpConnection> {
+    auto inner = platform::tcp_connect(address, timeout_ms, aborted);
+    if (!inner) return nullptr;
+    return std::make_unique<RecordingConnection>(std::move(inner), sends);
+  };
+  const Lines results = run_steps(client, server.address(), pc.steps, sends);
   pop3_shutdown(client);
   server.stop();
   EXPECT_EQ(results, pc.results);
