@@ -245,9 +245,17 @@ std::optional<std::u32string> decode_utf7(std::string_view bytes) {
 std::string codes_to_sjis(std::u32string_view codes) {
   std::string out;
   out.reserve(codes.size() * 2);
+  append_codes_sjis(out, codes, 0);
+  return out;
+}
+
+// `next` is the code that follows `codes` (0: none), which tells whether a
+// '&' at their end begins "&#".
+void append_codes_sjis(std::string& out, std::u32string_view codes, char32_t next) {
   for (std::size_t i = 0; i < codes.size(); ++i) {
     const char32_t code = codes[i];
-    if (code == U'&' && i + 1 < codes.size() && codes[i + 1] == U'#') {
+    const char32_t after = i + 1 < codes.size() ? codes[i + 1] : next;
+    if (code == U'&' && after == U'#') {
       append_numeric_reference(out, code);
     } else if (code < 0x80) {
       out += static_cast<char>(code);
@@ -259,7 +267,6 @@ std::string codes_to_sjis(std::u32string_view codes) {
       append_numeric_reference(out, code);
     }
   }
-  return out;
 }
 
 void append_numeric_reference(std::string& out, char32_t code) {
@@ -279,17 +286,72 @@ void append_numeric_reference(std::string& out, char32_t code) {
 
 namespace larkspur::platform {
 
+namespace {
+
+// Code points to CP932 a piece at a time, so that a long text never exists
+// as code points whole (four bytes a character): each piece waits for the
+// next, whose first code tells whether a '&' at its end begins "&#".
+class SjisWriter {
+ public:
+  explicit SjisWriter(std::size_t size_hint) { out_.reserve(size_hint); }
+  void take(std::u32string_view codes) {
+    if (codes.empty()) return;
+    detail::append_codes_sjis(out_, pending_, codes.front());
+    pending_.assign(codes);
+  }
+  std::string finish() {
+    detail::append_codes_sjis(out_, pending_, 0);
+    return std::move(out_);
+  }
+
+ private:
+  std::u32string pending_;
+  std::string out_;
+};
+
+// Strict UTF-8 (a byte-order mark at the start dropped), a piece at a time.
+bool decode_utf8_in_pieces(std::string_view bytes, SjisWriter& writer) {
+  constexpr std::size_t kPieceCodes = 1 << 16;
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+  std::u32string piece;
+  piece.reserve(std::min(bytes.size(), kPieceCodes));
+  while (!bytes.empty()) {
+    const auto [code, length] = detail::utf8_character(bytes);
+    if (length == 0) return false;
+    piece += code;
+    bytes.remove_prefix(length);
+    if (piece.size() == kPieceCodes) {
+      writer.take(piece);
+      piece.clear();
+    }
+  }
+  writer.take(piece);
+  return true;
+}
+
+}  // namespace
+
 std::optional<std::string> charset_to_sjis(std::string_view charset, std::string_view bytes) {
   const std::optional<detail::MailCharset> known = detail::find_mail_charset(charset);
   if (!known) return std::nullopt;
-  std::optional<std::u32string> codes;
+  SjisWriter writer(bytes.size());
+  bool decoded = false;
   switch (known->decoder) {
-    case detail::MailDecoder::utf8: codes = detail::decode_utf8(bytes); break;
-    case detail::MailDecoder::utf7: codes = detail::decode_utf7(bytes); break;
-    case detail::MailDecoder::os: codes = detail::os_decode(*known, bytes); break;
+    case detail::MailDecoder::utf8:
+      decoded = decode_utf8_in_pieces(bytes, writer);
+      break;
+    case detail::MailDecoder::utf7:
+      if (const std::optional<std::u32string> codes = detail::decode_utf7(bytes)) {
+        writer.take(*codes);
+        decoded = true;
+      }
+      break;
+    case detail::MailDecoder::os:
+      decoded = detail::os_decode(*known, bytes, [&writer](std::u32string_view codes) { writer.take(codes); });
+      break;
   }
-  if (!codes) return std::nullopt;
-  return detail::codes_to_sjis(*codes);
+  if (!decoded) return std::nullopt;
+  return writer.finish();
 }
 
 LenientUtf8 utf8_to_sjis_lenient(std::string_view bytes) {

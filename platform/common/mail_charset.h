@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,9 +30,11 @@ struct MailCharset {
 std::optional<MailCharset> find_mail_charset(std::string_view name);
 
 // Characters of `bytes` decoded by the operating system as `charset` (its
-// decoder is MailDecoder::os); nullopt when a byte sequence is invalid or
-// has no character. One per build (posix/, win32/).
-std::optional<std::u32string> os_decode(const MailCharset& charset, std::string_view bytes);
+// decoder is MailDecoder::os), handed to `take` a piece at a time, in order;
+// false when a byte sequence is invalid or has no character (pieces may have
+// been taken by then). One per build (posix/, win32/).
+bool os_decode(const MailCharset& charset, std::string_view bytes,
+               const std::function<void(std::u32string_view)>& take);
 
 // Appends the operating system's CP932 form of `code` (not ASCII, not one
 // of the fix-ups) and returns true; false (nothing appended) when it has
@@ -60,6 +63,8 @@ std::optional<std::u32string> decode_utf7(std::string_view bytes);
 // as a numeric reference; a literal "&" before "#" written "&#x26;", so that
 // every "&#" of the result begins a reference to a character.
 std::string codes_to_sjis(std::u32string_view codes);
+// The same, appended to `out`, for `codes` followed by `next` (0: nothing).
+void append_codes_sjis(std::string& out, std::u32string_view codes, char32_t next);
 
 // Appends the CP932 form of `code` when it is one of the characters on which
 // the platforms' mappings differ (the JIS forms of 〜 − ‖ — ¢ £ ¬, which

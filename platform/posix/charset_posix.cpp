@@ -105,21 +105,21 @@ bool detail::append_os_cp932(std::string& out, char32_t code) {
   return true;
 }
 
-std::optional<std::u32string> detail::os_decode(const MailCharset& charset, std::string_view bytes) {
+bool detail::os_decode(const MailCharset& charset, std::string_view bytes,
+                       const std::function<void(std::u32string_view)>& take) {
   Iconv to_utf32("UTF-32LE", charset.iconv_name);
-  if (!to_utf32.ok()) return std::nullopt;
-  // Converted in pieces, so that no buffer several times the text's size is
-  // ever made at once.
+  if (!to_utf32.ok()) return false;
+  // Converted and handed on in pieces, so that no buffer several times the
+  // text's size is ever made.
   std::u32string codes;
-  codes.reserve(bytes.size());
-  const bool converted = to_utf32.convert_in_pieces(bytes, [&codes](std::string_view utf32) {
+  return to_utf32.convert_in_pieces(bytes, [&codes, &take](std::string_view utf32) {
+    codes.clear();
     for (std::size_t at = 0; at + 4 <= utf32.size(); at += 4) {
       const auto byte = [&](std::size_t i) { return static_cast<char32_t>(static_cast<unsigned char>(utf32[at + i])); };
       codes += byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
     }
+    take(codes);
   });
-  if (!converted) return std::nullopt;
-  return codes;
 }
 
 }  // namespace larkspur::platform

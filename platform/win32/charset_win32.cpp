@@ -26,32 +26,39 @@ bool detail::append_os_cp932(std::string& out, char32_t code) {
   return true;
 }
 
-std::optional<std::u32string> detail::os_decode(const MailCharset& charset, std::string_view bytes) {
-  if (bytes.empty()) return std::u32string{};
+bool detail::os_decode(const MailCharset& charset, std::string_view bytes,
+                       const std::function<void(std::u32string_view)>& take) {
+  if (bytes.empty()) return true;
   const int in_size = static_cast<int>(bytes.size());
   const int size =
       MultiByteToWideChar(charset.code_page, MB_ERR_INVALID_CHARS, bytes.data(), in_size, nullptr, 0);
-  if (size <= 0) return std::nullopt;
+  if (size <= 0) return false;
   std::wstring wide(static_cast<std::size_t>(size), L'\0');
   if (MultiByteToWideChar(charset.code_page, MB_ERR_INVALID_CHARS, bytes.data(), in_size, wide.data(),
                           size) != size) {
-    return std::nullopt;
+    return false;
   }
+  // Handed on in pieces, so that the text never exists as code points whole.
+  constexpr std::size_t kPieceCodes = 1 << 16;
   std::u32string codes;
-  codes.reserve(wide.size());
   for (std::size_t at = 0; at < wide.size(); ++at) {
     const char32_t unit = static_cast<char16_t>(wide[at]);
+    char32_t code = unit;
     if (unit >= 0xD800 && unit <= 0xDBFF && at + 1 < wide.size()) {
       const char32_t low = static_cast<char16_t>(wide[at + 1]);
       if (low >= 0xDC00 && low <= 0xDFFF) {
-        codes += 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+        code = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         ++at;
-        continue;
       }
     }
-    codes += unit;
+    codes += code;
+    if (codes.size() == kPieceCodes) {
+      take(codes);
+      codes.clear();
+    }
   }
-  return codes;
+  take(codes);
+  return true;
 }
 
 }  // namespace larkspur::platform
