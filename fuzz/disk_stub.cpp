@@ -21,6 +21,8 @@ std::optional<std::string> read_file(std::string_view, std::size_t) { return std
 bool can_read_file(std::string_view) { return false; }
 bool create_folder(std::string_view) { return false; }
 bool write_file_fast(std::string_view, std::string_view) { return false; }
+bool write_file_fast_via(std::string_view, std::string_view, std::string_view) { return false; }
+bool delete_file(std::string_view) { return false; }
 
 }  // namespace platform
 }  // namespace larkspur
