@@ -349,7 +349,7 @@ bool is_cp932_text(std::string_view text) {
 }
 
 std::string text_to_sjis(std::string_view charset, std::string_view bytes) {
-  const std::string text = converted(charset, bytes);
+  std::string text = converted(charset, bytes);
   if (is_cp932_text(text)) return text;
   // Codes CP932 does not assign: the carriers' pictographs (their Shift_JIS
   // codes, and au's in ISO-2022-JP) become their emoji, anything else 〓.

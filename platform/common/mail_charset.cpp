@@ -159,39 +159,6 @@ std::pair<char32_t, std::size_t> utf8_character(std::string_view bytes) {
 
 }  // namespace
 
-std::optional<std::u32string> decode_utf8(std::string_view bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  std::u32string codes;
-  codes.reserve(bytes.size());
-  while (!bytes.empty()) {
-    const auto [code, length] = utf8_character(bytes);
-    if (length == 0) return std::nullopt;
-    codes += code;
-    bytes.remove_prefix(length);
-  }
-  return codes;
-}
-
-Utf8Reading read_utf8_lenient(std::string_view bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-  Utf8Reading reading;
-  reading.codes.reserve(bytes.size());
-  while (!bytes.empty()) {
-    auto [code, length] = utf8_character(bytes);
-    if (length == 0) {
-      // Only the bad byte is lost: the next one may begin a character.
-      code = kReplacementCharacter;
-      length = 1;
-      ++reading.bad_bytes;
-    } else if (length > 1) {
-      ++reading.multibyte_characters;
-    }
-    reading.codes += code;
-    bytes.remove_prefix(length);
-  }
-  return reading;
-}
-
 std::optional<std::u32string> decode_utf7(std::string_view bytes) {
   constexpr std::string_view kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::u32string codes;
@@ -309,15 +276,26 @@ class SjisWriter {
   std::string out_;
 };
 
-// Strict UTF-8 (a byte-order mark at the start dropped), a piece at a time.
-bool decode_utf8_in_pieces(std::string_view bytes, SjisWriter& writer) {
+// UTF-8 (a byte-order mark at the start dropped) to `writer`, a piece at a
+// time. Strict (`reading` null): false at the first byte that begins no
+// character. Lenient: each such byte becomes U+FFFD and is counted in
+// `reading`, with the characters of two or more bytes; only the bad byte is
+// lost, the next one may begin a character.
+bool decode_utf8_in_pieces(std::string_view bytes, SjisWriter& writer, LenientUtf8* reading) {
   constexpr std::size_t kPieceCodes = 1 << 16;
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   std::u32string piece;
   piece.reserve(std::min(bytes.size(), kPieceCodes));
   while (!bytes.empty()) {
-    const auto [code, length] = detail::utf8_character(bytes);
-    if (length == 0) return false;
+    auto [code, length] = detail::utf8_character(bytes);
+    if (length == 0) {
+      if (!reading) return false;
+      code = detail::kReplacementCharacter;
+      length = 1;
+      ++reading->bad_bytes;
+    } else if (length > 1 && reading) {
+      ++reading->multibyte_characters;
+    }
     piece += code;
     bytes.remove_prefix(length);
     if (piece.size() == kPieceCodes) {
@@ -338,7 +316,7 @@ std::optional<std::string> charset_to_sjis(std::string_view charset, std::string
   bool decoded = false;
   switch (known->decoder) {
     case detail::MailDecoder::utf8:
-      decoded = decode_utf8_in_pieces(bytes, writer);
+      decoded = decode_utf8_in_pieces(bytes, writer, nullptr);
       break;
     case detail::MailDecoder::utf7:
       if (const std::optional<std::u32string> codes = detail::decode_utf7(bytes)) {
@@ -355,8 +333,11 @@ std::optional<std::string> charset_to_sjis(std::string_view charset, std::string
 }
 
 LenientUtf8 utf8_to_sjis_lenient(std::string_view bytes) {
-  const detail::Utf8Reading reading = detail::read_utf8_lenient(bytes);
-  return {detail::codes_to_sjis(reading.codes), reading.bad_bytes, reading.multibyte_characters};
+  LenientUtf8 reading;
+  SjisWriter writer(bytes.size());
+  decode_utf8_in_pieces(bytes, writer, &reading);
+  reading.sjis = writer.finish();
+  return reading;
 }
 
 }  // namespace larkspur::platform

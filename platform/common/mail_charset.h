@@ -41,20 +41,6 @@ bool os_decode(const MailCharset& charset, std::string_view bytes,
 // none. One per build (posix/, win32/).
 bool append_os_cp932(std::string& out, char32_t code);
 
-// UTF-8 decoded strictly (no overlong form, surrogate or code above
-// U+10FFFF): nullopt at the first invalid byte. A leading byte-order mark is
-// dropped.
-std::optional<std::u32string> decode_utf8(std::string_view bytes);
-
-// UTF-8 with each byte that begins no valid character read as U+FFFD, and
-// how many such bytes and how many characters of two or more bytes it held.
-struct Utf8Reading {
-  std::u32string codes;
-  std::size_t bad_bytes = 0;
-  std::size_t multibyte_characters = 0;
-};
-Utf8Reading read_utf8_lenient(std::string_view bytes);
-
 // UTF-7 (RFC 2152): nullopt when a shifted run is no UTF-16 text, or a byte
 // is not 7-bit.
 std::optional<std::u32string> decode_utf7(std::string_view bytes);
