@@ -34,10 +34,10 @@ using testing::run_cli;
 // "name" or "id=content": a message whose UIDL and Message-ID come from the
 // id, and whose subject and body from the content, so that one id can be
 // given to two different messages.
-Pop3TestMessage mail(const std::string& spec) {
-  const std::size_t equals = spec.find('=');
-  const std::string id = spec.substr(0, equals);
-  const std::string content = equals == std::string::npos ? spec : spec.substr(equals + 1);
+Pop3TestMessage mail(const std::string& written) {
+  const std::size_t equals = written.find('=');
+  const std::string id = written.substr(0, equals);
+  const std::string content = equals == std::string::npos ? written : written.substr(equals + 1);
   return {id, join_lines({"Message-ID: <" + id + "@example.jp>", "Subject: Issue " + content, "",
                           "Body of " + content, "..dotted"})};
 }
