@@ -200,7 +200,6 @@ bool ExtendedReceive::take_lists() {
 // and has none now is not scanned at all, as its messages would be known by
 // other ids and stored again.
 void ExtendedReceive::scan() {
-  state_.scan_cache_owner = owner_;
   std::vector<SourceEntry> entries;
   bool has_ids = true;
   int unreadable = 0;

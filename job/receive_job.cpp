@@ -2,14 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <map>
-#include <set>
 #include <system_error>
 
 #include "job/extended_receive.h"
 #include "job/mail_source.h"
 #include "job/sort_and_store.h"
-#include "retrieval/mime.h"
 #include "settings/store.h"
 
 namespace larkspur {

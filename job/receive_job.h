@@ -122,8 +122,6 @@ class ReceiveJobState {
   // With extended mail handling: scanned holds the whole mailbox, so an id
   // missing from it is no longer on the server.
   bool scan_complete = false;
-  // With extended mail handling: whose scan cache the job reads and writes.
-  std::string scan_cache_owner;
   ReceiveReport report;
   // Set while a job started with this state runs (its worker included), so
   // the front end that owns the state never starts a second one.

@@ -198,11 +198,10 @@ void append_entry(std::string& text, const std::string& id, const StoredMessage&
 
 }  // namespace
 
-bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced) {
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids) {
   std::string text;
   for (const auto& [id, message] : ids) append_entry(text, id, message);
-  const std::string path = stored_ids_path(list_name);
-  return forced ? platform::write_file_atomic(path, text) : platform::write_file_fast(path, text);
+  return platform::write_file_atomic(stored_ids_path(list_name), text);
 }
 
 bool append_stored_id(std::string_view list_name, const std::string& id, const StoredMessage& message) {

@@ -89,16 +89,16 @@ bool holds_message(const StoredIds& ids, const std::string& id, long long size);
 // The ids stored for the list; empty when there are none or the file cannot
 // be read.
 StoredIds read_stored_ids(std::string_view list_name);
-// Replaces the list's ids atomically (callers write it only after the log it
-// records is written), forced to disk unless `forced` is false; then the
-// caller forces stored_ids_path with the logs of its batch before it relies
-// on them. False when it could not be written.
-bool write_stored_ids(std::string_view list_name, const StoredIds& ids, bool forced = true);
+// Replaces the list's ids, atomically and forced to disk (callers write it
+// only after the logs it records are on disk). False when it could not be
+// written.
+bool write_stored_ids(std::string_view list_name, const StoredIds& ids);
 // Adds one entry at the end of the list's ids (a later line for the same id
 // replaces an earlier one), not forced to disk: the caller forces
 // stored_ids_path with the logs of its batch before it relies on it. False
 // when it could not be written.
 bool append_stored_id(std::string_view list_name, const std::string& id, const StoredMessage& message);
+// "LKset\<list>\~stored-ids.dat".
 std::string stored_ids_path(std::string_view list_name);
 
 }  // namespace larkspur
