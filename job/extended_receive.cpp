@@ -133,6 +133,7 @@ class ExtendedReceive {
   bool deletion_asked_ = false;
   std::set<std::string> deleted_ids_;  // DELE accepted in this job
   std::vector<std::string> batch_files_;  // written in this batch, not yet forced to disk
+  std::vector<SiteJob::StoredLogPath> batch_logs_;  // stored in this batch, pages not yet written
 };
 
 void ExtendedReceive::run() {
@@ -380,7 +381,8 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
                state_.report.log_write_failures);
       }
     }
-    show_stored_log(job_, memory_, name, *log);
+    // Its page and link line come with the batch's (store_batch).
+    batch_logs_.push_back({name, log->path});
   }
 }
 
@@ -427,6 +429,11 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   if (!durable) {
     failed(platform::jp("ログファイルをディスクに書き込めませんでした"), state_.report.log_write_failures);
   }
+  // The batch's pages, link lines and panel marks in one site update (each
+  // list folder keeps its pending mark until the job ends, so a kill before
+  // this leaves the next job to write them).
+  show_stored_logs(job_, memory_, batch_logs_);
+  batch_logs_.clear();
   if (fetched.result == SourceResult::kLost) return false;
   if (job_.is_cancelled() || !durable) return true;
 

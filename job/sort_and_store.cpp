@@ -129,7 +129,13 @@ std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string
 // brings it), but the job says so.
 void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
                      const StoredLog& log) {
-  const Outcome pages = memory.site.log_stored(name, log.path);
+  show_stored_logs(job, memory, {SiteJob::StoredLogPath{name, log.path}});
+}
+
+void show_stored_logs(ReceiveJobContext& job, SortingMemory& memory,
+                      const std::vector<SiteJob::StoredLogPath>& logs) {
+  if (logs.empty()) return;
+  const Outcome pages = memory.site.logs_stored(logs);
   if (!pages.ok()) {
     ++job.state.report.page_failures;
     job.fail(pages.reason);

@@ -76,6 +76,9 @@ std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string
 // written fail the job (the log stays).
 void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
                      const StoredLog& log);
+// The same for several logs at once: one site update and one panel refresh.
+void show_stored_logs(ReceiveJobContext& job, SortingMemory& memory,
+                      const std::vector<SiteJob::StoredLogPath>& logs);
 
 // The pages and link lines an earlier job was stopped before writing, for
 // every list of job.state.list_files, whether or not new mail comes for it;

@@ -79,12 +79,20 @@ void SiteJob::log_coming(std::string_view list_name) {
 }
 
 Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_path) {
+  return logs_stored({StoredLogPath{std::string(list_name), std::string(log_path)}});
+}
+
+Outcome SiteJob::logs_stored(const std::vector<StoredLogPath>& logs) {
   std::vector<Message> messages;
   Outcome outcome;
+  if (logs.empty()) return outcome;
   {
     SiteLock lock;
     sort_lists_ = enumerate_lists();
-    outcome = update(std::string(list_name), base_name(log_path), messages);
+    for (const StoredLogPath& log : logs) {
+      const Outcome updated = update(log.list_name, base_name(log.log_path), messages);
+      if (!updated.ok()) outcome.fail(updated.reason);
+    }
     const Outcome sorted = sort_all();
     if (!sorted.ok()) outcome.fail(sorted.reason);
   }

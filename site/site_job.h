@@ -59,6 +59,16 @@ class SiteJob {
   // The outcome is that of update_list_pages and sort_link_pages together.
   Outcome log_stored(std::string_view list_name, std::string_view log_path);
 
+  // log_stored for several logs at once, in their order, under one hold of
+  // the site lock and with one sort of the link pages at the end: the same
+  // files as one log_stored call per log, for a job that stores its logs in
+  // batches.
+  struct StoredLogPath {
+    std::string list_name;
+    std::string log_path;
+  };
+  Outcome logs_stored(const std::vector<StoredLogPath>& logs);
+
  private:
   // A web folder as this job left it, every log of the list with its page.
   struct KnownList {
