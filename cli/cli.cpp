@@ -187,8 +187,7 @@ std::string escaped_field(std::string_view sjis) {
   std::string out;
   for (std::size_t at = 0; at < sjis.size();) {
     const auto byte = static_cast<unsigned char>(sjis[at]);
-    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    if (lead && at + 1 < sjis.size()) {
+    if (platform::is_sjis_lead_byte(byte) && at + 1 < sjis.size()) {
       if (const auto utf8 = platform::sjis_to_utf8(sjis.substr(at, 2))) {
         out += *utf8;
         at += 2;

@@ -47,6 +47,12 @@ std::optional<std::string> wide_to_sjis(std::wstring_view wide);
 // error otherwise (the result is then empty).
 std::string jp(std::string_view utf8_literal);
 
+// True for a byte that starts a double-byte Shift_JIS character: the one
+// test every reader of Shift_JIS text steps through characters with.
+constexpr bool is_sjis_lead_byte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 // ---------------------------------------------------------- mail charsets
 
 // `bytes` in the MIME charset `charset` (its name in any case: "UTF-8",
