@@ -301,20 +301,10 @@ void ReceiveJob::cancel() {
   pop3_shutdown(context_.client);
 }
 
-bool ReceiveJob::done() const {
-  std::lock_guard<std::mutex> guard(done_mutex_);
-  return done_;
-}
-
 bool ReceiveJob::wait_for(int milliseconds) {
   std::unique_lock<std::mutex> guard(done_mutex_);
   return done_changed_.wait_for(guard, std::chrono::milliseconds(milliseconds),
                                 [this] { return done_; });
-}
-
-void ReceiveJob::wait() {
-  std::unique_lock<std::mutex> guard(done_mutex_);
-  done_changed_.wait(guard, [this] { return done_; });
 }
 
 }  // namespace larkspur

@@ -217,18 +217,15 @@ class ReceiveJob {
   // Cancels from any thread: the worker stops at its next step, the open
   // connection is aborted (pop3_close, pop3_shutdown). Returns at once.
   void cancel();
-  // True once the worker has signalled job done.
-  bool done() const;
   // Waits up to `milliseconds` for the worker to end; true when it ended.
   bool wait_for(int milliseconds);
-  void wait();
 
  private:
   ReceiveJob(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
              UserInterface& ui, ReceiveHooks hooks);
 
   ReceiveJobContext context_;
-  mutable std::mutex done_mutex_;
+  std::mutex done_mutex_;
   std::condition_variable done_changed_;
   bool done_ = false;
   std::thread worker_;

@@ -578,8 +578,8 @@ int pop3_init(Pop3Client& c, std::string_view server) {
 int pop3_verify_login(Pop3Client& c, std::string_view user, std::string_view password) {
   Operation op(c);
   if (!is_initialised(c)) return 0;
-  user = user.substr(0, kMaxCredentialBytes);
-  password = password.substr(0, kMaxCredentialBytes);
+  user = user.substr(0, kMaxAccountField);
+  password = password.substr(0, kMaxAccountField);
   // A line break would end the command early and smuggle in another one.
   if (has_line_break(user) || has_line_break(password)) return 0;
   // The check has a session of its own; an open one is not touched.
@@ -642,8 +642,8 @@ int pop3_login(Pop3Client& c, std::string_view user, std::string_view password) 
       return 0;
     }
   }
-  user = user.substr(0, kMaxCredentialBytes);
-  password = password.substr(0, kMaxCredentialBytes);
+  user = user.substr(0, kMaxAccountField);
+  password = password.substr(0, kMaxAccountField);
   if (has_line_break(user) || has_line_break(password)) return 0;
   const SessionPtr s = connect_login(c, op, user, password, true);
   if (!s) return 0;
