@@ -92,7 +92,7 @@ class ExtendedReceive {
 
  private:
   // The one place a failure of the source or of the storing is recorded:
-  // status 8, the counter it belongs to, and the reason (the first reason
+  // status receive_failed, the counter it belongs to, and the reason (the first reason
   // is the job's). Nothing is recorded once the job is cancelled.
   void failed(const std::string& reason, int& counter) {
     job_.set_status(ReceiveStatus::receive_failed);
@@ -181,7 +181,7 @@ void ExtendedReceive::run() {
 }
 
 // The lists, in search order; sorting takes them from the last. False (after
-// status 13 and its pause) when there is none.
+// status no_list and its pause) when there is none.
 bool ExtendedReceive::take_lists() {
   state_.list_files = list_record_files();
   if (state_.list_files.size() > static_cast<std::size_t>(kMaxLists)) {

@@ -103,7 +103,8 @@ void scan_failed(ReceiveJobContext& job) {
   job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
 }
 
-// Steps 2 to 7 of a job; returns when the job is over (step 8 is the caller's).
+// A job from reading the account to the end of its sorting; returns when the
+// job is over.
 void run_job(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
   Pop3Client& client = job.client;

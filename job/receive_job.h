@@ -105,7 +105,7 @@ struct ReceiveReport {
 
 // The state a job shares with its front end. The worker writes; the front end
 // may read status() and notice() from any thread at any time. The notice is
-// complete before status 12 is set. Everything else is the worker's while a
+// complete before status notice is set. Everything else is the worker's while a
 // job runs and keeps its last value afterwards; nothing is reset between jobs.
 class ReceiveJobState {
  public:
