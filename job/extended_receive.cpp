@@ -7,6 +7,7 @@
 
 #include "job/seen_messages.h"
 #include "job/sort_and_store.h"
+#include "retrieval/mail_date.h"
 #include "retrieval/mime.h"
 #include "settings/store.h"
 
@@ -27,7 +28,22 @@ struct ListInJob {
   StoredIds stored_ids;
   bool ids_read = false;
   bool ids_changed = false;  // ids written in this batch, not yet forced to disk
+  StoredKeys keys;
+  bool keys_read = false;
+  // The ids file ends in a line a killed writer left without its LF: the
+  // next line appended must not be joined to it.
+  bool tail_torn = false;
 };
+
+StoredKeys& stored_keys_of(ListInJob& list) {
+  if (!list.keys_read) {
+    list.keys = read_stored_keys(list.name);
+    const std::optional<std::string> tail = platform::read_file(stored_ids_path(list.name));
+    list.tail_torn = tail && !tail->empty() && tail->back() != '\n';
+    list.keys_read = true;
+  }
+  return list.keys;
+}
 
 StoredIds& stored_ids_of(ListInJob& list) {
   if (!list.ids_read) {
@@ -87,8 +103,11 @@ class ExtendedReceive {
   ExtendedReceive(ReceiveJobContext& job, const AccountRecord& account, MailSource& source)
       : job_(job), state_(job.state), source_(source), owner_(scan_cache_owner(account)),
         memory_(job.ui) {}
+  ExtendedReceive(ReceiveJobContext& job, MailSource& source, const ImportOptions& options)
+      : job_(job), state_(job.state), source_(source), memory_(job.ui), import_(&options) {}
 
   void run();
+  void run_import();
 
  private:
   // The one place a failure of the source or of the storing is recorded:
@@ -121,6 +140,12 @@ class ExtendedReceive {
   void finish(bool stopped);
   void forget_scanned();
   std::string too_big_reason(const ScannedMessage& message) const;
+  void load_lists(bool make_folders);
+  bool store_planned(std::vector<Planned>& planned);
+  bool import_window(const std::vector<SourceEntry>& window);
+  bool note_key(ListInJob& list, const std::string& key, const std::string& log_name);
+  void progress(ReceiveStatus status);
+  void import_progress();
 
   ReceiveJobContext& job_;
   ReceiveJobState& state_;
@@ -133,6 +158,12 @@ class ExtendedReceive {
   bool deletion_asked_ = false;
   std::set<std::string> deleted_ids_;  // DELE accepted in this job
   std::vector<std::string> batch_files_;  // written in this batch, not yet forced to disk
+  // An import (nullptr: a receive): its options, the local time each message
+  // of the current window is stored under, and how far it got.
+  const ImportOptions* import_ = nullptr;
+  std::map<int, platform::LocalTime> message_times_;
+  std::size_t listed_ = 0;
+  std::size_t done_ = 0;
 };
 
 void ExtendedReceive::run() {
@@ -292,6 +323,17 @@ void ExtendedReceive::scan() {
 Planned ExtendedReceive::plan(const ScannedMessage& message) {
   Planned entry{message, {}, false, false, false, false, true};
   for (auto l = lists_.rbegin(); l != lists_.rend(); ++l) {
+    if (import_) {
+      // An import never deletes; with one list named, every message is its.
+      if (!l->record ||
+          (import_->only_list.empty() && !subject_matches(message.subject, l->record->search_text))) {
+        continue;
+      }
+      entry.lists.push_back(&*l);
+      entry.relies_on_earlier = entry.relies_on_earlier || stored_keys_of(*l).count(message.id) != 0;
+      if (!stored_keys_of(*l).count(message.id)) entry.work = true;
+      continue;
+    }
     if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
     entry.lists.push_back(&*l);
     const bool before = stored_before(*l, message);
@@ -349,29 +391,38 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
   const ScannedMessage& message = entry.message;
   if (entry.message.fingerprint.empty()) entry.message.fingerprint = message_fingerprint(raw);
   const std::string message_text = extended_log_text(raw);
+  // Every message a job stores is noted by its key too (an import's id is
+  // its key already), so a later import knows it.
+  const std::string key = import_ ? message.id : message_key(raw);
+  bool stored_any = false;
   for (ListInJob* list : entry.lists) {
     if (job_.is_cancelled()) return;
-    if (stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
+    if (import_ ? stored_keys_of(*list).count(key) != 0
+                : stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
       continue;
     }
     const std::string& name = list->name;
-    job_.set_status(ReceiveStatus::receiving);
+    progress(ReceiveStatus::receiving);
     prepare_list(job_, memory_, name);
+    const auto time = message_times_.find(message.number);
     const std::optional<StoredLog> log =
-        store_job_log(job_, name, log_number_ + 1, message.subject, message_text, false);
+        store_job_log(job_, name, import_ ? 1 : log_number_ + 1, message.subject, message_text, false,
+                      time != message_times_.end() ? &time->second : nullptr);
     if (!log) {
       entry.stored_everywhere = false;
       continue;
     }
-    log_number_ = log->log_number;
+    stored_any = true;
+    if (!import_) log_number_ = log->log_number;
     ++state_.report.logs_stored;
+    if (import_) ++state_.report.stored_per_list[name];
     batch_files_.push_back(log->path);
     // The log is written: only now is the message noted as stored, so a
     // kill in between stores it once more, never loses it. Both reach the
     // disk together at the end of the batch (store_batch), before any
     // deletion relies on them.
-    if (!message.id.empty()) {
-      const std::string log_name = log->path.substr(list_folder(name).size() + 1);
+    const std::string log_name = log->path.substr(list_folder(name).size() + 1);
+    if (!message.id.empty() && !import_) {
       const StoredMessage stored{message.size, message.fingerprint, log_name};
       stored_ids_of(*list)[message.id] = stored;
       list->ids_changed = true;
@@ -380,8 +431,28 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
                state_.report.log_write_failures);
       }
     }
+    if (!note_key(*list, key, log_name)) {
+      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
+             state_.report.log_write_failures);
+    }
     show_stored_log(job_, memory_, name, *log);
   }
+  // Stored in every list before, within this very import (the same message
+  // twice in the files).
+  if (import_ && !stored_any && entry.stored_everywhere) ++state_.report.already_stored;
+}
+
+// Notes `key` as stored for the list (after its log, as an id is).
+bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const std::string& log_name) {
+  StoredKeys& keys = stored_keys_of(list);
+  if (!usable_message_id(key)) return true;
+  keys.insert(key);
+  list.ids_changed = true;
+  if (list.tail_torn) {
+    list.tail_torn = false;
+    if (!platform::append_to_file(stored_ids_path(list.name), "\n")) return false;
+  }
+  return append_stored_key(list.name, key, log_name);
 }
 
 // One batch: its messages fetched and stored, the logs forced to disk, the
@@ -398,8 +469,11 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   const SourceOutcome fetched = source_.fetch(wanted, [&](int number, const SourceOutcome& outcome,
                                                           std::string& raw) {
     Planned& entry = *by_number[number];
-    job_.set_status(ReceiveStatus::sorting);
-    if (outcome.result == SourceResult::kTooLong) {
+    progress(ReceiveStatus::sorting);
+    if (import_ && !outcome.ok()) {
+      // The source has said which message and why.
+      ++state_.report.unreadable;
+    } else if (outcome.result == SourceResult::kTooLong) {
       failed(too_big_reason(entry.message), state_.report.retrieve_failures);
     } else if (!outcome.ok()) {
       failed(outcome.reason, state_.report.retrieve_failures);
@@ -458,15 +532,19 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
 // each message stored at most once per list across jobs, fetched once for
 // all its lists, in batches (see kBatchMessages); a message with nothing to
 // do sets no status, so a mailbox kept on the server passes by quietly.
-void ExtendedReceive::sort() {
+void ExtendedReceive::load_lists(bool make_folders) {
   for (const std::string& file : state_.list_files) {
     ListInJob list;
     list.name = list_name_of(file);
-    platform::create_folder(list_folder(list.name));
+    if (make_folders) platform::create_folder(list_folder(list.name));
     // A record that cannot be read is skipped, as in the classic sorting.
     list.record = read_list(list.name);
     lists_.push_back(std::move(list));
   }
+}
+
+void ExtendedReceive::sort() {
+  load_lists(true);
 
   std::vector<Planned> planned;
   for (auto m = state_.scanned.rbegin(); m != state_.scanned.rend(); ++m) {
@@ -485,23 +563,30 @@ void ExtendedReceive::sort() {
     }
   }
 
-  std::vector<Planned*> batch;
-  std::size_t batch_bytes = 0;
-  for (std::size_t i = 0; i < planned.size() && !stopped && !job_.is_cancelled(); ++i) {
-    Planned& entry = planned[i];
-    batch.push_back(&entry);
-    if (entry.fetch && entry.message.size > 0) batch_bytes += static_cast<std::size_t>(entry.message.size);
-    const bool last = i + 1 == planned.size();
-    if (!last && batch.size() < kBatchMessages && batch_bytes < kBatchBytes) continue;
-    if (!store_batch(batch)) stopped = true;
-    batch.clear();
-    batch_bytes = 0;
-  }
+  if (!stopped) stopped = !store_planned(planned);
 
   if (job_.is_cancelled()) return;
   forget_messages_gone(state_);
   finish(stopped);
   forget_scanned();
+}
+
+// The planned messages in batches (see kBatchMessages). False when the
+// source is gone.
+bool ExtendedReceive::store_planned(std::vector<Planned>& planned) {
+  std::vector<Planned*> batch;
+  std::size_t batch_bytes = 0;
+  for (std::size_t i = 0; i < planned.size() && !job_.is_cancelled(); ++i) {
+    Planned& entry = planned[i];
+    batch.push_back(&entry);
+    if (entry.fetch && entry.message.size > 0) batch_bytes += static_cast<std::size_t>(entry.message.size);
+    const bool last = i + 1 == planned.size();
+    if (!last && batch.size() < kBatchMessages && batch_bytes < kBatchBytes) continue;
+    if (!store_batch(batch)) return false;
+    batch.clear();
+    batch_bytes = 0;
+  }
+  return true;
 }
 
 // The end of the session: at once when the source is gone; otherwise the
@@ -542,7 +627,134 @@ std::string ExtendedReceive::too_big_reason(const ScannedMessage& message) const
          message.subject + platform::jp("」）。サーバーに残しました");
 }
 
+
+// ------------------------------------------------------------------ import
+
+// The counts so far, as the notice a progress dialog shows.
+void ExtendedReceive::import_progress() {
+  const ReceiveReport& report = state_.report;
+  int stored = 0;
+  for (const auto& [name, count] : report.stored_per_list) stored += count;
+  state_.set_notice(platform::jp("取り込み中: ") + std::to_string(done_) + " / " +
+                    std::to_string(listed_) + platform::jp(" 件（保存 ") + std::to_string(stored) +
+                    platform::jp("、保存済み ") + std::to_string(report.already_stored) +
+                    platform::jp("、該当なし ") + std::to_string(report.matched_no_list) +
+                    platform::jp("、読めない ") + std::to_string(report.unreadable) +
+                    platform::jp("）"));
+  job_.set_status(ReceiveStatus::notice);
+}
+
+// A receive shows each step's status; an import shows its counts instead.
+void ExtendedReceive::progress(ReceiveStatus status) {
+  if (import_) {
+    import_progress();
+  } else {
+    job_.set_status(status);
+  }
+}
+
+void ExtendedReceive::run_import() {
+  const ImportOptions& options = *import_;
+  progress(ReceiveStatus::scanning);
+  if (!take_lists()) return;
+  load_lists(!options.dry_run);
+  if (!options.only_list.empty()) {
+    std::erase_if(lists_, [&](const ListInJob& list) { return list.name != options.only_list; });
+    if (lists_.empty() || !lists_.front().record) {
+      job_.fail(platform::jp("リスト「") + options.only_list + platform::jp("」は登録されていません。"));
+      return;
+    }
+  }
+  if (!options.dry_run) finish_stopped_job(job_);
+
+  const SourceOutcome opened = source_.open();
+  if (!opened.ok()) {
+    job_.fail(opened.reason);
+    return;
+  }
+  std::vector<SourceEntry> entries;
+  bool has_ids = true;
+  int unreadable = 0;
+  const SourceOutcome listed = source_.list(entries, has_ids, unreadable);
+  state_.report.unreadable += unreadable;
+  if (!listed.ok()) {
+    job_.fail(listed.reason);
+    return;
+  }
+  listed_ = entries.size();
+  // Windows of a batch each: the header blocks read, sorted and stored
+  // before the next, so memory holds one window whatever the files hold.
+  for (std::size_t from = 0; from < entries.size() && !job_.is_cancelled(); from += kBatchMessages) {
+    const std::size_t to = std::min(entries.size(), from + kBatchMessages);
+    const std::vector<SourceEntry> window(entries.begin() + static_cast<std::ptrdiff_t>(from),
+                                          entries.begin() + static_cast<std::ptrdiff_t>(to));
+    if (!import_window(window)) break;
+    done_ = to;
+    import_progress();
+  }
+  if (job_.is_cancelled()) return;
+  source_.finish();
+}
+
+// One window of the listing: its header blocks read, each message planned
+// for its lists, then (unless a dry run) stored. False when the source is
+// gone.
+bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
+  std::map<int, std::string> key_of;
+  for (const SourceEntry& entry : window) key_of[entry.number] = entry.id;
+  std::vector<ScannedMessage> scanned;
+  message_times_.clear();
+  const SourceOutcome read = source_.headers(window, [&](int number, const SourceOutcome& outcome,
+                                                         std::string& header) {
+    if (!outcome.ok()) {
+      ++state_.report.unreadable;
+      return !job_.is_cancelled();
+    }
+    ScannedMessage message{number, extended_subject(header), key_of[number], false, -1,
+                           message_fingerprint(header)};
+    // The log takes the message's own time: its Date in local time, else
+    // the time the source holds for it, else now.
+    std::optional<platform::LocalTime> time;
+    if (const std::optional<std::int64_t> date = parse_mail_date(header_field(header, "Date"))) {
+      time = platform::local_time_at(*date);
+    }
+    if (!time) time = source_.message_time(number);
+    if (time) message_times_[number] = *time;
+    scanned.push_back(std::move(message));
+    return !job_.is_cancelled();
+  });
+  if (job_.is_cancelled()) return false;
+  if (!read.ok()) {
+    job_.fail(read.reason);
+    return false;
+  }
+
+  std::vector<Planned> planned;
+  for (const ScannedMessage& message : scanned) {
+    Planned entry = plan(message);
+    if (entry.lists.empty()) {
+      ++state_.report.matched_no_list;
+    } else if (!entry.work) {
+      ++state_.report.already_stored;
+    } else if (import_->dry_run) {
+      // What a real import would store: each list lacking the key, the key
+      // then known (the same message twice in the files counts once).
+      for (ListInJob* list : entry.lists) {
+        if (stored_keys_of(*list).insert(message.id).second) ++state_.report.stored_per_list[list->name];
+      }
+    } else {
+      entry.fetch = true;
+      planned.push_back(std::move(entry));
+    }
+  }
+  return store_planned(planned);
+}
+
 }  // namespace
+
+void import_extended(ReceiveJobContext& job, MailSource& source, const ImportOptions& options) {
+  ExtendedReceive(job, source, options).run_import();
+}
 
 void receive_extended(ReceiveJobContext& job, const AccountRecord& account, MailSource& source) {
   ExtendedReceive(job, account, source).run();
