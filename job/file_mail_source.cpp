@@ -51,16 +51,22 @@ bool ends_with_ascii_ci(std::string_view name, std::string_view suffix) {
   });
 }
 
-// "From sender date...": the word "From ", a sender without blanks, then
-// more (the date). Thunderbird writes "From - Mon Jan  1 ..."; Gmail's
-// Takeout "From 1234567890@xxx Mon Jan 01 ...".
+// "From sender date": the word "From ", a sender without blanks, then a
+// date with its time of day ("12:34"). Thunderbird writes "From - Mon Jan  1
+// 00:00:00 2024"; Gmail's Takeout "From 1234567890@xxx Mon Jan 01 ...". The
+// time tells a separator from a body line that a careless writer left
+// unquoted ("From our readers: ...").
 bool is_separator(std::string_view line) {
   if (!line.starts_with(kSeparator)) return false;
   line.remove_prefix(kSeparator.size());
   const std::size_t blank = line.find(' ');
   if (blank == 0 || blank == std::string_view::npos) return false;
-  const std::string_view rest = line.substr(blank + 1);
-  return rest.find_first_not_of(" \t\r\n") != std::string_view::npos;
+  const std::string_view date = line.substr(blank + 1);
+  const auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  for (std::size_t colon = date.find(':'); colon != std::string_view::npos; colon = date.find(':', colon + 1)) {
+    if (colon > 0 && colon + 1 < date.size() && digit(date[colon - 1]) && digit(date[colon + 1])) return true;
+  }
+  return false;
 }
 
 // A header field's first line: a name of printable ASCII without blanks,
@@ -250,7 +256,8 @@ class FileMailSource final : public MailSource {
     }
     const bool binary = head->find('\0') != std::string::npos;
     const std::string_view first(head->data(), std::min(head->size(), head->find('\n')));
-    if (!binary && is_separator(first)) return FileKind::kMbox;
+    // An mbox may hold a message with NUL bytes (reported alone, later).
+    if (is_separator(first)) return FileKind::kMbox;
     if (!binary && is_header_line(first) &&
         (given || ends_with_ascii_ci(path, ".eml"))) {
       return FileKind::kMessage;
