@@ -70,6 +70,27 @@ bool stored_before(ListInJob& list, const ScannedMessage& message,
          platform::can_read_file(list_folder(list.name) + "\\" + stored.log);
 }
 
+// An import stopped after a message's log was written but before its key
+// was noted leaves the log without its key; imported again, the message
+// would be stored a second time. Its log has the very content it would get
+// now under the same second (the message's own time), so the logs of that
+// second are looked at first: one with this content is the message's. Else
+// `first_free` is the first free log number of that second.
+std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
+                                          std::string_view subject, std::string_view message_text,
+                                          int& first_free) {
+  const std::string folder = list_folder(list_name) + "\\";
+  std::string content;
+  for (first_free = 1; first_free < kMaxLogNameTries; ++first_free) {
+    const std::string path = folder + log_file_name(time, first_free);
+    const std::optional<std::string> there = platform::read_file(path);
+    if (!there) return std::nullopt;
+    if (content.empty()) content = log_file_content(subject, message_text);
+    if (*there == content) return StoredLog{path, first_free};
+  }
+  return std::nullopt;
+}
+
 // Two messages of one listing under one id and size cannot be told apart:
 // neither keeps its id, so neither ever counts as stored before (each is
 // stored like mail without an id) and neither goes into the scan cache.
@@ -405,9 +426,14 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     progress(ReceiveStatus::receiving);
     prepare_list(job_, memory_, name);
     const auto time = message_times_.find(message.number);
-    const std::optional<StoredLog> log =
-        store_job_log(job_, name, import_ ? 1 : log_number_ + 1, message.subject, message_text, false,
-                      time != message_times_.end() ? &time->second : nullptr);
+    int first_number = log_number_ + 1;
+    std::optional<StoredLog> log;
+    if (import_) log = log_left_unnoted(name, time->second, message.subject, message_text, first_number);
+    const bool left_unnoted = log.has_value();
+    if (!log) {
+      log = store_job_log(job_, name, first_number, message.subject, message_text, false,
+                          time != message_times_.end() ? &time->second : nullptr);
+    }
     if (!log) {
       entry.stored_everywhere = false;
       continue;
@@ -435,7 +461,8 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
       failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
              state_.report.log_write_failures);
     }
-    show_stored_log(job_, memory_, name, *log);
+    // A log an earlier job left has its page from finish_stopped_job.
+    if (!left_unnoted) show_stored_log(job_, memory_, name, *log);
   }
   // Stored in every list before, within this very import (the same message
   // twice in the files).
@@ -719,7 +746,8 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
       time = platform::local_time_at(*date);
     }
     if (!time) time = source_.message_time(number);
-    if (time) message_times_[number] = *time;
+    if (!time) time = job_.hooks.clock ? job_.hooks.clock() : platform::local_time();
+    message_times_[number] = *time;
     scanned.push_back(std::move(message));
     return !job_.is_cancelled();
   });

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "job/seen_messages.h"
 #include "platform/platform.h"
@@ -78,6 +79,9 @@ struct ImportCase {
   std::vector<std::string> logs = {};        // names of logs list A holds (all of them, when given)
   int runs = 1;                              // the same import again and again
   std::string named_by_file = {};            // a file whose time names list A's only log
+  // Between runs the ids files lose their last lines, as when a kill came
+  // after the logs but before their keys.
+  bool keys_lost_between_runs = false;
 };
 
 std::vector<std::string> counts(int a, int b, int already, int none, int unreadable,
@@ -100,6 +104,9 @@ TEST(Import, EachMessageOnceIntoItsLists) {
        {{"a.mbox", mbox({a1, a2, b1, other})}}, {"in\\a.mbox"}, counts(2, 1, 0, 1, 0), cli::kExitOk, "",
        {"From the editor\n", "From quoted\n", "&gt;From twice\n"},
        {log_of("Tue, 02 Jan 2024 10:00:00 +0000"), log_of("Wed, 03 Jan 2024 09:30:00 +0900")}},
+      {"killed after the logs, before their keys: the logs are taken up, none stored twice",
+       {{"a.mbox", mbox({a1, no_id, no_date, b1})}}, {"in\\a.mbox"}, counts(3, 1, 0, 0, 0), cli::kExitOk,
+       "", {}, {}, 2, "", true},
       {"the same mbox three times: stored once", {{"a.mbox", mbox({a1, a2, b1, other})}}, {"in\\a.mbox"},
        counts(0, 0, 3, 1, 0), cli::kExitOk, "", {}, {}, 3},
       {"CR LF and Thunderbird's separators (mboxo quoting) read as LF",
@@ -173,6 +180,9 @@ TEST(Import, EachMessageOnceIntoItsLists) {
     std::vector<std::string> out;
     std::string err;
     for (int run = 0; run < c.runs; ++run) {
+      if (run > 0 && c.keys_lost_between_runs) {
+        for (const char* name : {"A", "B"}) platform::write_file_fast(stored_ids_path(name), "");
+      }
       RecordingConsole console;
       std::vector<std::string> args = {"import"};
       args.insert(args.end(), c.args.begin(), c.args.end());
@@ -183,8 +193,13 @@ TEST(Import, EachMessageOnceIntoItsLists) {
     EXPECT_EQ(out, c.out) << err;
     EXPECT_NE(err.find(c.complains), std::string::npos) << err;
     std::string all_logs;
+    std::set<std::string> contents;  // no message is stored twice
     const std::vector<std::string> logs = platform::find_files(list_folder("A") + "\\*.log");
-    for (const std::string& log : logs) all_logs += platform::read_file(list_folder("A") + "\\" + log).value_or("");
+    for (const std::string& log : logs) {
+      const std::string content = platform::read_file(list_folder("A") + "\\" + log).value_or("");
+      EXPECT_TRUE(contents.insert(content).second) << log;
+      all_logs += content;
+    }
     for (const std::string& text : c.texts) EXPECT_NE(all_logs.find(text), std::string::npos) << text;
     if (!c.logs.empty()) {
       EXPECT_EQ(logs, c.logs);
