@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
 #include <utility>
 
 #include "job/seen_messages.h"
@@ -68,27 +69,6 @@ bool stored_before(ListInJob& list, const ScannedMessage& message,
   const StoredMessage& stored = ids.at(message.id);
   return stored.fingerprint == fingerprint && !stored.log.empty() &&
          platform::can_read_file(list_folder(list.name) + "\\" + stored.log);
-}
-
-// An import stopped after a message's log was written but before its key
-// was noted leaves the log without its key; imported again, the message
-// would be stored a second time. Its log has the very content it would get
-// now under the same second (the message's own time), so the logs of that
-// second are looked at first: one with this content is the message's. Else
-// `first_free` is the first free log number of that second.
-std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
-                                          std::string_view subject, std::string_view message_text,
-                                          int& first_free) {
-  const std::string folder = list_folder(list_name) + "\\";
-  std::string content;
-  for (first_free = 1; first_free < kMaxLogNameTries; ++first_free) {
-    const std::string path = folder + log_file_name(time, first_free);
-    const std::optional<std::string> there = platform::read_file(path);
-    if (!there) return std::nullopt;
-    if (content.empty()) content = log_file_content(subject, message_text);
-    if (*there == content) return StoredLog{path, first_free};
-  }
-  return std::nullopt;
 }
 
 // Two messages of one listing under one id and size cannot be told apart:
@@ -165,6 +145,8 @@ class ExtendedReceive {
   bool store_planned(std::vector<Planned>& planned);
   bool import_window(const std::vector<SourceEntry>& window);
   bool note_key(ListInJob& list, const std::string& key, const std::string& log_name);
+  std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
+                                            const std::string& content, int& first_free);
   void progress(ReceiveStatus status);
   void import_progress();
 
@@ -185,6 +167,15 @@ class ExtendedReceive {
   std::map<int, platform::LocalTime> message_times_;
   std::size_t listed_ = 0;
   std::size_t done_ = 0;
+  // The logs of one list and second ("LKset\<list>\<second>_") this import
+  // has read or written: each content's hash to its log number, and the
+  // first number not taken. Every log of a second is read once per job.
+  struct LogsOfSecond {
+    std::unordered_map<std::size_t, int> by_content;
+    int next_free = 1;
+  };
+  std::unordered_map<std::string, LogsOfSecond> logs_of_second_;
+  bool panel_stale_ = false;  // an import stored logs the panel does not show yet
 };
 
 void ExtendedReceive::run() {
@@ -428,11 +419,20 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     const auto time = message_times_.find(message.number);
     int first_number = log_number_ + 1;
     std::optional<StoredLog> log;
-    if (import_) log = log_left_unnoted(name, time->second, message.subject, message_text, first_number);
+    std::string content;
+    if (import_) {
+      content = log_file_content(message.subject, message_text);
+      log = log_left_unnoted(name, time->second, content, first_number);
+    }
     const bool left_unnoted = log.has_value();
     if (!log) {
       log = store_job_log(job_, name, first_number, message.subject, message_text, false,
                           time != message_times_.end() ? &time->second : nullptr);
+      if (log && import_) {
+        LogsOfSecond& second = logs_of_second_[log->path.substr(0, log->path.rfind('_') + 1)];
+        second.by_content.emplace(std::hash<std::string>()(content), log->log_number);
+        second.next_free = std::max(second.next_free, log->log_number + 1);
+      }
     }
     if (!log) {
       entry.stored_everywhere = false;
@@ -461,12 +461,50 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
       failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
              state_.report.log_write_failures);
     }
-    // A log an earlier job left has its page from finish_stopped_job.
-    if (!left_unnoted) show_stored_log(job_, memory_, name, *log);
+    // A log an earlier job left has its page from finish_stopped_job. An
+    // import brings the panel up to date once a batch (store_batch), not
+    // after each of its thousands of logs.
+    if (left_unnoted) {
+    } else if (import_) {
+      const Outcome pages = memory_.site.log_stored(name, log->path);
+      if (!pages.ok()) {
+        ++state_.report.page_failures;
+        job_.fail(pages.reason);
+      }
+      panel_stale_ = true;
+    } else {
+      show_stored_log(job_, memory_, name, *log);
+    }
   }
   // Stored in every list before, within this very import (the same message
   // twice in the files).
   if (import_ && !stored_any && entry.stored_everywhere) ++state_.report.already_stored;
+}
+
+// An import stopped after a message's log was written but before its key
+// was noted leaves the log without its key; imported again, the message
+// would be stored a second time. Its log has the very content `content` it
+// would get now, under the same second (the message's own time): a log of
+// that second with this content is the message's. Else `first_free` is the
+// first free log number of that second.
+std::optional<StoredLog> ExtendedReceive::log_left_unnoted(const std::string& list_name,
+                                                           const platform::LocalTime& time,
+                                                           const std::string& content, int& first_free) {
+  const std::string folder = list_folder(list_name) + "\\";
+  const std::string first_name = log_file_name(time, 1);
+  LogsOfSecond& second = logs_of_second_[folder + first_name.substr(0, first_name.rfind('_') + 1)];
+  for (;;) {
+    const std::optional<std::string> there = platform::read_file(folder + log_file_name(time, second.next_free));
+    if (!there) break;
+    second.by_content.emplace(std::hash<std::string>()(*there), second.next_free);
+    ++second.next_free;
+  }
+  first_free = second.next_free;
+  const auto same = second.by_content.find(std::hash<std::string>()(content));
+  if (same == second.by_content.end()) return std::nullopt;
+  const std::string path = folder + log_file_name(time, same->second);
+  if (platform::read_file(path) != content) return std::nullopt;
+  return StoredLog{path, same->second};
 }
 
 // Notes `key` as stored for the list (after its log, as an id is).
@@ -522,6 +560,10 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
     if (!list.ids_changed) continue;
     list.ids_changed = false;
     batch_files_.push_back(stored_ids_path(list.name));
+  }
+  if (panel_stale_) {
+    panel_stale_ = false;
+    memory_.panel.refresh(job_.table);
   }
   const bool durable = platform::force_to_disk(batch_files_);
   batch_files_.clear();
