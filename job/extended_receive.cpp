@@ -822,6 +822,25 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
 
 }  // namespace
 
+Message import_done_message(const ReceiveReport& report, int skipped_files,
+                            const std::vector<std::string>& notes) {
+  int stored = 0;
+  for (const auto& [name, count] : report.stored_per_list) stored += count;
+  std::string text = platform::jp("取り込みました。\n保存: ") + std::to_string(stored) +
+                     platform::jp(" 件\n保存済みのため省略: ") + std::to_string(report.already_stored) +
+                     platform::jp(" 件\n該当するリストなし: ") + std::to_string(report.matched_no_list) +
+                     platform::jp(" 件\n読めないメール: ") + std::to_string(report.unreadable) +
+                     platform::jp(" 件");
+  if (skipped_files > 0) {
+    text += platform::jp("\nメールでないファイル: ") + std::to_string(skipped_files) + platform::jp(" 個");
+  }
+  for (std::size_t i = 0; i < notes.size() && i < kImportNotesShown; ++i) text += "\n" + notes[i];
+  if (notes.size() > kImportNotesShown) text += "\n...";
+  if (!report.outcome.ok()) text += "\n" + report.outcome.reason;
+  return Message{platform::jp("お知らせ"), text,
+                 report.outcome.ok() ? MessageIcon::information : MessageIcon::warning};
+}
+
 void import_extended(ReceiveJobContext& job, MailSource& source, const ImportOptions& options) {
   ExtendedReceive(job, source, options).run_import();
 }

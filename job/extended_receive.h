@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "job/mail_source.h"
 #include "job/receive_job.h"
@@ -42,6 +43,16 @@ struct ImportOptions {
 // failures to store as in a receive. A list named in `options` that is not
 // registered fails the job before anything is read.
 void import_extended(ReceiveJobContext& job, MailSource& source, const ImportOptions& options);
+
+// Most lines of the source's notes an import's closing notice shows.
+inline constexpr std::size_t kImportNotesShown = 10;
+
+// The notice at the end of an import in the window ("お知らせ"): the logs
+// stored, the messages already stored, matching no list and unreadable, the
+// files skipped, then the first kImportNotesShown `notes` (the source's
+// lines on what it could not read).
+Message import_done_message(const ReceiveReport& report, int skipped_files,
+                            const std::vector<std::string>& notes);
 
 // Runs the job from the login to the end of the session (the caller has
 // read the account and set up the source; it shuts the client down after).
