@@ -168,14 +168,17 @@ class ExtendedReceive {
   std::size_t listed_ = 0;
   std::size_t done_ = 0;
   // The logs of one list and second ("LKset\<list>\<second>_") this import
-  // has read or written: each content's hash to its log number, and the
-  // first number not taken. Every log of a second is read once per job.
+  // has read or written, for seconds that held logs when first met: each
+  // content's hash to its log number, and the first number not taken. Every
+  // log of such a second is read once per job.
   struct LogsOfSecond {
     std::unordered_map<std::size_t, int> by_content;
     int next_free = 1;
   };
   std::unordered_map<std::string, LogsOfSecond> logs_of_second_;
-  bool panel_stale_ = false;  // an import stored logs the panel does not show yet
+  // An import's logs of this batch whose pages are not written yet, by list:
+  // each list's link page is then written once a batch (store_batch).
+  std::map<std::string, std::vector<std::string>> unpaged_logs_;
 };
 
 void ExtendedReceive::run() {
@@ -429,9 +432,11 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
       log = store_job_log(job_, name, first_number, message.subject, message_text, false,
                           time != message_times_.end() ? &time->second : nullptr);
       if (log && import_) {
-        LogsOfSecond& second = logs_of_second_[log->path.substr(0, log->path.rfind('_') + 1)];
-        second.by_content.emplace(std::hash<std::string>()(content), log->log_number);
-        second.next_free = std::max(second.next_free, log->log_number + 1);
+        const auto second = logs_of_second_.find(log->path.substr(0, log->path.rfind('_') + 1));
+        if (second != logs_of_second_.end()) {
+          second->second.by_content.emplace(std::hash<std::string>()(content), log->log_number);
+          second->second.next_free = std::max(second->second.next_free, log->log_number + 1);
+        }
       }
     }
     if (!log) {
@@ -462,16 +467,11 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
              state_.report.log_write_failures);
     }
     // A log an earlier job left has its page from finish_stopped_job. An
-    // import brings the panel up to date once a batch (store_batch), not
+    // import writes its pages and the panel once a batch (store_batch), not
     // after each of its thousands of logs.
     if (left_unnoted) {
     } else if (import_) {
-      const Outcome pages = memory_.site.log_stored(name, log->path);
-      if (!pages.ok()) {
-        ++state_.report.page_failures;
-        job_.fail(pages.reason);
-      }
-      panel_stale_ = true;
+      unpaged_logs_[name].push_back(log->path);
     } else {
       show_stored_log(job_, memory_, name, *log);
     }
@@ -492,7 +492,19 @@ std::optional<StoredLog> ExtendedReceive::log_left_unnoted(const std::string& li
                                                            const std::string& content, int& first_free) {
   const std::string folder = list_folder(list_name) + "\\";
   const std::string first_name = log_file_name(time, 1);
-  LogsOfSecond& second = logs_of_second_[folder + first_name.substr(0, first_name.rfind('_') + 1)];
+  const std::string second_key = folder + first_name.substr(0, first_name.rfind('_') + 1);
+  // Only seconds that hold logs are remembered: a second without any (the
+  // common case, each message with its own Date) costs one probe and no
+  // memory, however many messages the import holds.
+  auto known = logs_of_second_.find(second_key);
+  if (known == logs_of_second_.end()) {
+    if (!platform::can_read_file(folder + first_name)) {
+      first_free = 1;
+      return std::nullopt;
+    }
+    known = logs_of_second_.emplace(second_key, LogsOfSecond{}).first;
+  }
+  LogsOfSecond& second = known->second;
   for (;;) {
     const std::optional<std::string> there = platform::read_file(folder + log_file_name(time, second.next_free));
     if (!there) break;
@@ -561,8 +573,15 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
     list.ids_changed = false;
     batch_files_.push_back(stored_ids_path(list.name));
   }
-  if (panel_stale_) {
-    panel_stale_ = false;
+  if (!unpaged_logs_.empty()) {
+    for (const auto& [name, paths] : unpaged_logs_) {
+      const Outcome pages = memory_.site.logs_stored(name, paths);
+      if (!pages.ok()) {
+        ++state_.report.page_failures;
+        job_.fail(pages.reason);
+      }
+    }
+    unpaged_logs_.clear();
     memory_.panel.refresh(job_.table);
   }
   const bool durable = platform::force_to_disk(batch_files_);
