@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "job/seen_messages.h"
@@ -30,6 +31,9 @@ struct ListInJob {
   bool ids_read = false;
   bool ids_changed = false;  // ids written in this batch, not yet forced to disk
   StoredKeys keys;
+  // The fingerprints of the messages its ids note: a message a receive
+  // stored before keys were noted is known by them.
+  std::unordered_set<std::string> fingerprints;
   bool keys_read = false;
   // The ids file ends in a line a killed writer left without its LF: the
   // next line appended must not be joined to it.
@@ -39,6 +43,9 @@ struct ListInJob {
 StoredKeys& stored_keys_of(ListInJob& list) {
   if (!list.keys_read) {
     list.keys = read_stored_keys(list.name);
+    for (const auto& [id, stored] : read_stored_ids(list.name)) {
+      if (!stored.fingerprint.empty()) list.fingerprints.insert(stored.fingerprint);
+    }
     const std::optional<std::string> tail = platform::read_file(stored_ids_path(list.name));
     list.tail_torn = tail && !tail->empty() && tail->back() != '\n';
     list.keys_read = true;
@@ -52,6 +59,13 @@ StoredIds& stored_ids_of(ListInJob& list) {
     list.ids_read = true;
   }
   return list.stored_ids;
+}
+
+// Whether an import finds the message stored in the list before: its key
+// noted, or (stored by a receive before keys were noted) its fingerprint.
+bool imported_before(ListInJob& list, const std::string& key, std::string_view fingerprint) {
+  if (stored_keys_of(list).count(key) != 0) return true;
+  return !fingerprint.empty() && list.fingerprints.count(std::string(fingerprint)) != 0;
 }
 
 // Whether the list stored this message before: its id and size are noted
@@ -345,8 +359,11 @@ Planned ExtendedReceive::plan(const ScannedMessage& message) {
         continue;
       }
       entry.lists.push_back(&*l);
-      entry.relies_on_earlier = entry.relies_on_earlier || stored_keys_of(*l).count(message.id) != 0;
-      if (!stored_keys_of(*l).count(message.id)) entry.work = true;
+      if (imported_before(*l, message.id, message.fingerprint)) {
+        entry.relies_on_earlier = true;
+      } else {
+        entry.work = true;
+      }
       continue;
     }
     if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
@@ -412,7 +429,7 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
   bool stored_any = false;
   for (ListInJob* list : entry.lists) {
     if (job_.is_cancelled()) return;
-    if (import_ ? stored_keys_of(*list).count(key) != 0
+    if (import_ ? imported_before(*list, key, message.fingerprint)
                 : stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
       continue;
     }

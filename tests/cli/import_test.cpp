@@ -255,6 +255,16 @@ TEST(Import, AMessageReceivedByPop3IsNotStoredAgain) {
   // The receive's own ids are as they were: the keys are lines an older
   // reader skips.
   EXPECT_EQ(read_stored_ids("A").size(), 1u);
+
+  // An ids file written before keys were noted (the id lines alone): the
+  // received message is known by the fingerprint its id line holds.
+  const std::string ids = platform::read_file(stored_ids_path("A")).value_or("");
+  ASSERT_TRUE(platform::write_file_fast(stored_ids_path("A"), ids.substr(0, ids.find("\n\t") + 1)));
+  ASSERT_EQ(read_stored_keys("A").size(), 0u);
+  RecordingConsole again;
+  EXPECT_EQ(run_cli(again, {"import", "in\\a.mbox", "--list", "A"}), cli::kExitOk) << again.err_text();
+  EXPECT_EQ(again.out_lines(), (std::vector<std::string>{"A\t1 stored", "already stored: 1",
+                                                        "matching no list: 0", "unreadable: 0"}));
 }
 
 }  // namespace
