@@ -486,9 +486,8 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     // A log an earlier job left has its page from finish_stopped_job. An
     // import writes its pages and the panel once a batch (store_batch), not
     // after each of its thousands of logs.
-    if (left_unnoted) {
-    } else if (import_) {
-      unpaged_logs_[name].push_back(log->path);
+    if (import_) {
+      if (!left_unnoted) unpaged_logs_[name].push_back(log->path);
     } else {
       show_stored_log(job_, memory_, name, *log);
     }
