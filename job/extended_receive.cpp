@@ -64,7 +64,7 @@ StoredIds& stored_ids_of(ListInJob& list) {
 // Whether an import finds the message stored in the list before: its key
 // noted, or (stored by a receive before keys were noted) its fingerprint.
 bool imported_before(ListInJob& list, const std::string& key, std::string_view fingerprint) {
-  if (stored_keys_of(list).count(key) != 0) return true;
+  if (stored_keys_of(list).contains(key)) return true;
   return !fingerprint.empty() && list.fingerprints.count(std::string(fingerprint)) != 0;
 }
 
@@ -158,7 +158,8 @@ class ExtendedReceive {
   void load_lists(bool make_folders);
   bool store_planned(std::vector<Planned>& planned);
   bool import_window(const std::vector<SourceEntry>& window);
-  bool note_key(ListInJob& list, const std::string& key, const std::string& log_name);
+  bool note_key(ListInJob& list, const std::string& key, const KeyedMessage& message);
+  bool keyed_before(ListInJob& list, const ScannedMessage& message, bool deleting);
   std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
                                             const std::string& content, int& first_free);
   void progress(ReceiveStatus status);
@@ -174,6 +175,10 @@ class ExtendedReceive {
   int log_number_ = 0;
   bool deletion_asked_ = false;
   std::set<std::string> deleted_ids_;  // DELE accepted in this job
+  // The Message-IDs of the messages whose headers this scan read, by number
+  // (usable ones only): a message a list holds by its key is not stored
+  // there again (keyed_before).
+  std::map<int, std::string> message_ids_;
   std::vector<std::string> batch_files_;  // written in this batch, not yet forced to disk
   // An import (nullptr: a receive): its options, the local time each message
   // of the current window is stored under, and how far it got.
@@ -319,6 +324,9 @@ void ExtendedReceive::scan() {
     ScannedMessage& message = scanned[index_of[number]];
     message.subject = extended_subject(header);
     if (!header.empty()) message.fingerprint = message_fingerprint(header);
+    if (std::string key(trim_blanks(header_field(header, "Message-ID"))); usable_message_id(key)) {
+      message_ids_[number] = std::move(key);
+    }
     if (!has_ids) {
       message.id = fallback_message_id(header);
       const auto before = same_ids ? known.messages.find(message.id) : known.messages.end();
@@ -368,7 +376,7 @@ Planned ExtendedReceive::plan(const ScannedMessage& message) {
     }
     if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
     entry.lists.push_back(&*l);
-    const bool before = stored_before(*l, message);
+    const bool before = stored_before(*l, message) || keyed_before(*l, message, false);
     entry.relies_on_earlier = entry.relies_on_earlier || before;
     entry.deletes = entry.deletes || l->record->delete_from_server != 0;
     if (!before || l->record->delete_from_server != 0) entry.work = true;
@@ -430,7 +438,8 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
   for (ListInJob* list : entry.lists) {
     if (job_.is_cancelled()) return;
     if (import_ ? imported_before(*list, key, message.fingerprint)
-                : stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
+                : stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view()) ||
+                      keyed_before(*list, message, entry.deletes)) {
       continue;
     }
     const std::string& name = list->name;
@@ -479,7 +488,7 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
                state_.report.log_write_failures);
       }
     }
-    if (!note_key(*list, key, log_name)) {
+    if (!note_key(*list, key, {log_name, message.fingerprint})) {
       failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
              state_.report.log_write_failures);
     }
@@ -535,17 +544,31 @@ std::optional<StoredLog> ExtendedReceive::log_left_unnoted(const std::string& li
   return StoredLog{path, same->second};
 }
 
+// Whether a message of the mailbox is one the list holds by its key (stored
+// from a file, or received under an id since forgotten): the same
+// Message-ID and the same fingerprint of its headers; for a deletion its log
+// must be there too, as for a message known by its id.
+bool ExtendedReceive::keyed_before(ListInJob& list, const ScannedMessage& message, bool deleting) {
+  const auto id = message_ids_.find(message.number);
+  if (id == message_ids_.end() || message.fingerprint.empty()) return false;
+  const StoredKeys& keys = stored_keys_of(list);
+  const auto keyed = keys.find(id->second);
+  if (keyed == keys.end() || keyed->second.fingerprint != message.fingerprint) return false;
+  return !deleting || (!keyed->second.log.empty() &&
+                       platform::can_read_file(list_folder(list.name) + "\\" + keyed->second.log));
+}
+
 // Notes `key` as stored for the list (after its log, as an id is).
-bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const std::string& log_name) {
+bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const KeyedMessage& message) {
   StoredKeys& keys = stored_keys_of(list);
   if (!usable_message_id(key)) return true;
-  keys.insert(key);
+  keys[key] = message;
   list.ids_changed = true;
   if (list.tail_torn) {
     list.tail_torn = false;
     if (!platform::append_to_file(stored_ids_path(list.name), "\n")) return false;
   }
-  return append_stored_key(list.name, key, log_name);
+  return append_stored_key(list.name, key, message);
 }
 
 // One batch: its messages fetched and stored, the logs forced to disk, the
@@ -663,7 +686,9 @@ void ExtendedReceive::sort() {
   for (Planned& entry : planned) {
     for (ListInJob* list : entry.lists) {
       const std::string_view fingerprint = entry.deletes ? entry.message.fingerprint : std::string_view();
-      if (!stored_before(*list, entry.message, fingerprint)) entry.fetch = true;
+      if (!stored_before(*list, entry.message, fingerprint) && !keyed_before(*list, entry.message, entry.deletes)) {
+        entry.fetch = true;
+      }
     }
   }
 
@@ -845,7 +870,9 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
       // What a real import would store: each list lacking the key, the key
       // then known (the same message twice in the files counts once).
       for (ListInJob* list : entry.lists) {
-        if (stored_keys_of(*list).insert(message.id).second) ++state_.report.stored_per_list[list->name];
+        if (stored_keys_of(*list).emplace(message.id, KeyedMessage{}).second) {
+          ++state_.report.stored_per_list[list->name];
+        }
       }
     } else {
       entry.fetch = true;

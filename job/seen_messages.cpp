@@ -232,16 +232,21 @@ StoredKeys read_stored_keys(std::string_view list_name) {
   each_line(key_lines(*text), [&keys](std::string_view line) {
     line.remove_prefix(1);
     const std::string_view key = take_field(line);
-    if (usable_message_id(key)) keys.emplace(key);
+    if (!usable_message_id(key)) return;
+    KeyedMessage& message = keys[std::string(key)];
+    message.log = std::string(take_field(line));
+    message.fingerprint = std::string(take_field(line));
   });
   return keys;
 }
 
-bool append_stored_key(std::string_view list_name, std::string_view key, std::string_view log) {
+bool append_stored_key(std::string_view list_name, std::string_view key, const KeyedMessage& message) {
   std::string line(1, kSeparator);
   line += key;
   line += kSeparator;
-  line += log;
+  line += message.log;
+  line += kSeparator;
+  line += message.fingerprint;
   line += '\n';
   return platform::append_to_file(stored_ids_path(list_name), line);
 }

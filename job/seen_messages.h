@@ -25,7 +25,7 @@
 #include <map>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <unordered_map>
 
 namespace larkspur {
 
@@ -112,15 +112,21 @@ bool append_stored_id(std::string_view list_name, const std::string& id, const S
 // retrieved give one key).
 std::string message_key(std::string_view raw);
 
+// A message noted by its key: the name of its log in the list folder, and
+// its message_fingerprint (empty in a line that has none).
+struct KeyedMessage {
+  std::string log;
+  std::string fingerprint;
+};
 // The message keys noted for the list.
-using StoredKeys = std::unordered_set<std::string>;
+using StoredKeys = std::unordered_map<std::string, KeyedMessage>;
 // Empty when there are none or the file cannot be read. A torn last line is
 // no key.
 StoredKeys read_stored_keys(std::string_view list_name);
-// Adds the key of a message whose log `log` (its name in the list folder) is
-// written, as append_stored_id does (not forced to disk; the caller forces
-// stored_ids_path with its logs). False when it could not be written.
-bool append_stored_key(std::string_view list_name, std::string_view key, std::string_view log);
+// Adds the key of a message whose log is written ("TAB key TAB log TAB
+// fingerprint"), as append_stored_id does (not forced to disk; the caller
+// forces stored_ids_path with its logs). False when it could not be written.
+bool append_stored_key(std::string_view list_name, std::string_view key, const KeyedMessage& message);
 
 // "LKset\<list>\~stored-ids.dat".
 std::string stored_ids_path(std::string_view list_name);

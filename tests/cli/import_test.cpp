@@ -269,3 +269,46 @@ TEST(Import, AMessageReceivedByPop3IsNotStoredAgain) {
 
 }  // namespace
 }  // namespace larkspur
+
+namespace larkspur {
+namespace {
+
+// The other way round: a message imported first and then found on the
+// server (headers as sent, CR LF) is not received again; a list that deletes
+// its mail deletes it on the server, its log being there.
+TEST(Import, AMessageImportedFirstIsNotReceivedAgain) {
+  testing::TempFolder folder;
+  create_working_folders();
+  for (const int deletes : {0, 1}) {
+    ListRecord list;
+    list.search_text = deletes ? "[D]" : "[K]";
+    list.delete_from_server = deletes;
+    ASSERT_TRUE(write_list(deletes ? "D" : "K", list));
+  }
+  const std::string kept = msg("k1", "[K] kept", "kept on the server");
+  const std::string deleted = msg("d1", "[D] deleted", "deleted on the server");
+  platform::create_folder("in");
+  put_file("in\\a.mbox", mbox({kept, deleted}));
+  RecordingConsole import;
+  ASSERT_EQ(run_cli(import, {"import", "in\\a.mbox"}), cli::kExitOk) << import.err_text();
+
+  testing::Pop3TestServer server({{"m1", crlf(kept)}, {"m2", crlf(deleted)}});
+  ASSERT_TRUE(server.start());
+  AccountRecord account;
+  account.account_name = "acct";
+  account.server = server.address();
+  account.user_name = "u";
+  account.password = "p";
+  account.options = kAccountOptionExtendedMail;
+  ASSERT_TRUE(write_account(account));
+  RecordingConsole receive;
+  EXPECT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
+  ASSERT_TRUE(server.wait_idle(20'000));
+  EXPECT_EQ(platform::find_files(list_folder("K") + "\\*.log").size(), 1u);
+  EXPECT_EQ(platform::find_files(list_folder("D") + "\\*.log").size(), 1u);
+  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
+  for (const std::string& line : server.transcript()) EXPECT_FALSE(line.starts_with("RETR")) << line;
+}
+
+}  // namespace
+}  // namespace larkspur
