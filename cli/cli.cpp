@@ -465,7 +465,7 @@ int run_import(const std::vector<std::string>& arguments, const Invocation& invo
   console.out("matching no list: " + std::to_string(report.matched_no_list) + "\n");
   console.out("unreadable: " + std::to_string(report.unreadable) + "\n");
   if (counts.skipped_files > 0) {
-    console.out("files skipped (no mail): " + std::to_string(counts.skipped_files) + "\n");
+    console.out("files skipped: " + std::to_string(counts.skipped_files) + "\n");
   }
   if (!report.outcome.ok()) return failure(console, "import", report.outcome.reason);
   if (report.unreadable > 0 || counts.unusable_paths > 0) {

@@ -282,6 +282,12 @@ class FileMailSource final : public MailSource {
         }
       }
     }
+    // Names the core cannot hold (no Shift_JIS form) cannot be opened here.
+    if (const std::size_t unnamed = platform::find_unlisted_names(folder + "\\*").size(); unnamed > 0) {
+      say(folder + ": " + platform::jp("Shift_JISで表せない名前のファイルを ") +
+          std::to_string(unnamed) + platform::jp(" 個飛ばしました"));
+      counts_->skipped_files += static_cast<int>(unnamed);
+    }
     for (const platform::DirEntry& entry : platform::find_entries(folder + "\\*")) {
       const std::string path = folder + "\\" + entry.name;
       if (entry.is_folder) {

@@ -148,7 +148,7 @@ TEST(Import, EachMessageOnceIntoItsLists) {
        {"in\\tb"},
        [] {
          std::vector<std::string> out = counts(2, 1, 0, 0, 0);
-         out.push_back("files skipped (no mail): 2");
+         out.push_back("files skipped: 2");
          return out;
        }()},
       {"a folder of .eml files and a .eml given by name", {{"eml\\1.eml", a1}, {"eml\\2.eml", crlf(b1)}, {"3.eml", a2}},
