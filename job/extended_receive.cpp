@@ -40,9 +40,10 @@ struct ListInJob {
   bool tail_torn = false;
 };
 
-StoredKeys& stored_keys_of(ListInJob& list) {
+// The list's keys; an import keeps the keys alone (see read_stored_keys).
+StoredKeys& stored_keys_of(ListInJob& list, bool details = true) {
   if (!list.keys_read) {
-    list.keys = read_stored_keys(list.name);
+    list.keys = read_stored_keys(list.name, details);
     for (const auto& [id, stored] : read_stored_ids(list.name)) {
       if (!stored.fingerprint.empty()) list.fingerprints.insert(stored.fingerprint);
     }
@@ -64,7 +65,7 @@ StoredIds& stored_ids_of(ListInJob& list) {
 // Whether an import finds the message stored in the list before: its key
 // noted, or (stored by a receive before keys were noted) its fingerprint.
 bool imported_before(ListInJob& list, const std::string& key, std::string_view fingerprint) {
-  if (stored_keys_of(list).contains(key)) return true;
+  if (stored_keys_of(list, false).contains(key)) return true;
   return !fingerprint.empty() && list.fingerprints.count(std::string(fingerprint)) != 0;
 }
 
@@ -560,9 +561,9 @@ bool ExtendedReceive::keyed_before(ListInJob& list, const ScannedMessage& messag
 
 // Notes `key` as stored for the list (after its log, as an id is).
 bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const KeyedMessage& message) {
-  StoredKeys& keys = stored_keys_of(list);
+  StoredKeys& keys = stored_keys_of(list, !import_);
   if (!usable_message_id(key)) return true;
-  keys[key] = message;
+  keys[key] = import_ ? KeyedMessage{} : message;
   list.ids_changed = true;
   if (list.tail_torn) {
     list.tail_torn = false;
@@ -818,6 +819,9 @@ void ExtendedReceive::run_import() {
     const std::vector<SourceEntry> window(entries.begin() + static_cast<std::ptrdiff_t>(from),
                                           entries.begin() + static_cast<std::ptrdiff_t>(to));
     if (!import_window(window)) break;
+    // The window's keys live on in the lists' keys where stored: the
+    // listing's copies go.
+    for (std::size_t i = from; i < to; ++i) std::string().swap(entries[i].id);
     done_ = to;
     import_progress();
   }
@@ -870,7 +874,7 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
       // What a real import would store: each list lacking the key, the key
       // then known (the same message twice in the files counts once).
       for (ListInJob* list : entry.lists) {
-        if (stored_keys_of(*list).emplace(message.id, KeyedMessage{}).second) {
+        if (stored_keys_of(*list, false).emplace(message.id, KeyedMessage{}).second) {
           ++state_.report.stored_per_list[list->name];
         }
       }

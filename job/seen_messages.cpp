@@ -225,15 +225,16 @@ std::string key_lines(std::string_view text) {
 
 }  // namespace
 
-StoredKeys read_stored_keys(std::string_view list_name) {
+StoredKeys read_stored_keys(std::string_view list_name, bool details) {
   StoredKeys keys;
   const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
   if (!text) return keys;
-  each_line(key_lines(*text), [&keys](std::string_view line) {
+  each_line(key_lines(*text), [&keys, details](std::string_view line) {
     line.remove_prefix(1);
     const std::string_view key = take_field(line);
     if (!usable_message_id(key)) return;
     KeyedMessage& message = keys[std::string(key)];
+    if (!details) return;
     message.log = std::string(take_field(line));
     message.fingerprint = std::string(take_field(line));
   });
