@@ -765,12 +765,13 @@ void ExtendedReceive::import_progress() {
   const ReceiveReport& report = state_.report;
   int stored = 0;
   for (const auto& [name, count] : report.stored_per_list) stored += count;
-  state_.set_notice(platform::jp("取り込み中: ") + std::to_string(done_) + " / " +
-                    std::to_string(listed_) + platform::jp(" 件（保存 ") + std::to_string(stored) +
-                    platform::jp("、保存済み ") + std::to_string(report.already_stored) +
-                    platform::jp("、該当なし ") + std::to_string(report.matched_no_list) +
-                    platform::jp("、読めない ") + std::to_string(report.unreadable) +
-                    platform::jp("）"));
+  // One line of the dialog: the counts that are not zero only.
+  std::string text = platform::jp("取り込み中: ") + std::to_string(done_) + " / " +
+                     std::to_string(listed_) + platform::jp(" 件（保存 ") + std::to_string(stored);
+  if (report.already_stored > 0) text += platform::jp("、保存済み ") + std::to_string(report.already_stored);
+  if (report.matched_no_list > 0) text += platform::jp("、該当なし ") + std::to_string(report.matched_no_list);
+  if (report.unreadable > 0) text += platform::jp("、読めない ") + std::to_string(report.unreadable);
+  state_.set_notice(text + platform::jp("）"));
   job_.set_status(ReceiveStatus::notice);
 }
 
