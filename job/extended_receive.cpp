@@ -164,6 +164,7 @@ class ExtendedReceive {
   std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
                                             const std::string& content, int& first_free);
   void progress(ReceiveStatus status);
+  void write_pages(bool all);
   void import_progress();
 
   ReceiveJobContext& job_;
@@ -196,8 +197,8 @@ class ExtendedReceive {
     int next_free = 1;
   };
   std::unordered_map<std::string, LogsOfSecond> logs_of_second_;
-  // An import's logs of this batch whose pages are not written yet, by list:
-  // each list's link page is then written once a batch (store_batch).
+  // An import's logs whose pages are not written yet, by list (see
+  // write_pages).
   std::map<std::string, std::vector<std::string>> unpaged_logs_;
 };
 
@@ -494,8 +495,8 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
              state_.report.log_write_failures);
     }
     // A log an earlier job left has its page from finish_stopped_job. An
-    // import writes its pages and the panel once a batch (store_batch), not
-    // after each of its thousands of logs.
+    // import writes its pages and the panel for many logs at once
+    // (write_pages), not after each of its thousands of logs.
     if (import_) {
       if (!left_unnoted) unpaged_logs_[name].push_back(log->path);
     } else {
@@ -613,17 +614,7 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
     list.ids_changed = false;
     batch_files_.push_back(stored_ids_path(list.name));
   }
-  if (!unpaged_logs_.empty()) {
-    for (const auto& [name, paths] : unpaged_logs_) {
-      const Outcome pages = memory_.site.logs_stored(name, paths);
-      if (!pages.ok()) {
-        ++state_.report.page_failures;
-        job_.fail(pages.reason);
-      }
-    }
-    unpaged_logs_.clear();
-    memory_.panel.refresh(job_.table);
-  }
+  write_pages(false);
   const bool durable = platform::force_to_disk(batch_files_);
   batch_files_.clear();
   if (!durable) {
@@ -784,6 +775,31 @@ void ExtendedReceive::progress(ReceiveStatus status) {
   }
 }
 
+// An import's pages and link lines, and the panel: each list's once its
+// logs without pages are a batch, or a quarter of what this import stored
+// for it, whichever is more (so that a link page of n links is rewritten
+// about log n times in all, not n / 200 times), and every list's when
+// `all` (the end of the import, or a stop: what is stored gets its pages).
+void ExtendedReceive::write_pages(bool all) {
+  bool wrote = false;
+  for (auto list = unpaged_logs_.begin(); list != unpaged_logs_.end();) {
+    const std::size_t due = std::max<std::size_t>(
+        kBatchMessages, static_cast<std::size_t>(state_.report.stored_per_list[list->first]) / 4);
+    if (!all && list->second.size() < due) {
+      ++list;
+      continue;
+    }
+    const Outcome pages = memory_.site.logs_stored(list->first, list->second);
+    if (!pages.ok()) {
+      ++state_.report.page_failures;
+      job_.fail(pages.reason);
+    }
+    wrote = true;
+    list = unpaged_logs_.erase(list);
+  }
+  if (wrote) memory_.panel.refresh(job_.table);
+}
+
 void ExtendedReceive::run_import() {
   const ImportOptions& options = *import_;
   progress(ReceiveStatus::scanning);
@@ -826,6 +842,7 @@ void ExtendedReceive::run_import() {
     done_ = to;
     import_progress();
   }
+  write_pages(true);
   if (job_.is_cancelled()) return;
   source_.finish();
 }

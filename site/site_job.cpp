@@ -155,14 +155,19 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   std::string menu_bytes = std::move(*menu_read);
   const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
   LinkPageInserter menu(std::move(menu_bytes), link_limit_);
-  std::vector<std::string> texts;
+  // One log is read whole once; of many, only the head that gives the link
+  // text is read now, and each is read whole again for its page, so that
+  // memory holds one log at a time however many there are.
+  const bool one = unpaged.size() == 1;
+  std::string text;
   for (const std::string_view log_name : unpaged) {
     known.logs.emplace(log_name);
     const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
-    texts.push_back(platform::read_file(log_path).value_or(std::string()));
     const std::string page_name = page_name_of(log_name);
+    if (linked.contains(page_name) && !one) continue;
+    text = platform::read_file(log_path, one ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
     if (linked.contains(page_name)) continue;
-    if (!menu.insert(page_name, link_text_from_log(std::string_view(texts.back()).substr(0, kLogHeadReadBytes)))) {
+    if (!menu.insert(page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));
     }
@@ -181,10 +186,13 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
       outcome.fail(site_detail::not_written_reason(menu_path));
     }
   }
-  for (std::size_t i = 0; i < unpaged.size(); ++i) {
-    const std::string page_name = page_name_of(unpaged[i]);
+  for (const std::string_view log_name : unpaged) {
+    const std::string page_name = page_name_of(log_name);
     const std::string page_path = web + "\\" + page_name;
-    if (write_log_page(log_body_text(texts[i]), page_path)) {
+    if (!one) {
+      text = platform::read_file(list_folder(list_name) + "\\" + std::string(log_name)).value_or(std::string());
+    }
+    if (write_log_page(log_body_text(text), page_path)) {
       known.pages.insert(page_name);
     } else {
       outcome.fail(site_detail::not_written_reason(page_path));
