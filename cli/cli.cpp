@@ -8,6 +8,8 @@
 #include <set>
 
 #include "retrieval/pop3_client.h"
+#include "job/extended_receive.h"
+#include "job/file_mail_source.h"
 #include "job/receive_job.h"
 #include "dialogs/account_logic.h"
 #include "dialogs/list_logic.h"
@@ -77,6 +79,7 @@ struct Invocation {
   std::set<std::string> flags;     // "--yes", "--keep", "--print", "--extended", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
   int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
+  std::string list_name;              // --list NAME, Shift_JIS
   // The table of shown lists that the commands refill and mark: the
   // window's panel has no counterpart here, so each run has its own.
   std::shared_ptr<ListPanelTable> table = std::make_shared<ListPanelTable>();
@@ -404,6 +407,72 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
   return kExitOk;
 }
 
+// --------------------------------------------------------------- import
+
+// Runs an import as a job of its own (the receive's hold on the folder) and
+// prints its counts: one line per list, then what was not stored.
+int run_import(const std::vector<std::string>& arguments, const Invocation& invocation,
+               Console& console, const Environment& env) {
+  CliUserInterface ui(console, false);  // an import asks nothing
+  if (!invocation.list_name.empty() && !list_registered(invocation.list_name)) {
+    return not_registered(console, "リスト", invocation.list_name);
+  }
+  ImportOptions options;
+  options.only_list = invocation.list_name;
+  options.dry_run = invocation.flags.count("--dry-run") != 0;
+  FileSourceCounts counts;
+  const std::unique_ptr<MailSource> source = make_file_source(
+      arguments, [&console](const std::string& line) { console.err("larkspur-cli: import: " + to_utf8(line) + "\n"); },
+      &counts);
+
+  ReceiveJobState state;
+  Pop3Client client;  // unused: the job reads files
+  ListPanelTable& table = *invocation.table;
+  refresh_list_panel(table);
+  ReceiveHooks hooks;
+  hooks.pause = [](int) {};
+  hooks.clock = env.clock;
+  hooks.work = [&](ReceiveJobContext& job) {
+    import_extended(job, *source, options);
+    if (job.is_cancelled()) job.fail(platform::jp("取り込みを中止しました"));
+  };
+  Message refusal;
+  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks, &refusal);
+  if (!job) {
+    ui.notify(refusal);
+    return kExitFailed;
+  }
+  bool cancelled = false;
+  while (!job->wait_for(kInterruptPollMs)) {
+    if (!cancelled && console.interrupted()) {
+      cancelled = true;
+      job->cancel();
+    }
+  }
+  job.reset();
+
+  const ReceiveReport& report = state.report;
+  const std::vector<std::string> lists =
+      options.only_list.empty() ? enumerate_lists() : std::vector<std::string>{options.only_list};
+  const std::string done = options.dry_run ? "would be stored" : "stored";
+  for (const std::string& name : lists) {
+    const auto count = report.stored_per_list.find(name);
+    console.out(escaped_field(name) + "\t" + std::to_string(count == report.stored_per_list.end() ? 0 : count->second) +
+                " " + done + "\n");
+  }
+  console.out("already stored: " + std::to_string(report.already_stored) + "\n");
+  console.out("matching no list: " + std::to_string(report.matched_no_list) + "\n");
+  console.out("unreadable: " + std::to_string(report.unreadable) + "\n");
+  if (counts.skipped_files > 0) {
+    console.out("files skipped: " + std::to_string(counts.skipped_files) + "\n");
+  }
+  if (!report.outcome.ok()) return failure(console, "import", report.outcome.reason);
+  if (report.unreadable > 0 || counts.unusable_paths > 0) {
+    return failure(console, "import", platform::jp("取り込めなかったものがあります（上の行を参照）"));
+  }
+  return kExitOk;
+}
+
 // ------------------------------------------------------------- commands
 
 const std::vector<Command>& commands() {
@@ -414,6 +483,17 @@ const std::vector<Command>& commands() {
        "bounds the connect and every wait for the server (default 30 s to connect, 120 s "
        "per wait).",
        run_receive},
+      {{"import"}, {"PATH..."}, {"--list", "--dry-run"},
+       "Import the messages of mbox files (Thunderbird's folder files, Gmail Takeout), "
+       "Maildir folders, .eml files and folders holding any of these: each message goes to "
+       "the lists its subject matches, as a receive sorts it (--list NAME: to that list), "
+       "decoded as with extended mail handling, its log named by its Date; a message a list "
+       "holds already (imported before or received with extended mail handling) is not "
+       "stored again. --dry-run stores nothing and prints what would be. Prints the count "
+       "stored per list, then the messages already stored, matching no list and unreadable "
+       "(each unreadable one with its file and offset on stderr). Relative PATHs are taken "
+       "from the working folder (-C DIR).",
+       run_import},
       {{"rebuild"}, {}, {"--yes"}, "Delete every page of every list and regenerate them from "
                                    "the logs (asks first).",
        run_rebuild},
@@ -500,8 +580,19 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       ++i;
       invocation.timeout_seconds = seconds;
       invocation.flags.insert(arg);
+    } else if (!options_ended && arg == "--list") {
+      const std::optional<std::string> name =
+          i + 1 < args.size() ? platform::utf8_to_sjis(args[i + 1]) : std::nullopt;
+      if (!name || name->empty()) {
+        exit_code = usage_error(console, "--list needs a list name (in Shift_JIS)");
+        return std::nullopt;
+      }
+      ++i;
+      invocation.list_name = *name;
+      invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended") {
+      if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended" &&
+          arg != "--dry-run") {
         exit_code = usage_error(console, "unknown option " + arg);
         return std::nullopt;
       }
@@ -523,7 +614,7 @@ std::string command_usage(const Command& command) {
   for (const std::string& word : command.words) line += (line.empty() ? "" : " ") + word;
   for (const std::string& argument : command.arguments) line += " " + argument;
   for (const std::string& flag : command.flags) {
-    line += " [" + flag + (flag == "--timeout" ? " SECONDS" : "") + "]";
+    line += " [" + flag + (flag == "--timeout" ? " SECONDS" : flag == "--list" ? " NAME" : "") + "]";
   }
   return line;
 }
@@ -578,7 +669,9 @@ int run(const std::vector<std::string>& args, Console& console, const Environmen
   const std::vector<std::string> arguments(
       invocation->words.begin() + static_cast<std::ptrdiff_t>(found->words.size()),
       invocation->words.end());
-  if (arguments.size() != found->arguments.size()) {
+  // A last argument named "X..." takes one or more.
+  const bool more = !found->arguments.empty() && found->arguments.back().ends_with("...");
+  if (more ? arguments.size() < found->arguments.size() : arguments.size() != found->arguments.size()) {
     return usage_error(console, "usage: larkspur-cli " + command_usage(*found));
   }
   for (const std::string& flag : invocation->flags) {

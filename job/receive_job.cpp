@@ -270,7 +270,12 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
   std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
   ReceiveJob* self = job.get();
   auto run = [self, lock = std::move(lock)]() mutable {
-    receive_worker(self->context_);
+    if (self->context_.hooks.work) {
+      self->context_.state.report = ReceiveReport{};
+      self->context_.hooks.work(self->context_);
+    } else {
+      receive_worker(self->context_);
+    }
     // The folder is free again before anyone hears that the job is done, so a
     // front end may start the next job right away.
     lock.reset();

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,6 +99,13 @@ struct ReceiveReport {
   // Extended mail handling on a server that refused UIDL: messages were told
   // apart by their Message-ID (the job says so in a notice; no failure).
   bool uidl_unsupported = false;
+  // An import's counts (job/extended_receive.h): logs stored per list (with
+  // a dry run: logs it would store), messages skipped as stored there
+  // before, matching no list, and unreadable (the source says which).
+  std::map<std::string, int> stored_per_list;
+  int already_stored = 0;
+  int matched_no_list = 0;
+  int unreadable = 0;
   // What the job did: done, or failed with the first reason (Shift_JIS).
   // A cancelled job is failed as well.
   Outcome outcome;
@@ -155,8 +163,13 @@ inline std::string status_text(const ReceiveJobState& state) {
   return status_text(status, status == ReceiveStatus::notice ? state.notice() : std::string());
 }
 
+struct ReceiveJobContext;
+
 // What the front end supplies. Every hook runs on the worker thread.
 struct ReceiveHooks {
+  // The job's work in place of a receive (an import: job/extended_receive.h),
+  // run under the same hold on the working folder; empty: a receive.
+  std::function<void(ReceiveJobContext& job)> work;
   // Waits `milliseconds`; empty: a real pause, cut short by a cancel.
   std::function<void(int milliseconds)> pause;
   // Called right after each status is set (repeats included), in order.

@@ -66,19 +66,18 @@ struct SortingMemory {
 // mark goes on in the panel, and its record's new_mail is set.
 void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name);
 
-// store_log at the job's clock; a log that cannot be written fails the job
-// (status receive_failed, the reason recorded).
+// store_log at the job's clock, or at `time` when given (an imported
+// message's own time); a log that cannot be written fails the job (status
+// receive_failed, the reason recorded).
 std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
                                        int log_number, std::string_view subject,
-                                       std::string_view message_text, bool forced = true);
+                                       std::string_view message_text, bool forced = true,
+                                       const platform::LocalTime* time = nullptr);
 
 // The pages and the panel after a stored log; pages that could not be
 // written fail the job (the log stays).
 void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::string& name,
                      const StoredLog& log);
-// The same for several logs at once: one site update and one panel refresh.
-void show_stored_logs(ReceiveJobContext& job, SortingMemory& memory,
-                      const std::vector<SiteJob::StoredLogPath>& logs);
 
 // The pages and link lines an earlier job was stopped before writing, for
 // every list of job.state.list_files, whether or not new mail comes for it;

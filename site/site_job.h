@@ -59,15 +59,11 @@ class SiteJob {
   // The outcome is that of update_list_pages and sort_link_pages together.
   Outcome log_stored(std::string_view list_name, std::string_view log_path);
 
-  // log_stored for several logs at once, in their order, under one hold of
-  // the site lock and with one sort of the link pages at the end: the same
-  // files as one log_stored call per log, for a job that stores its logs in
-  // batches.
-  struct StoredLogPath {
-    std::string list_name;
-    std::string log_path;
-  };
-  Outcome logs_stored(const std::vector<StoredLogPath>& logs);
+  // Several logs just stored for `list_name` (an import's batch): the same
+  // files as log_stored for each in turn, but the link page is read, sorted
+  // and written once for all of them, so a batch costs the size of the link
+  // page once, not once a log.
+  Outcome logs_stored(std::string_view list_name, const std::vector<std::string>& log_paths);
 
  private:
   // A web folder as this job left it, every log of the list with its page.
@@ -77,9 +73,11 @@ class SiteJob {
     std::unordered_set<std::string> pages;
   };
 
-  Outcome update(const std::string& list_name, std::string_view log_name, std::vector<Message>& messages);
-  bool update_known(KnownList& known, const std::string& list_name, std::string_view log_name,
-                    std::vector<Message>& messages, Outcome& outcome);
+  Outcome update(const std::string& list_name, const std::vector<std::string>& log_names,
+                 std::vector<Message>& messages);
+  bool update_known(KnownList& known, const std::string& list_name,
+                    const std::vector<std::string>& log_names, std::vector<Message>& messages,
+                    Outcome& outcome);
   Outcome sort_all();
   void remember_sorted(const std::string& menu_path);
   bool write_link_page(const std::string& menu_path, std::string_view bytes);
