@@ -122,6 +122,26 @@ int usage_error(Console& console, const std::string& what) {
 
 // -------------------------------------------------------------- receive
 
+// Runs a job on its worker until it ends; Ctrl+C cancels it. False (the
+// refusal shown) when it could not start.
+bool run_job_to_end(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
+                    CliUserInterface& ui, ReceiveHooks hooks, Console& console) {
+  Message refusal;
+  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, std::move(hooks), &refusal);
+  if (!job) {
+    ui.notify(refusal);
+    return false;
+  }
+  bool cancelled = false;
+  while (!job->wait_for(kInterruptPollMs)) {
+    if (!cancelled && console.interrupted()) {
+      cancelled = true;
+      job->cancel();
+    }
+  }
+  return true;
+}
+
 int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 Console& console, const Environment& env) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
@@ -147,20 +167,7 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 "\n");
   };
 
-  Message refusal;
-  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks, &refusal);
-  if (!job) {
-    ui.notify(refusal);
-    return kExitFailed;
-  }
-  bool cancelled = false;
-  while (!job->wait_for(kInterruptPollMs)) {
-    if (!cancelled && console.interrupted()) {
-      cancelled = true;
-      job->cancel();
-    }
-  }
-  job.reset();
+  if (!run_job_to_end(state, client, table, ui, std::move(hooks), console)) return kExitFailed;
 
   const Outcome& outcome = state.report.outcome;
   if (outcome.ok()) return kExitOk;
@@ -436,20 +443,7 @@ int run_import(const std::vector<std::string>& arguments, const Invocation& invo
     import_extended(job, *source, options);
     if (job.is_cancelled()) job.fail(platform::jp("取り込みを中止しました"));
   };
-  Message refusal;
-  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks, &refusal);
-  if (!job) {
-    ui.notify(refusal);
-    return kExitFailed;
-  }
-  bool cancelled = false;
-  while (!job->wait_for(kInterruptPollMs)) {
-    if (!cancelled && console.interrupted()) {
-      cancelled = true;
-      job->cancel();
-    }
-  }
-  job.reset();
+  if (!run_job_to_end(state, client, table, ui, std::move(hooks), console)) return kExitFailed;
 
   const ReceiveReport& report = state.report;
   const std::vector<std::string> lists =

@@ -57,6 +57,17 @@ std::string mbox(const std::vector<std::string>& messages,
   return text;
 }
 
+// The account of the POP3 rows: extended mail handling on `server`.
+bool write_extended_account(const std::string& server) {
+  AccountRecord account;
+  account.account_name = "acct";
+  account.server = server;
+  account.user_name = "u";
+  account.password = "p";
+  account.options = kAccountOptionExtendedMail;
+  return write_account(account);
+}
+
 std::string crlf(const std::string& lf) {
   std::string out;
   for (char ch : lf) out += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
@@ -233,13 +244,7 @@ TEST(Import, AMessageReceivedByPop3IsNotStoredAgain) {
   const std::string received = msg("pop", "[A] by pop", "over the network");
   testing::Pop3TestServer server({{"m1", crlf(received)}});
   ASSERT_TRUE(server.start());
-  AccountRecord account;
-  account.account_name = "acct";
-  account.server = server.address();
-  account.user_name = "u";
-  account.password = "p";
-  account.options = kAccountOptionExtendedMail;
-  ASSERT_TRUE(write_account(account));
+  ASSERT_TRUE(write_extended_account(server.address()));
   RecordingConsole receive;
   ASSERT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
   ASSERT_TRUE(server.wait_idle(20'000));
@@ -294,13 +299,7 @@ TEST(Import, AMessageImportedFirstIsNotReceivedAgain) {
 
   testing::Pop3TestServer server({{"m1", crlf(kept)}, {"m2", crlf(deleted)}});
   ASSERT_TRUE(server.start());
-  AccountRecord account;
-  account.account_name = "acct";
-  account.server = server.address();
-  account.user_name = "u";
-  account.password = "p";
-  account.options = kAccountOptionExtendedMail;
-  ASSERT_TRUE(write_account(account));
+  ASSERT_TRUE(write_extended_account(server.address()));
   RecordingConsole receive;
   EXPECT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
   ASSERT_TRUE(server.wait_idle(20'000));
