@@ -328,13 +328,17 @@ void append_emoji(std::string& out, const cp932_tables::CarrierEmoji& emoji) {
 }  // namespace
 
 bool is_cp932_pair(unsigned char lead, unsigned char trail) {
-  const cp932_tables::Cp932Run* const begin = cp932_tables::kAssignedRuns;
-  const cp932_tables::Cp932Run* const end = begin + cp932_tables::kAssignedRunCount;
-  // The first run that does not end before the code.
-  const auto run = std::lower_bound(begin, end, std::pair{lead, trail}, [](const cp932_tables::Cp932Run& r, auto code) {
-    return r.lead < code.first || (r.lead == code.first && r.last < code.second);
-  });
-  return run != end && run->lead == lead && run->first <= trail;
+  // Every double-byte code as one bit, made once from the table's runs:
+  // this test runs for each character of every text a receive stores.
+  static const std::vector<bool> assigned = [] {
+    std::vector<bool> bits(0x10000);
+    for (std::size_t i = 0; i < cp932_tables::kAssignedRunCount; ++i) {
+      const cp932_tables::Cp932Run& run = cp932_tables::kAssignedRuns[i];
+      for (unsigned trail = run.first; trail <= run.last; ++trail) bits[run.lead * 0x100u + trail] = true;
+    }
+    return bits;
+  }();
+  return assigned[lead * 0x100u + trail];
 }
 
 bool is_cp932_text(std::string_view text) {
