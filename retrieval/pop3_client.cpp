@@ -348,14 +348,18 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
     if (!start_tls(c, op, *s)) return no_answer();
   }
   if (ask_capabilities && !read_capabilities(c, *s)) return no_answer();
+  // A server that pipelines takes USER and PASS in one send and answers
+  // each: one round trip less. A refused USER makes its PASS fail as well.
   const std::string user_command = "USER " + std::string(user);
   const std::string pass_command = "PASS " + std::string(password);
-  if (s->pipelining) {
-    // A server that pipelines takes both in one send and answers each: one
-    // round trip less. A refused USER makes its PASS fail as well.
-    if (!send_line(*s, user_command + "\r\n" + pass_command)) return no_answer();
+  const std::vector<std::string> sends =
+      s->pipelining ? std::vector<std::string>{user_command + "\r\n" + pass_command}
+                    : std::vector<std::string>{user_command, pass_command};
+  const int replies_per_send = s->pipelining ? 2 : 1;
+  for (const std::string& send : sends) {
+    if (!send_line(*s, send)) return no_answer();
     bool refused = false;
-    for (int reply_count = 0; reply_count < 2; ++reply_count) {
+    for (int reply_count = 0; reply_count < replies_per_send; ++reply_count) {
       const auto reply = recv_line(c, *s);
       if (!reply) return no_answer();
       refused = refused || pop3_reply_negative(*reply);
@@ -364,17 +368,6 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
       c.login_failure = Pop3LoginFailure::kRefused;
       quit(c, *s);
       return nullptr;
-    }
-  } else {
-    for (const std::string& command : {user_command, pass_command}) {
-      if (!send_line(*s, command)) return no_answer();
-      const auto reply = recv_line(c, *s);
-      if (!reply) return no_answer();
-      if (pop3_reply_negative(*reply)) {
-        c.login_failure = Pop3LoginFailure::kRefused;
-        quit(c, *s);
-        return nullptr;
-      }
     }
   }
   c.login_failure = Pop3LoginFailure::kNone;
