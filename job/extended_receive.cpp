@@ -199,7 +199,7 @@ class ExtendedReceive {
   std::unordered_map<std::string, LogsOfSecond> logs_of_second_;
   // An import's logs whose pages are not written yet, by list (see
   // write_pages).
-  std::map<std::string, std::vector<std::string>> unpaged_logs_;
+  SiteJob::LogsByList unpaged_logs_;
 };
 
 void ExtendedReceive::run() {
@@ -780,7 +780,7 @@ void ExtendedReceive::progress(ReceiveStatus status) {
 // not n / 200 times). Each list folder keeps its pending mark until the job
 // ends, so a kill before this leaves the next job to write them.
 void ExtendedReceive::write_pages(bool all) {
-  bool wrote = false;
+  SiteJob::LogsByList due_logs;
   for (auto list = unpaged_logs_.begin(); list != unpaged_logs_.end();) {
     const std::size_t due = std::max<std::size_t>(
         kBatchMessages, static_cast<std::size_t>(state_.report.stored_per_list[list->first]) / 4);
@@ -788,15 +788,16 @@ void ExtendedReceive::write_pages(bool all) {
       ++list;
       continue;
     }
-    const Outcome pages = memory_.site.logs_stored(list->first, list->second);
-    if (!pages.ok()) {
-      ++state_.report.page_failures;
-      job_.fail(pages.reason);
-    }
-    wrote = true;
-    list = unpaged_logs_.erase(list);
+    due_logs.insert(unpaged_logs_.extract(list++));
   }
-  if (wrote) memory_.panel.refresh(job_.table);
+  if (due_logs.empty()) return;
+  // Every due list in one site update: one hold of the site lock, one sort.
+  const Outcome pages = memory_.site.logs_stored(due_logs);
+  if (!pages.ok()) {
+    ++state_.report.page_failures;
+    job_.fail(pages.reason);
+  }
+  memory_.panel.refresh(job_.table);
 }
 
 void ExtendedReceive::run_import() {

@@ -83,14 +83,21 @@ Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_pat
 }
 
 Outcome SiteJob::logs_stored(std::string_view list_name, const std::vector<std::string>& log_paths) {
+  return logs_stored(LogsByList{{std::string(list_name), log_paths}});
+}
+
+Outcome SiteJob::logs_stored(const LogsByList& logs) {
   std::vector<Message> messages;
   Outcome outcome;
-  std::vector<std::string> log_names;
-  for (const std::string& path : log_paths) log_names.push_back(base_name(path));
   {
     SiteLock lock;
     sort_lists_ = enumerate_lists();
-    outcome = update(std::string(list_name), log_names, messages);
+    for (const auto& [list_name, log_paths] : logs) {
+      std::vector<std::string> log_names;
+      for (const std::string& path : log_paths) log_names.push_back(base_name(path));
+      const Outcome updated = update(list_name, log_names, messages);
+      if (!updated.ok()) outcome.fail(updated.reason);
+    }
     const Outcome sorted = sort_all();
     if (!sorted.ok()) outcome.fail(sorted.reason);
   }

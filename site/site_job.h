@@ -12,6 +12,7 @@
 // still has one.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -64,6 +65,10 @@ class SiteJob {
   // and written once for all of them, so a batch costs the size of the link
   // page once, not once a log.
   Outcome logs_stored(std::string_view list_name, const std::vector<std::string>& log_paths);
+  // The same for several lists at once, under one hold of the site lock and
+  // with one sort of the link pages at the end (a receive's batch).
+  using LogsByList = std::map<std::string, std::vector<std::string>>;
+  Outcome logs_stored(const LogsByList& logs);
 
  private:
   // A web folder as this job left it, every log of the list with its page.
