@@ -36,6 +36,9 @@ TEST(LinkSortKey, IsTheTextAfterTheFirstSixByteRun) {
       {"no '<' before the LF", "<A HREF=1.htm target=main>x\n<", ""},
       {"longer run starts the key after six bytes", "x=main>>y<\n", ">y"},
       {"run of other arrangement", "mania=k<\n", "k"},
+      {"run cut one byte short, then whole", "aimn=Xaimn=>k<\n", "k"},
+      {"key bytes from the set themselves", "aaaaaaaa<\n", "aa"},
+      {"run only after the LF", "x\n=main>k<", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(link_sort_key(c.line), c.key) << c.name;
 }
