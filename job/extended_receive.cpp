@@ -129,15 +129,13 @@ class ExtendedReceive {
   // The one place a failure of the source or of the storing is recorded:
   // status receive_failed, the counter it belongs to, and the reason (the first reason
   // is the job's). Nothing is recorded once the job is cancelled.
-  void failed(const std::string& reason, int& counter) {
+  void failed(const std::string& reason) {
     job_.set_status(ReceiveStatus::receive_failed);
     if (job_.is_cancelled()) return;
-    ++counter;
     job_.fail(reason);
   }
   void scan_failed(const std::string& reason) {
     if (job_.is_cancelled()) return;
-    state_.report.scan_failed = true;
     job_.fail(reason.empty() ? platform::jp("メールボックスの検索が途中で失敗しました") : reason);
   }
   void show_notice(const std::string& text) {
@@ -282,7 +280,6 @@ void ExtendedReceive::scan() {
     return;
   }
   if (!has_ids) {
-    state_.report.uidl_unsupported = true;
     show_notice(platform::jp("UIDL非対応のサーバーです。Message-IDで同じメールを見分けます"));
   }
   if (unreadable > 0) {
@@ -421,7 +418,7 @@ bool ExtendedReceive::verify_planned(std::vector<Planned>& planned) {
   // stored again nor deleted.
   for (int number : unread) {
     by_number[number]->work = false;
-    failed(status_text(ReceiveStatus::receive_failed, {}), state_.report.retrieve_failures);
+    failed(status_text(ReceiveStatus::receive_failed, {}));
   }
   std::erase_if(planned, [](const Planned& entry) { return !entry.work; });
   return read.result != SourceResult::kLost;
@@ -473,7 +470,6 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
     }
     stored_any = true;
     if (!import_) log_number_ = log->log_number;
-    ++state_.report.logs_stored;
     if (import_) ++state_.report.stored_per_list[name];
     batch_files_.push_back(log->path);
     // The log is written: only now is the message noted as stored, so a
@@ -486,13 +482,11 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
       stored_ids_of(*list)[message.id] = stored;
       list->ids_changed = true;
       if (!append_stored_id(name, message.id, stored)) {
-        failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
-               state_.report.log_write_failures);
+        failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name));
       }
     }
     if (!note_key(*list, key, {log_name, message.fingerprint})) {
-      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
-             state_.report.log_write_failures);
+      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name));
     }
     // A log an earlier job left has its page from finish_stopped_job. The
     // others get their pages, link lines and panel marks many logs at once
@@ -589,9 +583,9 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
       // The source has said which message and why.
       ++state_.report.unreadable;
     } else if (outcome.result == SourceResult::kTooLong) {
-      failed(too_big_reason(entry.message), state_.report.retrieve_failures);
+      failed(too_big_reason(entry.message));
     } else if (!outcome.ok()) {
-      failed(outcome.reason, state_.report.retrieve_failures);
+      failed(outcome.reason);
     } else {
       unfetched.erase(number);
       store_message(entry, raw);
@@ -600,7 +594,7 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   });
   for (int number : unfetched) by_number[number]->stored_everywhere = false;
   if (fetched.result == SourceResult::kLost && !job_.is_cancelled()) {
-    failed(fetched.reason, state_.report.retrieve_failures);
+    failed(fetched.reason);
   }
 
   // The batch's logs and the ids that note them go to disk together, before
@@ -615,7 +609,7 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   const bool durable = platform::force_to_disk(batch_files_);
   batch_files_.clear();
   if (!durable) {
-    failed(platform::jp("ログファイルをディスクに書き込めませんでした"), state_.report.log_write_failures);
+    failed(platform::jp("ログファイルをディスクに書き込めませんでした"));
   }
   if (fetched.result == SourceResult::kLost) return false;
   if (job_.is_cancelled() || !durable) return true;
@@ -636,9 +630,9 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   // The logs stay: each message is noted as stored, so a later job deletes
   // it without storing it again.
   if (marked.result == SourceResult::kRefused) {
-    failed(marked.reason, state_.report.delete_failures);
+    failed(marked.reason);
   } else if (!marked.ok()) {
-    failed(marked.reason, state_.report.deletes_unanswered);
+    failed(marked.reason);
     return false;
   }
   return true;
@@ -716,7 +710,6 @@ void ExtendedReceive::finish(bool stopped) {
   if (remaining_ > 0) show_notice(notice_text(remaining_));
   job_.set_status(ReceiveStatus::disconnecting);
   if (!source_.finish().ok() && deletion_asked_) {
-    state_.report.quit_unconfirmed = true;
     job_.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
   }
 }
@@ -794,7 +787,6 @@ void ExtendedReceive::write_pages(bool all) {
   // Every due list in one site update: one hold of the site lock, one sort.
   const Outcome pages = memory_.site.logs_stored(due_logs);
   if (!pages.ok()) {
-    ++state_.report.page_failures;
     job_.fail(pages.reason);
   }
   memory_.panel.refresh(job_.table);

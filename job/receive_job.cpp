@@ -99,7 +99,6 @@ namespace {
 
 void scan_failed(ReceiveJobContext& job) {
   if (job.is_cancelled()) return;
-  job.state.report.scan_failed = true;
   job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
 }
 

@@ -85,20 +85,6 @@ struct ScannedMessage {
 // that report an outcome (the command-line tool's exit code) once the job is
 // done.
 struct ReceiveReport {
-  bool scan_failed = false;            // a scan step returned -1
-  bool retrieval_open_failed = false;  // the retrieval connection did not open
-  // RETR failures, not counting a message this job had deleted for an
-  // earlier list (that failure is expected).
-  int retrieve_failures = 0;
-  int log_write_failures = 0;
-  int delete_failures = 0;      // DELE refused: the log was removed again
-  int deletes_unanswered = 0;   // DELE without a reply: the log was kept
-  bool quit_unconfirmed = false;  // deletions were asked for, QUIT confirmed none
-  int page_failures = 0;        // updates of the pages that could not write everything
-  int logs_stored = 0;
-  // Extended mail handling on a server that refused UIDL: messages were told
-  // apart by their Message-ID (the job says so in a notice; no failure).
-  bool uidl_unsupported = false;
   // An import's counts (job/extended_receive.h): logs stored per list (with
   // a dry run: logs it would store), messages skipped as stored there
   // before, matching no list, and unreadable (the source says which).

@@ -51,7 +51,6 @@ void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool
   }
   job.set_status(ReceiveStatus::disconnecting);
   if (pop3_close(client) != 1 && deletion_asked) {
-    job.state.report.quit_unconfirmed = true;
     job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
   }
   pop3_shutdown(client);
@@ -120,7 +119,6 @@ std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string
   std::optional<StoredLog> log = store_log(name, now, log_number, subject, message_text, forced);
   if (!log) {
     job.set_status(ReceiveStatus::receive_failed);
-    ++job.state.report.log_write_failures;
     job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
   }
   return log;
@@ -133,7 +131,6 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
                      const StoredLog& log) {
   const Outcome pages = memory.site.log_stored(name, log.path);
   if (!pages.ok()) {
-    ++job.state.report.page_failures;
     job.fail(pages.reason);
   }
   memory.panel.refresh(job.table);
@@ -144,7 +141,6 @@ void finish_stopped_job(ReceiveJobContext& job) {
   for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
   const Outcome pages = finish_stopped_site_work(names, job.ui);
   if (!pages.ok()) {
-    ++job.state.report.page_failures;
     job.fail(pages.reason);
   }
 }
@@ -154,7 +150,6 @@ void sort_and_store(ReceiveJobContext& job) {
   Pop3Client& client = job.client;
   if (pop3_open(client) != 1) {
     if (!job.is_cancelled()) {
-      state.report.retrieval_open_failed = true;
       job.fail(platform::jp("受信用の接続を開けませんでした"));
     }
     return;
@@ -198,7 +193,6 @@ void sort_and_store(ReceiveJobContext& job) {
       if (pop3_retrieve(client, message.number, message_text, 0, 0, &retrieved_subject) != 1) {
         job.set_status(ReceiveStatus::receive_failed);
         if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
-          ++state.report.retrieve_failures;
           job.fail(status_text(ReceiveStatus::receive_failed, {}));
         }
         continue;
@@ -209,7 +203,6 @@ void sort_and_store(ReceiveJobContext& job) {
       // subject nor deleted; it stays on the server for the next job.
       if (retrieved_subject != message.subject) {
         job.set_status(ReceiveStatus::receive_failed);
-        ++state.report.retrieve_failures;
         job.fail(platform::jp("スキャンの後にメールボックスが変わったため、メールを受信しませんでした（番号 ") +
                  std::to_string(message.number) + platform::jp("）"));
         continue;
@@ -228,7 +221,6 @@ void sort_and_store(ReceiveJobContext& job) {
           platform::delete_file(log->path);
           job.set_status(ReceiveStatus::receive_failed);
           if (!job.is_cancelled()) {
-            ++state.report.delete_failures;
             job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
           }
           continue;
@@ -238,13 +230,11 @@ void sort_and_store(ReceiveJobContext& job) {
           // delete it. The log is kept, so the message is never lost; at
           // worst it is stored again by the next job.
           job.set_status(ReceiveStatus::receive_failed);
-          ++state.report.deletes_unanswered;
           job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
         }
         deleted_messages.insert(message.number);
       }
       log_number = log->log_number;
-      ++state.report.logs_stored;
       show_stored_log(job, memory, name, *log);
     }
   }
