@@ -627,6 +627,15 @@ TEST(Pop3, ReceiveTimeOutFailsTheStep) {
   EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"LIST", "TOP 1 0"}}));
 }
 
+// After a cancelling shutdown the client holds no session and is no longer
+// initialised: a batch finds nothing open, and a new pop3_init is taken (it
+// refuses while initialised). The client is shut down again afterwards.
+void expect_shut_down(Pop3Client& client, const std::string& address) {
+  EXPECT_EQ(run_batch(client, {{"NOOP"}}), "batch -1");
+  EXPECT_EQ(pop3_init(client, address), 1);
+  pop3_shutdown(client);
+}
+
 // Fulfils a promise when the server meets a command beginning with `prefix`.
 struct CommandSeen {
   explicit CommandSeen(std::string prefix) : prefix(std::move(prefix)) {}
@@ -667,12 +676,7 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_EQ(result, 0);
   EXPECT_EQ(reopen, 0);
   EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
-  {
-    std::lock_guard state(client.state_mutex);
-    EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
-    EXPECT_FALSE(client.cleanup_pending);
-    EXPECT_FALSE(client.open_session);
-  }
+  expect_shut_down(client, server.address());
   server.stop();
   // No QUIT: the cancelled session carries out no deletion.
   EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"RETR 1"}}));
@@ -720,9 +724,7 @@ TEST(Pop3Cancel, UnblocksAConnect) {
   ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
   EXPECT_EQ(future.get(), 0);
   worker.join();
-  std::lock_guard state(client.state_mutex);
-  EXPECT_EQ(client.lifecycle, Pop3Lifecycle::kUninitialised);
-  EXPECT_FALSE(client.cleanup_pending);
+  expect_shut_down(client, "127.0.0.1:1");
 }
 
 // Between the worker's steps a close from another thread is an ordinary one.
