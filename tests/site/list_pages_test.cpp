@@ -209,7 +209,7 @@ TEST_F(ListPages, SizeRefusalLeavesTheLinkPageAndStillWritesTheLogPage) {
   EXPECT_EQ(ui.notices(), std::vector<std::string>{sj("超過サイズです。処理できませんでした。")});
 }
 
-TEST(LinkPageInserter, ALineGoesBelowTheHeadOrThePageStaysAsItWas) {
+TEST_F(ListPages, ALinkLineGoesBelowTheHeadOrTheLinkPageStaysAsItWas) {
   LinkPageInserter page(kSeedMenu);
   EXPECT_TRUE(page.insert("1.htm", "A\nB"));
   EXPECT_EQ(page.bytes(),
