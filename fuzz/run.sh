@@ -11,26 +11,36 @@ seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
-         server_field records convert_log_body log_text sort_link_page mime mail_date)
+         server_field records convert_log_body log_text sort_link_page mime mail_date
+         scan_cache stored_ids message_id)
 
-# The code each target links: the decoders and the POP3 client with the
-# sockets stubbed, or the readers of stored files with the file functions
-# stubbed (disk_stub.cpp); the MIME decoder with the platform's real charset
-# conversions (iconv).
-pop3_sources="retrieval/decode.cpp retrieval/pop3_client.cpp fuzz/platform_stub.cpp"
+# The code each target links, with the fakes the tests share (tests/fakes/):
+# the decoders and the POP3 client with the sockets stubbed (net_stub.cpp);
+# the readers of stored files over a file system in memory (memory_files.cpp)
+# and, for the page code, the store and lock stubbed (site_stubs.cpp); the
+# MIME decoder and what uses it with the platform's real charset conversions
+# (iconv).
+pop3_sources="retrieval/decode.cpp retrieval/pop3_client.cpp tests/fakes/net_stub.cpp"
+page_fakes="tests/fakes/memory_files.cpp tests/fakes/site_stubs.cpp platform/common/names.cpp"
+mime_sources="retrieval/mime.cpp retrieval/mime_text.cpp retrieval/mime_html.cpp retrieval/decode.cpp
+          retrieval/cp932_tables.cpp settings/records.cpp
+          platform/common/mail_charset.cpp platform/posix/charset_posix.cpp platform/posix/text_posix.cpp
+          platform/common/names.cpp tests/fakes/jp_cp932.cpp"
+# The id files' readers and the ids of messages: the MIME decoder's header
+# reading, the store's paths and the file system in memory.
+ids_sources="job/seen_messages.cpp settings/store.cpp $mime_sources
+          tests/fakes/memory_files.cpp"
 declare -A sources=(
   [decode_encoded_words]=$pop3_sources [jis_to_sjis_subject]=$pop3_sources
   [jis_to_sjis_line]=$pop3_sources [line_reader]=$pop3_sources [pop3_session]=$pop3_sources
   [server_field]=$pop3_sources
   [records]="settings/records.cpp"
   [mail_date]="retrieval/mail_date.cpp"
-  [convert_log_body]="site/log_page.cpp fuzz/disk_stub.cpp"
-  [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
-  [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"
-  [mime]="retrieval/mime.cpp retrieval/mime_text.cpp retrieval/mime_html.cpp retrieval/decode.cpp
-          retrieval/cp932_tables.cpp settings/records.cpp
-          platform/common/mail_charset.cpp platform/posix/charset_posix.cpp platform/posix/text_posix.cpp
-          platform/common/names.cpp fuzz/mime_stub.cpp"
+  [convert_log_body]="site/log_page.cpp $page_fakes"
+  [log_text]="site/list_pages.cpp site/log_page.cpp $page_fakes"
+  [sort_link_page]="site/link_sort.cpp settings/records.cpp $page_fakes"
+  [mime]=$mime_sources
+  [scan_cache]=$ids_sources [stored_ids]=$ids_sources [message_id]=$ids_sources
 )
 
 if ! command -v "$cxx" >/dev/null; then
@@ -47,7 +57,7 @@ object_of() {
   local src=$1 obj
   obj="$out/obj/$(echo "$src" | tr / _).o"
   if [ ! -e "$obj" ] || [ "$root/$src" -nt "$obj" ] ||
-     [ -n "$(find platform settings site retrieval -name '*.h' -newer "$obj" -print -quit)" ]; then
+     [ -n "$(find platform settings site retrieval job tests/fakes -name '*.h' -newer "$obj" -print -quit)" ]; then
     "$cxx" "${flags[@]}" -c "$root/$src" -o "$obj" || { echo "fuzz: cannot compile $src" >&2; return 1; }
   fi
   echo "$obj"

@@ -234,11 +234,6 @@ struct FileStamp {
 // nullopt when nothing is at `path` or it cannot be looked at.
 std::optional<FileStamp> file_stamp(std::string_view path);
 
-// Copies every file matching `pattern` (see find_files) into `dest_folder`,
-// each written as by write_file_fast (copies can be made again). Returns how
-// many files were copied.
-int copy_matching(std::string_view pattern, std::string_view dest_folder);
-
 // Changes the process's working folder; false when it cannot.
 bool change_folder(std::string_view path);
 
@@ -346,22 +341,6 @@ class TlsConnection : public TcpConnection {
 // literal without brackets). nullptr when the TLS library cannot be set up.
 std::unique_ptr<TlsConnection> tls_client(std::shared_ptr<TcpConnection> transport,
                                           std::string_view host);
-
-// A listening TCP socket, for test servers that must run in both builds.
-// accept() waits at most `timeout_ms` for one client; close() stops listening
-// (a later accept() returns nullptr). The destructor closes it as well.
-class TcpListener {
- public:
-  virtual ~TcpListener() = default;
-  // The port actually listened on (the one chosen when 0 was asked for).
-  virtual int port() const = 0;
-  // The next client's connection; nullptr on time-out, error or after close().
-  virtual std::unique_ptr<TcpConnection> accept(int timeout_ms) = 0;
-  virtual void close() = 0;
-};
-// Listens on `host` (a numeric address, normally "127.0.0.1") and `port`
-// (0 = any free port). nullptr when the socket cannot be bound.
-std::unique_ptr<TcpListener> tcp_listen(std::string_view host, int port);
 
 // ------------------------------------------------------------- shell
 

@@ -202,15 +202,6 @@ std::string LinkPageInserter::bytes() const {
   return page;
 }
 
-bool insert_link_entry(std::string_view list_folder_with_backslash, std::string_view page_name,
-                       std::string_view link_text) {
-  const std::string path = std::string(list_folder_with_backslash) + "web\\menu.htm";
-  LinkPageInserter page(platform::read_file(path).value_or(std::string()), link_page_limit());
-  if (!page.insert(page_name, link_text)) return false;
-  site_detail::write_page(path, page.bytes());
-  return true;
-}
-
 Message size_refusal_message() {
   return Message{platform::jp("お知らせ"), platform::jp("超過サイズです。処理できませんでした。"),
                  MessageIcon::information};

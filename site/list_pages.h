@@ -95,14 +95,6 @@ class LinkPageInserter {
   std::size_t max_bytes_;
 };
 
-// Inserts one link line into "<list folder>\web\menu.htm" (list folder given
-// with its trailing backslash). Returns false and leaves the page as it was
-// when it would reach link_page_limit(); the caller then owes the user the
-// size message (size_refusal_message()). Takes no lock: callers hold the site
-// lock.
-bool insert_link_entry(std::string_view list_folder_with_backslash,
-                       std::string_view page_name, std::string_view link_text);
-
 // "超過サイズです。処理できませんでした。" under "お知らせ", information icon.
 Message size_refusal_message();
 

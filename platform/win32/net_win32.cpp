@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/tcp_listener.h"
 
 namespace larkspur::platform {
 

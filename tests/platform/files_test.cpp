@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/copy_matching.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur::platform {
 namespace {
 
+using larkspur::testing::copy_matching;
 using larkspur::testing::get_file;
 using larkspur::testing::put_file;
 using larkspur::testing::sj;

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/platform.h"
+#include "platform/tcp_listener.h"
 
 namespace larkspur::platform {
 namespace {

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/tcp_listener.h"
 
 namespace larkspur::testing {
 

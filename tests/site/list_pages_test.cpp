@@ -209,14 +209,13 @@ TEST_F(ListPages, SizeRefusalLeavesTheLinkPageAndStillWritesTheLogPage) {
   EXPECT_EQ(ui.notices(), std::vector<std::string>{sj("超過サイズです。処理できませんでした。")});
 }
 
-TEST_F(ListPages, InsertLinkEntryRewritesTheLinkPageOnce) {
-  platform::create_folder("LKset\\W\\web");
-  put_file("LKset\\W\\web\\menu.htm", kSeedMenu);
-  EXPECT_TRUE(insert_link_entry("LKset\\W\\", "1.htm", "A\nB"));
-  EXPECT_EQ(get_file("LKset\\W\\web\\menu.htm"),
+TEST_F(ListPages, ALinkLineGoesBelowTheHeadOrTheLinkPageStaysAsItWas) {
+  LinkPageInserter page(kSeedMenu);
+  EXPECT_TRUE(page.insert("1.htm", "A\nB"));
+  EXPECT_EQ(page.bytes(),
             "<HTML><BODY><CENTER>\n<A HREF=1.htm target=main>AB</A><P>\n</CENTER></BODY></HTML>\n");
-  EXPECT_FALSE(insert_link_entry("LKset\\W\\", "2.htm", std::string(kMaxLinkPageBytes, 'x')));
-  EXPECT_EQ(get_file("LKset\\W\\web\\menu.htm"),
+  EXPECT_FALSE(page.insert("2.htm", std::string(kMaxLinkPageBytes, 'x')));
+  EXPECT_EQ(page.bytes(),
             "<HTML><BODY><CENTER>\n<A HREF=1.htm target=main>AB</A><P>\n</CENTER></BODY></HTML>\n");
 }
 

@@ -136,7 +136,9 @@ TEST(SiteJob, NextJobFinishesWhatAStoppedOneLeft) {
     store("A", 2);
     const std::string menu_path = list_web_folder("A") + "\\menu.htm";
     if (c.linked) {
-      ASSERT_TRUE(insert_link_entry(list_folder("A") + "\\", "102.htm", "subject 1"));
+      LinkPageInserter menu(platform::read_file(menu_path).value_or(std::string()));
+      ASSERT_TRUE(menu.insert("102.htm", "subject 1"));
+      put_file(menu_path, menu.bytes());
     }
     if (c.paged) put_file(list_web_folder("A") + "\\102.htm", "page");
     if (c.marked) put_file(list_folder("A") + "\\" + std::string(kPagesPendingMark), "");

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/store.h"
-#include "tests/settings/message_texts.h"
+#include "tests/dialogs/message_texts.h"
 #include "tests/support/scripted_ui.h"
 
 namespace larkspur {
@@ -131,18 +131,24 @@ TEST_F(AccountLogicTest, SwitchingExtendedMailRewritesOnlyItsBit) {
   const std::string plain = untidy_record(0);
   const std::string short_file = AccountRecord{"main", "s", "u", "p"}.encode().substr(0, 800);
   const SwitchCase cases[] = {
-      {"on", "main", true, plain, {}, untidy_record(1), OutcomeKind::done},
-      {"off keeps other bits", "main", false, untidy_record(0x101), {}, untidy_record(0x100),
-       OutcomeKind::done},
-      {"short file padded", "main", true, short_file, {},
-       AccountRecord{"main", "s", "u", "p", kAccountOptionExtendedMail}.encode(),
-       OutcomeKind::done},
-      {"nothing selected", std::nullopt, true, plain, {kNothingSelected}, plain,
-       OutcomeKind::refused},
-      {"line is not the file name", "other", true, plain, {kSaveFailed}, plain,
-       OutcomeKind::failed},
-      {"line leading out of the folder", "..\\main", true, plain, {kSaveFailed}, plain,
-       OutcomeKind::failed},
+      {.label = "on", .selected = "main", .on = true, .before = plain, .shown = {},
+       .after = untidy_record(1), .outcome = OutcomeKind::done},
+      {.label = "off keeps other bits", .selected = "main", .on = false,
+       .before = untidy_record(0x101), .shown = {}, .after = untidy_record(0x100),
+       .outcome = OutcomeKind::done},
+      {.label = "short file padded", .selected = "main", .on = true, .before = short_file,
+       .shown = {},
+       .after = AccountRecord{"main", "s", "u", "p", kAccountOptionExtendedMail}.encode(),
+       .outcome = OutcomeKind::done},
+      {.label = "nothing selected", .selected = std::nullopt, .on = true, .before = plain,
+       .shown = {kNothingSelected}, .after = plain,
+       .outcome = OutcomeKind::refused},
+      {.label = "line is not the file name", .selected = "other", .on = true, .before = plain,
+       .shown = {kSaveFailed}, .after = plain,
+       .outcome = OutcomeKind::failed},
+      {.label = "line leading out of the folder", .selected = "..\\main", .on = true,
+       .before = plain, .shown = {kSaveFailed}, .after = plain,
+       .outcome = OutcomeKind::failed},
   };
   for (const SwitchCase& c : cases) {
     SCOPED_TRACE(c.label);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "settings/store.h"
-#include "tests/settings/message_texts.h"
+#include "tests/dialogs/message_texts.h"
 #include "tests/support/scripted_ui.h"
 
 namespace larkspur {

@@ -1,6 +1,6 @@
 // The one platform text function the MIME decoder uses beyond its charset
 // conversions: its fixed Japanese texts in Shift_JIS, as the program has
-// them, so the target can check that everything it writes is CP932.
+// them, so a fuzz target can check that everything it writes is CP932.
 #include "platform/platform.h"
 
 namespace larkspur::platform {
