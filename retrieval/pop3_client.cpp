@@ -352,7 +352,7 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
   // A server that pipelines takes USER and PASS in one send and answers
   // each: one round trip less. A refused USER makes its PASS fail as well.
   // The requests sent ahead follow in the same send; on a refused login
-  // their replies are left unread, as the connection is only ended.
+  // their replies (refusals, before a login) are read past before QUIT.
   const std::string user_command = "USER " + std::string(user);
   std::string pass_command = "PASS " + std::string(password);
   if (s->pipelining) {
@@ -372,6 +372,9 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
     }
     if (refused) {
       c.login_failure = Pop3LoginFailure::kRefused;
+      const std::size_t sent_ahead = s->pipelining ? ahead.size() : 0;
+      for (std::size_t i = 0; i < sent_ahead && recv_line(c, *s); ++i) {
+      }
       quit(c, *s);
       return nullptr;
     }
