@@ -10,7 +10,6 @@
 #include "app/panel_layout.h"
 #include "app/progress_dialog.h"
 #include "app/shell.h"
-#include "app/window_ui.h"
 #include "platform/platform.h"
 #include "resources/app/resource.h"
 #include "panel/list_panel.h"
@@ -270,11 +269,6 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_left_button_up();
     case WM_DROPFILES:
       return on_drop_files(reinterpret_cast<HDROP>(wparam));
-    case kMsgConfirm:
-      return window_ui().confirm(*reinterpret_cast<const Message*>(lparam)) ? 1 : 0;
-    case kMsgNotify:
-      window_ui().notify(*reinterpret_cast<const Message*>(lparam));
-      return 0;
     default:
       return DefWindowProcW(window, message, wparam, lparam);
   }

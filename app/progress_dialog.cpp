@@ -3,7 +3,7 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/dpi.h"
@@ -15,6 +15,7 @@
 #include "retrieval/pop3_client.h"
 #include "job/extended_receive.h"
 #include "job/file_mail_source.h"
+#include "job/polled_ui.h"
 #include "job/receive_job.h"
 #include "panel/list_panel.h"
 
@@ -28,8 +29,9 @@ constexpr int kFrameY = 0;
 constexpr int kFrameWidth = 260;
 constexpr int kFrameHeight = 45;
 constexpr std::array<const wchar_t*, 4> kFrameNames = {L"BMP01", L"BMP02", L"BMP03", L"BMP04"};
-// How often a finished job's worker is looked for, to release it.
-constexpr UINT kReapPeriodMs = 100;
+// How often a job without a dialog (cancelled, its worker still ending) is
+// looked at for its last notices and its end.
+constexpr UINT kDetachedPollMs = 100;
 // How long the end of the program waits for a cancelled worker.
 constexpr int kExitWaitMs = 2000;
 // Posted by the dialog to itself when no job could be started.
@@ -43,46 +45,25 @@ struct DialogState {
   std::wstring shown_status;
 };
 
-// The job and the dialog it reports to. The worker reads the dialog handle
-// (to send WM_RECEIVE_DONE) while the window thread may clear it (cancel), so
-// the handle is guarded; it is copied out before sending, never held across
-// the send, as the window thread takes the same lock.
-struct JobSlot {
-  std::mutex dialog_mutex;
-  HWND dialog = nullptr;
+// The job and its dialog, touched by the user-interface thread only. The
+// worker writes the job's state and its requests, each synchronised by
+// itself; this thread reads them on a timer (the dialog's, or the detached
+// one while no dialog is open), shows what they hold and hands answers back.
+struct Progress {
+  ReceiveJobState state;
+  PolledUserInterface requests;
+  Pop3Client client;
+  // After what it refers to, so that it goes first.
   std::unique_ptr<ReceiveJob> job;
-  std::unique_ptr<DialogState> dialog_state;
-  UINT_PTR reap_timer = 0;
+  HWND dialog = nullptr;
+  std::optional<DialogState> dialog_state;
+  UINT_PTR detached_poll = 0;
   Message refusal;  // why the last job could not start
-  ReceiveJobState state;  // what the dialog's timer shows
-  std::vector<std::string> import_paths;  // the next dialog imports these (empty: a receive)
 };
 
-JobSlot& job_slot() {
-  static JobSlot slot;
-  return slot;
-}
-
-ReceiveJobState& receive_job_state() { return job_slot().state; }
-
-Pop3Client& pop3_client() {
-  static Pop3Client client;
-  return client;
-}
-
-HWND current_dialog() {
-  std::lock_guard lock(job_slot().dialog_mutex);
-  return job_slot().dialog;
-}
-
-void set_current_dialog(HWND dialog) {
-  std::lock_guard lock(job_slot().dialog_mutex);
-  job_slot().dialog = dialog;
-}
-
-// Worker thread: the job's last act.
-void signal_job_done() {
-  if (HWND dialog = current_dialog()) SendMessageW(dialog, WM_RECEIVE_DONE, 0, 0);
+Progress& progress() {
+  static Progress state;
+  return state;
 }
 
 // The work of an import job: the files through the file source, then the
@@ -100,27 +81,6 @@ std::function<void(ReceiveJobContext&)> import_work(std::vector<std::string> pat
     }
     job.ui.notify(import_done_message(job.state.report, counts.skipped_files, notes));
   };
-}
-
-// A job whose worker has ended is released on the window thread, off any
-// message the worker may still be waiting for.
-void CALLBACK reap_finished_job(HWND, UINT, UINT_PTR, DWORD) {
-  JobSlot& slot = job_slot();
-  if (slot.job && !slot.job->wait_for(0)) return;
-  slot.job.reset();
-  if (slot.reap_timer) KillTimer(nullptr, slot.reap_timer);
-  slot.reap_timer = 0;
-}
-
-void watch_for_job_end() {
-  JobSlot& slot = job_slot();
-  if (!slot.reap_timer) slot.reap_timer = SetTimer(nullptr, 0, kReapPeriodMs, reap_finished_job);
-}
-
-bool job_running() {
-  JobSlot& slot = job_slot();
-  if (slot.job && slot.job->wait_for(0)) slot.job.reset();
-  return slot.job != nullptr;
 }
 
 // True when top-level window `upper` lies above `lower` in the z-order.
@@ -145,105 +105,148 @@ void keep_above_owner(HWND dialog) {
 // Ends the dialog: the timer stops, the window goes, the panel shows what
 // the job left.
 void close_dialog(HWND dialog) {
-  DialogState* state = job_slot().dialog_state.get();
-  if (state && state->timer_running) {
+  Progress& state = progress();
+  if (state.dialog_state && state.dialog_state->timer_running) {
     KillTimer(dialog, kAnimationTimer);
-    state->timer_running = false;
+    state.dialog_state->timer_running = false;
   }
-  set_current_dialog(nullptr);
+  state.dialog = nullptr;
   DestroyWindow(dialog);
-  watch_for_job_end();
   redraw_panel();
+}
+
+void CALLBACK on_detached_poll(HWND, UINT, UINT_PTR, DWORD);
+
+// Keeps looking at a job whose dialog timer does not run.
+void poll_detached() {
+  Progress& state = progress();
+  if (!state.detached_poll) state.detached_poll = SetTimer(nullptr, 0, kDetachedPollMs, on_detached_poll);
+}
+
+// The worker has ended: its dialog (if still open) closes, the job is
+// released and the panel shows what it left.
+void finish_job() {
+  Progress& state = progress();
+  // The worker has shut the client down already; shutting down again
+  // changes nothing and keeps the client clean for the next job.
+  pop3_shutdown(state.client);
+  if (state.dialog) {
+    close_dialog(state.dialog);
+  } else {
+    redraw_panel();
+  }
+  if (state.detached_poll) KillTimer(nullptr, state.detached_poll);
+  state.detached_poll = 0;
+  state.job.reset();
+}
+
+// What the worker left for this thread since the last look. Its question or
+// notice is shown as a message box of the main window, and the answer goes
+// back to the worker, which waits for it; a job whose worker has ended is
+// finished. The timer goes on ticking inside the message box, and its ticks
+// find the request taken, so nothing is shown twice; the dialog may be
+// cancelled meanwhile, so nothing of it is touched after the box.
+void poll_job() {
+  Progress& state = progress();
+  if (!state.job) return;
+  if (const std::optional<PolledUserInterface::Request> request = state.requests.take_request()) {
+    const int pressed = show_message_box(shell().main_window, request->message,
+                                         request->question ? MB_YESNO : MB_OK);
+    state.requests.answer(pressed == IDYES);
+    return;
+  }
+  if (state.job->wait_for(0)) finish_job();
+}
+
+void CALLBACK on_detached_poll(HWND, UINT, UINT_PTR, DWORD) { poll_job(); }
+
+bool job_running() {
+  Progress& state = progress();
+  if (state.job && state.job->wait_for(0)) finish_job();
+  return state.job != nullptr;
 }
 
 // ------------------------------------------------------------ message handlers
 
-INT_PTR on_init_dialog(HWND dialog) {
-  JobSlot& slot = job_slot();
-  slot.dialog_state = std::make_unique<DialogState>();
-  DialogState& state = *slot.dialog_state;
+INT_PTR on_init_dialog(HWND dialog, const std::vector<std::string>* import_paths) {
+  Progress& progress_state = progress();
+  DialogState& state = progress_state.dialog_state.emplace();
   for (std::size_t i = 0; i < kFrameNames.size(); ++i) {
     state.frames[i] = load_bitmap(shell().instance, kFrameNames[i]);
   }
-  set_current_dialog(dialog);
 
   ReceiveHooks hooks;
-  hooks.job_done = signal_job_done;
-  if (!slot.import_paths.empty()) hooks.work = import_work(std::move(slot.import_paths));
-  slot.import_paths.clear();
-  slot.job = ReceiveJob::start(receive_job_state(), pop3_client(), list_panel(), worker_ui(),
-                               std::move(hooks), &slot.refusal);
-  if (!slot.job) {
+  if (import_paths && !import_paths->empty()) hooks.work = import_work(*import_paths);
+  progress_state.job = ReceiveJob::start(progress_state.state, progress_state.client, list_panel(),
+                                         progress_state.requests, std::move(hooks),
+                                         &progress_state.refusal);
+  if (!progress_state.job) {
     // Another process runs a job in this folder, or none can start here: the
     // dialog goes and the refusal is said once it has gone.
-    set_current_dialog(nullptr);
     PostMessageW(dialog, kMsgJobRefused, 0, 0);
     return FALSE;
   }
+  progress_state.dialog = dialog;
   if (SetTimer(dialog, kAnimationTimer, kAnimationPeriodMs, nullptr)) {
     state.timer_running = true;
   } else {
-    // The job goes on without animation or status text.
+    // The job goes on without animation or status text; its notices and
+    // its end are looked for all the same.
     MessageBoxW(dialog, L"失敗", L"failure", MB_OK);
+    poll_detached();
   }
   return FALSE;
 }
 
 INT_PTR on_timer(HWND dialog) {
-  DialogState* state = job_slot().dialog_state.get();
-  if (!state) return FALSE;
+  if (!progress().dialog_state) return FALSE;
+  DialogState& state = *progress().dialog_state;
   {
     // Pixels at 96 DPI; the dialog itself grows with its font at other DPIs.
     const int dpi = window_dpi(dialog);
     WindowDc dc(dialog);
-    draw_bitmap_scaled(dc.get(), state->frames[state->frame].get(), scale_to_dpi(kFrameX, dpi),
+    draw_bitmap_scaled(dc.get(), state.frames[state.frame].get(), scale_to_dpi(kFrameX, dpi),
                        scale_to_dpi(kFrameY, dpi), scale_to_dpi(kFrameWidth, dpi),
                        scale_to_dpi(kFrameHeight, dpi));
   }
-  state->frame = (state->frame + 1) % static_cast<int>(state->frames.size());
+  state.frame = (state.frame + 1) % static_cast<int>(state.frames.size());
   keep_above_owner(dialog);
   // Set only when it changes, so the text does not flicker on every tick.
-  const std::wstring text = platform::sjis_to_wide_display(status_text(receive_job_state()));
-  if (text != state->shown_status) {
+  const std::wstring text = platform::sjis_to_wide_display(status_text(progress().state));
+  if (text != state.shown_status) {
     SetDlgItemTextW(dialog, IDC_INFO_STATUS, text.c_str());
-    state->shown_status = text;
+    state.shown_status = text;
   }
+  poll_job();  // last: it may close the dialog
   return FALSE;
 }
 
 INT_PTR on_cancel(HWND dialog) {
   // The worker is not waited for: the cancel aborts its connection and it
-  // stops at its next step, writing no further log.
-  if (job_slot().job) job_slot().job->cancel();
+  // stops at its next step, writing no further log. What it still has to
+  // say (the pages of a log it had in hand) is shown until it ends.
+  Progress& state = progress();
+  if (state.job) state.job->cancel();
   close_dialog(dialog);
+  if (state.job) poll_detached();
   return TRUE;
 }
 
-INT_PTR on_receive_done(HWND dialog) {
-  // The worker waits in SendMessage until this returns; it is released
-  // later by the reaper. It has shut the client down already; shutting down
-  // again changes nothing and keeps the client clean for the next job.
-  pop3_shutdown(pop3_client());
-  close_dialog(dialog);
-  return FALSE;
-}
-
 INT_PTR on_job_refused(HWND dialog) {
-  job_slot().job.reset();
   DestroyWindow(dialog);
-  show_message_box(shell().main_window, job_slot().refusal, MB_OK);
+  show_message_box(shell().main_window, progress().refusal, MB_OK);
   return FALSE;
 }
 
 INT_PTR on_destroy() {
-  job_slot().dialog_state.reset();
+  progress().dialog_state.reset();
   return FALSE;
 }
 
-INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      return on_init_dialog(dialog);
+      return on_init_dialog(dialog, reinterpret_cast<const std::vector<std::string>*>(lparam));
     case WM_TIMER:
       return on_timer(dialog);
     case WM_COMMAND:
@@ -254,8 +257,6 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
         return on_cancel(dialog);
       }
       return FALSE;
-    case WM_RECEIVE_DONE:
-      return on_receive_done(dialog);
     case kMsgJobRefused:
       return on_job_refused(dialog);
     case WM_DESTROY:
@@ -265,14 +266,15 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
   }
 }
 
-// Opens the dialog, which starts the job (see on_init_dialog).
-void open_progress_dialog() {
+// Opens the dialog, which starts the job (see on_init_dialog): an import of
+// `import_paths`, or a receive when there are none.
+void open_progress_dialog(const std::vector<std::string>* import_paths) {
   HWND dialog = CreateDialogParamW(shell().instance, L"I_INFO_DIALOG", shell().main_window,
-                                   receive_dialog_proc, 0);
-  if (!dialog || !IsWindow(dialog) || !current_dialog()) return;
+                                   receive_dialog_proc, reinterpret_cast<LPARAM>(import_paths));
+  if (!dialog || !IsWindow(dialog) || !progress().dialog) return;
   ShowWindow(dialog, SW_SHOW);
   UpdateWindow(dialog);
-  if (DialogState* state = job_slot().dialog_state.get()) state->frame = 0;
+  if (progress().dialog_state) progress().dialog_state->frame = 0;
 }
 
 }  // namespace
@@ -281,14 +283,14 @@ void receive_command() {
   if (job_running()) {
     // The running job's dialog comes to the front; a cancelled job whose
     // worker has not ended yet has none, and the press is refused aloud.
-    if (HWND dialog = current_dialog()) {
+    if (HWND dialog = progress().dialog) {
       SetForegroundWindow(dialog);
     } else {
       show_message_box(shell().main_window, receive_running_message(), MB_OK);
     }
     return;
   }
-  open_progress_dialog();
+  open_progress_dialog(nullptr);
 }
 
 void import_command(std::vector<std::string> paths) {
@@ -296,32 +298,30 @@ void import_command(std::vector<std::string> paths) {
     show_message_box(shell().main_window, receive_running_message(), MB_OK);
     return;
   }
-  job_slot().import_paths = std::move(paths);
-  open_progress_dialog();
-  job_slot().import_paths.clear();
+  open_progress_dialog(&paths);
 }
 
 void keep_progress_dialog_on_top() {
-  if (HWND dialog = current_dialog()) keep_above_owner(dialog);
+  if (HWND dialog = progress().dialog) keep_above_owner(dialog);
 }
 
 bool progress_dialog_message(MSG& message) {
-  HWND dialog = current_dialog();
+  HWND dialog = progress().dialog;
   return dialog && IsDialogMessageW(dialog, &message);
 }
 
 bool end_receive_job_at_exit() {
-  JobSlot& slot = job_slot();
-  if (!slot.job) return true;
-  // The worker must not wait on a window that no longer answers.
-  set_current_dialog(nullptr);
-  slot.job->cancel();
-  if (!slot.job->wait_for(kExitWaitMs)) {
+  Progress& state = progress();
+  if (!state.job) return true;
+  // Nobody answers any more: a worker waiting to be heard goes on at once.
+  state.requests.close();
+  state.job->cancel();
+  if (!state.job->wait_for(kExitWaitMs)) {
     // Keep the worker's objects alive: the process ends around it.
-    (void)slot.job.release();
+    (void)state.job.release();
     return false;
   }
-  slot.job.reset();
+  state.job.reset();
   return true;
 }
 

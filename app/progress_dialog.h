@@ -1,7 +1,9 @@
 // The progress dialog I_INFO_DIALOG of a receive job: modeless, owned by the
 // main window, started by the receive button (or a drop of files: an import). It starts the job's worker,
 // shows the job's status text and a four-frame animation on a 260 ms timer,
-// and closes when the worker is done or the user cancels.
+// and closes when the worker is done or the user cancels. The worker never
+// touches a window: the timer reads the job's state (status, the worker's
+// question or notice waiting to be shown, done) and this thread shows it.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +12,6 @@
 #include <vector>
 
 namespace larkspur::app {
-
-// Sent (synchronously) by the worker to the dialog when the job is done.
-inline constexpr UINT WM_RECEIVE_DONE = WM_USER + 1;
 
 // The receive button: opens the dialog and starts a job. While a job runs,
 // or a cancelled job's worker has not ended yet, no second job starts: the

@@ -30,12 +30,8 @@ inline constexpr int kClientHeight = kBackgroundHeight + 1;
 // The main window's outer size, frame and caption included, at `dpi`.
 SIZE main_window_size(int dpi);
 
-// Messages the main window handles beyond the system's.
-// A question or notice from another thread: lParam points to a Message, the
-// result is 1 for Yes (see WorkerUserInterface).
-inline constexpr UINT kMsgConfirm = WM_APP + 1;
-inline constexpr UINT kMsgNotify = WM_APP + 2;
-// Puts the open progress dialog back above the main window.
+// The message the main window handles beyond the system's: puts the open
+// progress dialog back above the main window.
 inline constexpr UINT kMsgRaiseProgress = WM_APP + 3;
 
 // One image button of the main window.

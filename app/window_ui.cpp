@@ -29,20 +29,6 @@ class WindowUserInterface final : public UserInterface {
   void panel_changed() override { redraw_panel(); }
 };
 
-// SendMessage runs the box on the window's thread and returns its answer;
-// the message stays alive on this thread's stack until then.
-class WorkerUserInterface final : public UserInterface {
- public:
-  bool confirm(const Message& question) override {
-    return SendMessageW(shell().main_window, kMsgConfirm, 0,
-                        reinterpret_cast<LPARAM>(&question)) == 1;
-  }
-  void notify(const Message& message) override {
-    SendMessageW(shell().main_window, kMsgNotify, 0, reinterpret_cast<LPARAM>(&message));
-  }
-  void panel_changed() override {}
-};
-
 }  // namespace
 
 int show_message_box(HWND owner, const Message& message, UINT buttons) {
@@ -53,11 +39,6 @@ int show_message_box(HWND owner, const Message& message, UINT buttons) {
 
 UserInterface& window_ui() {
   static WindowUserInterface ui;
-  return ui;
-}
-
-UserInterface& worker_ui() {
-  static WorkerUserInterface ui;
   return ui;
 }
 

@@ -13,12 +13,8 @@ namespace larkspur::app {
 int show_message_box(HWND owner, const Message& message, UINT buttons);
 
 // For the user-interface thread: MessageBoxW with the message's caption, text
-// and icon; panel_changed redraws the main window.
+// and icon; panel_changed redraws the main window. (The receive worker's
+// questions and notices reach this thread through the progress dialog.)
 UserInterface& window_ui();
-
-// For any other thread (the receive worker): hands each question and notice
-// to the user-interface thread and waits for the answer; panel_changed does
-// nothing, as the panel is redrawn when the job ends.
-UserInterface& worker_ui();
 
 }  // namespace larkspur::app

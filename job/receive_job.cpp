@@ -275,11 +275,10 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
     } else {
       receive_worker(self->context_);
     }
-    // The folder is free again before anyone hears that the job is done, so a
-    // front end may start the next job right away.
+    // The folder is free again before the job counts as done, so a front
+    // end may start the next job right away.
     lock.reset();
     self->context_.state.job_running.store(false);
-    if (self->context_.hooks.job_done) self->context_.hooks.job_done();
     {
       std::lock_guard<std::mutex> guard(self->done_mutex_);
       self->done_ = true;

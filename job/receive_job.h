@@ -3,8 +3,9 @@
 // registered lists and hands over to sort_and_store (job/sort_and_store.h).
 //
 // The worker talks to its front end (the Windows progress dialog, the
-// command-line tool, a test) only through ReceiveJobState and the injected
-// ReceiveHooks; it shows nothing itself.
+// command-line tool, a test) only through ReceiveJobState, the injected
+// ReceiveHooks and its UserInterface (for the window a PolledUserInterface,
+// job/polled_ui.h); it shows nothing itself.
 #pragma once
 
 #include <atomic>
@@ -162,9 +163,6 @@ struct ReceiveHooks {
   std::function<void(ReceiveStatus status)> status_changed;
   // The local time used to name each log; empty: platform::local_time.
   std::function<platform::LocalTime()> clock;
-  // "Job done": the last thing the worker does, after pop3_shutdown and
-  // after the job's folder lock is released.
-  std::function<void()> job_done;
 };
 
 // Everything one run of the worker works on. The references must outlive it.
@@ -192,8 +190,7 @@ struct ReceiveJobContext {
 // The worker's steps, on the calling thread: account, connection, credential
 // check, scan, lists, then sort_and_store when there is mail and a list. Once
 // cancelled it stops at its next step: no further log, no pause. Always ends
-// with pop3_shutdown. Does not call job_done (ReceiveJob does) and takes no
-// folder lock. Returns 0.
+// with pop3_shutdown. Takes no folder lock. Returns 0.
 int receive_worker(ReceiveJobContext& context);
 
 // A running job: its worker thread and its hold on the working folder.
@@ -217,6 +214,8 @@ class ReceiveJob {
   // connection is aborted (pop3_close, pop3_shutdown). Returns at once.
   void cancel();
   // Waits up to `milliseconds` for the worker to end; true when it ended.
+  // wait_for(0) is the job's done flag: true once the worker has let go of
+  // the folder and of every reference it was given.
   bool wait_for(int milliseconds);
 
  private:
