@@ -2,11 +2,14 @@
 // RFC 1939, plus STLS (RFC 2595), over plain TCP or TLS to the configured
 // server.
 //
-// A receive job uses three connections one after the other: a credential
-// check (pop3_verify_login), a scan (pop3_open, pop3_next_message until it
-// gives 0, pop3_close) and a retrieval (pop3_open, pop3_retrieve and
-// pop3_delete per message, pop3_close); pop3_shutdown ends it all. All three
-// use the security the server field asks for.
+// Two ways to use it, both with the security the server field asks for:
+// - classic: three connections one after the other, a credential check
+//   (pop3_verify_login), a scan (pop3_open, pop3_next_message until it gives
+//   0, pop3_close) and a retrieval (pop3_open, pop3_retrieve and pop3_delete
+//   per message, pop3_close);
+// - one session (pop3_login, pop3_run_batch, pop3_close), pipelined where the
+//   server allows it: the extended mail handling's (job/pop3_mail_source.cpp).
+// pop3_shutdown ends either.
 //
 // Threads: every operation runs on the receive worker's thread, except
 // pop3_close and pop3_shutdown, which another thread (the user interface's

@@ -12,8 +12,8 @@
 // Contract:
 // - Holders never show a message (UserInterface::confirm/notify) while they
 //   hold the lock: messages are queued and shown after it is released. So a
-//   worker that marshals a message to the window never waits for a window that
-//   waits for the lock.
+//   worker waiting for the window to show a message never holds the lock the
+//   window may be waiting for.
 // - The lock is not re-entrant: code that holds it calls only the internal
 //   "_locked" forms of the site operations.
 // - A thread that registered a wait hook never blocks on the lock without
