@@ -1,9 +1,11 @@
 #include "job/sort_and_store.h"
 
+#include <algorithm>
 #include <set>
 
 #include "job/seen_messages.h"
 #include "retrieval/mime.h"
+#include "search/search_index.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
@@ -134,13 +136,22 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
     ++job.state.report.page_failures;
     job.fail(pages.reason);
   }
+  // The search index takes the log too; a failure costs only the search,
+  // which the next job or rebuild brings back in step.
+  add_to_search_index(name, log.path);
   memory.panel.refresh(job.table);
 }
 
 void finish_stopped_job(ReceiveJobContext& job) {
   std::vector<std::string> names;
   for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
+  // A job stopped between storing a log and indexing it leaves an index that
+  // lacks the log: with work to finish, the index is built anew.
+  const bool stopped = std::any_of(names.begin(), names.end(), [](const std::string& name) {
+    return platform::can_read_file(list_folder(name) + "\\" + std::string(kPagesPendingMark));
+  });
   const Outcome pages = finish_stopped_site_work(names, job.ui);
+  if (stopped) build_search_index();
   if (!pages.ok()) {
     ++job.state.report.page_failures;
     job.fail(pages.reason);

@@ -47,6 +47,23 @@ std::optional<std::string> wide_to_sjis(std::wstring_view wide);
 // error otherwise (the result is then empty).
 std::string jp(std::string_view utf8_literal);
 
+// ------------------------------------------------------- full-text search
+
+// Shift_JIS text as UTF-16, for the full-text search; bytes that are no
+// Shift_JIS show as U+FFFD. Never fails.
+std::u16string sjis_to_utf16_display(std::string_view sjis);
+
+// UTF-8 (what the search index files hold) as UTF-16; nullopt on an invalid
+// sequence.
+std::optional<std::u16string> utf8_to_utf16(std::string_view utf8);
+
+// The form in which the full-text search compares text: NFKC (full-width
+// ASCII to ASCII, half-width kana to full-width), then the default
+// (locale-independent) lower case, which is exactly what a browser's
+// text.normalize("NFKC").toLowerCase() gives. Unpaired surrogates pass
+// unchanged. Never fails; on an internal error the text comes back as is.
+std::u16string fold_for_search(std::u16string_view text);
+
 // ---------------------------------------------------------- mail charsets
 
 // `bytes` in the MIME charset `charset` (its name in any case: "UTF-8",

@@ -1,0 +1,595 @@
+#include "search/search_index.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <unordered_map>
+#include <utility>
+#include <variant>
+
+#include "platform/platform.h"
+#include "search/search_text.h"
+#include "settings/records.h"
+#include "settings/store.h"
+
+namespace larkspur {
+namespace {
+
+constexpr std::string_view kGenerationPrefix = "g";
+constexpr std::string_view kScriptExtension = ".js";
+// Postings are written as base-64 digits (the alphabet below), five bits of a
+// gap each, least significant first; a digit of 32 or more has more digits
+// after it.
+constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
+constexpr unsigned kMoreDigits = 32;
+constexpr unsigned kGapBits = 5;
+
+std::string generation_folder(long generation) {
+  return std::string(kSearchFolder) + "\\" + std::string(kGenerationPrefix) + std::to_string(generation);
+}
+std::string chunk_path(const std::string& folder, long chunk) { return folder + "\\t" + std::to_string(chunk) + ".js"; }
+std::string shard_path(const std::string& folder, long shard) { return folder + "\\p" + std::to_string(shard) + ".js"; }
+std::string tail_path(const std::string& folder, long id) { return folder + "\\x" + std::to_string(id) + ".js"; }
+std::string meta_path(const std::string& folder) { return folder + "\\m.js"; }
+std::string temporary_of(std::string_view path) { return std::string(path) + ".tmp"; }
+
+bool write_index_file(std::string_view path, std::string_view bytes) {
+  return platform::write_file_fast_via(path, temporary_of(path), bytes);
+}
+
+// ------------------------------------------------------------ the format
+
+// A JavaScript string literal (double quotes) in UTF-8 for `text`. Quotes,
+// backslashes, control characters, line separators and unpaired surrogates
+// are escaped, so any text makes one valid literal on one line.
+void append_literal(std::string& out, std::u16string_view text) {
+  out += '"';
+  std::size_t run = 0;
+  const auto flush = [&](std::size_t end) {
+    if (end > run) out += platform::utf16_to_utf8_replacing(text.substr(run, end - run));
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    const bool high = u >= 0xD800 && u <= 0xDBFF;
+    if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+      continue;
+    }
+    const bool escape = u < 0x20 || u == u'"' || u == u'\\' || u == 0x2028 || u == 0x2029 || (u >= 0xD800 && u <= 0xDFFF);
+    if (!escape) continue;
+    flush(i);
+    if (u == u'"' || u == u'\\') {
+      out += '\\';
+      out += static_cast<char>(u);
+    } else {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 0xF];
+    }
+    run = i + 1;
+  }
+  flush(text.size());
+  out += '"';
+}
+
+void append_literal_sjis(std::string& out, std::string_view sjis) {
+  append_literal(out, platform::sjis_to_utf16_display(sjis));
+}
+
+using Argument = std::variant<long, std::u16string>;
+struct Call {
+  std::string name;
+  std::vector<Argument> arguments;
+};
+
+// Reads the lines "LS.<name>(<args>);" of an index file; a line that does not
+// parse ends the reading (nullopt: the file is not one this code wrote).
+class CallReader {
+ public:
+  explicit CallReader(std::string_view text) : text_(text) {}
+
+  std::optional<std::vector<Call>> all() {
+    std::vector<Call> calls;
+    while (pos_ < text_.size()) {
+      if (text_[pos_] == '\n') {
+        ++pos_;
+        continue;
+      }
+      Call call;
+      if (!expect("LS.")) return std::nullopt;
+      while (pos_ < text_.size() && text_[pos_] != '(') call.name += text_[pos_++];
+      if (!expect("(")) return std::nullopt;
+      while (pos_ < text_.size() && text_[pos_] != ')') {
+        if (!call.arguments.empty() && !expect(",")) return std::nullopt;
+        if (pos_ < text_.size() && text_[pos_] == '"') {
+          auto literal = string();
+          if (!literal) return std::nullopt;
+          call.arguments.emplace_back(std::move(*literal));
+        } else {
+          auto number = integer();
+          if (!number) return std::nullopt;
+          call.arguments.emplace_back(*number);
+        }
+      }
+      if (!expect(");")) return std::nullopt;
+      calls.push_back(std::move(call));
+    }
+    return calls;
+  }
+
+ private:
+  bool expect(std::string_view what) {
+    if (text_.substr(pos_).starts_with(what)) {
+      pos_ += what.size();
+      return true;
+    }
+    return false;
+  }
+
+  std::optional<long> integer() {
+    long value = 0;
+    const std::size_t start = pos_;
+    while (pos_ < text_.size() && text_[pos_] >= '0' && text_[pos_] <= '9' && pos_ - start < 10) {
+      value = value * 10 + (text_[pos_++] - '0');
+    }
+    if (pos_ == start) return std::nullopt;
+    return value;
+  }
+
+  std::optional<std::u16string> string() {
+    ++pos_;  // the opening quote
+    std::u16string out;
+    std::size_t run = pos_;
+    const auto flush = [&]() -> bool {
+      if (pos_ == run) return true;
+      auto piece = platform::utf8_to_utf16(text_.substr(run, pos_ - run));
+      if (!piece) return false;
+      out += *piece;
+      return true;
+    };
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_];
+      if (c == '"') {
+        if (!flush()) return std::nullopt;
+        ++pos_;
+        return out;
+      }
+      if (c != '\\') {
+        ++pos_;
+        continue;
+      }
+      if (!flush() || pos_ + 1 >= text_.size()) return std::nullopt;
+      const char e = text_[pos_ + 1];
+      if (e == 'u') {
+        if (pos_ + 6 > text_.size()) return std::nullopt;
+        char16_t unit = 0;
+        for (std::size_t k = pos_ + 2; k < pos_ + 6; ++k) {
+          const std::size_t digit = std::string_view("0123456789abcdef").find(text_[k]);
+          if (digit == std::string_view::npos) return std::nullopt;
+          unit = static_cast<char16_t>(unit * 16 + digit);
+        }
+        out += unit;
+        pos_ += 6;
+      } else {
+        out += static_cast<char16_t>(static_cast<unsigned char>(e));
+        pos_ += 2;
+      }
+      run = pos_;
+    }
+    return std::nullopt;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::optional<std::vector<Call>> read_calls(std::string_view path) {
+  const std::optional<std::string> bytes = platform::read_file(path);
+  if (!bytes) return std::nullopt;
+  return CallReader(*bytes).all();
+}
+
+long number_at(const Call& call, std::size_t i) {
+  return i < call.arguments.size() && std::holds_alternative<long>(call.arguments[i]) ? std::get<long>(call.arguments[i]) : -1;
+}
+const std::u16string& text_at(const Call& call, std::size_t i) {
+  static const std::u16string kNone;
+  return i < call.arguments.size() && std::holds_alternative<std::u16string>(call.arguments[i])
+             ? std::get<std::u16string>(call.arguments[i])
+             : kNone;
+}
+
+// ------------------------------------------------------------------ keys
+
+// The shard of a key of one unit (second = -1) or two; the page computes the
+// same with Math.imul.
+int shard_of(char16_t first, long second) {
+  const std::uint32_t h = (static_cast<std::uint32_t>(first) * 0x9E3779B1u) ^
+                          (static_cast<std::uint32_t>(second + 1) * 0x85EBCA6Bu);
+  return static_cast<int>(h >> 24) % kSearchShards;
+}
+
+// A posting list under construction: gaps written as digits, the last id.
+struct Postings {
+  std::string digits;
+  long last = -1;
+  void add(long id) {
+    if (id == last) return;
+    unsigned long gap = static_cast<unsigned long>(id - last - 1);
+    while (gap >= kMoreDigits) {
+      digits += kDigits[kMoreDigits + (gap & (kMoreDigits - 1))];
+      gap >>= kGapBits;
+    }
+    digits += kDigits[gap];
+    last = id;
+  }
+};
+
+std::vector<long> decode_postings(std::u16string_view digits) {
+  std::vector<long> ids;
+  long last = -1;
+  unsigned long gap = 0;
+  unsigned shift = 0;
+  for (char16_t d : digits) {
+    const std::size_t value = d < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
+    if (value == std::string_view::npos) break;
+    if (value >= kMoreDigits) {
+      gap |= static_cast<unsigned long>(value - kMoreDigits) << shift;
+      shift += kGapBits;
+      continue;
+    }
+    gap |= static_cast<unsigned long>(value) << shift;
+    last += static_cast<long>(gap) + 1;
+    ids.push_back(last);
+    gap = 0;
+    shift = 0;
+  }
+  return ids;
+}
+
+// The postings of every key of a whole generation, while it is built.
+class KeyTable {
+ public:
+  KeyTable() : single_(0x10000) {}
+
+  void add_text(long id, std::u16string_view folded) {
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+      const char16_t a = folded[i];
+      if (is_search_blank(a)) continue;
+      single_[a].add(id);
+      if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
+        pairs_[(static_cast<std::uint32_t>(a) << 16) | folded[i + 1]].add(id);
+      }
+    }
+  }
+
+  // The bytes of every shard file.
+  std::vector<std::string> shard_files() const {
+    std::vector<std::string> files(kSearchShards);
+    for (int s = 0; s < kSearchShards; ++s) files[s] = "LS.p(" + std::to_string(s);
+    for (std::size_t u = 0; u < single_.size(); ++u) {
+      if (single_[u].last < 0) continue;
+      const char16_t key[1] = {static_cast<char16_t>(u)};
+      append_entry(files[shard_of(key[0], -1)], std::u16string_view(key, 1), single_[u].digits);
+    }
+    for (const auto& [pair, postings] : pairs_) {
+      const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
+      append_entry(files[shard_of(key[0], key[1])], std::u16string_view(key, 2), postings.digits);
+    }
+    for (std::string& file : files) file += ");\n";
+    return files;
+  }
+
+ private:
+  static void append_entry(std::string& file, std::u16string_view key, const std::string& digits) {
+    file += ',';
+    append_literal(file, key);
+    file += ",\"";
+    file += digits;
+    file += '"';
+  }
+
+  std::vector<Postings> single_;
+  std::unordered_map<std::uint32_t, Postings> pairs_;
+};
+
+// The keys a word needs: itself when of one or two units (whose postings
+// then answer exactly), else each of its pairs (which only select).
+std::vector<std::u16string> keys_of_word(std::u16string_view word) {
+  if (word.size() <= 2) return {std::u16string(word)};
+  std::vector<std::u16string> keys;
+  for (std::size_t i = 0; i + 1 < word.size(); ++i) keys.emplace_back(word.substr(i, 2));
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  return keys;
+}
+
+bool holds_every_word(std::u16string_view folded, const std::vector<std::u16string>& words) {
+  return std::all_of(words.begin(), words.end(),
+                     [folded](const std::u16string& w) { return folded.find(w) != std::u16string_view::npos; });
+}
+
+// ----------------------------------------------------------------- state
+
+struct TailDoc {
+  long id = 0;
+  long list = 0;
+  std::u16string name;
+  std::u16string subject;
+};
+
+struct State {
+  long generation = 0;
+  long docs = 0;  // messages of the generation (ids 0 to docs - 1)
+  std::vector<std::string> lists;  // Shift_JIS
+  std::vector<TailDoc> tail;       // ids docs, docs + 1, ...
+};
+
+std::string sjis_of(std::u16string_view text) {
+  return platform::utf8_to_sjis(platform::utf16_to_utf8_replacing(text)).value_or(std::string{});
+}
+
+std::optional<State> read_state() {
+  const auto calls = read_calls(kSearchState);
+  if (!calls || calls->empty() || (*calls)[0].name != "state") return std::nullopt;
+  State state;
+  state.generation = number_at((*calls)[0], 0);
+  state.docs = number_at((*calls)[0], 1);
+  if (state.generation < 0 || state.docs < 0 || number_at((*calls)[0], 2) != kSearchShards ||
+      number_at((*calls)[0], 3) != kSearchChunkDocs) {
+    return std::nullopt;  // written with other parameters: build anew
+  }
+  for (std::size_t i = 1; i < calls->size(); ++i) {
+    const Call& call = (*calls)[i];
+    if (call.name == "list") {
+      state.lists.push_back(sjis_of(text_at(call, 0)));
+    } else if (call.name == "tail") {
+      state.tail.push_back({number_at(call, 0), number_at(call, 1), text_at(call, 2), text_at(call, 3)});
+    }
+  }
+  return state;
+}
+
+bool write_state(const State& state) {
+  std::string out = "LS.state(" + std::to_string(state.generation) + "," + std::to_string(state.docs) + "," +
+                    std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + ");\n";
+  for (const std::string& list : state.lists) {
+    out += "LS.list(";
+    append_literal_sjis(out, list);
+    out += ");\n";
+  }
+  for (const TailDoc& doc : state.tail) {
+    out += "LS.tail(" + std::to_string(doc.id) + "," + std::to_string(doc.list) + ",";
+    append_literal(out, doc.name);
+    out += ',';
+    append_literal(out, doc.subject);
+    out += ");\n";
+  }
+  return write_index_file(kSearchState, out);
+}
+
+// Removes a generation folder and what it holds.
+void remove_generation(const std::string& folder) {
+  for (const std::string& name : platform::find_files(folder + "\\*")) platform::delete_file(folder + "\\" + name);
+  platform::remove_folder(folder);
+}
+
+bool write_page_if_changed() {
+  const std::string page = search_page_html();
+  if (platform::read_file(kSearchPage) == page) return true;
+  return write_index_file(kSearchPage, page);
+}
+
+std::string without_log_extension(std::string_view name) {
+  return std::string(name.ends_with(".log") ? name.substr(0, name.size() - 4) : name);
+}
+
+}  // namespace
+
+// --------------------------------------------------------------- queries
+
+bool is_search_blank(char16_t u) {
+  return u == u' ' || (u >= 0x09 && u <= 0x0D) || u == 0xA0 || u == 0x1680 || (u >= 0x2000 && u <= 0x200A) ||
+         u == 0x2028 || u == 0x2029 || u == 0x202F || u == 0x205F || u == 0x3000 || u == 0xFEFF;
+}
+
+std::vector<std::u16string> search_words(std::u16string_view query) {
+  const std::u16string folded = platform::fold_for_search(query);
+  std::vector<std::u16string> words;
+  std::size_t i = 0;
+  while (i < folded.size()) {
+    while (i < folded.size() && is_search_blank(folded[i])) ++i;
+    const std::size_t start = i;
+    while (i < folded.size() && !is_search_blank(folded[i])) ++i;
+    if (i > start) words.emplace_back(folded.substr(start, i - start));
+  }
+  return words;
+}
+
+std::string SearchHit::page_path() const { return list_folder(list) + "\\web\\" + log_name + ".htm"; }
+
+// ---------------------------------------------------------------- writers
+
+bool build_search_index_locked() {
+  platform::create_folder(kSearchFolder);
+  const std::optional<State> old = read_state();
+  State state;
+  state.generation = old ? old->generation + 1 : 1;
+  state.lists = enumerate_lists();
+
+  struct Entry {
+    std::string name;  // log file name
+    long list;
+  };
+  std::vector<Entry> entries;
+  for (std::size_t l = 0; l < state.lists.size(); ++l) {
+    for (std::string& name : platform::find_files(list_folder(state.lists[l]) + "\\*.log")) {
+      entries.push_back({std::move(name), static_cast<long>(l)});
+    }
+  }
+  // Oldest first: the page and the tool walk ids from the top for newest first.
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.list < b.list; });
+
+  const std::string folder = generation_folder(state.generation);
+  remove_generation(folder);  // what a killed build of this number left
+  if (!platform::create_folder(folder)) return false;
+  bool ok = true;
+  KeyTable keys;
+  std::string meta;
+  std::string chunk;
+  long id = 0;
+  for (const Entry& entry : entries) {
+    const std::string log = platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or("");
+    const std::u16string text = search_text(log);
+    keys.add_text(id, platform::fold_for_search(text));
+    meta += "LS.m(" + std::to_string(entry.list) + ",";
+    append_literal_sjis(meta, without_log_extension(entry.name));
+    meta += ',';
+    append_literal(meta, search_subject(log));
+    meta += ");\n";
+    if (id % kSearchChunkDocs == 0) chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
+    chunk += ',';
+    append_literal(chunk, text);
+    ++id;
+    if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
+      chunk += ");\n";
+      ok = write_index_file(chunk_path(folder, (id - 1) / kSearchChunkDocs), chunk) && ok;
+    }
+  }
+  state.docs = id;
+  const std::vector<std::string> shards = keys.shard_files();
+  for (int s = 0; s < kSearchShards; ++s) ok = write_index_file(shard_path(folder, s), shards[s]) && ok;
+  ok = write_index_file(meta_path(folder), meta) && ok;
+  ok = write_page_if_changed() && ok;
+  if (!ok || !write_state(state)) {
+    remove_generation(folder);
+    return false;
+  }
+  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
+    if (entry.is_folder && entry.name != folder.substr(kSearchFolder.size() + 1)) {
+      remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
+    }
+  }
+  return true;
+}
+
+bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log) {
+  std::optional<State> state = read_state();
+  if (!state || static_cast<int>(state->tail.size()) >= kMaxSearchTailDocs ||
+      !platform::can_read_file(kSearchPage)) {
+    return build_search_index_locked();
+  }
+  auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
+  if (list == state->lists.end()) list = state->lists.insert(state->lists.end(), std::string(list_name));
+  TailDoc doc;
+  doc.id = state->docs + static_cast<long>(state->tail.size());
+  doc.list = static_cast<long>(list - state->lists.begin());
+  doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
+  doc.subject = search_subject(log);
+  std::string file = "LS.x(" + std::to_string(doc.id) + ",";
+  append_literal(file, search_text(log));
+  file += ");\n";
+  if (!write_index_file(tail_path(generation_folder(state->generation), doc.id), file)) return false;
+  state->tail.push_back(std::move(doc));
+  return write_state(*state);
+}
+
+// ------------------------------------------------------------------ reader
+
+std::optional<SearchResult> search_archive(std::u16string_view query, const std::optional<std::string>& list,
+                                           std::size_t limit) {
+  const std::optional<State> state = read_state();
+  if (!state) return std::nullopt;
+  const std::string folder = generation_folder(state->generation);
+  const std::vector<std::u16string> words = search_words(query);
+  SearchResult result;
+  if (words.empty()) return result;
+
+  long list_filter = -2;  // no filter
+  if (list) {
+    const auto found = std::find(state->lists.begin(), state->lists.end(), *list);
+    list_filter = found == state->lists.end() ? -1 : static_cast<long>(found - state->lists.begin());
+  }
+
+  // Candidates of the generation: the ids every key of every word has.
+  std::optional<std::vector<long>> candidates;
+  bool verify = false;
+  std::unordered_map<int, std::vector<Call>> shards;
+  for (const std::u16string& word : words) {
+    verify = verify || word.size() > 2;
+    for (const std::u16string& key : keys_of_word(word)) {
+      const int shard = shard_of(key[0], key.size() > 1 ? static_cast<long>(key[1]) : -1);
+      auto loaded = shards.find(shard);
+      if (loaded == shards.end()) {
+        loaded = shards.emplace(shard, read_calls(shard_path(folder, shard)).value_or(std::vector<Call>{})).first;
+      }
+      std::vector<long> ids;
+      for (const Call& call : loaded->second) {
+        for (std::size_t a = 1; a + 1 < call.arguments.size(); a += 2) {
+          if (text_at(call, a) == key) ids = decode_postings(text_at(call, a + 1));
+        }
+      }
+      if (!candidates) {
+        candidates = std::move(ids);
+      } else {
+        std::vector<long> both;
+        std::set_intersection(candidates->begin(), candidates->end(), ids.begin(), ids.end(), std::back_inserter(both));
+        candidates = std::move(both);
+      }
+    }
+  }
+
+  struct Found {
+    long id;
+    long list;
+    std::u16string name;
+    std::u16string subject;
+  };
+  std::vector<Found> found;
+  std::vector<Found> meta;
+  if (!candidates->empty()) {
+    const auto calls = read_calls(meta_path(folder));
+    if (!calls) return std::nullopt;
+    for (const Call& call : *calls) meta.push_back({static_cast<long>(meta.size()), number_at(call, 0), text_at(call, 1), text_at(call, 2)});
+  }
+  std::unordered_map<long, std::vector<Call>> chunks;
+  for (long id : *candidates) {
+    if (id < 0 || id >= static_cast<long>(meta.size())) continue;
+    if (list_filter != -2 && meta[id].list != list_filter) continue;
+    if (verify) {
+      const long chunk = id / kSearchChunkDocs;
+      auto loaded = chunks.find(chunk);
+      if (loaded == chunks.end()) {
+        loaded = chunks.emplace(chunk, read_calls(chunk_path(folder, chunk)).value_or(std::vector<Call>{})).first;
+      }
+      if (loaded->second.empty()) continue;
+      const std::u16string& text = text_at(loaded->second[0], static_cast<std::size_t>(id % kSearchChunkDocs) + 1);
+      if (!holds_every_word(platform::fold_for_search(text), words)) continue;
+    }
+    found.push_back(std::move(meta[id]));
+  }
+  for (const TailDoc& doc : state->tail) {
+    if (list_filter != -2 && doc.list != list_filter) continue;
+    const auto calls = read_calls(tail_path(folder, doc.id));
+    if (!calls || calls->empty()) continue;
+    if (!holds_every_word(platform::fold_for_search(text_at((*calls)[0], 1)), words)) continue;
+    found.push_back({doc.id, doc.list, doc.name, doc.subject});
+  }
+  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    const std::u16string_view da = std::u16string_view(a.name).substr(0, 14);
+    const std::u16string_view db = std::u16string_view(b.name).substr(0, 14);
+    return da != db ? da > db : a.id > b.id;
+  });
+  result.total = found.size();
+  for (std::size_t i = 0; i < found.size() && i < limit; ++i) {
+    SearchHit hit;
+    hit.list = found[i].list >= 0 && found[i].list < static_cast<long>(state->lists.size()) ? state->lists[found[i].list] : "";
+    hit.log_name = sjis_of(found[i].name);
+    hit.date = date_of_log_name(hit.log_name);
+    hit.subject = std::move(found[i].subject);
+    result.hits.push_back(std::move(hit));
+  }
+  return result;
+}
+
+}  // namespace larkspur

@@ -1,0 +1,37 @@
+// The index writers for callers outside the site lock.
+#include "platform/platform.h"
+#include "search/search_index.h"
+#include "site/rebuild.h"
+#include "site/site_lock.h"
+
+namespace larkspur {
+
+bool build_search_index() {
+  SiteLock lock;
+  return build_search_index_locked();
+}
+
+bool add_to_search_index(std::string_view list_name, std::string_view log_path) {
+  const std::size_t slash = log_path.rfind('\\');
+  const std::string_view log_name = slash == std::string_view::npos ? log_path : log_path.substr(slash + 1);
+  const std::string log = platform::read_file(log_path).value_or(std::string{});
+  SiteLock lock;
+  return add_to_search_index_locked(list_name, log_name, log);
+}
+
+}  // namespace larkspur
+
+namespace larkspur {
+
+std::string search_index_not_written_reason() {
+  return platform::jp("検索の索引を書き込めませんでした: ") + std::string(kSearchFolder);
+}
+
+Outcome rebuild_site_and_search(UserInterface& ui, ListPanelTable& table) {
+  Outcome outcome = rebuild_site(ui, table);
+  if (outcome.kind == OutcomeKind::declined) return outcome;
+  if (!build_search_index()) outcome.fail(search_index_not_written_reason());
+  return outcome;
+}
+
+}  // namespace larkspur
