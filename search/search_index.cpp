@@ -321,7 +321,10 @@ struct State {
   long generation = 0;
   long docs = 0;  // messages of the generation (ids 0 to docs - 1)
   std::vector<std::string> lists;  // Shift_JIS
-  std::vector<TailDoc> tail;       // ids docs, docs + 1, ...
+  // Per list, the greatest log name (no extension) the generation holds:
+  // a log named above it cannot be in the generation.
+  std::vector<std::u16string> newest;
+  std::vector<TailDoc> tail;  // ids docs, docs + 1, ...
 };
 
 std::string sjis_of(std::u16string_view text) {
@@ -342,6 +345,7 @@ std::optional<State> read_state() {
     const Call& call = (*calls)[i];
     if (call.name == "list") {
       state.lists.push_back(sjis_of(text_at(call, 0)));
+      state.newest.push_back(text_at(call, 1));
     } else if (call.name == "tail") {
       state.tail.push_back({number_at(call, 0), number_at(call, 1), text_at(call, 2), text_at(call, 3)});
     }
@@ -352,9 +356,11 @@ std::optional<State> read_state() {
 bool write_state(const State& state) {
   std::string out = "LS.state(" + std::to_string(state.generation) + "," + std::to_string(state.docs) + "," +
                     std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + ");\n";
-  for (const std::string& list : state.lists) {
+  for (std::size_t l = 0; l < state.lists.size(); ++l) {
     out += "LS.list(";
-    append_literal_sjis(out, list);
+    append_literal_sjis(out, state.lists[l]);
+    out += ',';
+    append_literal(out, l < state.newest.size() ? state.newest[l] : std::u16string());
     out += ");\n";
   }
   for (const TailDoc& doc : state.tail) {
@@ -457,6 +463,10 @@ bool build_search_index_locked() {
     }
   }
   state.docs = id;
+  state.newest.assign(state.lists.size(), std::u16string());
+  for (const Entry& entry : entries) {
+    state.newest[entry.list] = platform::sjis_to_utf16_display(without_log_extension(entry.name));
+  }
   const std::vector<std::string> shards = keys.shard_files();
   for (int s = 0; s < kSearchShards; ++s) ok = write_index_file(shard_path(folder, s), shards[s]) && ok;
   ok = write_index_file(meta_path(folder), meta) && ok;
@@ -480,11 +490,26 @@ bool add_to_search_index_locked(std::string_view list_name, std::string_view log
     return build_search_index_locked();
   }
   auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
-  if (list == state->lists.end()) list = state->lists.insert(state->lists.end(), std::string(list_name));
+  if (list == state->lists.end()) {
+    list = state->lists.insert(state->lists.end(), std::string(list_name));
+    state->newest.resize(state->lists.size());
+  }
   TailDoc doc;
   doc.id = state->docs + static_cast<long>(state->tail.size());
   doc.list = static_cast<long>(list - state->lists.begin());
   doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
+  // A log a build took in already (a rebuild that ran between the storing
+  // of the log and this call) is not added twice.
+  for (const TailDoc& known : state->tail) {
+    if (known.list == doc.list && known.name == doc.name) return true;
+  }
+  if (doc.name <= state->newest[doc.list]) {
+    const auto calls = read_calls(meta_path(generation_folder(state->generation)));
+    if (!calls) return build_search_index_locked();
+    for (const Call& call : *calls) {
+      if (number_at(call, 0) == doc.list && text_at(call, 1) == doc.name) return true;
+    }
+  }
   doc.subject = search_subject(log);
   std::string file = "LS.x(" + std::to_string(doc.id) + ",";
   append_literal(file, search_text(log));

@@ -58,7 +58,7 @@ std::string search_page_html() {
     state: function (gen, docs, nshards, chunk) {
       state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [] };
     },
-    list: function (name) { state.lists.push(name); },
+    list: function (name, newest) { state.lists.push(name); },
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
     m: function (list, name, subject) { meta.push([list, name, subject]); },
     t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
