@@ -391,13 +391,13 @@ int open_search_page(const Invocation& invocation, Console& console) {
   return kExitFailed;
 }
 
+int run_open_search(const std::vector<std::string>&, const Invocation& invocation, Console& console,
+                    const Environment&) {
+  return open_search_page(invocation, console);
+}
+
 int run_open(const std::vector<std::string>& arguments, const Invocation& invocation,
              Console& console, const Environment&) {
-  if (invocation.flags.count("--search") != 0) {
-    if (!arguments.empty()) return usage_error(console, "open --search takes no LIST");
-    return open_search_page(invocation, console);
-  }
-  if (arguments.empty()) return usage_error(console, "usage: larkspur-cli open LIST [--print]");
   const std::string& name = arguments[0];
   if (!list_registered(name)) return not_registered(console, "リスト", name);
   const bool print_only = invocation.flags.count("--print") != 0;
@@ -511,11 +511,14 @@ const std::vector<Command>& commands() {
        "Delete every log of LIST whose first line is SUBJECT, then rebuild the pages "
        "(asks first).",
        run_log_delete},
-      {{"open"}, {"[LIST]"}, {"--print", "--search"},
-       "Clear LIST's new-mail mark and open its index page in the browser; --search opens "
-       "the full-text search page of every list instead (search/index.htm); --print only "
+      {{"open"}, {"LIST"}, {"--print"},
+       "Clear LIST's new-mail mark and open its index page in the browser; --print only "
        "prints the page path.",
        run_open},
+      {{"open"}, {}, {"--search", "--print"},
+       "Open the full-text search page of every list (search/index.htm; made first when "
+       "there is none) in the browser; --print only prints the page path.",
+       run_open_search},
       {{"search"}, {"WORDS..."}, {"--list", "--limit"},
        "Print every message of every list whose subject or text holds all WORDS (compared "
        "after NFKC, Latin letters in either case; substrings, so Japanese needs no "
@@ -608,7 +611,10 @@ std::string command_usage(const Command& command) {
   std::string line;
   for (const std::string& word : command.words) line += (line.empty() ? "" : " ") + word;
   for (const std::string& argument : command.arguments) line += " " + argument;
+  // "--search" names a form of its command: it is no option there.
+  if (command.flags.count("--search") != 0) line += " --search";
   for (const std::string& flag : command.flags) {
+    if (flag == "--search") continue;
     const std::string value = flag == "--timeout" ? " SECONDS" : flag == "--list" ? " NAME" : flag == "--limit" ? " N" : "";
     line += " [" + flag + value + "]";
   }
@@ -659,7 +665,14 @@ int run(const std::vector<std::string>& args, Console& console, const Environmen
     if (!std::equal(command.words.begin(), command.words.end(), invocation->words.begin())) {
       continue;
     }
-    if (!found || command.words.size() > found->words.size()) found = &command;
+    // Of two forms of one command ("open LIST", "open --search"), the one
+    // whose own flag was given.
+    const bool own_flag = std::any_of(command.flags.begin(), command.flags.end(), [&](const std::string& flag) {
+      return flag == "--search" && invocation->flags.count(flag) != 0;
+    });
+    if (!found || command.words.size() > found->words.size() || (command.words.size() == found->words.size() && own_flag)) {
+      found = &command;
+    }
   }
   if (!found) return usage_error(console, "unknown command " + to_utf8(invocation->words[0]));
   const std::vector<std::string> arguments(

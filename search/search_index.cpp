@@ -1,6 +1,7 @@
 #include "search/search_index.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -23,9 +24,35 @@ constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyzABCDEF
 constexpr unsigned kMoreDigits = 32;
 constexpr unsigned kGapBits = 5;
 
-std::string generation_folder(long generation) {
-  return std::string(kSearchFolder) + "\\" + std::string(kGenerationPrefix) + std::to_string(generation);
+// A generation is named after a hash of its files, so building from the same
+// logs always gives the same names, however often a build was cut short.
+std::string generation_folder(std::string_view generation) {
+  return std::string(kSearchFolder) + "\\" + std::string(kGenerationPrefix) + std::string(generation);
 }
+// Where a build writes its files before they move to their generation's folder.
+std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
+
+// FNV-1a, 64 bits, over the names and bytes of a generation's files.
+class GenerationHash {
+ public:
+  void add(std::string_view name, std::string_view bytes) {
+    mix(name);
+    mix(bytes);
+  }
+  std::string name() const {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_ >> shift) & 0xF];
+    return out;
+  }
+
+ private:
+  void mix(std::string_view bytes) {
+    for (char c : bytes) hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    hash_ = (hash_ ^ 0xFF) * 0x100000001b3ull;  // ends the piece
+  }
+  std::uint64_t hash_ = 0xcbf29ce484222325ull;
+};
 std::string chunk_path(const std::string& folder, long chunk) { return folder + "\\t" + std::to_string(chunk) + ".js"; }
 std::string shard_path(const std::string& folder, long shard) { return folder + "\\p" + std::to_string(shard) + ".js"; }
 std::string tail_path(const std::string& folder, long id) { return folder + "\\x" + std::to_string(id) + ".js"; }
@@ -318,7 +345,7 @@ struct TailDoc {
 };
 
 struct State {
-  long generation = 0;
+  std::string generation;  // hash name
   long docs = 0;  // messages of the generation (ids 0 to docs - 1)
   std::vector<std::string> lists;  // Shift_JIS
   // Per list, the greatest log name (no extension) the generation holds:
@@ -335,9 +362,11 @@ std::optional<State> read_state() {
   const auto calls = read_calls(kSearchState);
   if (!calls || calls->empty() || (*calls)[0].name != "state") return std::nullopt;
   State state;
-  state.generation = number_at((*calls)[0], 0);
+  state.generation = sjis_of(text_at((*calls)[0], 0));
   state.docs = number_at((*calls)[0], 1);
-  if (state.generation < 0 || state.docs < 0 || number_at((*calls)[0], 2) != kSearchShards ||
+  if (state.generation.empty() ||
+      !std::all_of(state.generation.begin(), state.generation.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) ||
+      state.docs < 0 || number_at((*calls)[0], 2) != kSearchShards ||
       number_at((*calls)[0], 3) != kSearchChunkDocs) {
     return std::nullopt;  // written with other parameters: build anew
   }
@@ -354,7 +383,7 @@ std::optional<State> read_state() {
 }
 
 bool write_state(const State& state) {
-  std::string out = "LS.state(" + std::to_string(state.generation) + "," + std::to_string(state.docs) + "," +
+  std::string out = "LS.state(\"" + state.generation + "\"," + std::to_string(state.docs) + "," +
                     std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + ");\n";
   for (std::size_t l = 0; l < state.lists.size(); ++l) {
     out += "LS.list(";
@@ -419,7 +448,6 @@ bool build_search_index_locked() {
   platform::create_folder(kSearchFolder);
   const std::optional<State> old = read_state();
   State state;
-  state.generation = old ? old->generation + 1 : 1;
   state.lists = enumerate_lists();
 
   struct Entry {
@@ -436,10 +464,17 @@ bool build_search_index_locked() {
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.list < b.list; });
 
-  const std::string folder = generation_folder(state.generation);
-  remove_generation(folder);  // what a killed build of this number left
+  const std::string folder = build_folder();
+  remove_generation(folder);  // what a killed build left
   if (!platform::create_folder(folder)) return false;
   bool ok = true;
+  GenerationHash hash;
+  std::vector<std::string> files;  // names in the build folder
+  const auto write = [&](std::string name, const std::string& bytes) {
+    hash.add(name, bytes);
+    ok = write_index_file(folder + "\\" + name, bytes) && ok;
+    files.push_back(std::move(name));
+  };
   KeyTable keys;
   std::string meta;
   std::string chunk;
@@ -459,7 +494,7 @@ bool build_search_index_locked() {
     ++id;
     if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
       chunk += ");\n";
-      ok = write_index_file(chunk_path(folder, (id - 1) / kSearchChunkDocs), chunk) && ok;
+      write("t" + std::to_string((id - 1) / kSearchChunkDocs) + ".js", chunk);
     }
   }
   state.docs = id;
@@ -468,17 +503,33 @@ bool build_search_index_locked() {
     state.newest[entry.list] = platform::sjis_to_utf16_display(without_log_extension(entry.name));
   }
   const std::vector<std::string> shards = keys.shard_files();
-  for (int s = 0; s < kSearchShards; ++s) ok = write_index_file(shard_path(folder, s), shards[s]) && ok;
-  ok = write_index_file(meta_path(folder), meta) && ok;
+  for (int s = 0; s < kSearchShards; ++s) write("p" + std::to_string(s) + ".js", shards[s]);
+  write("m.js", meta);
   ok = write_page_if_changed() && ok;
+  state.generation = hash.name();
+  const std::string target = generation_folder(state.generation);
+  const bool current = old && old->generation == state.generation;
+  if (ok && !current) {
+    // A folder of this name that is not current is what a killed build left.
+    remove_generation(target);
+    ok = platform::create_folder(target);
+    for (const std::string& name : files) {
+      ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
+    }
+  }
+  // The current generation holds these very files already: only its tail goes.
   if (!ok || !write_state(state)) {
     remove_generation(folder);
     return false;
   }
+  remove_generation(folder);
   for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
-    if (entry.is_folder && entry.name != folder.substr(kSearchFolder.size() + 1)) {
+    if (entry.is_folder && entry.name != target.substr(kSearchFolder.size() + 1)) {
       remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
     }
+  }
+  if (current) {
+    for (const std::string& name : platform::find_files(target + "\\x*.js")) platform::delete_file(target + "\\" + name);
   }
   return true;
 }
