@@ -248,6 +248,26 @@ if start_app "$work"; then
   else
     fail "the help button opens help\\index.html"
   fi
+  # The search page: the system menu's item and Ctrl+F, no button.
+  calls=$(browser_calls)
+  check "the system menu has the item アーカイブを検索(&S)..." probe sysmenu "$main_title" "アーカイブを検索(&S)..."
+  if wait_browser_calls $((calls + 1)) 15; then
+    check "the system menu's item opens search\\index.htm" \
+      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
+    check "the search page was made with its index" test -f "$work/search/state.js"
+  else
+    fail "the system menu's item opens search\\index.htm"
+  fi
+  click 300 240  # the window active, on no name
+  sleep 0.3
+  calls=$(browser_calls)
+  xdotool key ctrl+f
+  if wait_browser_calls $((calls + 1)) 10; then
+    check "Ctrl+F opens search\\index.htm" \
+      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
+  else
+    fail "Ctrl+F opens search\\index.htm"
+  fi
   stop_app
 else
   fail "the main window appears (list panel)"
