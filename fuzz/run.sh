@@ -11,7 +11,7 @@ seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
-         server_field records convert_log_body log_text sort_link_page mime)
+         server_field records convert_log_body log_text sort_link_page mime search_text)
 
 # The code each target links: the decoders and the POP3 client with the
 # sockets stubbed, or the readers of stored files with the file functions
@@ -26,6 +26,7 @@ declare -A sources=(
   [convert_log_body]="site/log_page.cpp fuzz/disk_stub.cpp"
   [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
   [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"
+  [search_text]="search/search_text.cpp site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp fuzz/search_stub.cpp"
   [mime]="retrieval/mime.cpp retrieval/mime_text.cpp retrieval/mime_html.cpp retrieval/decode.cpp
           retrieval/cp932_tables.cpp settings/records.cpp
           platform/common/mail_charset.cpp platform/posix/charset_posix.cpp platform/posix/text_posix.cpp
@@ -46,7 +47,7 @@ object_of() {
   local src=$1 obj
   obj="$out/obj/$(echo "$src" | tr / _).o"
   if [ ! -e "$obj" ] || [ "$root/$src" -nt "$obj" ] ||
-     [ -n "$(find platform settings site retrieval -name '*.h' -newer "$obj" -print -quit)" ]; then
+     [ -n "$(find platform settings site search retrieval -name '*.h' -newer "$obj" -print -quit)" ]; then
     "$cxx" "${flags[@]}" -c "$root/$src" -o "$obj" || { echo "fuzz: cannot compile $src" >&2; return 1; }
   fi
   echo "$obj"
