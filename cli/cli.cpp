@@ -458,7 +458,7 @@ int run_search(const std::vector<std::string>&, const Invocation& invocation, Co
     std::replace_if(subject.begin(), subject.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
     console.out(to_utf8(hit.list) + "\t" + hit.date + "\t" + to_utf8(hit.page_path()) + "\t" + subject + "\n");
   }
-  console.err(std::to_string(result->total) + " found\n");
+  console.err((result->complete ? "" : "at least ") + std::to_string(result->total) + " found\n");
   return kExitOk;
 }
 

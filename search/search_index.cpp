@@ -629,9 +629,20 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
     for (const Call& call : *calls) meta.push_back({static_cast<long>(meta.size()), number_at(call, 0), text_at(call, 1), text_at(call, 2)});
   }
   std::unordered_map<long, std::vector<Call>> chunks;
-  for (long id : *candidates) {
+  // Newest first (a generation's ids follow its logs' names), so that with a
+  // limit the checking of candidates stops once the limit is reached: the
+  // newest matches of the generation, merged with the tail's, are then the
+  // newest of all.
+  std::size_t main_found = 0;
+  result.complete = true;
+  for (auto it = candidates->rbegin(); it != candidates->rend(); ++it) {
+    const long id = *it;
     if (id < 0 || id >= static_cast<long>(meta.size())) continue;
     if (list_filter != -2 && meta[id].list != list_filter) continue;
+    if (main_found >= limit) {
+      result.complete = false;
+      break;
+    }
     if (verify) {
       const long chunk = id / kSearchChunkDocs;
       auto loaded = chunks.find(chunk);
@@ -643,6 +654,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
       if (!holds_every_word(platform::fold_for_search(text), words)) continue;
     }
     found.push_back(std::move(meta[id]));
+    ++main_found;
   }
   for (const TailDoc& doc : state->tail) {
     if (list_filter != -2 && doc.list != list_filter) continue;

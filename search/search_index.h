@@ -74,7 +74,8 @@ struct SearchHit {
 
 struct SearchResult {
   std::vector<SearchHit> hits;  // newest first, at most the limit asked for
-  std::size_t total = 0;        // every match
+  std::size_t total = 0;        // every match; when not complete, a lower bound
+  bool complete = true;         // false when checking stopped at the limit
 };
 
 // Every message of the index whose folded text holds every word of `query`

@@ -123,9 +123,9 @@ std::string search_page_html() {
     var c = chunks[Math.floor(id / state.chunk)];
     return c ? c[id % state.chunk] : undefined;
   }
-  function foldedOf(id) {
-    if (!(id in folded)) folded[id] = fold(textOf(id) || "");
-    return folded[id];
+  function holds(id, ws) {
+    var f = fold(textOf(id) || "");
+    return ws.every(function (w) { return f.indexOf(w) >= 0; });
   }
   function docOf(id) {
     if (id < state.docs) return { id: id, list: meta[id][0], name: meta[id][1], subject: meta[id][2] };
@@ -135,12 +135,20 @@ std::string search_page_html() {
     }
     return null;
   }
-  // Every match of a query, newest first: ids.
-  function searchAll(query) {
+  function newestFirst(a, b) {
+    var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
+    return da !== db ? (da < db ? 1 : -1) : b.id - a.id;
+  }
+  // A query's matches as far as they are known. The generation's candidates
+  // are checked newest first (its ids follow its logs' names) a few text
+  // files at a time, so the first page needs only the newest candidates'
+  // texts; the rest are checked afterwards for the total.
+  function prepare(query) {
     var ws = words(query);
     return ready.then(function () {
       if (!state) return null;
-      if (ws.length === 0) return [];
+      var q = { words: ws, cands: [], pos: 0, main: [], tail: [] };
+      if (ws.length === 0) return q;
       var keys = [], verify = false;
       ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
       var files = [];
@@ -153,29 +161,35 @@ std::string search_page_html() {
           var ids = map && map.has(k) ? decode(map.get(k)) : [];
           candidates = candidates === null ? ids : intersect(candidates, ids);
         });
-        var need = [];
-        if (verify) {
-          candidates.forEach(function (id) {
-            var c = Math.floor(id / state.chunk);
-            if (need.indexOf(c) < 0 && !chunks[c]) need.push(c);
-          });
-        }
-        return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
-          var has = function (id) {
-            var f = foldedOf(id);
-            return ws.every(function (w) { return f.indexOf(w) >= 0; });
-          };
-          var found = verify ? candidates.filter(has) : candidates.slice();
-          state.tail.forEach(function (t) { if (has(t[0])) found.push(t[0]); });
-          var docs = found.map(docOf).filter(function (d) { return d !== null; });
-          docs.sort(function (a, b) {
-            var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
-            return da !== db ? (da < db ? 1 : -1) : b.id - a.id;
-          });
-          return { words: ws, docs: docs };
-        });
+        candidates = candidates.filter(function (id) { return id < state.docs; }).reverse();
+        if (verify) q.cands = candidates; else { q.main = candidates; }
+        q.pos = 0;
+        state.tail.forEach(function (t) { if (holds(t[0], ws)) q.tail.push(t[0]); });
+        return q;
       });
     });
+  }
+  var CHUNKS_PER_STEP = 8;
+  function ensure(q, n) {
+    if (q.main.length >= n || q.pos >= q.cands.length) return Promise.resolve(q);
+    var need = [], end = q.pos;
+    while (end < q.cands.length) {
+      var c = Math.floor(q.cands[end] / state.chunk);
+      if (need.indexOf(c) < 0) {
+        if (need.length >= CHUNKS_PER_STEP) break;
+        need.push(c);
+      }
+      end++;
+    }
+    return Promise.all(need.filter(function (c) { return !chunks[c]; })
+                           .map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
+      for (; q.pos < end; q.pos++) if (holds(q.cands[q.pos], q.words)) q.main.push(q.cands[q.pos]);
+      return ensure(q, n);
+    });
+  }
+  function complete(q) { return q.pos >= q.cands.length; }
+  function docsOf(q) {
+    return q.tail.concat(q.main).map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
   }
   // The original text with the folded positions of its characters, so that
   // matches found in the folded text can be marked in the text as written.
@@ -242,45 +256,62 @@ std::string search_page_html() {
   }
   var current = null, offset = 0;
   var hitsBox = document.getElementById("hits"), status = document.getElementById("status");
+  function statusText(q, docs, end) {
+    if (docs.length === 0) return complete(q) ? "見つかりませんでした。" : "検索しています…";
+    var total = complete(q) ? docs.length + " 件中 " : docs.length + " 件以上（数えています）中 ";
+    return total + (offset + 1) + "〜" + end + " 件目";
+  }
   function show() {
-    var docs = current.docs, end = Math.min(docs.length, offset + PAGE_HITS), need = [];
-    for (var i = offset; i < end; i++) {
-      var c = Math.floor(docs[i].id / state.chunk);
-      if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
-    }
-    return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
-      hitsBox.textContent = "";
+    var q = current;
+    return ensure(q, offset + PAGE_HITS).then(function () {
+      var docs = docsOf(q), end = Math.min(docs.length, offset + PAGE_HITS), need = [];
       for (var i = offset; i < end; i++) {
-        var doc = docs[i], li = document.createElement("li"), a = document.createElement("a");
-        a.href = pageUrl(doc);
-        a.appendChild(marked(doc.subject || "(件名なし)", current.words, 0, (doc.subject || "(件名なし)").length));
-        var info = document.createElement("div");
-        info.className = "meta";
-        info.textContent = (state.lists[doc.list] || "") + "　" + dateOf(doc.name);
-        var snip = document.createElement("div");
-        snip.className = "snippet";
-        snip.appendChild(snippet(textOf(doc.id) || "", current.words));
-        li.appendChild(a); li.appendChild(info); li.appendChild(snip);
-        hitsBox.appendChild(li);
+        var c = Math.floor(docs[i].id / state.chunk);
+        if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
       }
-      status.textContent = docs.length === 0 ? "見つかりませんでした。" :
-          docs.length + " 件中 " + (offset + 1) + "〜" + end + " 件目";
-      document.getElementById("pager").hidden = docs.length <= PAGE_HITS;
-      document.getElementById("prev").disabled = offset === 0;
-      document.getElementById("next").disabled = end >= docs.length;
-      document.body.setAttribute("data-shown", String(Date.now()));
+      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
+        if (q !== current) return;
+        hitsBox.textContent = "";
+        for (var i = offset; i < end; i++) {
+          var doc = docs[i], li = document.createElement("li"), a = document.createElement("a");
+          var subject = doc.subject || "(件名なし)";
+          a.href = pageUrl(doc);
+          a.appendChild(marked(subject, q.words, 0, subject.length));
+          var info = document.createElement("div");
+          info.className = "meta";
+          info.textContent = (state.lists[doc.list] || "") + "　" + dateOf(doc.name);
+          var snip = document.createElement("div");
+          snip.className = "snippet";
+          snip.appendChild(snippet(textOf(doc.id) || "", q.words));
+          li.appendChild(a); li.appendChild(info); li.appendChild(snip);
+          hitsBox.appendChild(li);
+        }
+        status.textContent = statusText(q, docs, end);
+        document.getElementById("pager").hidden = complete(q) && docs.length <= PAGE_HITS;
+        document.getElementById("prev").disabled = offset === 0;
+        document.getElementById("next").disabled = complete(q) && end >= docs.length;
+        document.body.setAttribute("data-shown", String(Date.now()));
+        // The rest is checked afterwards, for the total.
+        if (!complete(q)) {
+          ensure(q, Infinity).then(function () {
+            if (q === current) status.textContent = statusText(q, docsOf(q), end);
+            document.getElementById("next").disabled = end >= docsOf(q).length;
+            document.getElementById("pager").hidden = docsOf(q).length <= PAGE_HITS;
+          });
+        }
+      });
     });
   }
   function run(query) {
     status.textContent = "検索しています…";
     document.body.removeAttribute("data-shown");
-    return searchAll(query).then(function (result) {
-      if (result === null) {
-        status.textContent = "索引がありません。Larkspur で受信するか、再編成してください。";
+    return prepare(query).then(function (q) {
+      if (q === null) {
+        status.textContent = "索引がありません。Larkspur で受信するか、再構築してください。";
         document.body.setAttribute("data-shown", String(Date.now()));
         return;
       }
-      current = Array.isArray(result) ? { words: [], docs: [] } : result;
+      current = q;
       offset = 0;
       return show();
     });
@@ -293,13 +324,16 @@ std::string search_page_html() {
   });
   document.getElementById("prev").addEventListener("click", function () { offset = Math.max(0, offset - PAGE_HITS); show(); });
   document.getElementById("next").addEventListener("click", function () { offset += PAGE_HITS; show(); });
-  // For tests and a link with a query: "#q=WORDS" runs it at once.
+  // Every match of a query, newest first, as "list<TAB>name": for tests.
   window.larkspurSearchAll = function (query) {
-    return searchAll(query).then(function (r) {
-      if (r === null) return null;
-      return (Array.isArray(r) ? [] : r.docs).map(function (d) { return state.lists[d.list] + "\t" + d.name; });
+    return prepare(query).then(function (q) {
+      if (q === null) return null;
+      return ensure(q, Infinity).then(function () {
+        return docsOf(q).map(function (d) { return state.lists[d.list] + "\t" + d.name; });
+      });
     });
   };
+  // For a link with a query: "#q=WORDS" runs it at once.
   var hash = /^#q=(.*)$/.exec(location.hash);
   if (hash) {
     var q = decodeURIComponent(hash[1]);

@@ -162,6 +162,13 @@ class SearchIndexTest : public testing::InTempFolder {
       for (const SearchHit& hit : result->hits) got.insert({hit.list, hit.log_name});
       EXPECT_EQ(got, brute_force(search_words(query))) << u8(query);
       EXPECT_EQ(result->total, got.size());
+      // With a limit, checking stops early, yet the hits are the newest.
+      const auto first = search_archive(query, std::nullopt, 5);
+      ASSERT_TRUE(first);
+      ASSERT_EQ(first->hits.size(), std::min<std::size_t>(5, result->hits.size()));
+      for (std::size_t i = 0; i < first->hits.size(); ++i) {
+        EXPECT_EQ(first->hits[i].page_path(), result->hits[i].page_path()) << u8(query);
+      }
       EXPECT_TRUE(std::is_sorted(result->hits.begin(), result->hits.end(),
                                  [](const SearchHit& a, const SearchHit& b) { return a.date > b.date; }));
     }
