@@ -242,13 +242,70 @@ struct Postings {
   void add(long id) {
     if (id == last) return;
     unsigned long gap = static_cast<unsigned long>(id - last - 1);
+    char buffer[16];
+    std::size_t n = 0;
     while (gap >= kMoreDigits) {
-      digits += kDigits[kMoreDigits + (gap & (kMoreDigits - 1))];
+      buffer[n++] = kDigits[kMoreDigits + (gap & (kMoreDigits - 1))];
       gap >>= kGapBits;
     }
-    digits += kDigits[gap];
+    buffer[n++] = kDigits[gap];
+    digits.append(buffer, n);
     last = id;
   }
+};
+
+// The postings of the keys of two units, by key (first unit << 16 | second):
+// an open-addressing table, as a build looks a key up for every position of
+// every text.
+class PairTable {
+ public:
+  PairTable() : slots_(kInitialSlots, 0), keys_(kInitialSlots, 0) {}
+
+  Postings& at(std::uint32_t key) {
+    std::size_t slot = probe_start(key);
+    while (slots_[slot] != 0) {
+      if (keys_[slot] == key) return postings_[slots_[slot] - 1];
+      slot = (slot + 1) & (slots_.size() - 1);
+    }
+    if ((postings_.size() + 1) * 2 > slots_.size()) {
+      grow();
+      return at(key);
+    }
+    postings_.emplace_back();
+    pair_keys_.push_back(key);
+    slots_[slot] = static_cast<std::uint32_t>(postings_.size());
+    keys_[slot] = key;
+    return postings_.back();
+  }
+
+  std::size_t size() const { return postings_.size(); }
+  std::uint32_t key(std::size_t i) const { return pair_keys_[i]; }
+  const Postings& postings(std::size_t i) const { return postings_[i]; }
+
+ private:
+  static constexpr std::size_t kInitialSlots = 1 << 16;
+
+  std::size_t probe_start(std::uint32_t key) const {
+    return static_cast<std::size_t>((key * 0x9E3779B1u) ^ (key >> 15)) & (slots_.size() - 1);
+  }
+
+  void grow() {
+    std::vector<std::uint32_t> old_slots(slots_.size() * 2, 0);
+    std::vector<std::uint32_t> old_keys(keys_.size() * 2, 0);
+    old_slots.swap(slots_);
+    old_keys.swap(keys_);
+    for (std::size_t i = 0; i < pair_keys_.size(); ++i) {
+      std::size_t slot = probe_start(pair_keys_[i]);
+      while (slots_[slot] != 0) slot = (slot + 1) & (slots_.size() - 1);
+      slots_[slot] = static_cast<std::uint32_t>(i + 1);
+      keys_[slot] = pair_keys_[i];
+    }
+  }
+
+  std::vector<std::uint32_t> slots_;  // index + 1 into postings_; 0 free
+  std::vector<std::uint32_t> keys_;   // the key of each used slot
+  std::vector<Postings> postings_;
+  std::vector<std::uint32_t> pair_keys_;  // the key of each entry of postings_
 };
 
 std::vector<long> decode_postings(std::u16string_view digits) {
@@ -284,7 +341,7 @@ class KeyTable {
       if (is_search_blank(a)) continue;
       single_[a].add(id);
       if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
-        pairs_[(static_cast<std::uint32_t>(a) << 16) | folded[i + 1]].add(id);
+        pairs_.at((static_cast<std::uint32_t>(a) << 16) | folded[i + 1]).add(id);
       }
     }
   }
@@ -298,9 +355,10 @@ class KeyTable {
       const char16_t key[1] = {static_cast<char16_t>(u)};
       append_entry(files[shard_of(key[0], -1)], std::u16string_view(key, 1), single_[u].digits);
     }
-    for (const auto& [pair, postings] : pairs_) {
+    for (std::size_t i = 0; i < pairs_.size(); ++i) {
+      const std::uint32_t pair = pairs_.key(i);
       const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
-      append_entry(files[shard_of(key[0], key[1])], std::u16string_view(key, 2), postings.digits);
+      append_entry(files[shard_of(key[0], key[1])], std::u16string_view(key, 2), pairs_.postings(i).digits);
     }
     for (std::string& file : files) file += ");\n";
     return files;
@@ -316,7 +374,7 @@ class KeyTable {
   }
 
   std::vector<Postings> single_;
-  std::unordered_map<std::uint32_t, Postings> pairs_;
+  PairTable pairs_;
 };
 
 // The keys a word needs: itself when of one or two units (whose postings
