@@ -534,24 +534,33 @@ bool build_search_index_locked() {
     files.push_back(std::move(name));
   };
   KeyTable keys;
-  std::string meta;
+  std::string meta;   // m.js: list, name, subject (the tool's)
+  std::string names;  // n.js: list, name (the page's: all it needs of every message)
   std::string chunk;
+  std::string subjects;  // the chunk's second line: the subjects the page shows
   long id = 0;
   for (const Entry& entry : entries) {
     const std::string log = platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or("");
     const std::u16string text = search_text(log);
+    const std::u16string subject = search_subject(log);
     keys.add_text(id, platform::fold_for_search(text));
-    meta += "LS.m(" + std::to_string(entry.list) + ",";
-    append_literal_sjis(meta, without_log_extension(entry.name));
-    meta += ',';
-    append_literal(meta, search_subject(log));
+    std::string list_and_name = std::to_string(entry.list) + ",";
+    append_literal_sjis(list_and_name, without_log_extension(entry.name));
+    names += "LS.n(" + list_and_name + ");\n";
+    meta += "LS.m(" + list_and_name + ",";
+    append_literal(meta, subject);
     meta += ");\n";
-    if (id % kSearchChunkDocs == 0) chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
+    if (id % kSearchChunkDocs == 0) {
+      chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
+      subjects = "LS.s(" + std::to_string(id / kSearchChunkDocs);
+    }
     chunk += ',';
     append_literal(chunk, text);
+    subjects += ',';
+    append_literal(subjects, subject);
     ++id;
     if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
-      chunk += ");\n";
+      chunk += ");\n" + subjects + ");\n";
       write("t" + std::to_string((id - 1) / kSearchChunkDocs) + ".js", chunk);
     }
   }
@@ -563,6 +572,7 @@ bool build_search_index_locked() {
   const std::vector<std::string> shards = keys.shard_files();
   for (int s = 0; s < kSearchShards; ++s) write("p" + std::to_string(s) + ".js", shards[s]);
   write("m.js", meta);
+  write("n.js", names);
   ok = write_page_if_changed() && ok;
   state.generation = hash.name();
   const std::string target = generation_folder(state.generation);

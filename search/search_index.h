@@ -10,8 +10,11 @@
 //   search\state.js         the current generation, its message count, the
 //                           list names and the messages stored since that
 //                           generation was built ("tail")
-//   search\g<N>\m.js        one line per message of generation N, oldest first
-//   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on
+//   search\g<N>\m.js        one line per message of generation N, oldest first:
+//                           list, name, subject (for the tool)
+//   search\g<N>\n.js        the same without the subjects (for the page)
+//   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on, then
+//                           their subjects
 //   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
 //   search\g<N>\x<I>.js     the text of tail message I
 // A generation's files are written before state.js names it, and state.js is

@@ -52,7 +52,7 @@ std::string search_page_html() {
 "use strict";
 (function () {
   var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
-  var state = null, meta = [], shards = {}, chunks = {}, tails = {}, loaded = {}, folded = {};
+  var state = null, names = [], shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
   // The index files call these as they load.
   window.LS = {
     state: function (gen, docs, nshards, chunk) {
@@ -60,8 +60,9 @@ std::string search_page_html() {
     },
     list: function (name, newest) { state.lists.push(name); },
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
-    m: function (list, name, subject) { meta.push([list, name, subject]); },
+    n: function (list, name) { names.push([list, name]); },
     t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
+    s: function (c) { subjects[c] = Array.prototype.slice.call(arguments, 1); },
     p: function (k) {
       var map = new Map();
       for (var i = 1; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
@@ -116,7 +117,7 @@ std::string search_page_html() {
   function folder() { return "g" + state.gen + "/"; }
   var ready = load("state.js?" + Date.now()).then(function () {
     if (!state) return false;
-    return load(folder() + "m.js");
+    return load(folder() + "n.js");
   });
   function textOf(id) {
     if (id >= state.docs) return tails[id];
@@ -128,12 +129,18 @@ std::string search_page_html() {
     return ws.every(function (w) { return f.indexOf(w) >= 0; });
   }
   function docOf(id) {
-    if (id < state.docs) return { id: id, list: meta[id][0], name: meta[id][1], subject: meta[id][2] };
+    if (id < state.docs) return { id: id, list: names[id][0], name: names[id][1] };
     for (var i = 0; i < state.tail.length; i++) {
       var t = state.tail[i];
       if (t[0] === id) return { id: id, list: t[1], name: t[2], subject: t[3] };
     }
     return null;
+  }
+  // A subject, once the text file of its message is loaded.
+  function subjectOf(doc) {
+    if (doc.id >= state.docs) return doc.subject;
+    var s = subjects[Math.floor(doc.id / state.chunk)];
+    return s ? s[doc.id % state.chunk] : "";
   }
   function newestFirst(a, b) {
     var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
@@ -274,7 +281,7 @@ std::string search_page_html() {
         hitsBox.textContent = "";
         for (var i = offset; i < end; i++) {
           var doc = docs[i], li = document.createElement("li"), a = document.createElement("a");
-          var subject = doc.subject || "(件名なし)";
+          var subject = subjectOf(doc) || "(件名なし)";
           a.href = pageUrl(doc);
           a.appendChild(marked(subject, q.words, 0, subject.length));
           var info = document.createElement("div");
