@@ -33,6 +33,7 @@ std::string search_page_html() {
   .snippet { margin-top: 4px; white-space: pre-wrap; overflow-wrap: anywhere; }
   mark { background: #ffe36e; color: inherit; padding: 0 1px; }
   nav { display: flex; gap: 8px; justify-content: center; margin: 12px 0; }
+  nav[hidden] { display: none; }
 </style>
 </head>
 <body>
