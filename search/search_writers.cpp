@@ -28,10 +28,9 @@ std::string search_index_not_written_reason() {
 }
 
 Outcome rebuild_site_and_search(UserInterface& ui, ListPanelTable& table) {
-  Outcome outcome = rebuild_site(ui, table);
-  if (outcome.kind == OutcomeKind::declined) return outcome;
-  if (!build_search_index()) outcome.fail(search_index_not_written_reason());
-  return outcome;
+  return rebuild_site(ui, table, std::function<Outcome()>([] {
+    return build_search_index_locked() ? Outcome::done() : Outcome::failed(search_index_not_written_reason());
+  }));
 }
 
 }  // namespace larkspur

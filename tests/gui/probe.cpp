@@ -156,25 +156,6 @@ int system_command(const wchar_t* title, WPARAM command) {
   return 0;
 }
 
-// Finds the item of the window's system menu whose text is `text` and
-// chooses it as the menu would (WM_SYSCOMMAND with its id); 1 when the
-// window or the item is missing.
-int sysmenu_command(const wchar_t* title, const wchar_t* text) {
-  HWND window = find_top_level(title);
-  if (!window) return 1;
-  HMENU menu = GetSystemMenu(window, FALSE);
-  if (!menu) return 1;
-  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
-    wchar_t item[128] = {};
-    GetMenuStringW(menu, static_cast<UINT>(i), item, 128, MF_BYPOSITION);
-    if (std::wstring(item) == text) {
-      PostMessageW(window, WM_SYSCOMMAND, GetMenuItemID(menu, i), 0);
-      return 0;
-    }
-  }
-  return 1;
-}
-
 int close_command(const wchar_t* title) {
   HWND window = find_top_level(title);
   if (!window) return 1;
@@ -214,7 +195,6 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"minimize" && argc == 3) return system_command(argv[2], SC_MINIMIZE);
   if (command == L"restore" && argc == 3) return system_command(argv[2], SC_RESTORE);
   if (command == L"close" && argc == 3) return close_command(argv[2]);
-  if (command == L"sysmenu" && argc == 4) return sysmenu_command(argv[2], argv[3]);
   if (command == L"gdi" && argc == 2) return gdi_command();
   std::fputs("usage: larkspur-gui-probe window|count|above|control|text|press|owner|minimize|restore|close|gdi ...\n", stderr);
   return 2;
