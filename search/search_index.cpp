@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <thread>
 #include <cstdint>
 #include <unordered_map>
 #include <utility>
@@ -335,15 +336,10 @@ class KeyTable {
  public:
   KeyTable() : single_(0x10000) {}
 
-  void add_text(long id, std::u16string_view folded) {
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-      const char16_t a = folded[i];
-      if (is_search_blank(a)) continue;
-      single_[a].add(id);
-      if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
-        pairs_.at((static_cast<std::uint32_t>(a) << 16) | folded[i + 1]).add(id);
-      }
-    }
+  // Adds message `id` (ids come in ascending order) under its distinct keys.
+  void add_keys(long id, const std::vector<char16_t>& singles, const std::vector<std::uint32_t>& pairs) {
+    for (char16_t unit : singles) single_[unit].add(id);
+    for (std::uint32_t pair : pairs) pairs_.at(pair).add(id);
   }
 
   // The bytes of every shard file.
@@ -376,6 +372,42 @@ class KeyTable {
   std::vector<Postings> single_;
   PairTable pairs_;
 };
+
+// What a build takes from one log, made by any of its threads.
+struct PreparedLog {
+  std::string text_literal;
+  std::string subject_literal;
+  std::vector<char16_t> singles;     // distinct keys of one unit
+  std::vector<std::uint32_t> pairs;  // distinct keys of two units (first << 16 | second)
+};
+
+PreparedLog prepare_log(std::string_view log) {
+  PreparedLog out;
+  const std::u16string text = search_text(log);
+  append_literal(out.text_literal, text);
+  append_literal(out.subject_literal, search_subject(log));
+  const std::u16string folded = platform::fold_for_search(text);
+  out.singles.reserve(folded.size());
+  out.pairs.reserve(folded.size());
+  for (std::size_t i = 0; i < folded.size(); ++i) {
+    const char16_t a = folded[i];
+    if (is_search_blank(a)) continue;
+    out.singles.push_back(a);
+    if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
+      out.pairs.push_back((static_cast<std::uint32_t>(a) << 16) | folded[i + 1]);
+    }
+  }
+  std::sort(out.singles.begin(), out.singles.end());
+  out.singles.erase(std::unique(out.singles.begin(), out.singles.end()), out.singles.end());
+  std::sort(out.pairs.begin(), out.pairs.end());
+  out.pairs.erase(std::unique(out.pairs.begin(), out.pairs.end()), out.pairs.end());
+  return out;
+}
+
+// Logs a build prepares at once, split between its threads; the key table
+// then takes them in order, so the files are the same whatever the threads.
+constexpr std::size_t kBuildBatchLogs = 128;
+constexpr unsigned kBuildThreads = 2;
 
 // The keys a word needs: itself when of one or two units (whose postings
 // then answer exactly), else each of its pairs (which only select).
@@ -539,29 +571,40 @@ bool build_search_index_locked() {
   std::string chunk;
   std::string subjects;  // the chunk's second line: the subjects the page shows
   long id = 0;
-  for (const Entry& entry : entries) {
-    const std::string log = platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or("");
-    const std::u16string text = search_text(log);
-    const std::u16string subject = search_subject(log);
-    keys.add_text(id, platform::fold_for_search(text));
-    std::string list_and_name = std::to_string(entry.list) + ",";
-    append_literal_sjis(list_and_name, without_log_extension(entry.name));
-    names += "LS.n(" + list_and_name + ");\n";
-    meta += "LS.m(" + list_and_name + ",";
-    append_literal(meta, subject);
-    meta += ");\n";
-    if (id % kSearchChunkDocs == 0) {
-      chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
-      subjects = "LS.s(" + std::to_string(id / kSearchChunkDocs);
-    }
-    chunk += ',';
-    append_literal(chunk, text);
-    subjects += ',';
-    append_literal(subjects, subject);
-    ++id;
-    if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
-      chunk += ");\n" + subjects + ");\n";
-      write("t" + std::to_string((id - 1) / kSearchChunkDocs) + ".js", chunk);
+  const unsigned threads = std::max(1u, std::min(kBuildThreads, std::thread::hardware_concurrency()));
+  std::vector<PreparedLog> batch;
+  for (std::size_t start = 0; start < entries.size(); start += kBuildBatchLogs) {
+    const std::size_t count = std::min(kBuildBatchLogs, entries.size() - start);
+    batch.assign(count, PreparedLog{});
+    const auto prepare = [&](unsigned part) {
+      for (std::size_t i = part; i < count; i += threads) {
+        const Entry& entry = entries[start + i];
+        batch[i] = prepare_log(platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or(""));
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned part = 1; part < threads; ++part) helpers.emplace_back(prepare, part);
+    prepare(0);
+    for (std::thread& helper : helpers) helper.join();
+    for (std::size_t i = 0; i < count; ++i) {
+      const Entry& entry = entries[start + i];
+      const PreparedLog& log = batch[i];
+      keys.add_keys(id, log.singles, log.pairs);
+      std::string list_and_name = std::to_string(entry.list) + ",";
+      append_literal_sjis(list_and_name, without_log_extension(entry.name));
+      names += "LS.n(" + list_and_name + ");\n";
+      meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
+      if (id % kSearchChunkDocs == 0) {
+        chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
+        subjects = "LS.s(" + std::to_string(id / kSearchChunkDocs);
+      }
+      chunk += ',' + log.text_literal;
+      subjects += ',' + log.subject_literal;
+      ++id;
+      if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
+        chunk += ");\n" + subjects + ");\n";
+        write("t" + std::to_string((id - 1) / kSearchChunkDocs) + ".js", chunk);
+      }
     }
   }
   state.docs = id;
