@@ -146,12 +146,13 @@ void finish_stopped_job(ReceiveJobContext& job) {
   std::vector<std::string> names;
   for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
   // A job stopped between storing a log and indexing it leaves an index that
-  // lacks the log: with work to finish, the index is built anew.
+  // lacks the log: with work to finish, the index is built anew, before the
+  // marks go (a stop during this build leaves them for the next job).
   const bool stopped = std::any_of(names.begin(), names.end(), [](const std::string& name) {
     return platform::can_read_file(list_folder(name) + "\\" + std::string(kPagesPendingMark));
   });
-  const Outcome pages = finish_stopped_site_work(names, job.ui);
   if (stopped) build_search_index();
+  const Outcome pages = finish_stopped_site_work(names, job.ui);
   if (!pages.ok()) {
     ++job.state.report.page_failures;
     job.fail(pages.reason);
