@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/progress_dialog.h"
 #include "app/settings_dialogs.h"
 #include "app/shell.h"
@@ -32,10 +35,18 @@ void delete_logs_command() {
   if (rebuild_requested && rebuild_command().kind == OutcomeKind::declined) build_search_index();
 }
 
-// Opens the search page as a list's name opens its pages; an archive from
-// before the search gets its index first.
+// Opens the search page as a list's name opens its pages. An archive without
+// an index gets it built on a thread of its own (the window stays usable);
+// the page opens at once and waits for it.
 void search_command() {
-  if (!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) build_search_index();
+  static std::atomic<bool> building{false};
+  if ((!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) && !building.exchange(true)) {
+    write_search_page();
+    std::thread([] {
+      ensure_search_index();
+      building = false;
+    }).detach();
+  }
   platform::open_with_shell(kSearchPage);
 }
 

@@ -380,7 +380,10 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
 // The search page, with an index built first when there is none yet (an
 // archive from before the search).
 int open_search_page(const Invocation& invocation, Console& console) {
-  if (!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) build_search_index();
+  if (!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) {
+    console.err("larkspur-cli: 検索の索引を作成しています...\n");
+    ensure_search_index();
+  }
   if (invocation.flags.count("--print") != 0) {
     console.out(to_utf8(kSearchPage) + "\n");
     return kExitOk;
@@ -448,8 +451,10 @@ int run_search(const std::vector<std::string>&, const Invocation& invocation, Co
   }
   std::optional<SearchResult> result = search_archive(query, invocation.list_filter, invocation.limit);
   if (!result) {
-    // No index yet (an archive from before the search): build it once.
-    build_search_index();
+    // No index yet (an archive from before the search, or one only received
+    // into): build it once.
+    console.err("larkspur-cli: 検索の索引を作成しています...\n");
+    ensure_search_index();
     result = search_archive(query, invocation.list_filter, invocation.limit);
   }
   if (!result) return failure(console, "search", search_index_not_written_reason());

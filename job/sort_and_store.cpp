@@ -146,12 +146,14 @@ void finish_stopped_job(ReceiveJobContext& job) {
   std::vector<std::string> names;
   for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
   // A job stopped between storing a log and indexing it leaves an index that
-  // lacks the log: with work to finish, the index is built anew, before the
-  // marks go (a stop during this build leaves them for the next job).
-  const bool stopped = std::any_of(names.begin(), names.end(), [](const std::string& name) {
+  // lacks the log: the logs of the lists with work to finish that the index
+  // may lack are added, before the marks go (a stop during this leaves them
+  // for the next job).
+  std::vector<std::string> stopped;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(stopped), [](const std::string& name) {
     return platform::can_read_file(list_folder(name) + "\\" + std::string(kPagesPendingMark));
   });
-  if (stopped) build_search_index();
+  if (!stopped.empty()) catch_up_search_index(stopped);
   const Outcome pages = finish_stopped_site_work(names, job.ui);
   if (!pages.ok()) {
     ++job.state.report.page_failures;

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <thread>
 #include <cstdint>
+#include <functional>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -230,10 +231,10 @@ const std::u16string& text_at(const Call& call, std::size_t i) {
 
 // The shard of a key of one unit (second = -1) or two; the page computes the
 // same with Math.imul.
-int shard_of(char16_t first, long second) {
+int shard_of(char16_t first, long second, long shards = kSearchShards) {
   const std::uint32_t h = (static_cast<std::uint32_t>(first) * 0x9E3779B1u) ^
                           (static_cast<std::uint32_t>(second + 1) * 0x85EBCA6Bu);
-  return static_cast<int>(h >> 24) % kSearchShards;
+  return static_cast<int>(static_cast<long>(h >> 24) % shards);
 }
 
 // A posting list under construction: gaps written as digits, the last id.
@@ -342,19 +343,28 @@ class KeyTable {
     for (std::uint32_t pair : pairs) pairs_.at(pair).add(id);
   }
 
-  // The bytes of every shard file.
-  std::vector<std::string> shard_files() const {
-    std::vector<std::string> files(kSearchShards);
-    for (int s = 0; s < kSearchShards; ++s) files[s] = "LS.p(" + std::to_string(s);
+  // Adds the ids (ascending, above every id the key has) of a key of one or
+  // two units: a merge of segments.
+  void add_ids(std::u16string_view key, const std::vector<long>& ids) {
+    if (key.empty() || key.size() > 2) return;
+    Postings& postings = key.size() == 1 ? single_[key[0]] : pairs_.at((static_cast<std::uint32_t>(key[0]) << 16) | key[1]);
+    for (long id : ids) postings.add(id);
+  }
+
+  // The bytes of every shard file of `shards`, each opened by `head` and its
+  // shard number ("LS.p(" for a generation's, "LS.q(<first>," for a segment's).
+  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(") const {
+    std::vector<std::string> files(static_cast<std::size_t>(shards));
+    for (long s = 0; s < shards; ++s) files[s] = head + std::to_string(s);
     for (std::size_t u = 0; u < single_.size(); ++u) {
       if (single_[u].last < 0) continue;
       const char16_t key[1] = {static_cast<char16_t>(u)};
-      append_entry(files[shard_of(key[0], -1)], std::u16string_view(key, 1), single_[u].digits);
+      append_entry(files[shard_of(key[0], -1, shards)], std::u16string_view(key, 1), single_[u].digits);
     }
     for (std::size_t i = 0; i < pairs_.size(); ++i) {
       const std::uint32_t pair = pairs_.key(i);
       const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
-      append_entry(files[shard_of(key[0], key[1])], std::u16string_view(key, 2), pairs_.postings(i).digits);
+      append_entry(files[shard_of(key[0], key[1], shards)], std::u16string_view(key, 2), pairs_.postings(i).digits);
     }
     for (std::string& file : files) file += ");\n";
     return files;
@@ -381,11 +391,8 @@ struct PreparedLog {
   std::vector<std::uint32_t> pairs;  // distinct keys of two units (first << 16 | second)
 };
 
-PreparedLog prepare_log(std::string_view log) {
-  PreparedLog out;
-  const std::u16string text = search_text(log);
-  append_literal(out.text_literal, text);
-  append_literal(out.subject_literal, search_subject(log));
+// The distinct keys of a text into `out`.
+void collect_keys(std::u16string_view text, PreparedLog& out) {
   const std::u16string folded = platform::fold_for_search(text);
   out.singles.reserve(folded.size());
   out.pairs.reserve(folded.size());
@@ -401,8 +408,47 @@ PreparedLog prepare_log(std::string_view log) {
   out.singles.erase(std::unique(out.singles.begin(), out.singles.end()), out.singles.end());
   std::sort(out.pairs.begin(), out.pairs.end());
   out.pairs.erase(std::unique(out.pairs.begin(), out.pairs.end()), out.pairs.end());
+}
+
+PreparedLog prepare_log(std::string_view log) {
+  PreparedLog out;
+  const std::u16string text = search_text(log);
+  append_literal(out.text_literal, text);
+  append_literal(out.subject_literal, search_subject(log));
+  collect_keys(text, out);
   return out;
 }
+
+// The text files of consecutive messages: t<C>.js holds the texts of ids
+// C * kSearchChunkDocs on, then their subjects (the page finds a text at
+// its id's remainder, so a run of ids starts at a chunk's first id).
+class ChunkFiles {
+ public:
+  using Writer = std::function<void(std::string name, const std::string& bytes)>;
+  explicit ChunkFiles(Writer write) : write_(std::move(write)) {}
+
+  void add(long id, const std::string& text_literal, const std::string& subject_literal) {
+    if (!texts_.empty() && id / kSearchChunkDocs != chunk_) finish();
+    if (texts_.empty()) {
+      chunk_ = id / kSearchChunkDocs;
+      texts_ = "LS.t(" + std::to_string(chunk_);
+      subjects_ = "LS.s(" + std::to_string(chunk_);
+    }
+    texts_ += ',' + text_literal;
+    subjects_ += ',' + subject_literal;
+  }
+  void finish() {
+    if (texts_.empty()) return;
+    write_("t" + std::to_string(chunk_) + ".js", texts_ + ");\n" + subjects_ + ");\n");
+    texts_.clear();
+  }
+
+ private:
+  Writer write_;
+  long chunk_ = 0;
+  std::string texts_;
+  std::string subjects_;
+};
 
 // Logs a build prepares at once, split between its threads; the key table
 // then takes them in order, so the files are the same whatever the threads.
@@ -434,9 +480,22 @@ struct TailDoc {
   std::u16string subject;
 };
 
+// Messages stored after the generation was built, taken from the tail a
+// tail at a time: ids first to end - 1 (first a chunk's first id), postings
+// in `shards` files "s<first>_<end>p<K>.js" (LS.q lines), list, name and
+// subject of each in "s<first>_<end>m.js" (LS.sm lines), texts in the
+// generation's chunk files. The last kSearchMergeSegments segments merge into
+// one when they are of one size class, so their count stays small.
+struct Segment {
+  long first = 0;
+  long end = 0;
+  long shards = 1;
+};
+
 struct State {
   std::string generation;  // hash name
-  long docs = 0;  // messages of the generation (ids 0 to docs - 1)
+  long docs = 0;  // ids below it are the generation's and its segments'; the tail's follow
+  std::vector<Segment> segments;  // ascending
   std::vector<std::string> lists;  // Shift_JIS
   // Per list, the greatest log name (no extension) the generation holds:
   // a log named above it cannot be in the generation.
@@ -467,6 +526,14 @@ std::optional<State> read_state() {
       state.newest.push_back(text_at(call, 1));
     } else if (call.name == "tail") {
       state.tail.push_back({number_at(call, 0), number_at(call, 1), text_at(call, 2), text_at(call, 3)});
+    } else if (call.name == "seg") {
+      const Segment segment{number_at(call, 0), number_at(call, 1), number_at(call, 2)};
+      const long previous_end = state.segments.empty() ? 0 : state.segments.back().end;
+      if (segment.first < previous_end || segment.end <= segment.first || segment.end > state.docs ||
+          segment.shards < 1 || segment.shards > kSearchShards || (segment.shards & (segment.shards - 1)) != 0) {
+        return std::nullopt;
+      }
+      state.segments.push_back(segment);
     }
   }
   return state;
@@ -481,6 +548,10 @@ bool write_state(const State& state) {
     out += ',';
     append_literal(out, l < state.newest.size() ? state.newest[l] : std::u16string());
     out += ");\n";
+  }
+  for (const Segment& segment : state.segments) {
+    out += "LS.seg(" + std::to_string(segment.first) + "," + std::to_string(segment.end) + "," +
+           std::to_string(segment.shards) + ");\n";
   }
   for (const TailDoc& doc : state.tail) {
     out += "LS.tail(" + std::to_string(doc.id) + "," + std::to_string(doc.list) + ",";
@@ -497,6 +568,17 @@ void remove_generation(const std::string& folder) {
   for (const std::string& name : platform::find_files(folder + "\\*")) platform::delete_file(folder + "\\" + name);
   platform::remove_folder(folder);
 }
+
+}  // namespace
+
+bool write_search_page() {
+  platform::create_folder(kSearchFolder);
+  const std::string page = search_page_html();
+  if (platform::read_file(kSearchPage) == page) return true;
+  return write_index_file(kSearchPage, page);
+}
+
+namespace {
 
 bool write_page_if_changed() {
   const std::string page = search_page_html();
@@ -568,8 +650,7 @@ bool build_search_index_locked() {
   KeyTable keys;
   std::string meta;   // m.js: list, name, subject (the tool's)
   std::string names;  // n.js: list, name (the page's: all it needs of every message)
-  std::string chunk;
-  std::string subjects;  // the chunk's second line: the subjects the page shows
+  ChunkFiles chunks(write);
   long id = 0;
   const unsigned threads = std::max(1u, std::min(kBuildThreads, std::thread::hardware_concurrency()));
   std::vector<PreparedLog> batch;
@@ -594,19 +675,11 @@ bool build_search_index_locked() {
       append_literal_sjis(list_and_name, without_log_extension(entry.name));
       names += "LS.n(" + list_and_name + ");\n";
       meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
-      if (id % kSearchChunkDocs == 0) {
-        chunk = "LS.t(" + std::to_string(id / kSearchChunkDocs);
-        subjects = "LS.s(" + std::to_string(id / kSearchChunkDocs);
-      }
-      chunk += ',' + log.text_literal;
-      subjects += ',' + log.subject_literal;
+      chunks.add(id, log.text_literal, log.subject_literal);
       ++id;
-      if (id % kSearchChunkDocs == 0 || id == static_cast<long>(entries.size())) {
-        chunk += ");\n" + subjects + ");\n";
-        write("t" + std::to_string((id - 1) / kSearchChunkDocs) + ".js", chunk);
-      }
     }
   }
+  chunks.finish();
   state.docs = id;
   state.newest.assign(state.lists.size(), std::u16string());
   for (const Entry& entry : entries) {
@@ -645,12 +718,159 @@ bool build_search_index_locked() {
   return true;
 }
 
+namespace {
+
+std::string segment_prefix(const std::string& folder, const Segment& segment) {
+  return folder + "\\s" + std::to_string(segment.first) + "_" + std::to_string(segment.end);
+}
+std::string segment_shard_path(const std::string& folder, const Segment& segment, long shard) {
+  return segment_prefix(folder, segment) + "p" + std::to_string(shard) + ".js";
+}
+std::string segment_meta_path(const std::string& folder, const Segment& segment) {
+  return segment_prefix(folder, segment) + "m.js";
+}
+
+// Posting files of a segment: about kSearchSegmentDocsPerShard messages a
+// file, a power of two (so that a key's shard is its generation shard's
+// remainder), at most kSearchShards.
+long shards_for(long span) {
+  long shards = 1;
+  while (shards < kSearchShards && shards * kSearchSegmentDocsPerShard < span) shards *= 2;
+  return shards;
+}
+
+// A segment's size class: 0 up to a tail's messages, then one more for each
+// kSearchMergeSegments times as many.
+int size_class(const Segment& segment) {
+  int size_class = 0;
+  for (long size = kMaxSearchTailDocs; segment.end - segment.first > size; size *= kSearchMergeSegments) ++size_class;
+  return size_class;
+}
+
+// Writes the files of a segment; false when one could not be written.
+bool write_segment(const std::string& folder, const Segment& segment, const KeyTable& keys, const std::string& meta) {
+  bool ok = true;
+  const std::vector<std::string> shards = keys.shard_files(segment.shards, "LS.q(" + std::to_string(segment.first) + ",");
+  for (long s = 0; s < segment.shards; ++s) ok = write_index_file(segment_shard_path(folder, segment, s), shards[s]) && ok;
+  return write_index_file(segment_meta_path(folder, segment), meta) && ok;
+}
+
+void delete_segment(const std::string& folder, const Segment& segment) {
+  for (long s = 0; s < segment.shards; ++s) platform::delete_file(segment_shard_path(folder, segment, s));
+  platform::delete_file(segment_meta_path(folder, segment));
+}
+
+// Merges the last kSearchMergeSegments segments into one while they are of
+// one size class: their postings are concatenated (ids ascend from one
+// segment to the next), their texts stay where they are. The merged ones go
+// to `obsolete`, to be deleted once the state no longer names them.
+bool merge_segments(State& state, const std::string& folder, std::vector<Segment>& obsolete) {
+  const std::size_t n = kSearchMergeSegments;
+  while (state.segments.size() >= n) {
+    const auto from = state.segments.end() - static_cast<std::ptrdiff_t>(n);
+    const int size = size_class(state.segments.back());
+    if (!std::all_of(from, state.segments.end(), [size](const Segment& s) { return size_class(s) == size; })) break;
+    Segment merged{from->first, state.segments.back().end, 0};
+    merged.shards = shards_for(merged.end - merged.first);
+    KeyTable keys;
+    std::string meta;
+    for (auto segment = from; segment != state.segments.end(); ++segment) {
+      for (long s = 0; s < segment->shards; ++s) {
+        const auto calls = read_calls(segment_shard_path(folder, *segment, s));
+        if (!calls) return false;
+        for (const Call& call : *calls) {
+          for (std::size_t a = 2; a + 1 < call.arguments.size(); a += 2) {
+            keys.add_ids(text_at(call, a), decode_postings(text_at(call, a + 1)));
+          }
+        }
+      }
+      const std::optional<std::string> bytes = platform::read_file(segment_meta_path(folder, *segment));
+      if (!bytes) return false;
+      meta += *bytes;
+    }
+    if (!write_segment(folder, merged, keys, meta)) return false;
+    obsolete.insert(obsolete.end(), from, state.segments.end());
+    state.segments.erase(from, state.segments.end());
+    state.segments.push_back(merged);
+  }
+  return true;
+}
+
+// Moves the tail into a new segment (its texts read back from its files,
+// folded and keyed: work for the tail's messages alone), merges segments
+// as due, and writes the state; then deletes what the state no longer names.
+bool flush_tail(State& state) {
+  const std::string folder = generation_folder(state.generation);
+  Segment segment;
+  segment.first = (state.docs + kSearchChunkDocs - 1) / kSearchChunkDocs * kSearchChunkDocs;
+  segment.end = segment.first + static_cast<long>(state.tail.size());
+  segment.shards = shards_for(segment.end - segment.first);
+  bool ok = true;
+  ChunkFiles chunks([&](std::string name, const std::string& bytes) {
+    ok = write_index_file(folder + "\\" + name, bytes) && ok;
+  });
+  KeyTable keys;
+  std::string meta;
+  long id = segment.first;
+  for (const TailDoc& doc : state.tail) {
+    const auto calls = read_calls(tail_path(folder, doc.id));
+    // A tail file gone missing leaves the message searchable by its subject.
+    const std::u16string text = calls && !calls->empty() ? text_at((*calls)[0], 1) : doc.subject;
+    PreparedLog prepared;
+    collect_keys(text, prepared);
+    keys.add_keys(id, prepared.singles, prepared.pairs);
+    std::string text_literal;
+    std::string subject_literal;
+    append_literal(text_literal, text);
+    append_literal(subject_literal, doc.subject);
+    chunks.add(id, text_literal, subject_literal);
+    std::string name_literal;
+    append_literal(name_literal, doc.name);
+    meta += "LS.sm(" + std::to_string(id) + "," + std::to_string(doc.list) + "," + name_literal + "," + subject_literal + ");\n";
+    ++id;
+  }
+  chunks.finish();
+  if (!ok || !write_segment(folder, segment, keys, meta)) return false;
+  State next = state;
+  next.segments.push_back(segment);
+  next.docs = segment.end;
+  next.tail.clear();
+  std::vector<Segment> obsolete;
+  if (!merge_segments(next, folder, obsolete) || !write_state(next)) return false;
+  for (const TailDoc& doc : state.tail) platform::delete_file(tail_path(folder, doc.id));
+  for (const Segment& old : obsolete) delete_segment(folder, old);
+  state = std::move(next);
+  return true;
+}
+
+// True when the index holds the log `name` of list `list` (its generation,
+// a segment or the tail).
+bool index_holds(const State& state, long list, const std::u16string& name) {
+  for (const TailDoc& known : state.tail) {
+    if (known.list == list && known.name == name) return true;
+  }
+  const std::string folder = generation_folder(state.generation);
+  std::vector<std::string> files{meta_path(folder)};
+  for (const Segment& segment : state.segments) files.push_back(segment_meta_path(folder, segment));
+  for (const std::string& file : files) {
+    const auto calls = read_calls(file);
+    if (!calls) continue;
+    const std::size_t at = calls->empty() || (*calls)[0].name != "sm" ? 0 : 1;  // LS.sm lines lead with the id
+    for (const Call& call : *calls) {
+      if (number_at(call, at) == list && text_at(call, at + 1) == name) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log) {
   std::optional<State> state = read_state();
-  if (!state || static_cast<int>(state->tail.size()) >= kMaxSearchTailDocs ||
-      !platform::can_read_file(kSearchPage)) {
-    return build_search_index_locked();
-  }
+  // An archive without an index gets it from a rebuild or when it is first
+  // searched: a receive never builds it whole.
+  if (!state) return true;
+  if (!platform::can_read_file(kSearchPage) && !write_page_if_changed()) return false;
   auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
   if (list == state->lists.end()) {
     list = state->lists.insert(state->lists.end(), std::string(list_name));
@@ -660,25 +880,42 @@ bool add_to_search_index_locked(std::string_view list_name, std::string_view log
   doc.id = state->docs + static_cast<long>(state->tail.size());
   doc.list = static_cast<long>(list - state->lists.begin());
   doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
-  // A log a build took in already (a rebuild that ran between the storing
-  // of the log and this call) is not added twice.
+  // A log the index took in already (a rebuild that ran between the storing
+  // of the log and this call, or a catch-up) is not added twice.
+  if (doc.name <= state->newest[doc.list] && index_holds(*state, doc.list, doc.name)) return true;
   for (const TailDoc& known : state->tail) {
     if (known.list == doc.list && known.name == doc.name) return true;
-  }
-  if (doc.name <= state->newest[doc.list]) {
-    const auto calls = read_calls(meta_path(generation_folder(state->generation)));
-    if (!calls) return build_search_index_locked();
-    for (const Call& call : *calls) {
-      if (number_at(call, 0) == doc.list && text_at(call, 1) == doc.name) return true;
-    }
   }
   doc.subject = search_subject(log);
   std::string file = "LS.x(" + std::to_string(doc.id) + ",";
   append_literal(file, search_text(log));
   file += ");\n";
   if (!write_index_file(tail_path(generation_folder(state->generation), doc.id), file)) return false;
+  state->newest[doc.list] = std::max(state->newest[doc.list], doc.name);
   state->tail.push_back(std::move(doc));
+  if (static_cast<int>(state->tail.size()) >= kMaxSearchTailDocs) return flush_tail(*state);
   return write_state(*state);
+}
+
+bool catch_up_search_index_locked(const std::vector<std::string>& list_names) {
+  const std::optional<State> state = read_state();
+  if (!state) return true;
+  bool ok = true;
+  for (const std::string& list_name : list_names) {
+    const auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
+    // Logs from the second of the newest indexed one on: a job stopped after
+    // storing a log and before indexing it left it the newest of its list.
+    const std::u16string newest =
+        list == state->lists.end() ? std::u16string() : state->newest[static_cast<std::size_t>(list - state->lists.begin())];
+    std::vector<std::string> names = platform::find_files(list_folder(list_name) + "\\*.log");
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (platform::sjis_to_utf16_display(without_log_extension(name)).substr(0, 14) < newest.substr(0, 14)) continue;
+      const std::optional<std::string> log = platform::read_file(list_folder(list_name) + "\\" + name);
+      if (log) ok = add_to_search_index_locked(list_name, name, *log) && ok;
+    }
+  }
+  return ok;
 }
 
 // ------------------------------------------------------------------ reader
@@ -698,23 +935,30 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
     list_filter = found == state->lists.end() ? -1 : static_cast<long>(found - state->lists.begin());
   }
 
-  // Candidates of the generation: the ids every key of every word has.
+  // Candidates of the generation and its segments: the ids every key of
+  // every word has (a key's ids are its generation's, then each segment's).
   std::optional<std::vector<long>> candidates;
   bool verify = false;
-  std::unordered_map<int, std::vector<Call>> shards;
+  std::unordered_map<std::string, std::vector<Call>> shards;
+  const auto ids_in = [&](const std::string& path, std::size_t first_key, const std::u16string& key, std::vector<long>& ids) {
+    auto loaded = shards.find(path);
+    if (loaded == shards.end()) loaded = shards.emplace(path, read_calls(path).value_or(std::vector<Call>{})).first;
+    for (const Call& call : loaded->second) {
+      for (std::size_t a = first_key; a + 1 < call.arguments.size(); a += 2) {
+        if (text_at(call, a) != key) continue;
+        const std::vector<long> more = decode_postings(text_at(call, a + 1));
+        ids.insert(ids.end(), more.begin(), more.end());
+      }
+    }
+  };
   for (const std::u16string& word : words) {
     verify = verify || word.size() > 2;
     for (const std::u16string& key : keys_of_word(word)) {
-      const int shard = shard_of(key[0], key.size() > 1 ? static_cast<long>(key[1]) : -1);
-      auto loaded = shards.find(shard);
-      if (loaded == shards.end()) {
-        loaded = shards.emplace(shard, read_calls(shard_path(folder, shard)).value_or(std::vector<Call>{})).first;
-      }
+      const long second = key.size() > 1 ? static_cast<long>(key[1]) : -1;
       std::vector<long> ids;
-      for (const Call& call : loaded->second) {
-        for (std::size_t a = 1; a + 1 < call.arguments.size(); a += 2) {
-          if (text_at(call, a) == key) ids = decode_postings(text_at(call, a + 1));
-        }
+      ids_in(shard_path(folder, shard_of(key[0], second)), 1, key, ids);
+      for (const Segment& segment : state->segments) {
+        ids_in(segment_shard_path(folder, segment, shard_of(key[0], second, segment.shards)), 2, key, ids);
       }
       if (!candidates) {
         candidates = std::move(ids);
@@ -727,29 +971,45 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
   }
 
   struct Found {
-    long id;
-    long list;
+    long id = -1;
+    long list = -1;
     std::u16string name;
     std::u16string subject;
   };
+  const auto newer = [](const Found& a, const Found& b) {
+    const std::u16string_view da = std::u16string_view(a.name).substr(0, 14);
+    const std::u16string_view db = std::u16string_view(b.name).substr(0, 14);
+    return da != db ? da > db : a.id > b.id;
+  };
   std::vector<Found> found;
-  std::vector<Found> meta;
+  std::vector<Found> meta;  // by id; id -1 where no message has the id
   if (!candidates->empty()) {
     const auto calls = read_calls(meta_path(folder));
     if (!calls) return std::nullopt;
     for (const Call& call : *calls) meta.push_back({static_cast<long>(meta.size()), number_at(call, 0), text_at(call, 1), text_at(call, 2)});
+    meta.resize(static_cast<std::size_t>(std::max<long>(state->docs, static_cast<long>(meta.size()))));
+    for (const Segment& segment : state->segments) {
+      for (const Call& call : read_calls(segment_meta_path(folder, segment)).value_or(std::vector<Call>{})) {
+        const long id = number_at(call, 0);
+        if (id >= segment.first && id < segment.end) meta[id] = {id, number_at(call, 1), text_at(call, 2), text_at(call, 3)};
+      }
+    }
   }
+  std::vector<Found*> order;
+  for (const long id : *candidates) {
+    if (id < 0 || id >= static_cast<long>(meta.size()) || meta[id].id != id) continue;
+    if (list_filter != -2 && meta[id].list != list_filter) continue;
+    order.push_back(&meta[id]);
+  }
+  std::sort(order.begin(), order.end(), [&](const Found* a, const Found* b) { return newer(*a, *b); });
   std::unordered_map<long, std::vector<Call>> chunks;
-  // Newest first (a generation's ids follow its logs' names), so that with a
-  // limit the checking of candidates stops once the limit is reached: the
-  // newest matches of the generation, merged with the tail's, are then the
-  // newest of all.
+  // Newest first, so that with a limit the checking of candidates stops once
+  // the limit is reached: the newest matches of the generation and its
+  // segments, merged with the tail's, are then the newest of all.
   std::size_t main_found = 0;
   result.complete = true;
-  for (auto it = candidates->rbegin(); it != candidates->rend(); ++it) {
-    const long id = *it;
-    if (id < 0 || id >= static_cast<long>(meta.size())) continue;
-    if (list_filter != -2 && meta[id].list != list_filter) continue;
+  for (Found* candidate : order) {
+    const long id = candidate->id;
     if (main_found >= limit) {
       result.complete = false;
       break;
@@ -764,7 +1024,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
       const std::u16string& text = text_at(loaded->second[0], static_cast<std::size_t>(id % kSearchChunkDocs) + 1);
       if (!holds_every_word(platform::fold_for_search(text), words)) continue;
     }
-    found.push_back(std::move(meta[id]));
+    found.push_back(std::move(*candidate));
     ++main_found;
   }
   for (const TailDoc& doc : state->tail) {
@@ -774,11 +1034,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
     if (!holds_every_word(platform::fold_for_search(text_at((*calls)[0], 1)), words)) continue;
     found.push_back({doc.id, doc.list, doc.name, doc.subject});
   }
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    const std::u16string_view da = std::u16string_view(a.name).substr(0, 14);
-    const std::u16string_view db = std::u16string_view(b.name).substr(0, 14);
-    return da != db ? da > db : a.id > b.id;
-  });
+  std::sort(found.begin(), found.end(), newer);
   result.total = found.size();
   for (std::size_t i = 0; i < found.size() && i < limit; ++i) {
     SearchHit hit;

@@ -17,6 +17,9 @@
 //                           their subjects
 //   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
 //   search\g<N>\x<I>.js     the text of tail message I
+//   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
+//                           a segment: messages stored since, ids F to E - 1
+//                           (see Segment in search_index.cpp)
 // A generation's files are written before state.js names it, and state.js is
 // replaced whole, so a process killed at any moment leaves a consistent index
 // (at worst one that lacks the log being stored, or names a page since gone).
@@ -42,10 +45,17 @@ inline constexpr std::string_view kSearchState = "search\\state.js";
 inline constexpr int kSearchChunkDocs = 32;
 // Posting files per generation; a query loads one per distinct key.
 inline constexpr int kSearchShards = 256;
-// Messages stored after a generation was built that are kept as a tail (each
-// in a file of its own, scanned whole by every query) before the next
-// receive builds a new generation.
-inline constexpr int kMaxSearchTailDocs = 256;
+// Messages stored after a generation was built are kept as a tail (each in a
+// file of its own, scanned whole by every query) until it holds this many;
+// then the storing of a message moves the tail into a segment of its own
+// (postings of its keys, written once), so a receive's work per message stays
+// bounded whatever the archive's size.
+inline constexpr int kMaxSearchTailDocs = 64;
+// Segments of one size class that merge into one (a query loads a posting
+// file per key from every segment, so their count stays logarithmic).
+inline constexpr int kSearchMergeSegments = 8;
+// Messages per posting file of a segment, about.
+inline constexpr long kSearchSegmentDocsPerShard = 128;
 
 // The search page's default page size, and the tool's default --limit.
 inline constexpr int kSearchPageHits = 20;
@@ -56,9 +66,14 @@ inline constexpr int kSearchPageHits = 20;
 bool build_search_index_locked();
 
 // Adds the log "LKset\<list_name>\<log_name>" (just stored; `log` its bytes)
-// to the tail, or builds a new generation when there is no index yet or the
-// tail is full. False when the index could not be written.
+// to the tail, moving a full tail into a segment. Does nothing when there is
+// no index yet: a rebuild or the first search builds it. False when the index
+// could not be written.
 bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log);
+
+// Adds the logs of the lists that a stopped job may have stored without
+// indexing them (those from the second of each list's newest indexed log on).
+bool catch_up_search_index_locked(const std::vector<std::string>& list_names);
 
 // The words of a query: the folded query split at blanks (as JavaScript's
 // \s counts them), empty words dropped.
@@ -100,6 +115,12 @@ namespace larkspur {
 bool build_search_index();
 // Reads the log at `log_path` ("LKset\<list>\<name>.log") and adds it.
 bool add_to_search_index(std::string_view list_name, std::string_view log_path);
+bool catch_up_search_index(const std::vector<std::string>& list_names);
+// Builds the index when there is none yet (an archive from before the
+// search, or one only received into); true when there is one afterwards.
+bool ensure_search_index();
+// Writes the search page alone (it waits for an index being built).
+bool write_search_page();
 
 }  // namespace larkspur
 

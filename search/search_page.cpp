@@ -57,8 +57,9 @@ std::string search_page_html() {
   // The index files call these as they load.
   window.LS = {
     state: function (gen, docs, nshards, chunk) {
-      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [] };
+      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [] };
     },
+    seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
     n: function (list, name) { names.push([list, name]); },
@@ -67,8 +68,14 @@ std::string search_page_html() {
     p: function (k) {
       var map = new Map();
       for (var i = 1; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
-      shards[k] = map;
+      shards["p" + k] = map;
     },
+    q: function (first, k) {
+      var map = new Map();
+      for (var i = 2; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
+      shards["s" + first + "_" + k] = map;
+    },
+    sm: function (id, list, name) { names[id] = [list, name]; },
     x: function (id, text) { tails[id] = text; }
   };
   function load(src) {
@@ -85,9 +92,19 @@ std::string search_page_html() {
   }
   function fold(text) { return text.normalize("NFKC").toLowerCase(); }
   function words(query) { return fold(query).split(/\s+/).filter(function (w) { return w.length > 0; }); }
-  function shardOf(key) {
+  function shardOf(key, n) {
     var second = key.length > 1 ? key.charCodeAt(1) : -1;
-    return ((Math.imul(key.charCodeAt(0), 0x9E3779B1) ^ Math.imul(second + 1, 0x85EBCA6B)) >>> 24) % state.shards;
+    return ((Math.imul(key.charCodeAt(0), 0x9E3779B1) ^ Math.imul(second + 1, 0x85EBCA6B)) >>> 24) % n;
+  }
+  // The posting files of a key: its generation's, then each segment's, as
+  // [file, name of its loaded map].
+  function shardFiles(key) {
+    var k = shardOf(key, state.shards), out = [[folder() + "p" + k + ".js", "p" + k]];
+    state.segs.forEach(function (s) {
+      var j = shardOf(key, s.shards);
+      out.push([folder() + "s" + s.first + "_" + s.end + "p" + j + ".js", "s" + s.first + "_" + j]);
+    });
+    return out;
   }
   function keysOf(word) {
     if (word.length <= 2) return [word];
@@ -116,10 +133,16 @@ std::string search_page_html() {
     return out;
   }
   function folder() { return "g" + state.gen + "/"; }
-  var ready = load("state.js?" + Date.now()).then(function () {
-    if (!state) return false;
-    return load(folder() + "n.js");
-  });
+  function start() {
+    state = null;
+    return load("state.js?" + Date.now()).then(function () {
+      if (!state) return false;
+      return Promise.all([load(folder() + "n.js")].concat(state.segs.map(function (s) {
+        return load(folder() + "s" + s.first + "_" + s.end + "m.js");
+      })));
+    });
+  }
+  var ready = start();
   function textOf(id) {
     if (id >= state.docs) return tails[id];
     var c = chunks[Math.floor(id / state.chunk)];
@@ -130,7 +153,7 @@ std::string search_page_html() {
     return ws.every(function (w) { return f.indexOf(w) >= 0; });
   }
   function docOf(id) {
-    if (id < state.docs) return { id: id, list: names[id][0], name: names[id][1] };
+    if (id < state.docs) return names[id] ? { id: id, list: names[id][0], name: names[id][1] } : null;
     for (var i = 0; i < state.tail.length; i++) {
       var t = state.tail[i];
       if (t[0] === id) return { id: id, list: t[1], name: t[2], subject: t[3] };
@@ -160,16 +183,22 @@ std::string search_page_html() {
       var keys = [], verify = false;
       ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
       var files = [];
-      keys.forEach(function (k) { files.push(load(folder() + "p" + shardOf(k) + ".js")); });
+      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0])); }); });
       state.tail.forEach(function (t) { files.push(load(folder() + "x" + t[0] + ".js")); });
       return Promise.all(files).then(function () {
         var candidates = null;
         keys.forEach(function (k) {
-          var map = shards[shardOf(k)];
-          var ids = map && map.has(k) ? decode(map.get(k)) : [];
+          var ids = [];
+          shardFiles(k).forEach(function (f) {
+            var map = shards[f[1]];
+            if (map && map.has(k)) ids = ids.concat(decode(map.get(k)));
+          });
           candidates = candidates === null ? ids : intersect(candidates, ids);
         });
-        candidates = candidates.filter(function (id) { return id < state.docs; }).reverse();
+        // Newest first by the names (a segment's ids follow the order of
+        // storing), so the first page needs only the newest candidates' texts.
+        candidates = candidates.map(docOf).filter(function (d) { return d !== null && d.id < state.docs; })
+                               .sort(newestFirst).map(function (d) { return d.id; });
         if (verify) q.cands = candidates; else { q.main = candidates; }
         q.pos = 0;
         state.tail.forEach(function (t) { if (holds(t[0], ws)) q.tail.push(t[0]); });
@@ -177,7 +206,7 @@ std::string search_page_html() {
       });
     });
   }
-  var CHUNKS_PER_STEP = 8;
+  var CHUNKS_PER_STEP = 8, RETRY_MS = 3000;
   function ensure(q, n) {
     if (q.main.length >= n || q.pos >= q.cands.length) return Promise.resolve(q);
     var need = [], end = q.pos;
@@ -315,8 +344,14 @@ std::string search_page_html() {
     document.body.removeAttribute("data-shown");
     return prepare(query).then(function (q) {
       if (q === null) {
-        status.textContent = "索引がありません。Larkspur で受信するか、再構築してください。";
+        // Larkspur may be building the index now: it is looked for again.
+        status.textContent = "索引がありません（作成中です。しばらくお待ちください）。";
         document.body.setAttribute("data-shown", String(Date.now()));
+        setTimeout(function () {
+          if (current !== null) return;
+          ready = start();
+          run(query);
+        }, RETRY_MS);
         return;
       }
       current = q;

@@ -19,6 +19,16 @@ bool add_to_search_index(std::string_view list_name, std::string_view log_path) 
   return add_to_search_index_locked(list_name, log_name, log);
 }
 
+bool catch_up_search_index(const std::vector<std::string>& list_names) {
+  SiteLock lock;
+  return catch_up_search_index_locked(list_names);
+}
+
+bool ensure_search_index() {
+  if (platform::can_read_file(kSearchState) && platform::can_read_file(kSearchPage)) return true;
+  return build_search_index();
+}
+
 }  // namespace larkspur
 
 namespace larkspur {

@@ -72,10 +72,12 @@ int main() {
     }
   }
   if (!build_search_index_locked()) return 1;
-  // A few more stored later: the tail.
-  for (int i = 0; i < 5; ++i) {
+  // More stored later: two segments and the tail.
+  for (int i = 0; i < kMaxSearchTailDocs * 2 + 5; ++i) {
     const std::string list = lists[i % 3];
-    const std::string name = "20271231000" + std::to_string(i) + "00_" + std::to_string(900 + i);
+    char stored[40];
+    std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
+    const std::string name = stored;
     const std::string log = log_file_content(sj(words(random, 3)), "From: a\n" + std::string(100, 'h') + "\n\n" + sj(words(random, 50)) + "\n");
     put(list_folder(list) + "\\" + name + ".log", log);
     if (!add_to_search_index_locked(list, name + ".log", log)) return 1;

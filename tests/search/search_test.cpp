@@ -105,7 +105,7 @@ std::string random_text(std::mt19937& random, int words) {
 class SearchIndexTest : public testing::InTempFolder {
  protected:
   // Writes `count` logs into `list`, classic and extended mixed; their names.
-  std::vector<std::string> write_logs(const std::string& list, int count, std::mt19937& random) {
+  std::vector<std::string> write_logs(const std::string& list, int count, std::mt19937& random, int year = 2026) {
     std::vector<std::string> names;
     create_working_folders();
     platform::create_folder(list_folder(list));
@@ -122,7 +122,7 @@ class SearchIndexTest : public testing::InTempFolder {
                                             sj(random_text(random, 40).c_str()) + "\n");
       }
       char name[32];
-      std::snprintf(name, sizeof name, "2026%02d%02d%02d0000_%d.log", 1 + i % 12, 1 + i % 28, i % 24, ++serial_);
+      std::snprintf(name, sizeof name, "%d%02d%02d%02d0000_%d.log", year, 1 + i % 12, 1 + i % 28, i % 24, ++serial_);
       put_file(list_folder(list) + "\\" + name, log);
       logs_[std::make_pair(list, std::string(name, std::strlen(name) - 4))] = platform::fold_for_search(search_text(log));
       names.push_back(name);
@@ -180,21 +180,29 @@ class SearchIndexTest : public testing::InTempFolder {
 
 TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
   std::mt19937 random(24);
-  write_logs(sj("天気"), 60, random);
+  // A receive into an archive without an index leaves it to a rebuild.
+  const std::vector<std::string> first = write_logs(sj("天気"), 60, random);
+  ASSERT_TRUE(add_to_search_index_locked(sj("天気"), first[0], *platform::read_file(list_folder(sj("天気")) + "\\" + first[0])));
+  EXPECT_FALSE(platform::can_read_file(kSearchState));
   write_logs(sj("経済"), 60, random);
   ASSERT_TRUE(build_search_index_locked());
   expect_exact(random);
 
-  // Logs stored later go to the tail, scanned whole, until it is full and a
-  // new generation takes everything in.
+  // Logs stored later go to the tail, scanned whole, then a tail at a time
+  // into segments, which merge (names not in the order of storing).
   const std::string list = sj("速報");
   std::mt19937 more(7);
   for (int round = 0; round < 2; ++round) {
-    for (const std::string& name : write_logs(list, kMaxSearchTailDocs * 2 / 3, more)) {
+    for (const std::string& name : write_logs(list, kMaxSearchTailDocs * kSearchMergeSegments * 2 / 3, more)) {
       ASSERT_TRUE(add_to_search_index_locked(list, name, *platform::read_file(list_folder(list) + "\\" + name)));
     }
     expect_exact(random);
   }
+  // Logs a stopped job stored without indexing them are caught up, once.
+  write_logs(list, 3, more, 2027);
+  ASSERT_TRUE(catch_up_search_index_locked({list, sj("天気")}));
+  ASSERT_TRUE(catch_up_search_index_locked({list}));
+  expect_exact(random);
 }
 
 TEST_F(SearchIndexTest, ListFilterAndLimit) {
