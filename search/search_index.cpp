@@ -503,6 +503,16 @@ struct State {
   std::vector<TailDoc> tail;  // ids docs, docs + 1, ...
 };
 
+// True when log name `a` ("YYYYMMDDhhmmss_N") comes after `b`: by the time,
+// then by the number (a job's tenth log of a second follows its ninth).
+bool stored_later(std::u16string_view a, std::u16string_view b) {
+  constexpr std::size_t kTime = 14;
+  if (a.substr(0, kTime) != b.substr(0, kTime)) return a.substr(0, kTime) > b.substr(0, kTime);
+  const std::u16string_view na = a.substr(std::min(a.size(), kTime));
+  const std::u16string_view nb = b.substr(std::min(b.size(), kTime));
+  return na.size() != nb.size() ? na.size() > nb.size() : na > nb;
+}
+
 std::string sjis_of(std::u16string_view text) {
   return platform::utf8_to_sjis(platform::utf16_to_utf8_replacing(text)).value_or(std::string{});
 }
@@ -683,7 +693,8 @@ bool build_search_index_locked() {
   state.docs = id;
   state.newest.assign(state.lists.size(), std::u16string());
   for (const Entry& entry : entries) {
-    state.newest[entry.list] = platform::sjis_to_utf16_display(without_log_extension(entry.name));
+    std::u16string name = platform::sjis_to_utf16_display(without_log_extension(entry.name));
+    if (stored_later(name, state.newest[entry.list])) state.newest[entry.list] = std::move(name);
   }
   const std::vector<std::string> shards = keys.shard_files();
   for (int s = 0; s < kSearchShards; ++s) write("p" + std::to_string(s) + ".js", shards[s]);
@@ -882,7 +893,7 @@ bool add_to_search_index_locked(std::string_view list_name, std::string_view log
   doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
   // A log the index took in already (a rebuild that ran between the storing
   // of the log and this call, or a catch-up) is not added twice.
-  if (doc.name <= state->newest[doc.list] && index_holds(*state, doc.list, doc.name)) return true;
+  if (!stored_later(doc.name, state->newest[doc.list]) && index_holds(*state, doc.list, doc.name)) return true;
   for (const TailDoc& known : state->tail) {
     if (known.list == doc.list && known.name == doc.name) return true;
   }
@@ -891,7 +902,7 @@ bool add_to_search_index_locked(std::string_view list_name, std::string_view log
   append_literal(file, search_text(log));
   file += ");\n";
   if (!write_index_file(tail_path(generation_folder(state->generation), doc.id), file)) return false;
-  state->newest[doc.list] = std::max(state->newest[doc.list], doc.name);
+  if (stored_later(doc.name, state->newest[doc.list])) state->newest[doc.list] = doc.name;
   state->tail.push_back(std::move(doc));
   if (static_cast<int>(state->tail.size()) >= kMaxSearchTailDocs) return flush_tail(*state);
   return write_state(*state);
