@@ -4,6 +4,7 @@
 #include <cctype>
 #include <thread>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <unordered_map>
 #include <utility>
@@ -34,7 +35,7 @@ std::string generation_folder(std::string_view generation) {
 // Where a build writes its files before they move to their generation's folder.
 std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
 
-// FNV-1a, 64 bits, over the names and bytes of a generation's files.
+// FNV-1a-like, 64 bits, over the names and bytes of a generation's files.
 class GenerationHash {
  public:
   void add(std::string_view name, std::string_view bytes) {
@@ -49,8 +50,16 @@ class GenerationHash {
   }
 
  private:
+  // Eight bytes a step (the build hashes every byte of the index).
   void mix(std::string_view bytes) {
-    for (char c : bytes) hash_ = (hash_ ^ static_cast<unsigned char>(c)) * 0x100000001b3ull;
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + i, 8);
+      hash_ = (hash_ ^ word) * 0x100000001b3ull;
+      hash_ ^= hash_ >> 29;
+    }
+    for (; i < bytes.size(); ++i) hash_ = (hash_ ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ull;
     hash_ = (hash_ ^ 0xFF) * 0x100000001b3ull;  // ends the piece
   }
   std::uint64_t hash_ = 0xcbf29ce484222325ull;
@@ -392,22 +401,65 @@ struct PreparedLog {
 };
 
 // The distinct keys of a text into `out`.
+// The keys one text has seen, for taking each once in linear time: a mark
+// per unit and a table of pairs, both stamped with the text's number, so
+// nothing is cleared between texts. One per thread.
+class SeenKeys {
+ public:
+  SeenKeys() : single_(0x10000, 0) {}
+
+  void start(std::size_t units) {
+    if (++stamp_ == 0) {  // wrapped: every old mark could match again
+      std::fill(single_.begin(), single_.end(), 0);
+      std::fill(pair_stamp_.begin(), pair_stamp_.end(), 0);
+      stamp_ = 1;
+    }
+    std::size_t slots = kMinSlots;
+    while (slots < units * 2) slots *= 2;
+    if (slots > pair_key_.size()) {
+      pair_key_.assign(slots, 0);
+      pair_stamp_.assign(slots, 0);
+    }
+  }
+  bool first_single(char16_t unit) {
+    if (single_[unit] == stamp_) return false;
+    single_[unit] = stamp_;
+    return true;
+  }
+  bool first_pair(std::uint32_t pair) {
+    const std::size_t mask = pair_key_.size() - 1;
+    for (std::size_t slot = ((pair * 0x9E3779B1u) ^ (pair >> 13)) & mask;; slot = (slot + 1) & mask) {
+      if (pair_stamp_[slot] != stamp_) {
+        pair_stamp_[slot] = stamp_;
+        pair_key_[slot] = pair;
+        return true;
+      }
+      if (pair_key_[slot] == pair) return false;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kMinSlots = 1 << 12;
+  std::uint32_t stamp_ = 0;
+  std::vector<std::uint32_t> single_;
+  std::vector<std::uint32_t> pair_key_;
+  std::vector<std::uint32_t> pair_stamp_;
+};
+
+// The distinct keys of a text into `out`, in the order they first occur.
 void collect_keys(std::u16string_view text, PreparedLog& out) {
+  thread_local SeenKeys seen;
   const std::u16string folded = platform::fold_for_search(text);
-  out.singles.reserve(folded.size());
-  out.pairs.reserve(folded.size());
+  seen.start(folded.size());
   for (std::size_t i = 0; i < folded.size(); ++i) {
     const char16_t a = folded[i];
     if (is_search_blank(a)) continue;
-    out.singles.push_back(a);
+    if (seen.first_single(a)) out.singles.push_back(a);
     if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
-      out.pairs.push_back((static_cast<std::uint32_t>(a) << 16) | folded[i + 1]);
+      const std::uint32_t pair = (static_cast<std::uint32_t>(a) << 16) | folded[i + 1];
+      if (seen.first_pair(pair)) out.pairs.push_back(pair);
     }
   }
-  std::sort(out.singles.begin(), out.singles.end());
-  out.singles.erase(std::unique(out.singles.begin(), out.singles.end()), out.singles.end());
-  std::sort(out.pairs.begin(), out.pairs.end());
-  out.pairs.erase(std::unique(out.pairs.begin(), out.pairs.end()), out.pairs.end());
 }
 
 PreparedLog prepare_log(std::string_view log) {
