@@ -19,6 +19,8 @@ namespace larkspur {
 namespace {
 
 constexpr std::string_view kGenerationPrefix = "g";
+// The layout of the files: an index written otherwise is built anew.
+constexpr long kIndexFormat = 2;
 constexpr std::string_view kScriptExtension = ".js";
 // Postings are written as base-64 digits (the alphabet below), five bits of a
 // gap each, least significant first; a digit of 32 or more has more digits
@@ -113,6 +115,71 @@ void append_literal_sjis(std::string& out, std::string_view sjis) {
   append_literal(out, platform::sjis_to_utf16_display(sjis));
 }
 
+// ------------------------------------------------------ text file literals
+
+// The text files hold their literals in Shift_JIS (the page loads them with
+// charset "Shift_JIS"): two bytes a kanji or kana instead of UTF-8's three.
+// Only the characters of the JIS X 0208 rows (lead bytes 0x81-0x9F and
+// 0xE0-0xEA), which every Shift_JIS decoder maps alike, and half-width
+// katakana are written as Shift_JIS; any other non-ASCII unit is escaped.
+class SjisTable {
+ public:
+  static const SjisTable& get() {
+    static const SjisTable table;
+    return table;
+  }
+  // The code (lead << 8 | trail, or the single byte) of `unit`; 0 when none.
+  std::uint16_t encode(char16_t unit) const { return to_sjis_[unit]; }
+  // The unit of a double-byte code; 0 when none.
+  char16_t decode(std::uint16_t code) const { return from_sjis_[code]; }
+
+  static bool is_lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+
+ private:
+  SjisTable() : to_sjis_(0x10000, 0), from_sjis_(0x10000, 0) {
+    for (unsigned byte = 0xA1; byte <= 0xDF; ++byte) to_sjis_[0xFF61 + byte - 0xA1] = static_cast<std::uint16_t>(byte);
+    for (unsigned lead = 0x81; lead <= 0xEA; ++lead) {
+      if (lead > 0x9F && lead < 0xE0) continue;
+      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
+        if (trail == 0x7F) continue;
+        const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        const std::u16string unit = platform::sjis_to_utf16_display(std::string_view(bytes, 2));
+        if (unit.size() != 1 || unit[0] == 0xFFFD || unit[0] < 0x80) continue;
+        const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
+        from_sjis_[code] = unit[0];
+        if (to_sjis_[unit[0]] == 0) to_sjis_[unit[0]] = code;
+      }
+    }
+  }
+  std::vector<std::uint16_t> to_sjis_;
+  std::vector<char16_t> from_sjis_;
+};
+
+// A literal for a text file: as append_literal, with what Shift_JIS holds as
+// Shift_JIS bytes and any other non-ASCII unit as an escape.
+void append_sjis_literal(std::string& out, std::u16string_view text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const SjisTable& table = SjisTable::get();
+  out += '"';
+  for (const char16_t u : text) {
+    if (u >= 0x20 && u < 0x7F && u != u'"' && u != u'\\') {
+      out += static_cast<char>(u);
+    } else if (u == u'"' || u == u'\\') {
+      out += '\\';
+      out += static_cast<char>(u);
+    } else if (const std::uint16_t code = u >= 0x80 ? table.encode(u) : 0; code > 0xFF) {
+      out += static_cast<char>(code >> 8);
+      out += static_cast<char>(code & 0xFF);
+    } else if (code != 0) {
+      out += static_cast<char>(code);
+    } else {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 0xF];
+    }
+  }
+  out += '"';
+}
+
 using Argument = std::variant<long, std::u16string>;
 struct Call {
   std::string name;
@@ -123,7 +190,8 @@ struct Call {
 // parse ends the reading (nullopt: the file is not one this code wrote).
 class CallReader {
  public:
-  explicit CallReader(std::string_view text) : text_(text) {}
+  // `sjis`: the literals are those of append_sjis_literal.
+  explicit CallReader(std::string_view text, bool sjis = false) : text_(text), sjis_(sjis) {}
 
   std::optional<std::vector<Call>> all() {
     std::vector<Call> calls;
@@ -184,8 +252,24 @@ class CallReader {
       out += *piece;
       return true;
     };
+    const SjisTable* table = sjis_ ? &SjisTable::get() : nullptr;
     while (pos_ < text_.size()) {
       const char c = text_[pos_];
+      const auto byte = static_cast<unsigned char>(c);
+      if (table && byte >= 0x80) {  // no UTF-8 here: a Shift_JIS character
+        if (!flush()) return std::nullopt;
+        if (SjisTable::is_lead(byte)) {
+          if (pos_ + 1 >= text_.size()) return std::nullopt;
+          const char16_t unit = table->decode(static_cast<std::uint16_t>(byte << 8 | static_cast<unsigned char>(text_[pos_ + 1])));
+          out += unit != 0 ? unit : u'\uFFFD';
+          pos_ += 2;
+        } else {
+          out += byte >= 0xA1 && byte <= 0xDF ? static_cast<char16_t>(0xFF61 + byte - 0xA1) : u'\uFFFD';
+          ++pos_;
+        }
+        run = pos_;
+        continue;
+      }
       if (c == '"') {
         if (!flush()) return std::nullopt;
         ++pos_;
@@ -217,13 +301,14 @@ class CallReader {
   }
 
   std::string_view text_;
+  bool sjis_ = false;
   std::size_t pos_ = 0;
 };
 
-std::optional<std::vector<Call>> read_calls(std::string_view path) {
+std::optional<std::vector<Call>> read_calls(std::string_view path, bool sjis = false) {
   const std::optional<std::string> bytes = platform::read_file(path);
   if (!bytes) return std::nullopt;
-  return CallReader(*bytes).all();
+  return CallReader(*bytes, sjis).all();
 }
 
 long number_at(const Call& call, std::size_t i) {
@@ -394,8 +479,9 @@ class KeyTable {
 
 // What a build takes from one log, made by any of its threads.
 struct PreparedLog {
-  std::string text_literal;
-  std::string subject_literal;
+  std::string text_literal;     // Shift_JIS, for the text files
+  std::string subject_literal;  // UTF-8, for m.js
+  std::string subject_sjis;     // Shift_JIS, for the text files
   std::vector<char16_t> singles;     // distinct keys of one unit
   std::vector<std::uint32_t> pairs;  // distinct keys of two units (first << 16 | second)
 };
@@ -465,8 +551,10 @@ void collect_keys(std::u16string_view text, PreparedLog& out) {
 PreparedLog prepare_log(std::string_view log) {
   PreparedLog out;
   const std::u16string text = search_text(log);
-  append_literal(out.text_literal, text);
-  append_literal(out.subject_literal, search_subject(log));
+  append_sjis_literal(out.text_literal, text);
+  const std::u16string subject = search_subject(log);
+  append_literal(out.subject_literal, subject);
+  append_sjis_literal(out.subject_sjis, subject);
   collect_keys(text, out);
   return out;
 }
@@ -578,7 +666,7 @@ std::optional<State> read_state() {
   if (state.generation.empty() ||
       !std::all_of(state.generation.begin(), state.generation.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) ||
       state.docs < 0 || number_at((*calls)[0], 2) != kSearchShards ||
-      number_at((*calls)[0], 3) != kSearchChunkDocs) {
+      number_at((*calls)[0], 3) != kSearchChunkDocs || number_at((*calls)[0], 4) != kIndexFormat) {
     return std::nullopt;  // written with other parameters: build anew
   }
   for (std::size_t i = 1; i < calls->size(); ++i) {
@@ -603,7 +691,7 @@ std::optional<State> read_state() {
 
 bool write_state(const State& state) {
   std::string out = "LS.state(\"" + state.generation + "\"," + std::to_string(state.docs) + "," +
-                    std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + ");\n";
+                    std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + "," + std::to_string(kIndexFormat) + ");\n";
   for (std::size_t l = 0; l < state.lists.size(); ++l) {
     out += "LS.list(";
     append_literal_sjis(out, state.lists[l]);
@@ -737,7 +825,7 @@ bool build_search_index_locked() {
       append_literal_sjis(list_and_name, without_log_extension(entry.name));
       names += "LS.n(" + list_and_name + ");\n";
       meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
-      chunks.add(id, log.text_literal, log.subject_literal);
+      chunks.add(id, log.text_literal, log.subject_sjis);
       ++id;
     }
   }
@@ -883,10 +971,12 @@ bool flush_tail(State& state) {
     collect_keys(text, prepared);
     keys.add_keys(id, prepared.singles, prepared.pairs);
     std::string text_literal;
+    std::string subject_sjis;
     std::string subject_literal;
-    append_literal(text_literal, text);
+    append_sjis_literal(text_literal, text);
+    append_sjis_literal(subject_sjis, doc.subject);
     append_literal(subject_literal, doc.subject);
-    chunks.add(id, text_literal, subject_literal);
+    chunks.add(id, text_literal, subject_sjis);
     std::string name_literal;
     append_literal(name_literal, doc.name);
     meta += "LS.sm(" + std::to_string(id) + "," + std::to_string(doc.list) + "," + name_literal + "," + subject_literal + ");\n";
@@ -1081,7 +1171,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
       const long chunk = id / kSearchChunkDocs;
       auto loaded = chunks.find(chunk);
       if (loaded == chunks.end()) {
-        loaded = chunks.emplace(chunk, read_calls(chunk_path(folder, chunk)).value_or(std::vector<Call>{})).first;
+        loaded = chunks.emplace(chunk, read_calls(chunk_path(folder, chunk), true).value_or(std::vector<Call>{})).first;
       }
       if (loaded->second.empty()) continue;
       const std::u16string& text = text_at(loaded->second[0], static_cast<std::size_t>(id % kSearchChunkDocs) + 1);

@@ -14,7 +14,8 @@
 //                           list, name, subject (for the tool)
 //   search\g<N>\n.js        the same without the subjects (for the page)
 //   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on, then
-//                           their subjects
+//                           their subjects, in Shift_JIS (the other files
+//                           are UTF-8)
 //   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
 //   search\g<N>\x<I>.js     the text of tail message I
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js

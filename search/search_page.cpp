@@ -53,7 +53,7 @@ std::string search_page_html() {
 "use strict";
 (function () {
   var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
-  var state = null, names = [], shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
+  var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
   // The index files call these as they load.
   window.LS = {
     state: function (gen, docs, nshards, chunk) {
@@ -62,7 +62,8 @@ std::string search_page_html() {
     seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
-    n: function (list, name) { names.push([list, name]); },
+    // n.js and the segments' files load in any order: ids are counted, not pushed.
+    n: function (list, name) { names[baseNames++] = [list, name]; },
     t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
     s: function (c) { subjects[c] = Array.prototype.slice.call(arguments, 1); },
     p: function (k) {
@@ -78,10 +79,12 @@ std::string search_page_html() {
     sm: function (id, list, name) { names[id] = [list, name]; },
     x: function (id, text) { tails[id] = text; }
   };
-  function load(src) {
+  // The text files (t*.js) are in Shift_JIS; the other files in UTF-8.
+  function load(src, charset) {
     if (!loaded[src]) {
       loaded[src] = new Promise(function (resolve) {
         var s = document.createElement("script");
+        if (charset) s.charset = charset;
         s.src = src;
         s.onload = function () { resolve(true); };
         s.onerror = function () { resolve(false); };
@@ -219,7 +222,7 @@ std::string search_page_html() {
       end++;
     }
     return Promise.all(need.filter(function (c) { return !chunks[c]; })
-                           .map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
+                           .map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
       for (; q.pos < end; q.pos++) if (holds(q.cands[q.pos], q.words)) q.main.push(q.cands[q.pos]);
       return ensure(q, n);
     });
@@ -306,7 +309,7 @@ std::string search_page_html() {
         var c = Math.floor(docs[i].id / state.chunk);
         if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
       }
-      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js"); })).then(function () {
+      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
         if (q !== current) return;
         hitsBox.textContent = "";
         for (var i = offset; i < end; i++) {

@@ -23,7 +23,9 @@ using namespace larkspur;
 const char* const kVocabulary[] = {
     "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc", "ABC",
     "iPhone", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社", "メール", "マガジン",
-    "特集", "週刊", "春", "夏", "検索", "全文", "ラークスパー"};
+    "特集", "週刊", "春", "夏", "検索", "全文", "ラークスパー",
+    // Shift_JIS text files: a trail byte 0x5C, symbols, NEC and IBM extensions.
+    "ソフト表示", "～", "①", "∵", "髙", "￢", "―", "＼"};
 
 std::string sj(const std::string& utf8) { return platform::utf8_to_sjis(utf8).value_or(""); }
 

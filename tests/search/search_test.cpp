@@ -91,7 +91,8 @@ TEST(SearchTextTest, ClassicLogsAreSearchedByTheirStoredText) {
 const char* const kVocabulary[] = {
     "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc",
     "ABC", "iPhone", "IPHONE", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社",
-    "http://example.jp/a", "メール", "マガジン", "特集", "週刊", "春", "夏"};
+    "http://example.jp/a", "メール", "マガジン", "特集", "週刊", "春", "夏", "ソフト表示", "～", "①", "∵", "髙",
+    "￢", "―", "＼"};
 
 std::string random_text(std::mt19937& random, int words) {
   std::string text;
