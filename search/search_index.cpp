@@ -20,14 +20,18 @@ namespace {
 
 constexpr std::string_view kGenerationPrefix = "g";
 // The layout of the files: an index written otherwise is built anew.
-constexpr long kIndexFormat = 2;
+constexpr long kIndexFormat = 3;
 constexpr std::string_view kScriptExtension = ".js";
 // Postings are written as base-64 digits (the alphabet below), five bits of a
 // gap each, least significant first; a digit of 32 or more has more digits
-// after it.
+// after it. kRunMark and a number written so stand for that many ids, each
+// the one before plus one (frequent keys are in most messages).
 constexpr std::string_view kDigits = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
 constexpr unsigned kMoreDigits = 32;
 constexpr unsigned kGapBits = 5;
+// Marks a run of consecutive ids: its length follows, in the same digits.
+constexpr char kRunMark = '.';
+constexpr long kMinRun = 3;
 
 // A generation is named after a hash of its files, so building from the same
 // logs always gives the same names, however often a build was cut short.
@@ -332,21 +336,48 @@ int shard_of(char16_t first, long second, long shards = kSearchShards) {
 }
 
 // A posting list under construction: gaps written as digits, the last id.
+// A run of ids that follow one another (gaps of 0) is written as the run
+// mark and the run's length, once it is at least kMinRun long.
 struct Postings {
   std::string digits;
   long last = -1;
+  long run = 0;  // ids after the written ones, each the one before plus one
+
   void add(long id) {
     if (id == last) return;
-    unsigned long gap = static_cast<unsigned long>(id - last - 1);
+    if (id == last + 1 && last >= 0) {
+      ++run;
+    } else {
+      append_run(digits, run);
+      run = 0;
+      append_number(digits, static_cast<unsigned long>(id - last - 1));
+    }
+    last = id;
+  }
+  // The complete digits onto `out`.
+  void append_to(std::string& out) const {
+    out += digits;
+    append_run(out, run);
+  }
+
+ private:
+  static void append_run(std::string& digits, long run) {
+    if (run >= kMinRun) {
+      digits += kRunMark;
+      append_number(digits, static_cast<unsigned long>(run));
+    } else {
+      digits.append(static_cast<std::size_t>(run), kDigits[0]);
+    }
+  }
+  static void append_number(std::string& digits, unsigned long value) {
     char buffer[16];
     std::size_t n = 0;
-    while (gap >= kMoreDigits) {
-      buffer[n++] = kDigits[kMoreDigits + (gap & (kMoreDigits - 1))];
-      gap >>= kGapBits;
+    while (value >= kMoreDigits) {
+      buffer[n++] = kDigits[kMoreDigits + (value & (kMoreDigits - 1))];
+      value >>= kGapBits;
     }
-    buffer[n++] = kDigits[gap];
+    buffer[n++] = kDigits[value];
     digits.append(buffer, n);
-    last = id;
   }
 };
 
@@ -409,19 +440,31 @@ std::vector<long> decode_postings(std::u16string_view digits) {
   long last = -1;
   unsigned long gap = 0;
   unsigned shift = 0;
+  bool run = false;  // the number being read is a run's length
   for (char16_t d : digits) {
+    if (d == kRunMark && !run && shift == 0) {
+      run = true;
+      continue;
+    }
     const std::size_t value = d < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
-    if (value == std::string_view::npos) break;
+    if (value == std::string_view::npos || shift > 60) break;
     if (value >= kMoreDigits) {
       gap |= static_cast<unsigned long>(value - kMoreDigits) << shift;
       shift += kGapBits;
       continue;
     }
     gap |= static_cast<unsigned long>(value) << shift;
-    last += static_cast<long>(gap) + 1;
-    ids.push_back(last);
+    if (run) {
+      // Bounded by the ids any generation can hold: a damaged file cannot
+      // make the reader allocate without end.
+      for (unsigned long i = 0; i < gap && i < (1ul << 31); ++i) ids.push_back(++last);
+    } else {
+      last += static_cast<long>(gap) + 1;
+      ids.push_back(last);
+    }
     gap = 0;
     shift = 0;
+    run = false;
   }
   return ids;
 }
@@ -453,23 +496,23 @@ class KeyTable {
     for (std::size_t u = 0; u < single_.size(); ++u) {
       if (single_[u].last < 0) continue;
       const char16_t key[1] = {static_cast<char16_t>(u)};
-      append_entry(files[shard_of(key[0], -1, shards)], std::u16string_view(key, 1), single_[u].digits);
+      append_entry(files[shard_of(key[0], -1, shards)], std::u16string_view(key, 1), single_[u]);
     }
     for (std::size_t i = 0; i < pairs_.size(); ++i) {
       const std::uint32_t pair = pairs_.key(i);
       const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
-      append_entry(files[shard_of(key[0], key[1], shards)], std::u16string_view(key, 2), pairs_.postings(i).digits);
+      append_entry(files[shard_of(key[0], key[1], shards)], std::u16string_view(key, 2), pairs_.postings(i));
     }
     for (std::string& file : files) file += ");\n";
     return files;
   }
 
  private:
-  static void append_entry(std::string& file, std::u16string_view key, const std::string& digits) {
+  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings) {
     file += ',';
     append_literal(file, key);
     file += ",\"";
-    file += digits;
+    postings.append_to(file);
     file += '"';
   }
 

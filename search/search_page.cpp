@@ -115,16 +115,19 @@ std::string search_page_html() {
     for (var i = 0; i + 1 < word.length; i++) if (keys.indexOf(word.substr(i, 2)) < 0) keys.push(word.substr(i, 2));
     return keys;
   }
+  // Gaps as digits, five bits each, low first; "." and a length: a run of
+  // consecutive ids.
   function decode(digits) {
-    var ids = [], last = -1, gap = 0, shift = 0;
+    var ids = [], last = -1, gap = 0, shift = 0, run = false;
     for (var i = 0; i < digits.length; i++) {
-      var v = DIGITS.indexOf(digits.charAt(i));
+      var c = digits.charAt(i);
+      if (c === "." && !run && shift === 0) { run = true; continue; }
+      var v = DIGITS.indexOf(c);
       if (v < 0) break;
       if (v >= 32) { gap += (v - 32) * Math.pow(2, shift); shift += 5; continue; }
       gap += v * Math.pow(2, shift);
-      last += gap + 1;
-      ids.push(last);
-      gap = 0; shift = 0;
+      if (run) { for (var k = 0; k < gap; k++) ids.push(++last); } else { last += gap + 1; ids.push(last); }
+      gap = 0; shift = 0; run = false;
     }
     return ids;
   }
