@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <thread>
 #include <cstdint>
 #include <cstring>
@@ -41,13 +42,16 @@ std::string generation_folder(std::string_view generation) {
 // Where a build writes its files before they move to their generation's folder.
 std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
 
-// FNV-1a-like, 64 bits, over the names and bytes of a generation's files.
+// FNV-1a-like, 64 bits, over the names and the hashes of the bytes of a
+// generation's files (hashed by the threads that write them).
 class GenerationHash {
  public:
-  void add(std::string_view name, std::string_view bytes) {
+  void add(std::string_view name, std::uint64_t file_hash) {
     mix(name);
-    mix(bytes);
+    mix(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
   }
+  void add_bytes(std::string_view bytes) { mix(bytes); }
+  std::uint64_t value() const { return hash_; }
   std::string name() const {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
@@ -70,6 +74,12 @@ class GenerationHash {
   }
   std::uint64_t hash_ = 0xcbf29ce484222325ull;
 };
+std::uint64_t file_hash(std::string_view bytes) {
+  GenerationHash hash;
+  hash.add_bytes(bytes);
+  return hash.value();
+}
+
 std::string chunk_path(const std::string& folder, long chunk) { return folder + "\\t" + std::to_string(chunk) + ".js"; }
 std::string shard_path(const std::string& folder, long shard) { return folder + "\\p" + std::to_string(shard) + ".js"; }
 std::string tail_path(const std::string& folder, long id) { return folder + "\\x" + std::to_string(id) + ".js"; }
@@ -354,6 +364,28 @@ struct Postings {
     }
     last = id;
   }
+  // Appends the postings of `other`, whose ids all follow this one's.
+  void append(const Postings& other) {
+    if (other.last < 0) return;
+    // Its first id is written as a gap from -1, never in a run.
+    unsigned long first = 0;
+    unsigned shift = 0;
+    std::size_t i = 0;
+    while (i < other.digits.size()) {
+      const std::size_t value = kDigits.find(other.digits[i++]);
+      if (value < kMoreDigits) {
+        first |= static_cast<unsigned long>(value) << shift;
+        break;
+      }
+      first |= static_cast<unsigned long>(value - kMoreDigits) << shift;
+      shift += kGapBits;
+    }
+    add(static_cast<long>(first));
+    append_run(digits, run);
+    digits.append(other.digits, i);
+    last = other.last;
+    run = other.run;
+  }
   // The complete digits onto `out`.
   void append_to(std::string& out) const {
     out += digits;
@@ -478,6 +510,12 @@ class KeyTable {
   void add_keys(long id, const std::vector<char16_t>& singles, const std::vector<std::uint32_t>& pairs) {
     for (char16_t unit : singles) single_[unit].add(id);
     for (std::uint32_t pair : pairs) pairs_.at(pair).add(id);
+  }
+
+  // Appends the postings of `other`, whose ids all follow this table's.
+  void append(const KeyTable& other) {
+    for (std::size_t u = 0; u < single_.size(); ++u) single_[u].append(other.single_[u]);
+    for (std::size_t i = 0; i < other.pairs_.size(); ++i) pairs_.at(other.pairs_.key(i)).append(other.pairs_.postings(i));
   }
 
   // Adds the ids (ascending, above every id the key has) of a key of one or
@@ -633,9 +671,8 @@ class ChunkFiles {
   std::string subjects_;
 };
 
-// Logs a build prepares at once, split between its threads; the key table
-// then takes them in order, so the files are the same whatever the threads.
-constexpr std::size_t kBuildBatchLogs = 128;
+// Threads of a build, each over a run of the messages: the files are the
+// same for the same logs and number of threads.
 constexpr unsigned kBuildThreads = 2;
 
 // The keys a word needs: itself when of one or two units (whose postings
@@ -832,47 +869,66 @@ bool build_search_index_locked() {
   const std::string folder = build_folder();
   remove_generation(folder);  // what a killed build left
   if (!platform::create_folder(folder)) return false;
+  // Each thread takes a run of the messages (a whole number of text files)
+  // and builds its texts, names and postings alone; the postings are then
+  // joined (ids ascend from one run to the next).
+  struct Part {
+    KeyTable keys;
+    std::string meta;   // m.js: list, name, subject (the tool's)
+    std::string names;  // n.js: list, name (the page's: all it needs of every message)
+    std::vector<std::pair<std::string, std::uint64_t>> files;  // written, with their hashes
+    bool ok = true;
+  };
+  const unsigned threads = std::max(1u, std::min(kBuildThreads, std::thread::hardware_concurrency()));
+  const std::size_t chunks_per_part = (entries.size() + kSearchChunkDocs - 1) / kSearchChunkDocs / threads + 1;
+  const std::size_t per_part = chunks_per_part * kSearchChunkDocs;
+  std::vector<Part> parts(threads);
+  const auto build_part = [&](unsigned t) {
+    Part& part = parts[t];
+    ChunkFiles chunks([&](std::string name, const std::string& bytes) {
+      part.ok = write_index_file(folder + "\\" + name, bytes) && part.ok;
+      part.files.emplace_back(std::move(name), file_hash(bytes));
+    });
+    const std::size_t end = std::min(entries.size(), (t + 1) * per_part);
+    for (std::size_t id = t * per_part; id < end; ++id) {
+      const Entry& entry = entries[id];
+      const PreparedLog log = prepare_log(platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or(""));
+      part.keys.add_keys(static_cast<long>(id), log.singles, log.pairs);
+      std::string list_and_name = std::to_string(entry.list) + ",";
+      append_literal_sjis(list_and_name, without_log_extension(entry.name));
+      part.names += "LS.n(" + list_and_name + ");\n";
+      part.meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
+      chunks.add(static_cast<long>(id), log.text_literal, log.subject_sjis);
+    }
+    chunks.finish();
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(build_part, t);
+  build_part(0);
+  for (std::thread& helper : helpers) helper.join();
+
   bool ok = true;
   GenerationHash hash;
   std::vector<std::string> files;  // names in the build folder
   const auto write = [&](std::string name, const std::string& bytes) {
-    hash.add(name, bytes);
+    hash.add(name, file_hash(bytes));
     ok = write_index_file(folder + "\\" + name, bytes) && ok;
     files.push_back(std::move(name));
   };
-  KeyTable keys;
-  std::string meta;   // m.js: list, name, subject (the tool's)
-  std::string names;  // n.js: list, name (the page's: all it needs of every message)
-  ChunkFiles chunks(write);
-  long id = 0;
-  const unsigned threads = std::max(1u, std::min(kBuildThreads, std::thread::hardware_concurrency()));
-  std::vector<PreparedLog> batch;
-  for (std::size_t start = 0; start < entries.size(); start += kBuildBatchLogs) {
-    const std::size_t count = std::min(kBuildBatchLogs, entries.size() - start);
-    batch.assign(count, PreparedLog{});
-    const auto prepare = [&](unsigned part) {
-      for (std::size_t i = part; i < count; i += threads) {
-        const Entry& entry = entries[start + i];
-        batch[i] = prepare_log(platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or(""));
-      }
-    };
-    std::vector<std::thread> helpers;
-    for (unsigned part = 1; part < threads; ++part) helpers.emplace_back(prepare, part);
-    prepare(0);
-    for (std::thread& helper : helpers) helper.join();
-    for (std::size_t i = 0; i < count; ++i) {
-      const Entry& entry = entries[start + i];
-      const PreparedLog& log = batch[i];
-      keys.add_keys(id, log.singles, log.pairs);
-      std::string list_and_name = std::to_string(entry.list) + ",";
-      append_literal_sjis(list_and_name, without_log_extension(entry.name));
-      names += "LS.n(" + list_and_name + ");\n";
-      meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
-      chunks.add(id, log.text_literal, log.subject_sjis);
-      ++id;
+  KeyTable& keys = parts[0].keys;
+  std::string meta;
+  std::string names;
+  for (Part& part : parts) {
+    ok = ok && part.ok;
+    for (auto& [name, file] : part.files) {
+      hash.add(name, file);
+      files.push_back(std::move(name));
     }
+    if (&part.keys != &keys) keys.append(part.keys);
+    meta += part.meta;
+    names += part.names;
   }
-  chunks.finish();
+  const long id = static_cast<long>(entries.size());
   state.docs = id;
   state.newest.assign(state.lists.size(), std::u16string());
   for (const Entry& entry : entries) {
@@ -1033,7 +1089,10 @@ bool flush_tail(State& state) {
   next.tail.clear();
   std::vector<Segment> obsolete;
   if (!merge_segments(next, folder, obsolete) || !write_state(next)) return false;
-  for (const TailDoc& doc : state.tail) platform::delete_file(tail_path(folder, doc.id));
+  // The tail's files, and any a flush killed after its state was written left.
+  for (const std::string& name : platform::find_files(folder + "\\x*.js")) {
+    if (std::atol(name.c_str() + 1) < next.docs) platform::delete_file(folder + "\\" + name);
+  }
   for (const Segment& old : obsolete) delete_segment(folder, old);
   state = std::move(next);
   return true;
