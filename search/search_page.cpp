@@ -201,10 +201,13 @@ std::string search_page_html() {
           });
           candidates = candidates === null ? ids : intersect(candidates, ids);
         });
-        // Newest first by the names (a segment's ids follow the order of
-        // storing), so the first page needs only the newest candidates' texts.
-        candidates = candidates.map(docOf).filter(function (d) { return d !== null && d.id < state.docs; })
-                               .sort(newestFirst).map(function (d) { return d.id; });
+        // Newest first, so the first page needs only the newest candidates'
+        // texts: the generation's ids follow the names, a segment's the order
+        // of storing (then the names decide).
+        candidates = candidates.filter(function (id) { return id < state.docs; });
+        if (state.segs.length === 0) candidates.reverse();
+        else candidates = candidates.map(docOf).filter(function (d) { return d !== null; })
+                                    .sort(newestFirst).map(function (d) { return d.id; });
         if (verify) q.cands = candidates; else { q.main = candidates; }
         q.pos = 0;
         state.tail.forEach(function (t) { if (holds(t[0], ws)) q.tail.push(t[0]); });
