@@ -358,7 +358,7 @@ struct Postings {
     if (id == last + 1 && last >= 0) {
       ++run;
     } else {
-      append_run(digits, run);
+      if (run != 0) append_run(digits, run);
       run = 0;
       append_number(digits, static_cast<unsigned long>(id - last - 1));
     }
@@ -512,6 +512,53 @@ class KeyTable {
     for (std::uint32_t pair : pairs) pairs_.at(pair).add(id);
   }
 
+  // The keys of a block of messages, taken key by key rather than message by
+  // message: a build's time goes to finding a key's postings in memory, and
+  // a frequent key is then found once a block.
+  class Block {
+   public:
+    void add(long id, const std::vector<char16_t>& singles, const std::vector<std::uint32_t>& pairs) {
+      for (char16_t unit : singles) entries_.push_back(static_cast<std::uint64_t>(unit) << 32 | static_cast<std::uint32_t>(id));
+      for (std::uint32_t pair : pairs) {
+        entries_.push_back((static_cast<std::uint64_t>(pair) + 0x10000) << 32 | static_cast<std::uint32_t>(id));
+      }
+    }
+    std::size_t size() const { return entries_.size(); }
+
+   private:
+    friend class KeyTable;
+    // Sorts by key, ids ascending within a key: a stable radix sort of the
+    // key (units below 0x10000, pairs above), 11 bits a pass.
+    void sort() {
+      constexpr unsigned kBits = 11;
+      scratch_.resize(entries_.size());
+      for (unsigned shift = 32; shift < 32 + 33; shift += kBits) {
+        std::vector<std::size_t> start((1u << kBits) + 1, 0);
+        for (std::uint64_t e : entries_) ++start[((e >> shift) & ((1u << kBits) - 1)) + 1];
+        for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
+        for (std::uint64_t e : entries_) scratch_[start[(e >> shift) & ((1u << kBits) - 1)]++] = e;
+        entries_.swap(scratch_);
+      }
+    }
+    std::vector<std::uint64_t> entries_;  // key << 32 | id
+    std::vector<std::uint64_t> scratch_;
+  };
+
+  // Adds a block's keys (its ids above every id the table has) and empties it.
+  void add_block(Block& block) {
+    block.sort();
+    Postings* postings = nullptr;
+    std::uint64_t key = ~0ull;
+    for (std::uint64_t e : block.entries_) {
+      if (e >> 32 != key) {
+        key = e >> 32;
+        postings = key < 0x10000 ? &single_[key] : &pairs_.at(static_cast<std::uint32_t>(key - 0x10000));
+      }
+      postings->add(static_cast<long>(e & 0xFFFFFFFFu));
+    }
+    block.entries_.clear();
+  }
+
   // Appends the postings of `other`, whose ids all follow this table's.
   void append(const KeyTable& other) {
     for (std::size_t u = 0; u < single_.size(); ++u) single_[u].append(other.single_[u]);
@@ -618,14 +665,18 @@ void collect_keys(std::u16string_view text, PreparedLog& out) {
   thread_local SeenKeys seen;
   const std::u16string folded = platform::fold_for_search(text);
   seen.start(folded.size());
+  bool blank = folded.empty() || is_search_blank(folded[0]);
   for (std::size_t i = 0; i < folded.size(); ++i) {
     const char16_t a = folded[i];
-    if (is_search_blank(a)) continue;
-    if (seen.first_single(a)) out.singles.push_back(a);
-    if (i + 1 < folded.size() && !is_search_blank(folded[i + 1])) {
-      const std::uint32_t pair = (static_cast<std::uint32_t>(a) << 16) | folded[i + 1];
-      if (seen.first_pair(pair)) out.pairs.push_back(pair);
+    const bool next_blank = i + 1 >= folded.size() || is_search_blank(folded[i + 1]);
+    if (!blank) {
+      if (seen.first_single(a)) out.singles.push_back(a);
+      if (!next_blank) {
+        const std::uint32_t pair = (static_cast<std::uint32_t>(a) << 16) | folded[i + 1];
+        if (seen.first_pair(pair)) out.pairs.push_back(pair);
+      }
     }
+    blank = next_blank;
   }
 }
 
@@ -655,8 +706,10 @@ class ChunkFiles {
       texts_ = "LS.t(" + std::to_string(chunk_);
       subjects_ = "LS.s(" + std::to_string(chunk_);
     }
-    texts_ += ',' + text_literal;
-    subjects_ += ',' + subject_literal;
+    texts_ += ',';
+    texts_ += text_literal;
+    subjects_ += ',';
+    subjects_ += subject_literal;
   }
   void finish() {
     if (texts_.empty()) return;
@@ -673,6 +726,8 @@ class ChunkFiles {
 
 // Threads of a build, each over a run of the messages: the files are the
 // same for the same logs and number of threads.
+// Keys of messages a build takes at once (see KeyTable::Block), about.
+constexpr std::size_t kBlockKeys = 1 << 18;
 constexpr unsigned kBuildThreads = 2;
 
 // The keys a word needs: itself when of one or two units (whose postings
@@ -889,17 +944,20 @@ bool build_search_index_locked() {
       part.ok = write_index_file(folder + "\\" + name, bytes) && part.ok;
       part.files.emplace_back(std::move(name), file_hash(bytes));
     });
+    KeyTable::Block block;
     const std::size_t end = std::min(entries.size(), (t + 1) * per_part);
     for (std::size_t id = t * per_part; id < end; ++id) {
       const Entry& entry = entries[id];
       const PreparedLog log = prepare_log(platform::read_file(list_folder(state.lists[entry.list]) + "\\" + entry.name).value_or(""));
-      part.keys.add_keys(static_cast<long>(id), log.singles, log.pairs);
+      block.add(static_cast<long>(id), log.singles, log.pairs);
+      if (block.size() >= kBlockKeys) part.keys.add_block(block);
       std::string list_and_name = std::to_string(entry.list) + ",";
       append_literal_sjis(list_and_name, without_log_extension(entry.name));
       part.names += "LS.n(" + list_and_name + ");\n";
       part.meta += "LS.m(" + list_and_name + "," + log.subject_literal + ");\n";
       chunks.add(static_cast<long>(id), log.text_literal, log.subject_sjis);
     }
+    part.keys.add_block(block);
     chunks.finish();
   };
   std::vector<std::thread> helpers;
