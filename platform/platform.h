@@ -53,6 +53,15 @@ std::string jp(std::string_view utf8_literal);
 // Shift_JIS show as U+FFFD. Never fails.
 std::u16string sjis_to_utf16_display(std::string_view sjis);
 
+// The Shift_JIS code (lead << 8 | trail, or the byte of a half-width
+// katakana) in which the search index's text files hold `unit`: only the
+// characters of the JIS X 0208 rows (lead bytes 0x81-0x9F and 0xE0-0xEA),
+// which every Shift_JIS decoder (a browser's too) maps alike, and half-width
+// katakana; 0 for any other unit.
+std::uint16_t search_sjis_code(char16_t unit);
+// The unit of a double-byte code search_sjis_code gives; 0 for another code.
+char16_t search_sjis_unit(std::uint16_t code);
+
 // UTF-8 (what the search index files hold) as UTF-16; nullopt on an invalid
 // sequence.
 std::optional<std::u16string> utf8_to_utf16(std::string_view utf8);

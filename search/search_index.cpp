@@ -133,47 +133,14 @@ void append_literal_sjis(std::string& out, std::string_view sjis) {
 
 // The text files hold their literals in Shift_JIS (the page loads them with
 // charset "Shift_JIS"): two bytes a kanji or kana instead of UTF-8's three.
-// Only the characters of the JIS X 0208 rows (lead bytes 0x81-0x9F and
-// 0xE0-0xEA), which every Shift_JIS decoder maps alike, and half-width
-// katakana are written as Shift_JIS; any other non-ASCII unit is escaped.
-class SjisTable {
- public:
-  static const SjisTable& get() {
-    static const SjisTable table;
-    return table;
-  }
-  // The code (lead << 8 | trail, or the single byte) of `unit`; 0 when none.
-  std::uint16_t encode(char16_t unit) const { return to_sjis_[unit]; }
-  // The unit of a double-byte code; 0 when none.
-  char16_t decode(std::uint16_t code) const { return from_sjis_[code]; }
-
-  static bool is_lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
-
- private:
-  SjisTable() : to_sjis_(0x10000, 0), from_sjis_(0x10000, 0) {
-    for (unsigned byte = 0xA1; byte <= 0xDF; ++byte) to_sjis_[0xFF61 + byte - 0xA1] = static_cast<std::uint16_t>(byte);
-    for (unsigned lead = 0x81; lead <= 0xEA; ++lead) {
-      if (lead > 0x9F && lead < 0xE0) continue;
-      for (unsigned trail = 0x40; trail <= 0xFC; ++trail) {
-        if (trail == 0x7F) continue;
-        const char bytes[2] = {static_cast<char>(lead), static_cast<char>(trail)};
-        const std::u16string unit = platform::sjis_to_utf16_display(std::string_view(bytes, 2));
-        if (unit.size() != 1 || unit[0] == 0xFFFD || unit[0] < 0x80) continue;
-        const auto code = static_cast<std::uint16_t>(lead << 8 | trail);
-        from_sjis_[code] = unit[0];
-        if (to_sjis_[unit[0]] == 0) to_sjis_[unit[0]] = code;
-      }
-    }
-  }
-  std::vector<std::uint16_t> to_sjis_;
-  std::vector<char16_t> from_sjis_;
-};
+// Only what platform::search_sjis_code gives a code for is written as
+// Shift_JIS; any other non-ASCII unit is escaped.
+bool is_sjis_lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
 // A literal for a text file: as append_literal, with what Shift_JIS holds as
 // Shift_JIS bytes and any other non-ASCII unit as an escape.
 void append_sjis_literal(std::string& out, std::u16string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  const SjisTable& table = SjisTable::get();
   out += '"';
   for (const char16_t u : text) {
     if (u >= 0x20 && u < 0x7F && u != u'"' && u != u'\\') {
@@ -181,7 +148,7 @@ void append_sjis_literal(std::string& out, std::u16string_view text) {
     } else if (u == u'"' || u == u'\\') {
       out += '\\';
       out += static_cast<char>(u);
-    } else if (const std::uint16_t code = u >= 0x80 ? table.encode(u) : 0; code > 0xFF) {
+    } else if (const std::uint16_t code = u >= 0x80 ? platform::search_sjis_code(u) : 0; code > 0xFF) {
       out += static_cast<char>(code >> 8);
       out += static_cast<char>(code & 0xFF);
     } else if (code != 0) {
@@ -266,15 +233,14 @@ class CallReader {
       out += *piece;
       return true;
     };
-    const SjisTable* table = sjis_ ? &SjisTable::get() : nullptr;
     while (pos_ < text_.size()) {
       const char c = text_[pos_];
       const auto byte = static_cast<unsigned char>(c);
-      if (table && byte >= 0x80) {  // no UTF-8 here: a Shift_JIS character
+      if (sjis_ && byte >= 0x80) {  // no UTF-8 here: a Shift_JIS character
         if (!flush()) return std::nullopt;
-        if (SjisTable::is_lead(byte)) {
+        if (is_sjis_lead(byte)) {
           if (pos_ + 1 >= text_.size()) return std::nullopt;
-          const char16_t unit = table->decode(static_cast<std::uint16_t>(byte << 8 | static_cast<unsigned char>(text_[pos_ + 1])));
+          const char16_t unit = platform::search_sjis_unit(static_cast<std::uint16_t>(byte << 8 | static_cast<unsigned char>(text_[pos_ + 1])));
           out += unit != 0 ? unit : u'\uFFFD';
           pos_ += 2;
         } else {

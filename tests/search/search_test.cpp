@@ -43,6 +43,18 @@ TEST(SearchFoldTest, FoldsAsTheSearchPageDoes) {
   for (const Case& c : cases) EXPECT_EQ(u8(platform::fold_for_search(u16(c.text))), c.folded) << c.text;
 }
 
+// Logs convert from a table where it knows every byte; any other text goes
+// to the converter whole: both give what the converter gives.
+TEST(SearchFoldTest, ShiftJisConvertsAsTheConverterDoes) {
+  const std::string texts[] = {
+      sj("漢字かなカナ ｶﾀｶﾅ abc\\~"), sj("ソ表～∥－①∵≒"), sj("髙﨑") + "x",  // IBM extension rows
+      std::string("a\0b", 3), "\x82", "\x82\x20", "\x80\xA0\xFD", "\xF0\x40",  // NUL, cut, no Shift_JIS, user-defined
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(u8(platform::sjis_to_utf16_display(text)), platform::sjis_to_utf8_display(text)) << text;
+  }
+}
+
 TEST(SearchFoldTest, QueryWordsSplitAtAnyBlank) {
   struct Case {
     const char* query;
