@@ -1,7 +1,9 @@
 // The main window: a switch over the messages, one named function each.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "app/dpi.h"
@@ -109,6 +111,7 @@ void place_window(HWND window, int x, int y) {
 
 LRESULT on_create(HWND window) {
   Shell& state = shell();
+  DragAcceptFiles(window, TRUE);  // files dropped on the window are imported
   state.dpi = window_dpi(window);
   for (int i = 0; i < kButtonCount; ++i) {
     const ButtonSpec& button = kButtons[i];
@@ -202,6 +205,31 @@ LRESULT on_activate(HWND window, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcW(window, WM_ACTIVATE, wparam, lparam);
 }
 
+// Files or folders dropped on the window: imported (import_command). A
+// path Shift_JIS cannot name is said, and the others go on.
+LRESULT on_drop_files(HDROP drop) {
+  std::vector<std::string> paths;
+  std::wstring unnamed;
+  const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::wstring path(DragQueryFileW(drop, i, nullptr, 0), L'\0');
+    DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size() + 1));
+    if (const std::optional<std::string> sjis = platform::wide_to_sjis(path)) {
+      paths.push_back(*sjis);
+    } else {
+      unnamed += L"\n" + path;
+    }
+  }
+  DragFinish(drop);
+  if (!unnamed.empty()) {
+    MessageBoxW(shell().main_window,
+                (L"Shift_JISで表せない名前のため、取り込めません:" + unnamed).c_str(), L"注意",
+                MB_OK | MB_ICONWARNING);
+  }
+  if (!paths.empty()) import_command(std::move(paths));
+  return 0;
+}
+
 LRESULT on_left_button_up() {
   if (open_list_page(list_panel(), hit_test_panel())) redraw_panel();
   return 0;
@@ -262,6 +290,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return 0;
     case WM_LBUTTONUP:
       return on_left_button_up();
+    case WM_DROPFILES:
+      return on_drop_files(reinterpret_cast<HDROP>(wparam));
     case kMsgConfirm:
       return window_ui().confirm(*reinterpret_cast<const Message*>(lparam)) ? 1 : 0;
     case kMsgNotify:

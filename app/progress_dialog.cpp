@@ -1,6 +1,7 @@
 #include "app/progress_dialog.h"
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -12,6 +13,8 @@
 #include "platform/platform.h"
 #include "resources/app/resource.h"
 #include "retrieval/pop3_client.h"
+#include "job/extended_receive.h"
+#include "job/file_mail_source.h"
 #include "job/receive_job.h"
 #include "panel/list_panel.h"
 
@@ -52,6 +55,7 @@ struct JobSlot {
   UINT_PTR reap_timer = 0;
   Message refusal;  // why the last job could not start
   ReceiveJobState state;  // what the dialog's timer shows
+  std::vector<std::string> import_paths;  // the next dialog imports these (empty: a receive)
 };
 
 JobSlot& job_slot() {
@@ -79,6 +83,23 @@ void set_current_dialog(HWND dialog) {
 // Worker thread: the job's last act.
 void signal_job_done() {
   if (HWND dialog = current_dialog()) SendMessageW(dialog, WM_RECEIVE_DONE, 0, 0);
+}
+
+// The work of an import job: the files through the file source, then the
+// notice of what it did (not after a cancel). Runs on the worker thread.
+std::function<void(ReceiveJobContext&)> import_work(std::vector<std::string> paths) {
+  return [paths = std::move(paths)](ReceiveJobContext& job) {
+    std::vector<std::string> notes;
+    FileSourceCounts counts;
+    const std::unique_ptr<MailSource> source = make_file_source(
+        paths, [&notes](const std::string& line) { notes.push_back(line); }, &counts);
+    import_extended(job, *source, ImportOptions{});
+    if (job.is_cancelled()) {
+      job.fail(platform::jp("取り込みを中止しました"));
+      return;
+    }
+    job.ui.notify(import_done_message(job.state.report, counts.skipped_files, notes));
+  };
 }
 
 // A job whose worker has ended is released on the window thread, off any
@@ -148,6 +169,8 @@ INT_PTR on_init_dialog(HWND dialog) {
 
   ReceiveHooks hooks;
   hooks.job_done = signal_job_done;
+  if (!slot.import_paths.empty()) hooks.work = import_work(std::move(slot.import_paths));
+  slot.import_paths.clear();
   slot.job = ReceiveJob::start(receive_job_state(), pop3_client(), list_panel(), worker_ui(),
                                std::move(hooks), &slot.refusal);
   if (!slot.job) {
@@ -242,6 +265,16 @@ INT_PTR CALLBACK receive_dialog_proc(HWND dialog, UINT message, WPARAM wparam, L
   }
 }
 
+// Opens the dialog, which starts the job (see on_init_dialog).
+void open_progress_dialog() {
+  HWND dialog = CreateDialogParamW(shell().instance, L"I_INFO_DIALOG", shell().main_window,
+                                   receive_dialog_proc, 0);
+  if (!dialog || !IsWindow(dialog) || !current_dialog()) return;
+  ShowWindow(dialog, SW_SHOW);
+  UpdateWindow(dialog);
+  if (DialogState* state = job_slot().dialog_state.get()) state->frame = 0;
+}
+
 }  // namespace
 
 void receive_command() {
@@ -255,12 +288,17 @@ void receive_command() {
     }
     return;
   }
-  HWND dialog = CreateDialogParamW(shell().instance, L"I_INFO_DIALOG", shell().main_window,
-                                   receive_dialog_proc, 0);
-  if (!dialog || !IsWindow(dialog) || !current_dialog()) return;
-  ShowWindow(dialog, SW_SHOW);
-  UpdateWindow(dialog);
-  if (DialogState* state = job_slot().dialog_state.get()) state->frame = 0;
+  open_progress_dialog();
+}
+
+void import_command(std::vector<std::string> paths) {
+  if (job_running()) {
+    show_message_box(shell().main_window, receive_running_message(), MB_OK);
+    return;
+  }
+  job_slot().import_paths = std::move(paths);
+  open_progress_dialog();
+  job_slot().import_paths.clear();
 }
 
 void keep_progress_dialog_on_top() {

@@ -1,10 +1,13 @@
 // The progress dialog I_INFO_DIALOG of a receive job: modeless, owned by the
-// main window, started by the receive button. It starts the job's worker,
+// main window, started by the receive button (or a drop of files: an import). It starts the job's worker,
 // shows the job's status text and a four-frame animation on a 260 ms timer,
 // and closes when the worker is done or the user cancels.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
+#include <vector>
 
 namespace larkspur::app {
 
@@ -15,6 +18,13 @@ inline constexpr UINT WM_RECEIVE_DONE = WM_USER + 1;
 // or a cancelled job's worker has not ended yet, no second job starts: the
 // running job's dialog comes to the front, if it is still open.
 void receive_command();
+
+// Files or folders dropped on the main window (Shift_JIS paths): an import
+// job (job/extended_receive.h) under the same dialog, which shows its counts
+// as the status text and whose Cancel stops it; its notice says what it did.
+// While a job runs, the drop is refused with the same notice as a second
+// receive.
+void import_command(std::vector<std::string> paths);
 
 // Puts the open progress dialog back above the main window when the main
 // window has come to lie above it (Wine does not always keep owned windows

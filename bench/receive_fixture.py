@@ -4,6 +4,10 @@
   receive_fixture.py mail DIR          100 messages of about 8 KB, *.eml
   receive_fixture.py magazines DIR     1,000 such messages of 30 magazines,
                                        subjects "[Mag00] ..." to "[Mag29] ..."
+  receive_fixture.py mbox FILE COUNT   COUNT such messages of the 30 magazines as
+                                       one mbox (each with a Date a minute apart)
+  receive_fixture.py lists DIR         a fresh working folder: the 30 magazine
+                                       lists, no logs yet
   receive_fixture.py work DIR SERVER   a working folder: 30 lists holding
                                        1,000 logs each, with their pages,
                                        and the account for SERVER
@@ -63,6 +67,48 @@ def make_mail(folder, count=MESSAGES, tag=search_text):
         write(os.path.join(folder, "%04d.eml" % n), head + body)
 
 
+def magazine_message(n):
+    """Message n of the magazine corpus (CR LF line ends, about 8 KB)."""
+    paragraph = [
+        "今週のお知らせをお届けします。詳しくは下記のページをご覧ください。",
+        "  https://bench.example.jp/news/%03d.html",
+        "ご質問は support@bench.example.jp までお寄せください。",
+        "",
+    ]
+    subject = magazine_text(n % LISTS) + " 新しい号 No.%03d" % n
+    word = "=?ISO-2022-JP?B?" + base64.b64encode(jis(subject)).decode() + "?="
+    minute = n  # one issue a minute from 2020-01-01 00:00 UTC
+    date = "%02d %s %d %02d:%02d:00 +0900" % (
+        1 + minute // 1440 % 28, ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep",
+                                  "Oct", "Nov", "Dec"][minute // (1440 * 28) % 12],
+        2020 + minute // (1440 * 28 * 12), minute // 60 % 24, minute % 60)
+    head = ("From: bench@example.jp\r\nTo: reader@example.jp\r\nDate: %s\r\n"
+            "Subject: %s\r\nMessage-ID: <%d@bench.example.jp>\r\n"
+            "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=ISO-2022-JP\r\n"
+            "Content-Transfer-Encoding: 7bit\r\n\r\n" % (date, word, n)).encode("ascii")
+    body = b""
+    while len(head) + len(body) < MESSAGE_BYTES:
+        for line in paragraph:
+            body += jis(line.replace("%03d", "%03d" % n)) + b"\r\n"
+    return head + body
+
+
+def make_mbox(path, count):
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    with open(path, "wb") as f:
+        for n in range(count):
+            f.write(b"From bench@example.jp Mon Jan  1 00:00:00 2024\r\n" + magazine_message(n) + b"\r\n")
+
+
+def make_lists(folder):
+    seed_menu = b"<HTML><BODY><CENTER>\n</CENTER></BODY></HTML>\n"
+    write(os.path.join(folder, "set", "menu.htm"), seed_menu)
+    write(os.path.join(folder, "set", "index.htm"), b"<HTML><FRAMESET></FRAMESET></HTML>")
+    for i in range(LISTS):
+        record = sjis(magazine_text(i)).ljust(256, b"\0") + struct.pack("<ii", 1, 0) + b"\0" * 56
+        write(os.path.join(folder, "LKset", "mag%02d.stf" % i), record)
+
+
 def page(title):
     return sjis("<HTML><HEAD><TITLE>%s</TITLE></HEAD><BODY><PRE>本文</PRE></BODY></HTML>" % title)
 
@@ -106,6 +152,10 @@ if __name__ == "__main__":
         make_mail(sys.argv[2])
     elif sys.argv[1] == "magazines":
         make_mail(sys.argv[2], MAGAZINE_MESSAGES, magazine_text)
+    elif sys.argv[1] == "mbox":
+        make_mbox(sys.argv[2], int(sys.argv[3]))
+    elif sys.argv[1] == "lists":
+        make_lists(sys.argv[2])
     elif sys.argv[1] == "account":
         make_account(sys.argv[2], sys.argv[3])
     else:

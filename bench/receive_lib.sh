@@ -8,12 +8,34 @@
 #   bench_fill_maildir FOLDER RUN   empty the Maildir and put every FOLDER/*.eml
 #                                   in it, in name order (RUN: new file names)
 #   bench_median T...               the median of the numbers, 2 decimals
+#   bench_set_aside PATH            move PATH out of the way (see below)
+#   bench_discard DIR               remove DIR, or leave it to bench/run
 #
-# bench_dovecot_start sets $maildir (DIR/mail/bench, empty, owned by
+# bench_dovecot_start sets $bench_aside (DIR/aside), $maildir (DIR/mail/bench, empty, owned by
 # $uid:$gid), $port, and $tls (1 when "tls" was asked for and
 # the certificates could be made: POP3 inside TLS on $tls_port, the CA in
 # DIR/tls/ca.pem). It exits 77 when dovecot is not installed, 1 when it does
 # not start.
+# What a run leaves is set aside under DIR/aside, not deleted, and goes with
+# DIR at the end. On ext4 without a journal a new file skips, one by one,
+# every inode of its group freed in the last minutes: thousands of files
+# deleted just before a timed run would make each file that run creates cost
+# more, which no reader's receive pays.
+bench_set_aside() {
+  [ -e "$1" ] || return 0
+  mkdir -p "$bench_aside"
+  mv "$1" "$(mktemp -d "$bench_aside/XXXXXX")/"
+}
+# bench/run removes, once every benchmark is done, what each left in
+# $LARKSPUR_BENCH_TRASH, so that no benchmark runs just after another one
+# deleted its thousands of files.
+bench_discard() {
+  if [ -n "${LARKSPUR_BENCH_TRASH:-}" ] && [ -d "$LARKSPUR_BENCH_TRASH" ]; then
+    mv "$1" "$(mktemp -d "$LARKSPUR_BENCH_TRASH/XXXXXX")/"
+  else
+    rm -rf "$1"
+  fi
+}
 bench_dovecot_tests=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tests/dovecot" && pwd)
 bench_dovecot_pid=
 
@@ -38,6 +60,7 @@ bench_dovecot_start() {
   fi
   uid=$(id -u "$mail_user"); gid=$(id -g "$mail_user")
   maildir=$dir/mail/bench
+  bench_aside=$dir/aside
   mkdir -p "$maildir/cur" "$maildir/new" "$maildir/tmp" "$dir/home"
   chown -R "$uid:$gid" "$dir/mail" "$dir/home"
   echo "bench:{PLAIN}sekret:$uid:$gid::$dir/home::" > "$dir/passwd"

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -43,15 +44,26 @@ using namespace larkspur;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
+// Answers yes; counts the notices other than the rebuild's own and prints
+// each text once with its count at the end (the larger archives reach the
+// link page limit at every log).
 class YesUi : public UserInterface {
  public:
+  ~YesUi() override {
+    for (const auto& [text, count] : notices_) {
+      std::fprintf(stderr, "notice shown %d times: %s\n", count, platform::sjis_to_utf8_display(text).c_str());
+    }
+  }
   bool confirm(const Message&) override { return true; }
   void notify(const Message& message) override {
     if (message.caption != platform::jp("お知らせ") || message.text != platform::jp("全てのHTML文書を再編成しました")) {
-      std::fprintf(stderr, "unexpected message: %s\n", platform::sjis_to_utf8_display(message.text).c_str());
+      ++notices_[message.text];
     }
   }
   void panel_changed() override {}
+
+ private:
+  std::map<std::string, int> notices_;
 };
 
 double median(std::vector<double> values) {

@@ -8,6 +8,8 @@
 #include <set>
 
 #include "retrieval/pop3_client.h"
+#include "job/extended_receive.h"
+#include "job/file_mail_source.h"
 #include "job/receive_job.h"
 #include "dialogs/account_logic.h"
 #include "dialogs/list_logic.h"
@@ -80,8 +82,8 @@ struct Invocation {
   int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
   std::vector<std::string> raw_words;  // the positional arguments as given (UTF-8)
   std::optional<std::string> unconvertible;  // the first positional argument without a Shift_JIS form
-  std::optional<std::string> list_filter;    // --list NAME, Shift_JIS
   std::size_t limit = SIZE_MAX;              // --limit N
+  std::string list_name;              // --list NAME, Shift_JIS
   // The table of shown lists that the commands refill and mark: the
   // window's panel has no counterpart here, so each run has its own.
   std::shared_ptr<ListPanelTable> table = std::make_shared<ListPanelTable>();
@@ -124,6 +126,26 @@ int usage_error(Console& console, const std::string& what) {
 
 // -------------------------------------------------------------- receive
 
+// Runs a job on its worker until it ends; Ctrl+C cancels it. False (the
+// refusal shown) when it could not start.
+bool run_job_to_end(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
+                    CliUserInterface& ui, ReceiveHooks hooks, Console& console) {
+  Message refusal;
+  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, std::move(hooks), &refusal);
+  if (!job) {
+    ui.notify(refusal);
+    return false;
+  }
+  bool cancelled = false;
+  while (!job->wait_for(kInterruptPollMs)) {
+    if (!cancelled && console.interrupted()) {
+      cancelled = true;
+      job->cancel();
+    }
+  }
+  return true;
+}
+
 int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 Console& console, const Environment& env) {
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
@@ -149,20 +171,7 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
                 "\n");
   };
 
-  Message refusal;
-  std::unique_ptr<ReceiveJob> job = ReceiveJob::start(state, client, table, ui, hooks, &refusal);
-  if (!job) {
-    ui.notify(refusal);
-    return kExitFailed;
-  }
-  bool cancelled = false;
-  while (!job->wait_for(kInterruptPollMs)) {
-    if (!cancelled && console.interrupted()) {
-      cancelled = true;
-      job->cancel();
-    }
-  }
-  job.reset();
+  if (!run_job_to_end(state, client, table, ui, std::move(hooks), console)) return kExitFailed;
 
   const Outcome& outcome = state.report.outcome;
   if (outcome.ok()) return kExitOk;
@@ -192,8 +201,7 @@ std::string escaped_field(std::string_view sjis) {
   std::string out;
   for (std::size_t at = 0; at < sjis.size();) {
     const auto byte = static_cast<unsigned char>(sjis[at]);
-    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    if (lead && at + 1 < sjis.size()) {
+    if (platform::is_sjis_lead_byte(byte) && at + 1 < sjis.size()) {
       if (const auto utf8 = platform::sjis_to_utf8(sjis.substr(at, 2))) {
         out += *utf8;
         at += 2;
@@ -449,13 +457,15 @@ int run_search(const std::vector<std::string>&, const Invocation& invocation, Co
     query += *word;
     query += u' ';
   }
-  std::optional<SearchResult> result = search_archive(query, invocation.list_filter, invocation.limit);
+  const std::optional<std::string> list_filter =
+      invocation.list_name.empty() ? std::nullopt : std::optional<std::string>(invocation.list_name);
+  std::optional<SearchResult> result = search_archive(query, list_filter, invocation.limit);
   if (!result) {
     // No index yet (an archive from before the search, or one only received
     // into): build it once.
     console.err("larkspur-cli: 検索の索引を作成しています...\n");
     ensure_search_index();
-    result = search_archive(query, invocation.list_filter, invocation.limit);
+    result = search_archive(query, list_filter, invocation.limit);
   }
   if (!result) return failure(console, "search", search_index_not_written_reason());
   for (const SearchHit& hit : result->hits) {
@@ -464,6 +474,59 @@ int run_search(const std::vector<std::string>&, const Invocation& invocation, Co
     console.out(to_utf8(hit.list) + "\t" + hit.date + "\t" + to_utf8(hit.page_path()) + "\t" + subject + "\n");
   }
   console.err((result->complete ? "" : "at least ") + std::to_string(result->total) + " found\n");
+  return kExitOk;
+}
+
+// --------------------------------------------------------------- import
+
+// Runs an import as a job of its own (the receive's hold on the folder) and
+// prints its counts: one line per list, then what was not stored.
+int run_import(const std::vector<std::string>& arguments, const Invocation& invocation,
+               Console& console, const Environment& env) {
+  CliUserInterface ui(console, false);  // an import asks nothing
+  if (!invocation.list_name.empty() && !list_registered(invocation.list_name)) {
+    return not_registered(console, "リスト", invocation.list_name);
+  }
+  ImportOptions options;
+  options.only_list = invocation.list_name;
+  options.dry_run = invocation.flags.count("--dry-run") != 0;
+  FileSourceCounts counts;
+  const std::unique_ptr<MailSource> source = make_file_source(
+      arguments, [&console](const std::string& line) { console.err("larkspur-cli: import: " + to_utf8(line) + "\n"); },
+      &counts);
+
+  ReceiveJobState state;
+  Pop3Client client;  // unused: the job reads files
+  ListPanelTable& table = *invocation.table;
+  refresh_list_panel(table);
+  ReceiveHooks hooks;
+  hooks.pause = [](int) {};
+  hooks.clock = env.clock;
+  hooks.work = [&](ReceiveJobContext& job) {
+    import_extended(job, *source, options);
+    if (job.is_cancelled()) job.fail(platform::jp("取り込みを中止しました"));
+  };
+  if (!run_job_to_end(state, client, table, ui, std::move(hooks), console)) return kExitFailed;
+
+  const ReceiveReport& report = state.report;
+  const std::vector<std::string> lists =
+      options.only_list.empty() ? enumerate_lists() : std::vector<std::string>{options.only_list};
+  const std::string done = options.dry_run ? "would be stored" : "stored";
+  for (const std::string& name : lists) {
+    const auto count = report.stored_per_list.find(name);
+    console.out(escaped_field(name) + "\t" + std::to_string(count == report.stored_per_list.end() ? 0 : count->second) +
+                " " + done + "\n");
+  }
+  console.out("already stored: " + std::to_string(report.already_stored) + "\n");
+  console.out("matching no list: " + std::to_string(report.matched_no_list) + "\n");
+  console.out("unreadable: " + std::to_string(report.unreadable) + "\n");
+  if (counts.skipped_files > 0) {
+    console.out("files skipped: " + std::to_string(counts.skipped_files) + "\n");
+  }
+  if (!report.outcome.ok()) return failure(console, "import", report.outcome.reason);
+  if (report.unreadable > 0 || counts.unusable_paths > 0) {
+    return failure(console, "import", platform::jp("取り込めなかったものがあります（上の行を参照）"));
+  }
   return kExitOk;
 }
 
@@ -477,6 +540,17 @@ const std::vector<Command>& commands() {
        "bounds the connect and every wait for the server (default 30 s to connect, 120 s "
        "per wait).",
        run_receive},
+      {{"import"}, {"PATH..."}, {"--list", "--dry-run"},
+       "Import the messages of mbox files (Thunderbird's folder files, Gmail Takeout), "
+       "Maildir folders, .eml files and folders holding any of these: each message goes to "
+       "the lists its subject matches, as a receive sorts it (--list NAME: to that list), "
+       "decoded as with extended mail handling, its log named by its Date; a message a list "
+       "holds already (imported before or received with extended mail handling) is not "
+       "stored again. --dry-run stores nothing and prints what would be. Prints the count "
+       "stored per list, then the messages already stored, matching no list and unreadable "
+       "(each unreadable one with its file and offset on stderr). Relative PATHs are taken "
+       "from the working folder (-C DIR).",
+       run_import},
       {{"rebuild"}, {}, {"--yes"}, "Delete every page of every list and regenerate them from "
                                    "the logs (asks first).",
        run_rebuild},
@@ -573,29 +647,31 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       ++i;
       invocation.timeout_seconds = seconds;
       invocation.flags.insert(arg);
-    } else if (!options_ended && (arg == "--list" || arg == "--limit")) {
+    } else if (!options_ended && arg == "--limit") {
       constexpr std::size_t kMaxLimitDigits = 9;
       const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
-      if (arg == "--list") {
-        const std::optional<std::string> name = platform::utf8_to_sjis(value);
-        if (value.empty() || !name) {
-          exit_code = usage_error(console, "--list needs a list name");
-          return std::nullopt;
-        }
-        invocation.list_filter = *name;
-      } else {
-        const bool digits = !value.empty() && value.size() <= kMaxLimitDigits &&
-                            std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (!digits || std::stoul(value) == 0) {
-          exit_code = usage_error(console, "--limit needs a number of lines (1 or more)");
-          return std::nullopt;
-        }
-        invocation.limit = std::stoul(value);
+      const bool digits = !value.empty() && value.size() <= kMaxLimitDigits &&
+                          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits || std::stoul(value) == 0) {
+        exit_code = usage_error(console, "--limit needs a number of lines (1 or more)");
+        return std::nullopt;
       }
+      invocation.limit = std::stoul(value);
       ++i;
       invocation.flags.insert(arg);
+    } else if (!options_ended && arg == "--list") {
+      const std::optional<std::string> name =
+          i + 1 < args.size() ? platform::utf8_to_sjis(args[i + 1]) : std::nullopt;
+      if (!name || name->empty()) {
+        exit_code = usage_error(console, "--list needs a list name (in Shift_JIS)");
+        return std::nullopt;
+      }
+      ++i;
+      invocation.list_name = *name;
+      invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
-      if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended" && arg != "--search") {
+      if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended" &&
+          arg != "--dry-run" && arg != "--search") {
         exit_code = usage_error(console, "unknown option " + arg);
         return std::nullopt;
       }

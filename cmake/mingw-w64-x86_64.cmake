@@ -1,7 +1,7 @@
 # Cross build for 64-bit Windows with mingw-w64 (posix thread model, so the
 # standard library has std::thread; everything is linked statically, so the
 # executables import system DLLs only). Tests run through Wine with a prefix
-# of their own under the build folder (see scripts/wine).
+# of their own under the build folder (see scripts/wine-run).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/platform.h"
 #include "retrieval/mime.h"
 #include "retrieval/mime_detail.h"
 #include "settings/records.h"
@@ -18,7 +19,7 @@ bool is_cp932(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
     if (byte < 0x80 || (byte >= 0xA1 && byte <= 0xDF)) continue;
-    if (!larkspur::is_sjis_lead_byte(byte) || i + 1 == text.size() ||
+    if (!larkspur::platform::is_sjis_lead_byte(byte) || i + 1 == text.size() ||
         !larkspur::mime_detail::is_cp932_pair(byte, static_cast<unsigned char>(text[i + 1]))) {
       return false;
     }

@@ -11,7 +11,7 @@ seconds=${1:-30}
 out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
-         server_field records convert_log_body log_text sort_link_page mime search_text)
+         server_field records convert_log_body log_text sort_link_page mime mail_date search_text)
 
 # The code each target links: the decoders and the POP3 client with the
 # sockets stubbed, or the readers of stored files with the file functions
@@ -23,6 +23,7 @@ declare -A sources=(
   [jis_to_sjis_line]=$pop3_sources [line_reader]=$pop3_sources [pop3_session]=$pop3_sources
   [server_field]=$pop3_sources
   [records]="settings/records.cpp"
+  [mail_date]="retrieval/mail_date.cpp"
   [convert_log_body]="site/log_page.cpp fuzz/disk_stub.cpp"
   [log_text]="site/list_pages.cpp site/log_page.cpp fuzz/disk_stub.cpp"
   [sort_link_page]="site/link_sort.cpp settings/records.cpp fuzz/disk_stub.cpp"

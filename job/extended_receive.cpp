@@ -3,11 +3,15 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "job/seen_messages.h"
 #include "job/sort_and_store.h"
+#include "retrieval/mail_date.h"
 #include "retrieval/mime.h"
+#include "search/search_index.h"
 #include "settings/store.h"
 
 namespace larkspur {
@@ -27,7 +31,29 @@ struct ListInJob {
   StoredIds stored_ids;
   bool ids_read = false;
   bool ids_changed = false;  // ids written in this batch, not yet forced to disk
+  StoredKeys keys;
+  // The fingerprints of the messages its ids note: a message a receive
+  // stored before keys were noted is known by them.
+  std::unordered_set<std::string> fingerprints;
+  bool keys_read = false;
+  // The ids file ends in a line a killed writer left without its LF: the
+  // next line appended must not be joined to it.
+  bool tail_torn = false;
 };
+
+// The list's keys; an import keeps the keys alone (see read_stored_keys).
+StoredKeys& stored_keys_of(ListInJob& list, bool details = true) {
+  if (!list.keys_read) {
+    list.keys = read_stored_keys(list.name, details);
+    for (const auto& [id, stored] : read_stored_ids(list.name)) {
+      if (!stored.fingerprint.empty()) list.fingerprints.insert(stored.fingerprint);
+    }
+    const std::optional<std::string> tail = platform::read_file(stored_ids_path(list.name));
+    list.tail_torn = tail && !tail->empty() && tail->back() != '\n';
+    list.keys_read = true;
+  }
+  return list.keys;
+}
 
 StoredIds& stored_ids_of(ListInJob& list) {
   if (!list.ids_read) {
@@ -35,6 +61,13 @@ StoredIds& stored_ids_of(ListInJob& list) {
     list.ids_read = true;
   }
   return list.stored_ids;
+}
+
+// Whether an import finds the message stored in the list before: its key
+// noted, or (stored by a receive before keys were noted) its fingerprint.
+bool imported_before(ListInJob& list, const std::string& key, std::string_view fingerprint) {
+  if (stored_keys_of(list, false).contains(key)) return true;
+  return !fingerprint.empty() && list.fingerprints.count(std::string(fingerprint)) != 0;
 }
 
 // Whether the list stored this message before: its id and size are noted
@@ -87,12 +120,15 @@ class ExtendedReceive {
   ExtendedReceive(ReceiveJobContext& job, const AccountRecord& account, MailSource& source)
       : job_(job), state_(job.state), source_(source), owner_(scan_cache_owner(account)),
         memory_(job.ui) {}
+  ExtendedReceive(ReceiveJobContext& job, MailSource& source, const ImportOptions& options)
+      : job_(job), state_(job.state), source_(source), memory_(job.ui), import_(&options) {}
 
   void run();
+  void run_import();
 
  private:
   // The one place a failure of the source or of the storing is recorded:
-  // status 8, the counter it belongs to, and the reason (the first reason
+  // status receive_failed, the counter it belongs to, and the reason (the first reason
   // is the job's). Nothing is recorded once the job is cancelled.
   void failed(const std::string& reason, int& counter) {
     job_.set_status(ReceiveStatus::receive_failed);
@@ -121,6 +157,16 @@ class ExtendedReceive {
   void finish(bool stopped);
   void forget_scanned();
   std::string too_big_reason(const ScannedMessage& message) const;
+  void load_lists(bool make_folders);
+  bool store_planned(std::vector<Planned>& planned);
+  bool import_window(const std::vector<SourceEntry>& window);
+  bool note_key(ListInJob& list, const std::string& key, const KeyedMessage& message);
+  bool keyed_before(ListInJob& list, const ScannedMessage& message, bool deleting);
+  std::optional<StoredLog> log_left_unnoted(const std::string& list_name, const platform::LocalTime& time,
+                                            const std::string& content, int& first_free);
+  void progress(ReceiveStatus status);
+  void write_pages(bool all);
+  void import_progress();
 
   ReceiveJobContext& job_;
   ReceiveJobState& state_;
@@ -132,7 +178,29 @@ class ExtendedReceive {
   int log_number_ = 0;
   bool deletion_asked_ = false;
   std::set<std::string> deleted_ids_;  // DELE accepted in this job
+  // The Message-IDs of the messages whose headers this scan read, by number
+  // (usable ones only): a message a list holds by its key is not stored
+  // there again (keyed_before).
+  std::map<int, std::string> message_ids_;
   std::vector<std::string> batch_files_;  // written in this batch, not yet forced to disk
+  // An import (nullptr: a receive): its options, the local time each message
+  // of the current window is stored under, and how far it got.
+  const ImportOptions* import_ = nullptr;
+  std::map<int, platform::LocalTime> message_times_;
+  std::size_t listed_ = 0;
+  std::size_t done_ = 0;
+  // The logs of one list and second ("LKset\<list>\<second>_") this import
+  // has read or written, for seconds that held logs when first met: each
+  // content's hash to its log number, and the first number not taken. Every
+  // log of such a second is read once per job.
+  struct LogsOfSecond {
+    std::unordered_map<std::size_t, int> by_content;
+    int next_free = 1;
+  };
+  std::unordered_map<std::string, LogsOfSecond> logs_of_second_;
+  // An import's logs whose pages are not written yet, by list (see
+  // write_pages).
+  SiteJob::LogsByList unpaged_logs_;
 };
 
 void ExtendedReceive::run() {
@@ -180,7 +248,7 @@ void ExtendedReceive::run() {
 }
 
 // The lists, in search order; sorting takes them from the last. False (after
-// status 13 and its pause) when there is none.
+// status no_list and its pause) when there is none.
 bool ExtendedReceive::take_lists() {
   state_.list_files = list_record_files();
   if (state_.list_files.size() > static_cast<std::size_t>(kMaxLists)) {
@@ -259,6 +327,9 @@ void ExtendedReceive::scan() {
     ScannedMessage& message = scanned[index_of[number]];
     message.subject = extended_subject(header);
     if (!header.empty()) message.fingerprint = message_fingerprint(header);
+    if (std::string key(trim_blanks(header_field(header, "Message-ID"))); usable_message_id(key)) {
+      message_ids_[number] = std::move(key);
+    }
     if (!has_ids) {
       message.id = fallback_message_id(header);
       const auto before = same_ids ? known.messages.find(message.id) : known.messages.end();
@@ -292,9 +363,23 @@ void ExtendedReceive::scan() {
 Planned ExtendedReceive::plan(const ScannedMessage& message) {
   Planned entry{message, {}, false, false, false, false, true};
   for (auto l = lists_.rbegin(); l != lists_.rend(); ++l) {
+    if (import_) {
+      // An import never deletes; with one list named, every message is its.
+      if (!l->record ||
+          (import_->only_list.empty() && !subject_matches(message.subject, l->record->search_text))) {
+        continue;
+      }
+      entry.lists.push_back(&*l);
+      if (imported_before(*l, message.id, message.fingerprint)) {
+        entry.relies_on_earlier = true;
+      } else {
+        entry.work = true;
+      }
+      continue;
+    }
     if (!l->record || !subject_matches(message.subject, l->record->search_text)) continue;
     entry.lists.push_back(&*l);
-    const bool before = stored_before(*l, message);
+    const bool before = stored_before(*l, message) || keyed_before(*l, message, false);
     entry.relies_on_earlier = entry.relies_on_earlier || before;
     entry.deletes = entry.deletes || l->record->delete_from_server != 0;
     if (!before || l->record->delete_from_server != 0) entry.work = true;
@@ -349,29 +434,55 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
   const ScannedMessage& message = entry.message;
   if (entry.message.fingerprint.empty()) entry.message.fingerprint = message_fingerprint(raw);
   const std::string message_text = extended_log_text(raw);
+  // Every message a job stores is noted by its key too (an import's id is
+  // its key already), so a later import knows it.
+  const std::string key = import_ ? message.id : message_key(raw);
+  bool stored_any = false;
   for (ListInJob* list : entry.lists) {
     if (job_.is_cancelled()) return;
-    if (stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view())) {
+    if (import_ ? imported_before(*list, key, message.fingerprint)
+                : stored_before(*list, message, entry.deletes ? message.fingerprint : std::string_view()) ||
+                      keyed_before(*list, message, entry.deletes)) {
       continue;
     }
     const std::string& name = list->name;
-    job_.set_status(ReceiveStatus::receiving);
+    progress(ReceiveStatus::receiving);
     prepare_list(job_, memory_, name);
-    const std::optional<StoredLog> log =
-        store_job_log(job_, name, log_number_ + 1, message.subject, message_text, false);
+    const auto time = message_times_.find(message.number);
+    int first_number = log_number_ + 1;
+    std::optional<StoredLog> log;
+    std::string content;
+    if (import_) {
+      content = log_file_content(message.subject, message_text);
+      log = log_left_unnoted(name, time->second, content, first_number);
+    }
+    const bool left_unnoted = log.has_value();
+    if (!log) {
+      log = store_job_log(job_, name, first_number, message.subject, message_text, false,
+                          time != message_times_.end() ? &time->second : nullptr);
+      if (log && import_) {
+        const auto second = logs_of_second_.find(log->path.substr(0, log->path.rfind('_') + 1));
+        if (second != logs_of_second_.end()) {
+          second->second.by_content.emplace(std::hash<std::string>()(content), log->log_number);
+          second->second.next_free = std::max(second->second.next_free, log->log_number + 1);
+        }
+      }
+    }
     if (!log) {
       entry.stored_everywhere = false;
       continue;
     }
-    log_number_ = log->log_number;
+    stored_any = true;
+    if (!import_) log_number_ = log->log_number;
     ++state_.report.logs_stored;
+    if (import_) ++state_.report.stored_per_list[name];
     batch_files_.push_back(log->path);
     // The log is written: only now is the message noted as stored, so a
     // kill in between stores it once more, never loses it. Both reach the
     // disk together at the end of the batch (store_batch), before any
     // deletion relies on them.
-    if (!message.id.empty()) {
-      const std::string log_name = log->path.substr(list_folder(name).size() + 1);
+    const std::string log_name = log->path.substr(list_folder(name).size() + 1);
+    if (!message.id.empty() && !import_) {
       const StoredMessage stored{message.size, message.fingerprint, log_name};
       stored_ids_of(*list)[message.id] = stored;
       list->ids_changed = true;
@@ -380,8 +491,84 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
                state_.report.log_write_failures);
       }
     }
-    show_stored_log(job_, memory_, name, *log);
+    if (!note_key(*list, key, {log_name, message.fingerprint})) {
+      failed(platform::jp("受信済みの記録を書き込めませんでした: ") + list_folder(name),
+             state_.report.log_write_failures);
+    }
+    // A log an earlier job left has its page from finish_stopped_job. The
+    // others get their pages, link lines and panel marks many logs at once
+    // (write_pages): a receive's at the end of each batch, an import's as
+    // each list's logs add up.
+    if (!left_unnoted) unpaged_logs_[name].push_back(log->path);
   }
+  // Stored in every list before, within this very import (the same message
+  // twice in the files).
+  if (import_ && !stored_any && entry.stored_everywhere) ++state_.report.already_stored;
+}
+
+// An import stopped after a message's log was written but before its key
+// was noted leaves the log without its key; imported again, the message
+// would be stored a second time. Its log has the very content `content` it
+// would get now, under the same second (the message's own time): a log of
+// that second with this content is the message's. Else `first_free` is the
+// first free log number of that second.
+std::optional<StoredLog> ExtendedReceive::log_left_unnoted(const std::string& list_name,
+                                                           const platform::LocalTime& time,
+                                                           const std::string& content, int& first_free) {
+  const std::string folder = list_folder(list_name) + "\\";
+  const std::string first_name = log_file_name(time, 1);
+  const std::string second_key = folder + first_name.substr(0, first_name.rfind('_') + 1);
+  // Only seconds that hold logs are remembered: a second without any (the
+  // common case, each message with its own Date) costs one probe and no
+  // memory, however many messages the import holds.
+  auto known = logs_of_second_.find(second_key);
+  if (known == logs_of_second_.end()) {
+    if (!platform::can_read_file(folder + first_name)) {
+      first_free = 1;
+      return std::nullopt;
+    }
+    known = logs_of_second_.emplace(second_key, LogsOfSecond{}).first;
+  }
+  LogsOfSecond& second = known->second;
+  for (;;) {
+    const std::optional<std::string> there = platform::read_file(folder + log_file_name(time, second.next_free));
+    if (!there) break;
+    second.by_content.emplace(std::hash<std::string>()(*there), second.next_free);
+    ++second.next_free;
+  }
+  first_free = second.next_free;
+  const auto same = second.by_content.find(std::hash<std::string>()(content));
+  if (same == second.by_content.end()) return std::nullopt;
+  const std::string path = folder + log_file_name(time, same->second);
+  if (platform::read_file(path) != content) return std::nullopt;
+  return StoredLog{path, same->second};
+}
+
+// Whether a message of the mailbox is one the list holds by its key (stored
+// from a file, or received under an id since forgotten): the same
+// Message-ID and the same fingerprint of its headers; for a deletion its log
+// must be there too, as for a message known by its id.
+bool ExtendedReceive::keyed_before(ListInJob& list, const ScannedMessage& message, bool deleting) {
+  const auto id = message_ids_.find(message.number);
+  if (id == message_ids_.end() || message.fingerprint.empty()) return false;
+  const StoredKeys& keys = stored_keys_of(list);
+  const auto keyed = keys.find(id->second);
+  if (keyed == keys.end() || keyed->second.fingerprint != message.fingerprint) return false;
+  return !deleting || (!keyed->second.log.empty() &&
+                       platform::can_read_file(list_folder(list.name) + "\\" + keyed->second.log));
+}
+
+// Notes `key` as stored for the list (after its log, as an id is).
+bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const KeyedMessage& message) {
+  StoredKeys& keys = stored_keys_of(list, !import_);
+  if (!usable_message_id(key)) return true;
+  keys[key] = import_ ? KeyedMessage{} : message;
+  list.ids_changed = true;
+  if (list.tail_torn) {
+    list.tail_torn = false;
+    if (!platform::append_to_file(stored_ids_path(list.name), "\n")) return false;
+  }
+  return append_stored_key(list.name, key, message);
 }
 
 // One batch: its messages fetched and stored, the logs forced to disk, the
@@ -398,8 +585,11 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   const SourceOutcome fetched = source_.fetch(wanted, [&](int number, const SourceOutcome& outcome,
                                                           std::string& raw) {
     Planned& entry = *by_number[number];
-    job_.set_status(ReceiveStatus::sorting);
-    if (outcome.result == SourceResult::kTooLong) {
+    progress(ReceiveStatus::sorting);
+    if (import_ && !outcome.ok()) {
+      // The source has said which message and why.
+      ++state_.report.unreadable;
+    } else if (outcome.result == SourceResult::kTooLong) {
       failed(too_big_reason(entry.message), state_.report.retrieve_failures);
     } else if (!outcome.ok()) {
       failed(outcome.reason, state_.report.retrieve_failures);
@@ -422,6 +612,7 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
     list.ids_changed = false;
     batch_files_.push_back(stored_ids_path(list.name));
   }
+  write_pages(!import_);
   const bool durable = platform::force_to_disk(batch_files_);
   batch_files_.clear();
   if (!durable) {
@@ -458,15 +649,19 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
 // each message stored at most once per list across jobs, fetched once for
 // all its lists, in batches (see kBatchMessages); a message with nothing to
 // do sets no status, so a mailbox kept on the server passes by quietly.
-void ExtendedReceive::sort() {
+void ExtendedReceive::load_lists(bool make_folders) {
   for (const std::string& file : state_.list_files) {
     ListInJob list;
     list.name = list_name_of(file);
-    platform::create_folder(list_folder(list.name));
+    if (make_folders) platform::create_folder(list_folder(list.name));
     // A record that cannot be read is skipped, as in the classic sorting.
     list.record = read_list(list.name);
     lists_.push_back(std::move(list));
   }
+}
+
+void ExtendedReceive::sort() {
+  load_lists(true);
 
   std::vector<Planned> planned;
   for (auto m = state_.scanned.rbegin(); m != state_.scanned.rend(); ++m) {
@@ -481,27 +676,36 @@ void ExtendedReceive::sort() {
   for (Planned& entry : planned) {
     for (ListInJob* list : entry.lists) {
       const std::string_view fingerprint = entry.deletes ? entry.message.fingerprint : std::string_view();
-      if (!stored_before(*list, entry.message, fingerprint)) entry.fetch = true;
+      if (!stored_before(*list, entry.message, fingerprint) && !keyed_before(*list, entry.message, entry.deletes)) {
+        entry.fetch = true;
+      }
     }
   }
 
-  std::vector<Planned*> batch;
-  std::size_t batch_bytes = 0;
-  for (std::size_t i = 0; i < planned.size() && !stopped && !job_.is_cancelled(); ++i) {
-    Planned& entry = planned[i];
-    batch.push_back(&entry);
-    if (entry.fetch && entry.message.size > 0) batch_bytes += static_cast<std::size_t>(entry.message.size);
-    const bool last = i + 1 == planned.size();
-    if (!last && batch.size() < kBatchMessages && batch_bytes < kBatchBytes) continue;
-    if (!store_batch(batch)) stopped = true;
-    batch.clear();
-    batch_bytes = 0;
-  }
+  if (!stopped) stopped = !store_planned(planned);
 
   if (job_.is_cancelled()) return;
   forget_messages_gone(state_);
   finish(stopped);
   forget_scanned();
+}
+
+// The planned messages in batches (see kBatchMessages). False when the
+// source is gone.
+bool ExtendedReceive::store_planned(std::vector<Planned>& planned) {
+  std::vector<Planned*> batch;
+  std::size_t batch_bytes = 0;
+  for (std::size_t i = 0; i < planned.size() && !job_.is_cancelled(); ++i) {
+    Planned& entry = planned[i];
+    batch.push_back(&entry);
+    if (entry.fetch && entry.message.size > 0) batch_bytes += static_cast<std::size_t>(entry.message.size);
+    const bool last = i + 1 == planned.size();
+    if (!last && batch.size() < kBatchMessages && batch_bytes < kBatchBytes) continue;
+    if (!store_batch(batch)) return false;
+    batch.clear();
+    batch_bytes = 0;
+  }
+  return true;
 }
 
 // The end of the session: at once when the source is gone; otherwise the
@@ -542,7 +746,192 @@ std::string ExtendedReceive::too_big_reason(const ScannedMessage& message) const
          message.subject + platform::jp("」）。サーバーに残しました");
 }
 
+
+// ------------------------------------------------------------------ import
+
+// The counts so far, as the notice a progress dialog shows.
+void ExtendedReceive::import_progress() {
+  const ReceiveReport& report = state_.report;
+  int stored = 0;
+  for (const auto& [name, count] : report.stored_per_list) stored += count;
+  // One line of the dialog: the counts that are not zero only.
+  std::string text = platform::jp("取り込み中: ") + std::to_string(done_) + " / " +
+                     std::to_string(listed_) + platform::jp(" 件（保存 ") + std::to_string(stored);
+  if (report.already_stored > 0) text += platform::jp("、保存済み ") + std::to_string(report.already_stored);
+  if (report.matched_no_list > 0) text += platform::jp("、該当なし ") + std::to_string(report.matched_no_list);
+  if (report.unreadable > 0) text += platform::jp("、読めない ") + std::to_string(report.unreadable);
+  state_.set_notice(text + platform::jp("）"));
+  job_.set_status(ReceiveStatus::notice);
+}
+
+// A receive shows each step's status; an import shows its counts instead.
+void ExtendedReceive::progress(ReceiveStatus status) {
+  if (import_) {
+    import_progress();
+  } else {
+    job_.set_status(status);
+  }
+}
+
+// The pages and link lines of the logs stored so far, and the panel. With
+// `all` (a receive's batch, the end of an import, a stop) every list's;
+// otherwise (an import) each list's once its logs without pages are a
+// batch, or a quarter of what this import stored for it, whichever is more
+// (so that a link page of n links is rewritten about log n times in all,
+// not n / 200 times). Each list folder keeps its pending mark until the job
+// ends, so a kill before this leaves the next job to write them.
+void ExtendedReceive::write_pages(bool all) {
+  SiteJob::LogsByList due_logs;
+  for (auto list = unpaged_logs_.begin(); list != unpaged_logs_.end();) {
+    const std::size_t due = std::max<std::size_t>(
+        kBatchMessages, static_cast<std::size_t>(state_.report.stored_per_list[list->first]) / 4);
+    if (!all && list->second.size() < due) {
+      ++list;
+      continue;
+    }
+    due_logs.insert(unpaged_logs_.extract(list++));
+  }
+  if (due_logs.empty()) return;
+  // Every due list in one site update: one hold of the site lock, one sort.
+  const Outcome pages = memory_.site.logs_stored(due_logs);
+  if (!pages.ok()) {
+    ++state_.report.page_failures;
+    job_.fail(pages.reason);
+  }
+  // The search index takes the same logs at once; a failure costs only the
+  // search, which the next job or rebuild brings back in step.
+  add_logs_to_search_index(due_logs);
+  memory_.panel.refresh(job_.table);
+}
+
+void ExtendedReceive::run_import() {
+  const ImportOptions& options = *import_;
+  progress(ReceiveStatus::scanning);
+  if (!take_lists()) return;
+  load_lists(!options.dry_run);
+  if (!options.only_list.empty()) {
+    std::erase_if(lists_, [&](const ListInJob& list) { return list.name != options.only_list; });
+    if (lists_.empty() || !lists_.front().record) {
+      job_.fail(platform::jp("リスト「") + options.only_list + platform::jp("」は登録されていません。"));
+      return;
+    }
+  }
+  if (!options.dry_run) finish_stopped_job(job_);
+
+  const SourceOutcome opened = source_.open();
+  if (!opened.ok()) {
+    job_.fail(opened.reason);
+    return;
+  }
+  std::vector<SourceEntry> entries;
+  bool has_ids = true;
+  int unreadable = 0;
+  const SourceOutcome listed = source_.list(entries, has_ids, unreadable);
+  state_.report.unreadable += unreadable;
+  if (!listed.ok()) {
+    job_.fail(listed.reason);
+    return;
+  }
+  listed_ = entries.size();
+  // Windows of a batch each: the header blocks read, sorted and stored
+  // before the next, so memory holds one window whatever the files hold.
+  for (std::size_t from = 0; from < entries.size() && !job_.is_cancelled(); from += kBatchMessages) {
+    const std::size_t to = std::min(entries.size(), from + kBatchMessages);
+    const std::vector<SourceEntry> window(entries.begin() + static_cast<std::ptrdiff_t>(from),
+                                          entries.begin() + static_cast<std::ptrdiff_t>(to));
+    if (!import_window(window)) break;
+    // The window's keys live on in the lists' keys where stored: the
+    // listing's copies go.
+    for (std::size_t i = from; i < to; ++i) std::string().swap(entries[i].id);
+    done_ = to;
+    import_progress();
+  }
+  write_pages(true);
+  if (job_.is_cancelled()) return;
+  source_.finish();
+}
+
+// One window of the listing: its header blocks read, each message planned
+// for its lists, then (unless a dry run) stored. False when the source is
+// gone.
+bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
+  std::map<int, std::string> key_of;
+  for (const SourceEntry& entry : window) key_of[entry.number] = entry.id;
+  std::vector<ScannedMessage> scanned;
+  message_times_.clear();
+  const SourceOutcome read = source_.headers(window, [&](int number, const SourceOutcome& outcome,
+                                                         std::string& header) {
+    if (!outcome.ok()) {
+      ++state_.report.unreadable;
+      return !job_.is_cancelled();
+    }
+    ScannedMessage message{number, extended_subject(header), key_of[number], false, -1,
+                           message_fingerprint(header)};
+    // The log takes the message's own time: its Date in local time, else
+    // the time the source holds for it, else now.
+    std::optional<platform::LocalTime> time;
+    if (const std::optional<std::int64_t> date = parse_mail_date(header_field(header, "Date"))) {
+      time = platform::local_time_at(*date);
+    }
+    if (!time) time = source_.message_time(number);
+    if (!time) time = job_.hooks.clock ? job_.hooks.clock() : platform::local_time();
+    message_times_[number] = *time;
+    scanned.push_back(std::move(message));
+    return !job_.is_cancelled();
+  });
+  if (job_.is_cancelled()) return false;
+  if (!read.ok()) {
+    job_.fail(read.reason);
+    return false;
+  }
+
+  std::vector<Planned> planned;
+  for (const ScannedMessage& message : scanned) {
+    Planned entry = plan(message);
+    if (entry.lists.empty()) {
+      ++state_.report.matched_no_list;
+    } else if (!entry.work) {
+      ++state_.report.already_stored;
+    } else if (import_->dry_run) {
+      // What a real import would store: each list lacking the key, the key
+      // then known (the same message twice in the files counts once).
+      for (ListInJob* list : entry.lists) {
+        if (stored_keys_of(*list, false).emplace(message.id, KeyedMessage{}).second) {
+          ++state_.report.stored_per_list[list->name];
+        }
+      }
+    } else {
+      entry.fetch = true;
+      planned.push_back(std::move(entry));
+    }
+  }
+  return store_planned(planned);
+}
+
 }  // namespace
+
+Message import_done_message(const ReceiveReport& report, int skipped_files,
+                            const std::vector<std::string>& notes) {
+  int stored = 0;
+  for (const auto& [name, count] : report.stored_per_list) stored += count;
+  std::string text = platform::jp("取り込みました。\n保存: ") + std::to_string(stored) +
+                     platform::jp(" 件\n保存済みのため省略: ") + std::to_string(report.already_stored) +
+                     platform::jp(" 件\n該当するリストなし: ") + std::to_string(report.matched_no_list) +
+                     platform::jp(" 件\n読めないメール: ") + std::to_string(report.unreadable) +
+                     platform::jp(" 件");
+  if (skipped_files > 0) {
+    text += platform::jp("\nメールでないファイル: ") + std::to_string(skipped_files) + platform::jp(" 個");
+  }
+  for (std::size_t i = 0; i < notes.size() && i < kImportNotesShown; ++i) text += "\n" + notes[i];
+  if (notes.size() > kImportNotesShown) text += "\n...";
+  if (!report.outcome.ok()) text += "\n" + report.outcome.reason;
+  return Message{platform::jp("お知らせ"), text,
+                 report.outcome.ok() ? MessageIcon::information : MessageIcon::warning};
+}
+
+void import_extended(ReceiveJobContext& job, MailSource& source, const ImportOptions& options) {
+  ExtendedReceive(job, source, options).run_import();
+}
 
 void receive_extended(ReceiveJobContext& job, const AccountRecord& account, MailSource& source) {
   ExtendedReceive(job, account, source).run();

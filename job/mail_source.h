@@ -12,10 +12,12 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
 #include "retrieval/pop3_client.h"
 
 namespace larkspur {
@@ -77,6 +79,10 @@ class MailSource {
   // Ends the session, carrying out the deletions. ok only when the source
   // confirmed it; kLost otherwise.
   virtual SourceOutcome finish() = 0;
+
+  // The time the source itself holds for a message (a file's modification
+  // time), for a message without a usable Date; nullopt when it has none.
+  virtual std::optional<platform::LocalTime> message_time(int /*number*/) const { return std::nullopt; }
 };
 
 // A POP3 server through `client` (already initialised with pop3_init): one

@@ -103,7 +103,8 @@ void scan_failed(ReceiveJobContext& job) {
   job.fail(platform::jp("メールボックスの検索が途中で失敗しました"));
 }
 
-// Steps 2 to 7 of a job; returns when the job is over (step 8 is the caller's).
+// A job from reading the account to the end of its sorting; returns when the
+// job is over.
 void run_job(ReceiveJobContext& job) {
   ReceiveJobState& state = job.state;
   Pop3Client& client = job.client;
@@ -269,7 +270,12 @@ std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client
   std::unique_ptr<ReceiveJob> job(new ReceiveJob(state, client, table, ui, std::move(hooks)));
   ReceiveJob* self = job.get();
   auto run = [self, lock = std::move(lock)]() mutable {
-    receive_worker(self->context_);
+    if (self->context_.hooks.work) {
+      self->context_.state.report = ReceiveReport{};
+      self->context_.hooks.work(self->context_);
+    } else {
+      receive_worker(self->context_);
+    }
     // The folder is free again before anyone hears that the job is done, so a
     // front end may start the next job right away.
     lock.reset();
@@ -301,20 +307,10 @@ void ReceiveJob::cancel() {
   pop3_shutdown(context_.client);
 }
 
-bool ReceiveJob::done() const {
-  std::lock_guard<std::mutex> guard(done_mutex_);
-  return done_;
-}
-
 bool ReceiveJob::wait_for(int milliseconds) {
   std::unique_lock<std::mutex> guard(done_mutex_);
   return done_changed_.wait_for(guard, std::chrono::milliseconds(milliseconds),
                                 [this] { return done_; });
-}
-
-void ReceiveJob::wait() {
-  std::unique_lock<std::mutex> guard(done_mutex_);
-  done_changed_.wait(guard, [this] { return done_; });
 }
 
 }  // namespace larkspur

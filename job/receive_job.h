@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,6 +99,13 @@ struct ReceiveReport {
   // Extended mail handling on a server that refused UIDL: messages were told
   // apart by their Message-ID (the job says so in a notice; no failure).
   bool uidl_unsupported = false;
+  // An import's counts (job/extended_receive.h): logs stored per list (with
+  // a dry run: logs it would store), messages skipped as stored there
+  // before, matching no list, and unreadable (the source says which).
+  std::map<std::string, int> stored_per_list;
+  int already_stored = 0;
+  int matched_no_list = 0;
+  int unreadable = 0;
   // What the job did: done, or failed with the first reason (Shift_JIS).
   // A cancelled job is failed as well.
   Outcome outcome;
@@ -105,7 +113,7 @@ struct ReceiveReport {
 
 // The state a job shares with its front end. The worker writes; the front end
 // may read status() and notice() from any thread at any time. The notice is
-// complete before status 12 is set. Everything else is the worker's while a
+// complete before status notice is set. Everything else is the worker's while a
 // job runs and keeps its last value afterwards; nothing is reset between jobs.
 class ReceiveJobState {
  public:
@@ -155,8 +163,13 @@ inline std::string status_text(const ReceiveJobState& state) {
   return status_text(status, status == ReceiveStatus::notice ? state.notice() : std::string());
 }
 
+struct ReceiveJobContext;
+
 // What the front end supplies. Every hook runs on the worker thread.
 struct ReceiveHooks {
+  // The job's work in place of a receive (an import: job/extended_receive.h),
+  // run under the same hold on the working folder; empty: a receive.
+  std::function<void(ReceiveJobContext& job)> work;
   // Waits `milliseconds`; empty: a real pause, cut short by a cancel.
   std::function<void(int milliseconds)> pause;
   // Called right after each status is set (repeats included), in order.
@@ -217,18 +230,15 @@ class ReceiveJob {
   // Cancels from any thread: the worker stops at its next step, the open
   // connection is aborted (pop3_close, pop3_shutdown). Returns at once.
   void cancel();
-  // True once the worker has signalled job done.
-  bool done() const;
   // Waits up to `milliseconds` for the worker to end; true when it ended.
   bool wait_for(int milliseconds);
-  void wait();
 
  private:
   ReceiveJob(ReceiveJobState& state, Pop3Client& client, ListPanelTable& table,
              UserInterface& ui, ReceiveHooks hooks);
 
   ReceiveJobContext context_;
-  mutable std::mutex done_mutex_;
+  std::mutex done_mutex_;
   std::condition_variable done_changed_;
   bool done_ = false;
   std::thread worker_;

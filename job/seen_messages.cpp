@@ -163,6 +163,20 @@ bool write_scan_cache(std::string_view account, const ScanCache& cache) {
   return platform::write_file_fast(kScanCacheFile, text);
 }
 
+std::string message_key(std::string_view raw) {
+  const std::string message_id(trim_blanks(header_field(raw, "Message-ID")));
+  if (usable_message_id(message_id)) return message_id;
+  std::uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a, as digest()
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    hash ^= static_cast<unsigned char>(raw[i]);
+    hash *= 0x100000001b3ULL;
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return "#" + std::string(hex);
+}
+
 StoredIds read_stored_ids(std::string_view list_name) {
   StoredIds ids;
   std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
@@ -196,11 +210,55 @@ void append_entry(std::string& text, const std::string& id, const StoredMessage&
   text += '\n';
 }
 
+// The whole key lines of the file's text (see message_key), each with its LF.
+std::string key_lines(std::string_view text) {
+  std::string lines;
+  each_line(text.substr(0, text.rfind('\n') == std::string_view::npos ? 0 : text.rfind('\n') + 1),
+            [&lines](std::string_view line) {
+              if (line.starts_with(kSeparator)) {
+                lines += line;
+                lines += '\n';
+              }
+            });
+  return lines;
+}
+
 }  // namespace
+
+StoredKeys read_stored_keys(std::string_view list_name, bool details) {
+  StoredKeys keys;
+  const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
+  if (!text) return keys;
+  each_line(key_lines(*text), [&keys, details](std::string_view line) {
+    line.remove_prefix(1);
+    const std::string_view key = take_field(line);
+    if (!usable_message_id(key)) return;
+    KeyedMessage& message = keys[std::string(key)];
+    if (!details) return;
+    message.log = std::string(take_field(line));
+    message.fingerprint = std::string(take_field(line));
+  });
+  return keys;
+}
+
+bool append_stored_key(std::string_view list_name, std::string_view key, const KeyedMessage& message) {
+  std::string line(1, kSeparator);
+  line += key;
+  line += kSeparator;
+  line += message.log;
+  line += kSeparator;
+  line += message.fingerprint;
+  line += '\n';
+  return platform::append_to_file(stored_ids_path(list_name), line);
+}
 
 bool write_stored_ids(std::string_view list_name, const StoredIds& ids) {
   std::string text;
   for (const auto& [id, message] : ids) append_entry(text, id, message);
+  // Keys are not ids of the mailbox: they stay whatever the mailbox holds.
+  if (const std::optional<std::string> old = platform::read_file(stored_ids_path(list_name))) {
+    text += key_lines(*old);
+  }
   return platform::write_file_atomic(stored_ids_path(list_name), text);
 }
 

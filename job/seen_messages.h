@@ -14,11 +14,18 @@
 // headers, checked before a message is deleted without a second log. Ids are
 // printable ASCII (blanks allowed, never a tab or line break), one per line
 // in both files, the other fields behind tabs.
+//
+// The stored ids file also holds each list's message keys (message_key): what
+// an import from files knows a message by, noted for every message a job with
+// extended mail handling stores, by POP3 or from a file. A key line begins
+// with a tab (an empty id): a reader from before keys skips it as a line
+// without a usable id, so older files and older readers go on as before.
 #pragma once
 
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 namespace larkspur {
 
@@ -90,14 +97,38 @@ bool holds_message(const StoredIds& ids, const std::string& id, long long size);
 // be read.
 StoredIds read_stored_ids(std::string_view list_name);
 // Replaces the list's ids, atomically and forced to disk (callers write it
-// only after the logs it records are on disk). False when it could not be
-// written.
+// only after the logs it records are on disk); the message keys the file
+// holds stay. False when it could not be written.
 bool write_stored_ids(std::string_view list_name, const StoredIds& ids);
 // Adds one entry at the end of the list's ids (a later line for the same id
 // replaces an earlier one), not forced to disk: the caller forces
 // stored_ids_path with the logs of its batch before it relies on it. False
 // when it could not be written.
 bool append_stored_id(std::string_view list_name, const std::string& id, const StoredMessage& message);
+// The key a message is known by whatever brought it (POP3 or a file): its
+// Message-ID without surrounding blanks when usable, else "#" and 16 hex
+// digits of a digest of the whole message `raw`, read with every CR before an
+// LF left out (so a file with CR LF line ends and the same message as
+// retrieved give one key).
+std::string message_key(std::string_view raw);
+
+// A message noted by its key: the name of its log in the list folder, and
+// its message_fingerprint (empty in a line that has none).
+struct KeyedMessage {
+  std::string log;
+  std::string fingerprint;
+};
+// The message keys noted for the list.
+using StoredKeys = std::unordered_map<std::string, KeyedMessage>;
+// Empty when there are none or the file cannot be read. A torn last line is
+// no key. Without `details` only the keys are kept (logs and fingerprints
+// empty): what an import needs, at a third of the memory.
+StoredKeys read_stored_keys(std::string_view list_name, bool details = true);
+// Adds the key of a message whose log is written ("TAB key TAB log TAB
+// fingerprint"), as append_stored_id does (not forced to disk; the caller
+// forces stored_ids_path with its logs). False when it could not be written.
+bool append_stored_key(std::string_view list_name, std::string_view key, const KeyedMessage& message);
+
 // "LKset\<list>\~stored-ids.dat".
 std::string stored_ids_path(std::string_view list_name);
 

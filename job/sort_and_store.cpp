@@ -115,9 +115,11 @@ void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::stri
 // store_log at the job's clock; a log that cannot be written fails the job.
 std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
                                        int log_number, std::string_view subject,
-                                       std::string_view message_text, bool forced) {
-  const platform::LocalTime time = job.hooks.clock ? job.hooks.clock() : platform::local_time();
-  std::optional<StoredLog> log = store_log(name, time, log_number, subject, message_text, forced);
+                                       std::string_view message_text, bool forced,
+                                       const platform::LocalTime* time) {
+  const platform::LocalTime now =
+      time ? *time : job.hooks.clock ? job.hooks.clock() : platform::local_time();
+  std::optional<StoredLog> log = store_log(name, now, log_number, subject, message_text, forced);
   if (!log) {
     job.set_status(ReceiveStatus::receive_failed);
     ++job.state.report.log_write_failures;

@@ -66,11 +66,13 @@ struct SortingMemory {
 // mark goes on in the panel, and its record's new_mail is set.
 void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::string& name);
 
-// store_log at the job's clock; a log that cannot be written fails the job
-// (status 8, the reason recorded).
+// store_log at the job's clock, or at `time` when given (an imported
+// message's own time); a log that cannot be written fails the job (status
+// receive_failed, the reason recorded).
 std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
                                        int log_number, std::string_view subject,
-                                       std::string_view message_text, bool forced = true);
+                                       std::string_view message_text, bool forced = true,
+                                       const platform::LocalTime* time = nullptr);
 
 // The pages and the panel after a stored log; pages that could not be
 // written fail the job (the log stays).
@@ -87,15 +89,15 @@ void finish_stopped_job(ReceiveJobContext& job);
 // - messages from the last scanned to the first; for each the lists in
 //   presentation order (the last list file first);
 // - a list whose record cannot be read is skipped for that message;
-// - on a match: status 7, the list's slot in job.table is marked and its
+// - on a match: status receiving, the list's slot in job.table is marked and its
 //   record's new_mail set, then RETR; the log is written (atomically, never
 //   over an existing file) and only then DELE when the list deletes; a failed
-//   RETR, log write or DELE sets status 8, and after a failed DELE the log
+//   RETR, log write or DELE sets status receive_failed, and after a failed DELE the log
 //   just written is removed again;
 // - after each stored log: update_list_pages, sort_link_pages,
 //   refresh_list_panel;
-// - at the end the notice of messages that matched no list (status 12 and a
-//   pause), status 9, QUIT and pop3_shutdown.
+// - at the end the notice of messages that matched no list (status notice
+//   and a pause), status disconnecting, QUIT and pop3_shutdown.
 // When the retrieval connection cannot be opened it returns at once (status
 // unchanged). Once cancelled no further message or list is handled.
 // Classic mail handling only: an account with extended mail handling sorts

@@ -19,12 +19,6 @@ int ListPanelTable::shown_count() const {
   return count;
 }
 
-void ListPanelTable::set_mark(int index, std::int32_t value) {
-  if (index < 0 || index >= kMaxLists) return;
-  std::lock_guard lock(mutex_);
-  slots_[index].new_mail = value;
-}
-
 void ListPanelTable::mark_list(std::string_view list_name, std::int32_t value) {
   std::lock_guard lock(mutex_);
   for (ListPanelSlot& slot : slots_) {

@@ -31,8 +31,6 @@ class ListPanelTable {
   Slots snapshot() const;
   // Number of leading slots with a non-empty page path.
   int shown_count() const;
-  // Sets the mark of slot `index` (0-based); ignored outside 0..29.
-  void set_mark(int index, std::int32_t value);
   // Sets the mark of every slot whose name equals `list_name`.
   void mark_list(std::string_view list_name, std::int32_t value);
   void replace(const Slots& slots);

@@ -47,6 +47,12 @@ std::optional<std::string> wide_to_sjis(std::wstring_view wide);
 // error otherwise (the result is then empty).
 std::string jp(std::string_view utf8_literal);
 
+// True for a byte that starts a double-byte Shift_JIS character: the one
+// test every reader of Shift_JIS text steps through characters with.
+constexpr bool is_sjis_lead_byte(unsigned char byte) {
+  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
 // ------------------------------------------------------- full-text search
 
 // Shift_JIS text as UTF-16, for the full-text search; bytes that are no
@@ -176,6 +182,19 @@ bool append_to_file(std::string_view path, std::string_view data);
 // for every one (an empty list is true).
 bool force_to_disk(const std::vector<std::string>& paths);
 
+// A file read a piece at a time from any offset, so that a file of any size
+// is read with a buffer of the caller's size (an mbox of gigabytes).
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // Reads up to `capacity` bytes from byte `offset` into `buffer`: the count
+  // read (fewer only at the end of the file, 0 past it), -1 on an error.
+  virtual long long read_at(std::uint64_t offset, char* buffer, std::size_t capacity) = 0;
+};
+// nullptr when `path` cannot be opened for reading (missing, a folder, no
+// permission, unconvertible name).
+std::unique_ptr<InputFile> open_input_file(std::string_view path);
+
 bool delete_file(std::string_view path);     // true when removed
 
 // True when the entry `path` itself is a symbolic link, a junction or any
@@ -255,6 +274,12 @@ struct LocalTime {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 };
 LocalTime local_time();
+// The local time of the moment `utc_seconds` after 1970-01-01 00:00 UTC, in
+// the system's time zone; nullopt outside what the system converts.
+std::optional<LocalTime> local_time_at(std::int64_t utc_seconds);
+// The local time `path` (a file or folder) was last written; nullopt when
+// it cannot be looked at.
+std::optional<LocalTime> file_modified_time(std::string_view path);
 void sleep_ms(int milliseconds);
 // Milliseconds from an arbitrary fixed point, never going backwards.
 std::int64_t monotonic_ms();

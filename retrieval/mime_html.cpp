@@ -12,6 +12,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/platform.h"
 #include "retrieval/mime_detail.h"
 
 namespace larkspur::mime_detail {
@@ -22,7 +23,6 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_alnum(char c) { return is_alpha(c) || is_digit(c); }
 bool is_hex(char c) { return is_digit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
-bool is_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 // The length of the character reference at the start of `text` ("&amp;",
 // "&#65;", "&#x1F600;"), 0 when there is none.
@@ -89,7 +89,7 @@ std::string text_to_markup(std::string_view text) {
     // A double-byte character is never part of an address. Only a real
     // trail byte goes with a lead byte: a browser reads a '<' after a lone
     // lead byte as a '<'.
-    if (is_lead(c) && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40) {
+    if (platform::is_sjis_lead_byte(c) && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40) {
       out.append(text.substr(i, 2));
       i += 2;
       continue;

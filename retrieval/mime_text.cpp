@@ -34,7 +34,6 @@ Family family_of(std::string_view charset) {
 
 unsigned char at(std::string_view text, std::size_t i) { return static_cast<unsigned char>(text[i]); }
 
-bool is_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 bool is_trail(unsigned char c) { return c >= 0x40 && c <= 0xFC && c != 0x7F; }
 bool is_kana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 bool is_euc_byte(unsigned char c) { return c >= 0xA1 && c <= 0xFE; }
@@ -92,7 +91,7 @@ bool is_sjis_character(unsigned char lead, unsigned char trail) {
 
 bool has_sjis_character(std::string_view text) {
   for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-    if (!is_lead(at(text, i))) continue;
+    if (!platform::is_sjis_lead_byte(at(text, i))) continue;
     if (is_sjis_character(at(text, i), at(text, i + 1))) return true;
     ++i;
   }
@@ -116,7 +115,7 @@ std::string lenient_sjis(std::string_view text, bool* valid = nullptr) {
       ++i;
     } else if (c < 0x80 || is_kana(c)) {
       out += text[i++];
-    } else if (is_lead(c) && i + 1 < text.size() && is_trail(at(text, i + 1))) {
+    } else if (platform::is_sjis_lead_byte(c) && i + 1 < text.size() && is_trail(at(text, i + 1))) {
       if (!is_sjis_character(c, at(text, i + 1))) clean = false;
       out.append(text.substr(i, 2));
       i += 2;
@@ -329,20 +328,24 @@ void append_emoji(std::string& out, const cp932_tables::CarrierEmoji& emoji) {
 }  // namespace
 
 bool is_cp932_pair(unsigned char lead, unsigned char trail) {
-  const cp932_tables::Cp932Run* const begin = cp932_tables::kAssignedRuns;
-  const cp932_tables::Cp932Run* const end = begin + cp932_tables::kAssignedRunCount;
-  // The first run that does not end before the code.
-  const auto run = std::lower_bound(begin, end, std::pair{lead, trail}, [](const cp932_tables::Cp932Run& r, auto code) {
-    return r.lead < code.first || (r.lead == code.first && r.last < code.second);
-  });
-  return run != end && run->lead == lead && run->first <= trail;
+  // Every double-byte code as one bit, made once from the table's runs:
+  // this test runs for each character of every text a receive stores.
+  static const std::vector<bool> assigned = [] {
+    std::vector<bool> bits(0x10000);
+    for (std::size_t i = 0; i < cp932_tables::kAssignedRunCount; ++i) {
+      const cp932_tables::Cp932Run& run = cp932_tables::kAssignedRuns[i];
+      for (unsigned trail = run.first; trail <= run.last; ++trail) bits[run.lead * 0x100u + trail] = true;
+    }
+    return bits;
+  }();
+  return assigned[lead * 0x100u + trail];
 }
 
 bool is_cp932_text(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = at(text, i);
     if (c < 0x80 || is_kana(c)) continue;
-    if (!is_lead(c) || i + 1 >= text.size() || !is_cp932_pair(c, at(text, i + 1))) return false;
+    if (!platform::is_sjis_lead_byte(c) || i + 1 >= text.size() || !is_cp932_pair(c, at(text, i + 1))) return false;
     ++i;
   }
   return true;
@@ -361,7 +364,7 @@ std::string text_to_sjis(std::string_view charset, std::string_view bytes) {
       out += text[i];
       continue;
     }
-    if (!is_lead(c) || i + 1 >= text.size() || !is_trail(at(text, i + 1))) {
+    if (!platform::is_sjis_lead_byte(c) || i + 1 >= text.size() || !is_trail(at(text, i + 1))) {
       out += kReplacement;
       continue;
     }
@@ -628,7 +631,7 @@ std::string extended_subject(std::string_view header_block) {
   for (std::size_t i = 0; i < subject.size();) {
     std::size_t length = 1;
     const auto c = static_cast<unsigned char>(subject[i]);
-    if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < subject.size()) length = 2;
+    if (platform::is_sjis_lead_byte(c) && i + 1 < subject.size()) length = 2;
     if (subject.compare(i, 3, "&#x") == 0) {
       if (semicolon != std::string::npos && semicolon < i) semicolon = subject.find(';', i);
       if (semicolon != std::string::npos) length = semicolon + 1 - i;

@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "settings/records.h"
 
 namespace larkspur {
 
@@ -38,8 +39,6 @@ inline constexpr int kPop3DefaultPort = 110;
 inline constexpr int kPop3sDefaultPort = 995;  // POP3 inside TLS from the first byte
 inline constexpr int kPop3ConnectTimeoutMs = 30'000;
 inline constexpr int kPop3ReceiveTimeoutMs = 120'000;  // for each receive
-// Bytes of a user name or password carried to the server (the account field).
-inline constexpr std::size_t kMaxCredentialBytes = 79;
 // Upper bound of one reply (a message, a LIST or a header block) and so of any
 // line in it. A bigger reply is read to its end and discarded, and the
 // operation fails.
@@ -210,8 +209,8 @@ struct Pop3Client {
   mutable std::mutex operation_mutex;
   Pop3ServerField server;  // host, port and security of pop3_init
   platform::NetAddress server_address;
-  std::string user;      // at most kMaxCredentialBytes
-  std::string password;  // plain text, at most kMaxCredentialBytes
+  std::string user;      // at most kMaxAccountField
+  std::string password;  // plain text, at most kMaxAccountField
   int current_number = 0;  // message whose header block was last read
   std::string current_subject;
   Pop3TlsFailure tls_failure = Pop3TlsFailure::kNone;  // of the last connection attempt
@@ -229,7 +228,7 @@ int pop3_init(Pop3Client& client, std::string_view server);
 
 // Logs in (greeting, STLS and TLS handshake when asked, USER, PASS) and
 // quits at once. 1 = accepted: user and password (each cut at
-// kMaxCredentialBytes) are stored and the client is verified; 0 = not
+// kMaxAccountField) are stored and the client is verified; 0 = not
 // initialised, or connection, TLS (see pop3_tls_failure) or login failed. A
 // negative reply to USER, PASS or STLS is answered with QUIT.
 int pop3_verify_login(Pop3Client& client, std::string_view user,

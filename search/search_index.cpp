@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <variant>
 
@@ -1122,12 +1124,15 @@ bool flush_tail(State& state) {
   return true;
 }
 
-// True when the index holds the log `name` of list `list` (its generation,
-// a segment or the tail).
-bool index_holds(const State& state, long list, const std::u16string& name) {
-  for (const TailDoc& known : state.tail) {
-    if (known.list == list && known.name == name) return true;
-  }
+}  // namespace
+
+namespace {
+
+// The names (no extension) of every log the generation and its segments
+// hold, per list id: read once for a batch of logs of which some are not
+// newer than what their list holds (an import's, or a catch-up's).
+std::vector<std::unordered_set<std::u16string>> held_names(const State& state) {
+  std::vector<std::unordered_set<std::u16string>> held(state.lists.size());
   const std::string folder = generation_folder(state.generation);
   std::vector<std::string> files{meta_path(folder)};
   for (const Segment& segment : state.segments) files.push_back(segment_meta_path(folder, segment));
@@ -1136,65 +1141,120 @@ bool index_holds(const State& state, long list, const std::u16string& name) {
     if (!calls) continue;
     const std::size_t at = calls->empty() || (*calls)[0].name != "sm" ? 0 : 1;  // LS.sm lines lead with the id
     for (const Call& call : *calls) {
-      if (number_at(call, at) == list && text_at(call, at + 1) == name) return true;
+      const long list = number_at(call, at);
+      if (list >= 0 && list < static_cast<long>(held.size())) held[static_cast<std::size_t>(list)].insert(text_at(call, at + 1));
     }
   }
-  return false;
+  return held;
 }
 
-}  // namespace
+using HeldNames = std::optional<std::vector<std::unordered_set<std::u16string>>>;
 
-bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log) {
+// The id of list `list_name` in `state`, added when new.
+long list_id(State& state, HeldNames& held, std::string_view list_name) {
+  auto list = std::find(state.lists.begin(), state.lists.end(), list_name);
+  if (list == state.lists.end()) {
+    list = state.lists.insert(state.lists.end(), std::string(list_name));
+    state.newest.resize(state.lists.size());
+    if (held) held->resize(state.lists.size());
+  }
+  return static_cast<long>(list - state.lists.begin());
+}
+
+// True when the index holds log `name` (no extension) of list `list`: a
+// rebuild that ran between the storing of the log and this call, or a
+// catch-up, took it in already. `held` is filled on first need, for a log
+// not newer than every log its list has in the index.
+bool index_holds(const State& state, HeldNames& held, long list, const std::u16string& name) {
+  for (const TailDoc& known : state.tail) {
+    if (known.list == list && known.name == name) return true;
+  }
+  if (stored_later(name, state.newest[static_cast<std::size_t>(list)])) return false;
+  if (!held) held = held_names(state);
+  return (*held)[static_cast<std::size_t>(list)].count(name) != 0;
+}
+
+// Adds log `log_path` ("LKset\<list>\<file>.log"; its bytes `content`, or
+// read from there when null) to `state`'s tail (its text file written)
+// unless the index holds it, flushing a full tail. The state itself is
+// written only by a flush; `written` tells whether it was.
+bool add_log(State& state, HeldNames& held, std::string_view list_name, std::string_view log_path,
+             const std::string* content, bool& written) {
+  written = false;
+  const std::size_t slash = log_path.rfind('\\');
+  const std::string_view log_name = slash == std::string_view::npos ? log_path : log_path.substr(slash + 1);
+  TailDoc doc;
+  doc.list = list_id(state, held, list_name);
+  doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
+  if (index_holds(state, held, doc.list, doc.name)) return true;
+  const std::optional<std::string> log = content ? std::optional<std::string>(*content) : platform::read_file(log_path);
+  if (!log) return true;  // gone since: nothing to add
+  doc.id = state.docs + static_cast<long>(state.tail.size());
+  doc.subject = search_subject(*log);
+  std::string file = "LS.x(" + std::to_string(doc.id) + ",";
+  append_literal(file, search_text(*log));
+  file += ");\n";
+  if (!write_index_file(tail_path(generation_folder(state.generation), doc.id), file)) return false;
+  if (stored_later(doc.name, state.newest[doc.list])) state.newest[doc.list] = doc.name;
+  state.tail.push_back(std::move(doc));
+  if (static_cast<int>(state.tail.size()) < kMaxSearchTailDocs) return true;
+  // The tail moves into a segment (flush_tail writes the state); the names
+  // of the messages it held are then the segment's (held is read again).
+  held.reset();
+  written = true;
+  return flush_tail(state);
+}
+
+// Adds the logs `paths` (by list name) at one reading and at most one
+// writing of the state beyond what flushes write; `content`, when given, is
+// the bytes of the one log there is.
+bool add_logs(const std::map<std::string, std::vector<std::string>>& logs, const std::string* content = nullptr) {
   std::optional<State> state = read_state();
   // An archive without an index gets it from a rebuild or when it is first
   // searched: a receive never builds it whole.
   if (!state) return true;
   if (!platform::can_read_file(kSearchPage) && !write_page_if_changed()) return false;
-  auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
-  if (list == state->lists.end()) {
-    list = state->lists.insert(state->lists.end(), std::string(list_name));
-    state->newest.resize(state->lists.size());
+  HeldNames held;
+  bool ok = true;
+  bool dirty = false;  // the state has messages its file lacks
+  for (const auto& [list_name, paths] : logs) {
+    for (const std::string& path : paths) {
+      const std::size_t tail_before = state->tail.size();
+      bool written = false;
+      if (!add_log(*state, held, list_name, path, content, written)) {
+        ok = false;
+      } else if (written) {
+        dirty = false;
+      } else if (state->tail.size() != tail_before) {
+        dirty = true;
+      }
+    }
   }
-  TailDoc doc;
-  doc.id = state->docs + static_cast<long>(state->tail.size());
-  doc.list = static_cast<long>(list - state->lists.begin());
-  doc.name = platform::sjis_to_utf16_display(without_log_extension(log_name));
-  // A log the index took in already (a rebuild that ran between the storing
-  // of the log and this call, or a catch-up) is not added twice.
-  if (!stored_later(doc.name, state->newest[doc.list]) && index_holds(*state, doc.list, doc.name)) return true;
-  for (const TailDoc& known : state->tail) {
-    if (known.list == doc.list && known.name == doc.name) return true;
-  }
-  doc.subject = search_subject(log);
-  std::string file = "LS.x(" + std::to_string(doc.id) + ",";
-  append_literal(file, search_text(log));
-  file += ");\n";
-  if (!write_index_file(tail_path(generation_folder(state->generation), doc.id), file)) return false;
-  if (stored_later(doc.name, state->newest[doc.list])) state->newest[doc.list] = doc.name;
-  state->tail.push_back(std::move(doc));
-  if (static_cast<int>(state->tail.size()) >= kMaxSearchTailDocs) return flush_tail(*state);
-  return write_state(*state);
+  return (!dirty || write_state(*state)) && ok;
+}
+
+}  // namespace
+
+bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log) {
+  const std::string content(log);
+  return add_logs({{std::string(list_name), {std::string(log_name)}}}, &content);
+}
+
+bool add_logs_to_search_index_locked(const std::map<std::string, std::vector<std::string>>& logs) {
+  return add_logs(logs);
 }
 
 bool catch_up_search_index_locked(const std::vector<std::string>& list_names) {
-  const std::optional<State> state = read_state();
-  if (!state) return true;
-  bool ok = true;
+  // Every log of the lists: an import names its logs by the messages' dates,
+  // so a stopped one may have left logs older than the newest indexed one.
+  // Those the index holds are skipped before they are read.
+  std::map<std::string, std::vector<std::string>> logs;
   for (const std::string& list_name : list_names) {
-    const auto list = std::find(state->lists.begin(), state->lists.end(), list_name);
-    // Logs from the second of the newest indexed one on: a job stopped after
-    // storing a log and before indexing it left it the newest of its list.
-    const std::u16string newest =
-        list == state->lists.end() ? std::u16string() : state->newest[static_cast<std::size_t>(list - state->lists.begin())];
     std::vector<std::string> names = platform::find_files(list_folder(list_name) + "\\*.log");
     std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-      if (platform::sjis_to_utf16_display(without_log_extension(name)).substr(0, 14) < newest.substr(0, 14)) continue;
-      const std::optional<std::string> log = platform::read_file(list_folder(list_name) + "\\" + name);
-      if (log) ok = add_to_search_index_locked(list_name, name, *log) && ok;
-    }
+    for (const std::string& name : names) logs[list_name].push_back(list_folder(list_name) + "\\" + name);
   }
-  return ok;
+  return add_logs(logs);
 }
 
 // ------------------------------------------------------------------ reader

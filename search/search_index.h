@@ -30,6 +30,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -71,6 +72,11 @@ bool build_search_index_locked();
 // no index yet: a rebuild or the first search builds it. False when the index
 // could not be written.
 bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log);
+
+// Adds several logs (by list name, the paths "LKset\<list>\<file>.log" of
+// logs just stored) at one reading and one writing of the state: a batch of
+// a receive or an import. Logs the index holds already are left out.
+bool add_logs_to_search_index_locked(const std::map<std::string, std::vector<std::string>>& logs);
 
 // Adds the logs of the lists that a stopped job may have stored without
 // indexing them (those from the second of each list's newest indexed log on).
@@ -117,6 +123,7 @@ bool build_search_index();
 // Reads the log at `log_path` ("LKset\<list>\<name>.log") and adds it.
 bool add_to_search_index(std::string_view list_name, std::string_view log_path);
 bool catch_up_search_index(const std::vector<std::string>& list_names);
+bool add_logs_to_search_index(const std::map<std::string, std::vector<std::string>>& logs);
 // Builds the index when there is none yet (an archive from before the
 // search, or one only received into); true when there is one afterwards.
 bool ensure_search_index();

@@ -24,6 +24,11 @@ bool catch_up_search_index(const std::vector<std::string>& list_names) {
   return catch_up_search_index_locked(list_names);
 }
 
+bool add_logs_to_search_index(const std::map<std::string, std::vector<std::string>>& logs) {
+  SiteLock lock;
+  return add_logs_to_search_index_locked(logs);
+}
+
 bool ensure_search_index() {
   if (platform::can_read_file(kSearchState) && platform::can_read_file(kSearchPage)) return true;
   return build_search_index();

@@ -84,10 +84,6 @@ ListRecord ListRecord::decode(std::string_view bytes) {
   return record;
 }
 
-bool is_sjis_lead_byte(unsigned char byte) {
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
 namespace {
 
 // True for a byte that can follow a lead byte as the second byte of a
@@ -103,7 +99,7 @@ bool is_sjis_trail_byte(unsigned char byte) {
 bool contains_sjis_char(std::string_view text, std::string_view single_bytes) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto byte = static_cast<unsigned char>(text[i]);
-    if (is_sjis_lead_byte(byte) && i + 1 < text.size() &&
+    if (platform::is_sjis_lead_byte(byte) && i + 1 < text.size() &&
         is_sjis_trail_byte(static_cast<unsigned char>(text[i + 1]))) {
       ++i;  // the trail byte belongs to this character, whatever its value
       continue;
@@ -117,7 +113,7 @@ std::string cut_sjis(std::string_view text, std::size_t max_bytes) {
   if (text.size() <= max_bytes) return std::string(text);
   std::size_t end = 0;
   while (end < max_bytes) {
-    const std::size_t width = is_sjis_lead_byte(static_cast<unsigned char>(text[end])) ? 2 : 1;
+    const std::size_t width = platform::is_sjis_lead_byte(static_cast<unsigned char>(text[end])) ? 2 : 1;
     if (end + width > max_bytes) break;
     end += width;
   }

@@ -77,8 +77,6 @@ struct ListRecord {
 };
 
 // ------------------------------------------------------------ Shift_JIS
-// True for a byte that starts a double-byte Shift_JIS character.
-bool is_sjis_lead_byte(unsigned char byte);
 // True when `text`, read as Shift_JIS characters, holds a single-byte
 // character that is one of `single_bytes`. The trail byte of a double-byte
 // character is never tested on its own (the 0x5C in ソ is no backslash); a

@@ -61,9 +61,8 @@ std::string folded(std::string_view name) {
   std::string key(name);
   for (std::size_t at = 0; at < key.size();) {
     const auto byte = static_cast<unsigned char>(key[at]);
-    const bool lead = (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
     if (byte >= 'a' && byte <= 'z') key[at] = static_cast<char>(byte - 'a' + 'A');
-    at += lead ? 2 : 1;
+    at += platform::is_sjis_lead_byte(byte) ? 2 : 1;
   }
   return key;
 }

@@ -79,12 +79,25 @@ void SiteJob::log_coming(std::string_view list_name) {
 }
 
 Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_path) {
+  return logs_stored(list_name, {std::string(log_path)});
+}
+
+Outcome SiteJob::logs_stored(std::string_view list_name, const std::vector<std::string>& log_paths) {
+  return logs_stored(LogsByList{{std::string(list_name), log_paths}});
+}
+
+Outcome SiteJob::logs_stored(const LogsByList& logs) {
   std::vector<Message> messages;
   Outcome outcome;
   {
     SiteLock lock;
     sort_lists_ = enumerate_lists();
-    outcome = update(std::string(list_name), base_name(log_path), messages);
+    for (const auto& [list_name, log_paths] : logs) {
+      std::vector<std::string> log_names;
+      for (const std::string& path : log_paths) log_names.push_back(base_name(path));
+      const Outcome updated = update(list_name, log_names, messages);
+      if (!updated.ok()) outcome.fail(updated.reason);
+    }
     const Outcome sorted = sort_all();
     if (!sorted.ok()) outcome.fail(sorted.reason);
   }
@@ -92,13 +105,13 @@ Outcome SiteJob::log_stored(std::string_view list_name, std::string_view log_pat
   return outcome;
 }
 
-Outcome SiteJob::update(const std::string& list_name, std::string_view log_name,
+Outcome SiteJob::update(const std::string& list_name, const std::vector<std::string>& log_names,
                         std::vector<Message>& messages) {
   const std::string folder = list_folder(list_name);
   const std::string web = list_web_folder(list_name);
   Outcome outcome;
   auto known = lists_.find(list_name);
-  if (known != lists_.end() && update_known(known->second, list_name, log_name, messages, outcome)) {
+  if (known != lists_.end() && update_known(known->second, list_name, log_names, messages, outcome)) {
     return outcome;
   }
   // The whole update, after which the job knows the folder.
@@ -114,61 +127,83 @@ Outcome SiteJob::update(const std::string& list_name, std::string_view log_name,
 }
 
 // The update of a list whose web folder is as this job left it: every log it
-// knew has its page, so only the new log can need one. False (nothing done)
+// knew has its page, so only the new logs can need one. False (nothing done)
 // when the folder changed meanwhile or the case is not that simple.
-bool SiteJob::update_known(KnownList& known, const std::string& list_name, std::string_view log_name,
-                           std::vector<Message>& messages, Outcome& outcome) {
+bool SiteJob::update_known(KnownList& known, const std::string& list_name,
+                           const std::vector<std::string>& log_names, std::vector<Message>& messages,
+                           Outcome& outcome) {
   const std::string web = list_web_folder(list_name);
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
-  if (!stamp || *stamp != known.web || log_name.size() < kLogExtension.size() ||
-      known.logs.contains(std::string(log_name))) {
-    return false;
+  if (!stamp || *stamp != known.web) return false;
+  for (const std::string& log_name : log_names) {
+    if (log_name.size() < kLogExtension.size() || known.logs.contains(log_name)) return false;
   }
   // down.htm may have been written into without a change of the folder.
   const std::string down_path = web + "\\down.htm";
   const std::string down = down_page();
   if (platform::read_file(down_path, down.size() + 1) != down) return false;
 
-  const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
-  const std::string page_name = page_name_of(log_name);
-  const std::string page_path = web + "\\" + page_name;
-  if (known.pages.contains(page_name) || platform::can_read_file(page_path)) {
-    known.logs.emplace(log_name);
-    return true;
+  // The logs that need a page (a log with its page there is only noted).
+  std::vector<std::string_view> unpaged;
+  for (const std::string& log_name : log_names) {
+    const std::string page_name = page_name_of(log_name);
+    if (known.pages.contains(page_name) || platform::can_read_file(web + "\\" + page_name)) {
+      known.logs.emplace(log_name);
+    } else {
+      unpaged.push_back(log_name);
+    }
   }
+  if (unpaged.empty()) return true;
 
   // A link page gone is made again whole by the whole update.
   const std::string menu_path = web + "\\" + std::string(kMenuName);
   std::optional<std::string> menu_read = platform::read_file(menu_path);
   if (!menu_read) return false;
-  known.logs.emplace(log_name);
   std::string menu_bytes = std::move(*menu_read);
-  const std::string text = platform::read_file(log_path).value_or(std::string());
-  if (!linked_page_names(menu_bytes).contains(page_name)) {
-    LinkPageInserter menu(std::move(menu_bytes), link_limit_);
+  const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
+  LinkPageInserter menu(std::move(menu_bytes), link_limit_);
+  // One log is read whole once; of many, only the head that gives the link
+  // text is read now, and each is read whole again for its page, so that
+  // memory holds one log at a time however many there are.
+  const bool one = unpaged.size() == 1;
+  std::string text;
+  for (const std::string_view log_name : unpaged) {
+    known.logs.emplace(log_name);
+    const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
+    const std::string page_name = page_name_of(log_name);
+    if (linked.contains(page_name) && !one) continue;
+    text = platform::read_file(log_path, one ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
+    if (linked.contains(page_name)) continue;
     if (!menu.insert(page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));
     }
-    if (menu.changed()) {
-      // Written in the order the sort that follows would give it.
-      std::string bytes = menu.bytes();
-      const bool sorted_here =
-          std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
-      if (sorted_here) {
-        if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
-      }
-      if (write_link_page(menu_path, bytes)) {
-        if (sorted_here) remember_sorted(menu_path);
-      } else {
-        outcome.fail(site_detail::not_written_reason(menu_path));
-      }
+  }
+  if (menu.changed()) {
+    // Written in the order the sort that follows would give it.
+    std::string bytes = menu.bytes();
+    const bool sorted_here =
+        std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
+    if (sorted_here) {
+      if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
+    }
+    if (write_link_page(menu_path, bytes)) {
+      if (sorted_here) remember_sorted(menu_path);
+    } else {
+      outcome.fail(site_detail::not_written_reason(menu_path));
     }
   }
-  if (write_log_page(log_body_text(text), page_path)) {
-    known.pages.insert(page_name);
-  } else {
-    outcome.fail(site_detail::not_written_reason(page_path));
+  for (const std::string_view log_name : unpaged) {
+    const std::string page_name = page_name_of(log_name);
+    const std::string page_path = web + "\\" + page_name;
+    if (!one) {
+      text = platform::read_file(list_folder(list_name) + "\\" + std::string(log_name)).value_or(std::string());
+    }
+    if (write_log_page(log_body_text(text), page_path)) {
+      known.pages.insert(page_name);
+    } else {
+      outcome.fail(site_detail::not_written_reason(page_path));
+    }
   }
   const std::optional<platform::FileStamp> after = platform::file_stamp(web);
   if (!outcome.ok() || !after) {

@@ -12,6 +12,7 @@
 // still has one.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,16 @@ class SiteJob {
   // The outcome is that of update_list_pages and sort_link_pages together.
   Outcome log_stored(std::string_view list_name, std::string_view log_path);
 
+  // Several logs just stored for `list_name` (an import's batch): the same
+  // files as log_stored for each in turn, but the link page is read, sorted
+  // and written once for all of them, so a batch costs the size of the link
+  // page once, not once a log.
+  Outcome logs_stored(std::string_view list_name, const std::vector<std::string>& log_paths);
+  // The same for several lists at once, under one hold of the site lock and
+  // with one sort of the link pages at the end (a receive's batch).
+  using LogsByList = std::map<std::string, std::vector<std::string>>;
+  Outcome logs_stored(const LogsByList& logs);
+
  private:
   // A web folder as this job left it, every log of the list with its page.
   struct KnownList {
@@ -67,9 +78,11 @@ class SiteJob {
     std::unordered_set<std::string> pages;
   };
 
-  Outcome update(const std::string& list_name, std::string_view log_name, std::vector<Message>& messages);
-  bool update_known(KnownList& known, const std::string& list_name, std::string_view log_name,
-                    std::vector<Message>& messages, Outcome& outcome);
+  Outcome update(const std::string& list_name, const std::vector<std::string>& log_names,
+                 std::vector<Message>& messages);
+  bool update_known(KnownList& known, const std::string& list_name,
+                    const std::vector<std::string>& log_names, std::vector<Message>& messages,
+                    Outcome& outcome);
   Outcome sort_all();
   void remember_sorted(const std::string& menu_path);
   bool write_link_page(const std::string& menu_path, std::string_view bytes);

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace larkspur::platform::detail {
 
 std::size_t sjis_char_length(unsigned char lead) {
-  return (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC) ? 2 : 1;
+  return is_sjis_lead_byte(lead) ? 2 : 1;
 }
 
 std::size_t sjis_last_separator(std::string_view sjis) {

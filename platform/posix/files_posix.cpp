@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 
 #include "platform/common/names.h"
 #include "platform/common/write_file.h"
@@ -234,6 +235,36 @@ std::optional<std::string> read_file(std::string_view path, std::size_t max_byte
     if (got == 0 || (regular && static_cast<std::size_t>(got) < want)) break;
   }
   return data;
+}
+
+namespace {
+
+class PosixInputFile final : public InputFile {
+ public:
+  explicit PosixInputFile(int fd) : fd_(fd) {}
+  long long read_at(std::uint64_t offset, char* buffer, std::size_t capacity) override {
+    std::size_t got = 0;
+    while (got < capacity) {
+      const ssize_t n = ::pread(fd_.get(), buffer + got, capacity - got,
+                                static_cast<off_t>(offset + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return -1;
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    return static_cast<long long>(got);
+  }
+
+ private:
+  Fd fd_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> open_input_file(std::string_view path) {
+  const int fd = open_for_reading(path);
+  if (fd < 0) return nullptr;
+  return std::make_unique<PosixInputFile>(fd);
 }
 
 bool can_read_file(std::string_view path) {

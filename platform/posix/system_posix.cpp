@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -22,6 +23,23 @@ LocalTime local_time() {
   ::localtime_r(&now, &parts);
   return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
           parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+std::optional<LocalTime> local_time_at(std::int64_t utc_seconds) {
+  const time_t moment = static_cast<time_t>(utc_seconds);
+  struct tm parts {};
+  if (static_cast<std::int64_t>(moment) != utc_seconds || !::localtime_r(&moment, &parts)) {
+    return std::nullopt;
+  }
+  return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday,
+                   parts.tm_hour,        parts.tm_min,     parts.tm_sec};
+}
+
+std::optional<LocalTime> file_modified_time(std::string_view path) {
+  const auto native = posix::native_path(path);
+  struct stat info {};
+  if (!native || ::stat(native->c_str(), &info) != 0) return std::nullopt;
+  return local_time_at(static_cast<std::int64_t>(info.st_mtime));
 }
 
 void sleep_ms(int milliseconds) {

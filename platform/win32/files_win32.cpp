@@ -221,6 +221,50 @@ std::optional<std::string> read_file(std::string_view path, std::size_t max_byte
   return data;
 }
 
+namespace {
+
+class WinInputFile final : public InputFile {
+ public:
+  explicit WinInputFile(HANDLE handle) : handle_(handle) {}
+  long long read_at(std::uint64_t offset, char* buffer, std::size_t capacity) override {
+    std::size_t got = 0;
+    while (got < capacity) {
+      OVERLAPPED at{};
+      const std::uint64_t from = offset + got;
+      at.Offset = static_cast<DWORD>(from & 0xFFFFFFFFu);
+      at.OffsetHigh = static_cast<DWORD>(from >> 32);
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(capacity - got, 1u << 30));
+      DWORD read = 0;
+      if (!ReadFile(handle_.get(), buffer + got, chunk, &read, &at)) {
+        if (GetLastError() == ERROR_HANDLE_EOF) break;
+        return -1;
+      }
+      if (read == 0) break;
+      got += read;
+    }
+    return static_cast<long long>(got);
+  }
+
+ private:
+  Handle handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<InputFile> open_input_file(std::string_view path) {
+  const HANDLE handle = open_for_reading(path);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (GetFileType(handle) == FILE_TYPE_DISK) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(handle, &info) &&
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      return std::make_unique<WinInputFile>(handle);
+    }
+  }
+  CloseHandle(handle);
+  return nullptr;
+}
+
 bool can_read_file(std::string_view path) {
   Handle file(open_for_reading(path));
   return file.valid();

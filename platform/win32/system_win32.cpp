@@ -15,6 +15,40 @@ LocalTime local_time() {
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
 }
 
+namespace {
+
+// A moment in UTC as the local time, in the time zone rules of its year.
+std::optional<LocalTime> local_of(const FILETIME& utc) {
+  SYSTEMTIME system{};
+  SYSTEMTIME local{};
+  if (!FileTimeToSystemTime(&utc, &system) ||
+      !SystemTimeToTzSpecificLocalTime(nullptr, &system, &local)) {
+    return std::nullopt;
+  }
+  return LocalTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+}
+
+}  // namespace
+
+std::optional<LocalTime> local_time_at(std::int64_t utc_seconds) {
+  // FILETIME counts 100 ns from 1601-01-01; 1970 is 11,644,473,600 s later.
+  constexpr std::int64_t kEpochDifference = 11644473600;
+  constexpr std::int64_t kLatest = 910692730085;  // 30827-12-31, SYSTEMTIME's last year
+  if (utc_seconds < -kEpochDifference || utc_seconds > kLatest) return std::nullopt;
+  const auto ticks = static_cast<std::uint64_t>(utc_seconds + kEpochDifference) * 10000000u;
+  FILETIME utc{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  return local_of(utc);
+}
+
+std::optional<LocalTime> file_modified_time(std::string_view path) {
+  const auto native = win32::native_path(path);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!native || !GetFileAttributesExW(native->c_str(), GetFileExInfoStandard, &data)) {
+    return std::nullopt;
+  }
+  return local_of(data.ftLastWriteTime);
+}
+
 void sleep_ms(int milliseconds) {
   if (milliseconds > 0) Sleep(static_cast<DWORD>(milliseconds));
 }

@@ -15,7 +15,12 @@ its mail on the server; then also:
 - every message of a list has its log after the last receive;
 - no message is stored more than once per kill.
 
-  crash_consistency.py PATH/TO/larkspur-cli PATH/TO/larkspur-pop3d [ROUNDS] [SEED] [--extended]
+With --import the same messages come as mbox files instead (a new file each
+round, half the messages with Message-ID and Date, half without), and every
+job is `import` of the whole folder of files, killed at random moments; then
+also every message has its log and none is stored twice at all.
+
+  crash_consistency.py PATH/TO/larkspur-cli PATH/TO/larkspur-pop3d [ROUNDS] [SEED] [--extended|--import]
 
 Exits 0 on success, 1 with the first faults found, 77 when it cannot run.
 """
@@ -54,7 +59,26 @@ def add_messages(mailbox, counter):
     return counter
 
 
-def check(work, mailbox, faults, extended=False, kills=0, counter=0):
+def add_mbox(folder, counter):
+    """Adds NEW_PER_ROUND messages per list as one new mbox file (CR LF line
+    ends); returns the new counter."""
+    first = counter + 1
+    text = ""
+    for prefix in LISTS.values():
+        for _ in range(NEW_PER_ROUND):
+            counter += 1
+            body = "\n".join("line %d of message %d" % (i, counter) for i in range(40))
+            head = ("Message-ID: <%04d@crash.example.jp>\nDate: Mon, %d Jan 2024 10:%02d:00 +0000\n"
+                    % (counter, 1 + counter // 60 % 28, counter % 60)) if counter % 2 else ""
+            text += ("From crash@example.jp Mon Jan  1 00:00:00 2024\n%sFrom: crash@example.jp\n"
+                     "Subject: %s %04d\n\ntoken-%04d\n%s\nend-of-%04d\n\n"
+                     % (head, prefix, counter, counter, body, counter))
+    with open(os.path.join(folder, "m%04d.mbox" % first), "wb") as f:
+        f.write(text.replace("\n", "\r\n").encode())
+    return counter
+
+
+def check(work, mailbox, faults, extended=False, kills=0, counter=0, importing=False):
     lk = os.path.join(work, "LKset")
     for name in os.listdir(lk):
         if name.endswith(".stf"):
@@ -107,7 +131,7 @@ def check(work, mailbox, faults, extended=False, kills=0, counter=0):
                 # add_messages numbers the lists' messages in turn.
                 if (number - 1) // NEW_PER_ROUND % len(LISTS) == prefix_index and number not in in_list:
                     faults.append("message %d of %s has no log" % (number, list_name))
-    if extended and duplicates > kills:
+    if extended and duplicates > (0 if importing else kills):
         faults.append("%d messages stored twice after %d kills" % (duplicates, kills))
     deleted = os.path.join(mailbox, "deleted")
     for name in os.listdir(deleted) if os.path.isdir(deleted) else []:
@@ -144,8 +168,9 @@ def main():
     if len(sys.argv) < 3:
         print(__doc__)
         return 2
-    extended = "--extended" in sys.argv
-    args = [arg for arg in sys.argv[1:] if arg != "--extended"]
+    importing = "--import" in sys.argv
+    extended = "--extended" in sys.argv or importing
+    args = [arg for arg in sys.argv[1:] if arg not in ("--extended", "--import")]
     cli, pop3d = args[0], args[1]
     rounds = int(args[2]) if len(args) > 2 else 30
     seed = int(args[3]) if len(args) > 3 else int(time.time())
@@ -180,10 +205,14 @@ def main():
             keep = ["--keep"] if extended and name in KEEPING else []
             run(cli, work, "list", "add", name, search, *keep)
 
-        counter = add_messages(mailbox, 0)
+        # An import reads the files in the mailbox folder; the server stays
+        # empty (serve() still makes the account an import never needs).
+        job_args = ["import", mailbox] if importing else ["receive"]
+        add = add_mbox if importing else add_messages
+        counter = add(mailbox, 0)
         serve()
         started = time.monotonic()
-        first = run(cli, work, "receive")
+        first = run(cli, work, *job_args)
         duration = time.monotonic() - started
         if first.returncode != 0:
             print("FAIL: the first receive failed:", first.stderr.decode(errors="replace"))
@@ -193,25 +222,31 @@ def main():
         run(cli, work, "search", "--", "token-")
         kills = 0
         for _ in range(rounds):
-            counter = add_messages(mailbox, counter)
+            counter = add(mailbox, counter)
             serve()
-            job = subprocess.Popen([cli, "-C", work, "receive"],
+            job = subprocess.Popen([cli, "-C", work, *job_args],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            began = time.monotonic()
             time.sleep(rng.uniform(0, duration * 1.5))
             if job.poll() is None:
                 job.send_signal(signal.SIGKILL)
                 kills += 1
+            elif importing:
+                # Each import reads every file again: the kills follow the
+                # longest job seen, so they land inside the work.
+                duration = max(duration, time.monotonic() - began)
             job.wait()
         serve()
-        last = run(cli, work, "receive")
+        last = run(cli, work, *job_args)
         faults = []
         if last.returncode != 0:
             faults.append("the last receive exited %d: %s" %
                           (last.returncode, last.stderr.decode(errors="replace").strip()))
-        check(work, mailbox, faults, extended, kills, counter)
+        check(work, mailbox, faults, extended, kills, counter, importing)
         check_index(cli, work, faults)
-        print("%sseed %d: %d rounds, %d killed mid-job, one receive %.2f s" %
-              ("extended, " if extended else "", seed, rounds, kills, duration))
+        print("%sseed %d: %d rounds, %d killed mid-job, one job %.2f s" %
+              ("import, " if importing else "extended, " if extended else "", seed, rounds, kills,
+               duration))
         if faults:
             for fault in faults[:20]:
                 print("FAIL:", fault)

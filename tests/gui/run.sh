@@ -11,7 +11,8 @@
 # passed. Bounded to about four minutes, plus the DPI cases (dpi_tests.sh,
 # screen shots in BUILD_DIR/gui-screenshots/dpi-N/) and the settings
 # dialogs' own suite (tests/gui/dialogs/run.sh), which this script runs
-# afterwards.
+# afterwards, and the drop of an mbox on the window (drop_test.sh, screen
+# shots drop-first.png and drop-again.png).
 set -uo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 if [ $# -ne 1 ]; then
@@ -48,6 +49,15 @@ if [ -f "$here/dpi_tests.sh" ]; then
   fi
   WINEPREFIX=$build/wineprefix-gui wineserver -k >/dev/null 2>&1 || true
   [ $status -eq 0 ] && status=$dpi_status
+fi
+
+# A drop of an mbox on the window: imported under the progress dialog.
+if [ -x "$here/drop_test.sh" ]; then
+  timeout -k 10 240 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$here/drop_test.sh" "$build"
+  drop_status=$?
+  [ $drop_status -eq 124 ] || [ $drop_status -eq 137 ] && echo "gui drop: 0 passed, 1 failed"
+  WINEPREFIX=$build/wineprefix-drop wineserver -k >/dev/null 2>&1 || true
+  [ $status -eq 0 ] && status=$drop_status
 fi
 
 # The settings dialogs have their own suite; this script runs both.

@@ -1,5 +1,7 @@
 #include "retrieval/decode.h"
+#include "retrieval/mail_date.h"
 
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -200,6 +202,39 @@ TEST(Bounds, OutputNeverLongerThanInput) {
     ASSERT_LE(decode_encoded_words(in).size(), in.size()) << in;
     ASSERT_LE(jis_to_sjis_subject(in).size(), in.size()) << in;
     ASSERT_LE(jis_to_sjis_line(in).size(), in.size()) << in;
+  }
+}
+
+}  // namespace
+}  // namespace larkspur
+
+namespace larkspur {
+namespace {
+
+// Date fields as mail carries them, and what they mean in UTC.
+TEST(MailDate, FieldsAsMailCarriesThem) {
+  constexpr std::int64_t k20240102 = 1704153600;  // 2024-01-02 00:00:00 UTC
+  const struct {
+    const char* value;
+    std::optional<std::int64_t> utc;
+  } cases[] = {
+      {"Tue, 02 Jan 2024 10:00:00 +0000", k20240102 + 36000},
+      {"2 Jan 2024 10:00:00 +0900", k20240102 + 3600},
+      {"Tue, 2 Jan 2024 10:00 -0130 (a comment)", k20240102 + 36000 + 5400},
+      {"Tue,\r\n 02 January 2024 10:00:00 GMT", k20240102 + 36000},
+      {"Mon, 01 Jan 24 19:00:00 EST", k20240102},
+      {"01 Jan 99 00:00:00 +0000", 915148800},
+      {"Tue, 02 Jan 2024 10:00:00", k20240102 + 36000},  // no zone: UTC
+      {"Tue, 02 Jan 2024 23:59:60 +0000", k20240102 + 86399},  // leap second
+      {"Thu, 29 Feb 2024 00:00:00 +0000", k20240102 + 58 * 86400},
+      {"Fri, 30 Feb 2024 00:00:00 +0000", std::nullopt},
+      {"02 Foo 2024 10:00:00 +0000", std::nullopt},
+      {"02 Jan 2024 25:00:00 +0000", std::nullopt},
+      {"yesterday", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(parse_mail_date(c.value), c.utc) << c.value;
   }
 }
 

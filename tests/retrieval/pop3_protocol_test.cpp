@@ -276,7 +276,7 @@ std::vector<ProtocolCase> protocol_cases() {
       "batch 1 ok:Subject: a//text a/ ok:Subject: b//.dot b/ ok:Subject: c//text c/";
   const Lines batch_results = {
       "init 1", "login 1", "pipelining 1", tops, retrs + " ok:+OK marked ok:+OK marked",
-      "bursts CAPA | USER u | PASS p | TOP 1 0,TOP 2 0,TOP 3 0 | RETR 1,RETR 2,RETR 3,DELE 1,DELE 2",
+      "bursts CAPA | USER u,PASS p | TOP 1 0,TOP 2 0,TOP 3 0 | RETR 1,RETR 2,RETR 3,DELE 1,DELE 2",
       "close"};
   Lines one_at_a_time = batch_results;
   one_at_a_time[2] = "pipelining 0";
@@ -309,17 +309,17 @@ std::vector<ProtocolCase> protocol_cases() {
       {"batch_of_tops_dropped_midway", three, pipelined(0, {{"TOP", 2, Kind::kDrop, "", 12}}),
        {"init", "login u p", "batch top 1 2 3", "batch top 3", "bursts"},
        {"init 1", "login 1", "batch -1 ok:Subject: a//", "batch -1",
-        "bursts CAPA | USER u | PASS p | TOP 1 0,TOP 2 0,TOP 3 0"},
+        "bursts CAPA | USER u,PASS p | TOP 1 0,TOP 2 0,TOP 3 0"},
        concat({capa_login, {"TOP 1 0", "TOP 2 0"}})},
       {"batch_of_retrs_dropped_midway", three, pipelined(0, {{"RETR", 2, Kind::kDrop, "", 20}}),
        {"init", "login u p", "batch retr 1 2 3", "batch retr 3", "bursts"},
        {"init 1", "login 1", "batch -1 ok:Subject: a//text a/", "batch -1",
-        "bursts CAPA | USER u | PASS p | RETR 1,RETR 2,RETR 3"},
+        "bursts CAPA | USER u,PASS p | RETR 1,RETR 2,RETR 3"},
        concat({capa_login, {"RETR 1", "RETR 2"}})},
       {"batch_of_deles_dropped_midway", three, pipelined(0, {{"DELE", 2, Kind::kDrop, "", 5}}),
        {"init", "login u p", "batch dele 1 2 3", "batch dele 3", "bursts"},
        {"init 1", "login 1", "batch -1 ok:+OK marked", "batch -1",
-        "bursts CAPA | USER u | PASS p | DELE 1,DELE 2,DELE 3"},
+        "bursts CAPA | USER u,PASS p | DELE 1,DELE 2,DELE 3"},
        concat({capa_login, {"DELE 1", "DELE 2"}})},
       {"batch_reply_over_the_bound_keeps_step",
        {three[0], msg("big", {"Subject: big", "", std::string(30, 'x')}), three[2]}, pipelined(0),
@@ -330,7 +330,7 @@ std::vector<ProtocolCase> protocol_cases() {
       {"login_refused_after_capa", three, secret_pipelined,
        {"init", "login u p", "why", "pipelining", "batch top 1", "bursts"},
        {"init 1", "login 0", "why 4", "pipelining 0", "batch -1",
-        "bursts CAPA | USER u | PASS p | QUIT"},
+        "bursts CAPA | USER u,PASS p | QUIT"},
        concat({capa_login, {"QUIT"}})},
       {"login_stls_refused_before_capa", three, pipelined(0),
        {"init pop3+starttls://", "login u p", "why"}, {"init 1", "login 0", "why 5"},
