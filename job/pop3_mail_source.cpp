@@ -16,6 +16,9 @@ namespace {
 // counts each as this much.
 constexpr std::size_t kExpectedHeaderBytes = 4096;
 
+// The listing: UIDL and LIST in one burst.
+std::vector<Pop3Request> list_requests() { return {{"UIDL", true, 0}, {"LIST", true, 0}}; }
+
 SourceOutcome lost() {
   return {SourceResult::kLost, platform::jp("メールサーバーとの接続が切れました")};
 }
@@ -26,7 +29,8 @@ class Pop3MailSource final : public MailSource {
       : client_(client), user_(std::move(user)), password_(std::move(password)) {}
 
   SourceOutcome open() override {
-    if (pop3_login(client_, user_, password_) == 1) return {};
+    // The listing goes out with the login where the server pipelines.
+    if (pop3_login(client_, user_, password_, list_requests()) == 1) return {};
     tls_failed_ = pop3_tls_failure(client_) != Pop3TlsFailure::kNone;
     if (tls_failed_) {
       return {SourceResult::kNoSession,
@@ -48,8 +52,7 @@ class Pop3MailSource final : public MailSource {
     std::vector<Pop3ListEntry> sizes;
     bool uidl_refused = false;
     bool list_refused = false;
-    const std::vector<Pop3Request> requests = {{"UIDL", true, 0}, {"LIST", true, 0}};
-    const int ran = pop3_run_batch(client_, requests, [&](std::size_t index, Pop3Reply reply,
+    const int ran = pop3_run_batch(client_, list_requests(), [&](std::size_t index, Pop3Reply reply,
                                                          std::string& text) {
       if (reply != Pop3Reply::kOk) {
         (index == 0 ? uidl_refused : list_refused) = true;

@@ -317,7 +317,8 @@ bool read_capabilities(const Pop3Client& c, Pop3Session& s) {
 // dropped. Neither USER nor PASS leaves before a TLS session asked for is
 // verified.
 SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
-                         std::string_view password, bool ask_capabilities = false) {
+                         std::string_view password, bool ask_capabilities = false,
+                         const std::vector<Pop3Request>& ahead = {}) {
   c.tls_failure = Pop3TlsFailure::kNone;
   c.login_failure = Pop3LoginFailure::kNoConnection;
   SessionPtr s = connect_server(c, op);
@@ -350,8 +351,13 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
   if (ask_capabilities && !read_capabilities(c, *s)) return no_answer();
   // A server that pipelines takes USER and PASS in one send and answers
   // each: one round trip less. A refused USER makes its PASS fail as well.
+  // The requests sent ahead follow in the same send; on a refused login
+  // their replies are left unread, as the connection is only ended.
   const std::string user_command = "USER " + std::string(user);
-  const std::string pass_command = "PASS " + std::string(password);
+  std::string pass_command = "PASS " + std::string(password);
+  if (s->pipelining) {
+    for (const Pop3Request& request : ahead) pass_command += "\r\n" + request.command;
+  }
   const std::vector<std::string> sends =
       s->pipelining ? std::vector<std::string>{user_command + "\r\n" + pass_command}
                     : std::vector<std::string>{user_command, pass_command};
@@ -371,6 +377,7 @@ SessionPtr connect_login(Pop3Client& c, Operation& op, std::string_view user,
     }
   }
   c.login_failure = Pop3LoginFailure::kNone;
+  if (s->pipelining) s->sent_ahead = ahead.size();
   return s;
 }
 
@@ -647,7 +654,8 @@ int pop3_next_message(Pop3Client& c) {
   return 1;
 }
 
-int pop3_login(Pop3Client& c, std::string_view user, std::string_view password) {
+int pop3_login(Pop3Client& c, std::string_view user, std::string_view password,
+               const std::vector<Pop3Request>& ahead) {
   Operation op(c);
   {
     std::lock_guard state(c.state_mutex);
@@ -658,7 +666,7 @@ int pop3_login(Pop3Client& c, std::string_view user, std::string_view password) 
   user = user.substr(0, kMaxAccountField);
   password = password.substr(0, kMaxAccountField);
   if (has_line_break(user) || has_line_break(password)) return 0;
-  const SessionPtr s = connect_login(c, op, user, password, true);
+  const SessionPtr s = connect_login(c, op, user, password, true, ahead);
   if (!s) return 0;
   std::lock_guard state(c.state_mutex);
   if (op.cancelled_locked() || c.lifecycle == Pop3Lifecycle::kUninitialised ||
@@ -685,6 +693,11 @@ int pop3_run_batch(Pop3Client& c, const std::vector<Pop3Request>& requests,
   std::size_t sent = 0;       // requests sent so far
   std::size_t answered = 0;   // replies read so far
   std::size_t awaited_bytes = 0;  // expected bytes of the replies in flight
+  // The first requests may have gone out with the login.
+  for (; sent < std::min(s->sent_ahead, requests.size()); ++sent) {
+    awaited_bytes += requests[sent].expected_bytes;
+  }
+  s->sent_ahead = 0;
   bool stopped = false;
   std::string text;
   while (answered < sent || (!stopped && sent < requests.size())) {

@@ -181,6 +181,7 @@ struct Pop3Session {
   std::size_t number_cursor = 0;         // next entry of number_list to scan
   bool list_fetched = false;             // number_list is filled for this session
   bool pipelining = false;               // CAPA listed PIPELINING (RFC 2449)
+  std::size_t sent_ahead = 0;            // requests of the next batch sent with the login
 };
 
 // The client: settings and state for the whole process. Use it only through
@@ -333,13 +334,26 @@ int pop3_delete(Pop3Client& client, int number);
 // one logged-in session does everything, and where the server allows it many
 // commands are in flight at once.
 
+// One command of a batch.
+struct Pop3Request {
+  std::string command;             // "TOP 3 0", "RETR 3", "DELE 3", "UIDL", "LIST"
+  bool multiline = false;          // a positive reply goes on to a single-dot line
+  std::size_t expected_bytes = 0;  // the reply's expected size (a message's from LIST)
+};
+
 // Logs in with `user` and `password` (cut as pop3_verify_login cuts them)
 // and keeps the session open: greeting, STLS when asked, CAPA (once, to learn
 // whether the server pipelines), USER, PASS. The client is then open, as
 // after pop3_verify_login and pop3_open, without the credential check's own
 // connection. 1 = open; 0 = as pop3_verify_login (pop3_login_failure and
 // pop3_tls_failure say why).
-int pop3_login(Pop3Client& client, std::string_view user, std::string_view password);
+// `ahead` are the requests of the session's first batch. Where the server
+// pipelines they go out in the same send as USER and PASS, a round trip less
+// (and the server's first replies come in full segments, never held back
+// for an acknowledgement); the first pop3_run_batch, given these requests
+// first, then reads their replies without sending them again.
+int pop3_login(Pop3Client& client, std::string_view user, std::string_view password,
+               const std::vector<Pop3Request>& ahead = {});
 
 // Whether the open session may keep many commands in flight.
 bool pop3_pipelining(const Pop3Client& client);
@@ -351,12 +365,6 @@ bool pop3_pipelining(const Pop3Client& client);
 inline constexpr std::size_t kMaxRequestsInFlight = 256;
 inline constexpr std::size_t kMaxReplyBytesInFlight = std::size_t{1} << 20;
 
-// One command of a batch.
-struct Pop3Request {
-  std::string command;             // "TOP 3 0", "RETR 3", "DELE 3", "UIDL", "LIST"
-  bool multiline = false;          // a positive reply goes on to a single-dot line
-  std::size_t expected_bytes = 0;  // the reply's expected size (a message's from LIST)
-};
 // What one reply of a batch was.
 enum class Pop3Reply {
   kOk,        // positive; for a multi-line reply its lines follow

@@ -115,7 +115,7 @@ std::string run_batch(Pop3Client& c, const std::vector<Pop3Request>& requests) {
 // Runs client steps, one result line per step (a scan gives one per message):
 //   init [SCHEME] | verify USER PASS | open | next | scan | retr N [del] [crlf] |
 //   dele N | close | shutdown | uidl | numbers | sizes | top N | raw N |
-//   why (the login failure, as its number) | login USER PASS | pipelining |
+//   why (the login failure, as its number) | login USER PASS [top N...] | pipelining |
 //   batch (see batch_requests and run_batch) |
 //   bursts (the sends since the last bursts step; needs `sends`)
 Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps,
@@ -133,7 +133,9 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps,
     if (verb == "init") {
       results.push_back("init " + std::to_string(pop3_init(c, a + address)));
     } else if (verb == "login") {
-      results.push_back("login " + std::to_string(pop3_login(c, a, b)));
+      std::istringstream ahead(step);
+      ahead >> verb >> a >> b;
+      results.push_back("login " + std::to_string(pop3_login(c, a, b, batch_requests(ahead))));
     } else if (verb == "pipelining") {
       results.push_back("pipelining " + std::to_string(pop3_pipelining(c)));
     } else if (verb == "batch") {
@@ -332,6 +334,20 @@ std::vector<ProtocolCase> protocol_cases() {
        {"init 1", "login 0", "why 4", "pipelining 0", "batch -1",
         "bursts CAPA | USER u,PASS p | QUIT"},
        concat({capa_login, {"QUIT"}})},
+      // The first batch goes out with the login where the server pipelines.
+      {"batch_sent_ahead_with_the_login", three, pipelined(0),
+       {"init", "login u p top 1 2", "batch top 1 2 3", "bursts", "close"},
+       {"init 1", "login 1", tops, "bursts CAPA | USER u,PASS p,TOP 1 0,TOP 2 0 | TOP 3 0", "close"},
+       concat({capa_login, {"TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}})},
+      {"batch_not_sent_ahead_without_pipelining", three, {},
+       {"init", "login u p top 1 2", "batch top 1 2 3", "bursts", "close"},
+       {"init 1", "login 1", tops, "bursts CAPA | USER u | PASS p | TOP 1 0 | TOP 2 0 | TOP 3 0",
+        "close"},
+       concat({capa_login, {"TOP 1 0", "TOP 2 0", "TOP 3 0", "QUIT"}})},
+      {"login_refused_with_a_batch_sent_ahead", three, secret_pipelined,
+       {"init", "login u p top 1", "why", "batch top 1", "bursts"},
+       {"init 1", "login 0", "why 4", "batch -1", "bursts CAPA | USER u,PASS p,TOP 1 0 | QUIT"},
+       concat({capa_login, {"TOP 1 0", "QUIT"}})},
       {"login_stls_refused_before_capa", three, pipelined(0),
        {"init pop3+starttls://", "login u p", "why"}, {"init 1", "login 0", "why 5"},
        {"STLS", "QUIT"}},
