@@ -23,7 +23,7 @@ namespace {
 
 constexpr std::string_view kGenerationPrefix = "g";
 // The layout of the files: an index written otherwise is built anew.
-constexpr long kIndexFormat = 3;
+constexpr long kIndexFormat = 4;
 constexpr std::string_view kScriptExtension = ".js";
 // Postings are written as base-64 digits (the alphabet below), five bits of a
 // gap each, least significant first; a digit of 32 or more has more digits
@@ -94,6 +94,18 @@ bool write_index_file(std::string_view path, std::string_view bytes) {
 
 // ------------------------------------------------------------ the format
 
+// The letter of the two-character escape of a line break or a tab ("\n"
+// rather than "\u000a": a text has a line break every few dozen
+// characters); 0 for any other unit.
+char short_escape(char16_t unit) {
+  switch (unit) {
+    case u'\n': return 'n';
+    case u'\r': return 'r';
+    case u'\t': return 't';
+    default: return 0;
+  }
+}
+
 // A JavaScript string literal (double quotes) in UTF-8 for `text`. Quotes,
 // backslashes, control characters, line separators and unpaired surrogates
 // are escaped, so any text makes one valid literal on one line.
@@ -116,6 +128,9 @@ void append_literal(std::string& out, std::u16string_view text) {
     if (u == u'"' || u == u'\\') {
       out += '\\';
       out += static_cast<char>(u);
+    } else if (const char letter = short_escape(u); letter != 0) {
+      out += '\\';
+      out += letter;
     } else {
       static constexpr char kHex[] = "0123456789abcdef";
       out += "\\u";
@@ -150,6 +165,9 @@ void append_sjis_literal(std::string& out, std::u16string_view text) {
     } else if (u == u'"' || u == u'\\') {
       out += '\\';
       out += static_cast<char>(u);
+    } else if (const char letter = short_escape(u); letter != 0) {
+      out += '\\';
+      out += letter;
     } else if (const std::uint16_t code = u >= 0x80 ? platform::search_sjis_code(u) : 0; code > 0xFF) {
       out += static_cast<char>(code >> 8);
       out += static_cast<char>(code & 0xFF);
@@ -274,7 +292,7 @@ class CallReader {
         out += unit;
         pos_ += 6;
       } else {
-        out += static_cast<char16_t>(static_cast<unsigned char>(e));
+        out += e == 'n' ? u'\n' : e == 'r' ? u'\r' : e == 't' ? u'\t' : static_cast<char16_t>(static_cast<unsigned char>(e));
         pos_ += 2;
       }
       run = pos_;

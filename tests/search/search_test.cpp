@@ -215,8 +215,11 @@ TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
     expect_exact(random);
   }
   EXPECT_EQ(generation(), built);
-  // Logs a stopped job stored without indexing them are caught up, once.
+  // Logs a stopped job stored without indexing them are caught up, once:
+  // newer ones (a receive's) and older ones (an import names its logs by
+  // the messages' dates).
   write_logs(list, 3, more, 2027);
+  write_logs(list, 2, more, 2001);
   ASSERT_TRUE(catch_up_search_index_locked({list, sj("天気")}));
   ASSERT_TRUE(catch_up_search_index_locked({list}));
   expect_exact(random);
