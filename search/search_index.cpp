@@ -913,11 +913,23 @@ bool build_search_index_locked() {
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
   // joined (ids ascend from one run to the next).
+  // A file the current generation holds with the very same bytes is not
+  // written again (a rebuild over unchanged logs writes next to nothing);
+  // should the new generation differ, it is copied over from there.
+  const std::string previous = old ? generation_folder(old->generation) : std::string();
+  const auto put = [&](const std::string& name, const std::string& bytes, std::vector<std::string>& reused) {
+    if (!previous.empty() && platform::read_file(previous + "\\" + name) == bytes) {
+      reused.push_back(name);
+      return true;
+    }
+    return write_index_file(folder + "\\" + name, bytes);
+  };
   struct Part {
     KeyTable keys;
     std::string meta;   // m.js: list, name, subject (the tool's)
     std::string names;  // n.js: list, name (the page's: all it needs of every message)
     std::vector<std::pair<std::string, std::uint64_t>> files;  // written, with their hashes
+    std::vector<std::string> reused;  // of those, the ones left in the previous generation
     bool ok = true;
   };
   const unsigned threads = std::max(1u, std::min(kBuildThreads, std::thread::hardware_concurrency()));
@@ -927,7 +939,7 @@ bool build_search_index_locked() {
   const auto build_part = [&](unsigned t) {
     Part& part = parts[t];
     ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-      part.ok = write_index_file(folder + "\\" + name, bytes) && part.ok;
+      part.ok = put(name, bytes, part.reused) && part.ok;
       part.files.emplace_back(std::move(name), file_hash(bytes));
     });
     KeyTable::Block block;
@@ -953,10 +965,11 @@ bool build_search_index_locked() {
 
   bool ok = true;
   GenerationHash hash;
-  std::vector<std::string> files;  // names in the build folder
+  std::vector<std::string> files;  // names of the generation's files
+  std::vector<std::string> reused_names;  // of those, the ones not in the build folder
   const auto write = [&](std::string name, const std::string& bytes) {
     hash.add(name, file_hash(bytes));
-    ok = write_index_file(folder + "\\" + name, bytes) && ok;
+    ok = put(name, bytes, reused_names) && ok;
     files.push_back(std::move(name));
   };
   KeyTable& keys = parts[0].keys;
@@ -968,6 +981,7 @@ bool build_search_index_locked() {
       hash.add(name, file);
       files.push_back(std::move(name));
     }
+    reused_names.insert(reused_names.end(), part.reused.begin(), part.reused.end());
     if (&part.keys != &keys) keys.append(part.keys);
     meta += part.meta;
     names += part.names;
@@ -991,8 +1005,14 @@ bool build_search_index_locked() {
     // A folder of this name that is not current is what a killed build left.
     remove_generation(target);
     ok = platform::create_folder(target);
+    const std::unordered_set<std::string> reused(reused_names.begin(), reused_names.end());
     for (const std::string& name : files) {
-      ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
+      if (reused.count(name) == 0) {
+        ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
+      } else {
+        const std::optional<std::string> bytes = platform::read_file(previous + "\\" + name);
+        ok = ok && bytes && write_index_file(target + "\\" + name, *bytes);
+      }
     }
   }
   // The current generation holds these very files already: only its tail goes.
