@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/progress_dialog.h"
 #include "app/settings_dialogs.h"
 #include "app/shell.h"
@@ -11,6 +14,7 @@
 #include "platform/platform.h"
 #include "panel/list_panel.h"
 #include "settings/records.h"
+#include "search/search_index.h"
 #include "site/rebuild.h"
 
 namespace larkspur::app {
@@ -26,20 +30,38 @@ void help_command() {
 
 void delete_logs_command() {
   const bool rebuild_requested = show_log_deletion_dialog(shell().main_window);
-  if (rebuild_requested) rebuild_command();
+  // The logs are gone whatever the answer to the rebuild: the search forgets
+  // them either way.
+  if (rebuild_requested && rebuild_command().kind == OutcomeKind::declined) build_search_index();
+}
+
+// Opens the search page as a list's name opens its pages. An archive without
+// an index gets it built on a thread of its own (the window stays usable);
+// the page opens at once and waits for it.
+void search_command() {
+  static std::atomic<bool> building{false};
+  if ((!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) && !building.exchange(true)) {
+    write_search_page();
+    std::thread([] {
+      ensure_search_index();
+      building = false;
+    }).detach();
+  }
+  platform::open_with_shell(kSearchPage);
 }
 
 }  // namespace
 
-void rebuild_command() {
+Outcome rebuild_command() {
   // While a rebuild waits for a receive job's pages, the window keeps
   // handling messages, so the button can be pressed again: that press is
   // ignored rather than queued as a second rebuild.
   static bool running = false;
-  if (running) return;
+  if (running) return Outcome::refused({});
   running = true;
-  rebuild_site(window_ui(), list_panel());
+  const Outcome outcome = rebuild_site_and_search(window_ui(), list_panel());
   running = false;
+  return outcome;
 }
 
 void run_command(int id) {
@@ -50,6 +72,7 @@ void run_command(int id) {
     case ID_CMD_REBUILD: rebuild_command(); break;
     case ID_CMD_DELETE_LOGS: delete_logs_command(); break;
     case ID_CMD_HELP: help_command(); break;
+    case ID_CMD_SEARCH: search_command(); break;
     default: break;
   }
 }

@@ -13,7 +13,19 @@
 namespace larkspur::app {
 namespace {
 
+// Ctrl+F opens the search page while the main window is the active one.
+HACCEL search_accelerator() {
+  static ACCEL keys[] = {{FCONTROL | FVIRTKEY, 'F', ID_CMD_SEARCH}};
+  static HACCEL table = CreateAcceleratorTableW(keys, 1);
+  return table;
+}
+
 void dispatch(MSG& message) {
+  const HWND main_window = shell().main_window;
+  if (main_window && GetActiveWindow() == main_window &&
+      TranslateAcceleratorW(main_window, search_accelerator(), &message)) {
+    return;
+  }
   if (progress_dialog_message(message)) return;
   TranslateMessage(&message);
   DispatchMessageW(&message);

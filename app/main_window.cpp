@@ -122,7 +122,22 @@ LRESULT on_create(HWND window) {
                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(button.id)), state.instance,
                     nullptr);
   }
+  // The search page has no button (the six and their layout stay): it is an
+  // item of the system menu, and Ctrl+F (see the message loop).
+  if (HMENU menu = GetSystemMenu(window, FALSE)) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_SYS_SEARCH, L"アーカイブを検索(&S)...");
+  }
   return 0;
+}
+
+LRESULT on_system_command(HWND window, WPARAM wparam, LPARAM lparam) {
+  // The low four bits of a system command are the system's own.
+  if ((wparam & 0xFFF0) == IDM_SYS_SEARCH) {
+    run_command(ID_CMD_SEARCH);
+    return 0;
+  }
+  return DefWindowProcW(window, WM_SYSCOMMAND, wparam, lparam);
 }
 
 LRESULT on_draw_item(const DRAWITEMSTRUCT& item) {
@@ -139,6 +154,11 @@ LRESULT on_draw_item(const DRAWITEMSTRUCT& item) {
 LRESULT on_command(WPARAM wparam) {
   // Only a click counts: an owner-drawn button reports a double click as a
   // separate notification, which must not start a second command.
+  constexpr WORD kFromAccelerator = 1;
+  if (HIWORD(wparam) == kFromAccelerator && LOWORD(wparam) == ID_CMD_SEARCH) {
+    run_command(ID_CMD_SEARCH);
+    return 0;
+  }
   if (HIWORD(wparam) != BN_CLICKED) return 0;
   run_command(LOWORD(wparam));
   return 0;
@@ -248,6 +268,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return on_draw_item(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
     case WM_COMMAND:
       return on_command(wparam);
+    case WM_SYSCOMMAND:
+      return on_system_command(window, wparam, lparam);
     case WM_PAINT:
       return on_paint(window);
     case WM_SIZE:

@@ -25,6 +25,7 @@
 #include "panel/list_panel.h"
 #include "dialogs/log_logic.h"
 #include "dialogs/messages.h"
+#include "search/search_index.h"
 
 namespace larkspur::app {
 namespace {
@@ -287,8 +288,12 @@ void on_change_list(HWND dialog, ListDialog& state) {
 
 void on_delete_list(HWND dialog, ListDialog& state) {
   DialogUserInterface ui(dialog);
-  apply(dialog, state,
-        delete_list(selected_line(dialog, IDC_LK_LISTS, state.names), ui, list_panel()));
+  ListDialogUpdate update = delete_list(selected_line(dialog, IDC_LK_LISTS, state.names), ui, list_panel());
+  // The search forgets the list's messages.
+  if (update.outcome.kind != OutcomeKind::declined && update.outcome.kind != OutcomeKind::refused) {
+    build_search_index();
+  }
+  apply(dialog, state, std::move(update));
 }
 
 void on_list_command(HWND dialog, int id, int code) {

@@ -1,6 +1,8 @@
 #include "bench/corpus.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -86,6 +88,109 @@ std::string corpus_log(int serial, int bytes) {
     log += text + "\n";
   }
   return log;
+}
+
+namespace {
+
+// The headwords of the ipadic dictionary files named, as Shift_JIS (those
+// without a Shift_JIS form left out), in file order.
+std::vector<std::string> ipadic_words(std::initializer_list<const char*> files) {
+  constexpr std::string_view kHeadword = "(見出し語 (";
+  std::vector<std::string> out;
+  for (const char* file : files) {
+    std::ifstream in(std::string("/usr/share/chasen/ipadic/") + file, std::ios::binary);
+    std::string line;
+    while (std::getline(in, line)) {
+      const std::size_t at = line.find(kHeadword);
+      if (at == std::string::npos) continue;
+      const std::size_t start = at + kHeadword.size();
+      const std::size_t end = line.find(' ', start);
+      if (end == std::string::npos) continue;
+      if (auto sjis = platform::utf8_to_sjis(line.substr(start, end - start))) out.push_back(*sjis);
+    }
+  }
+  return out;
+}
+
+struct Vocabulary {
+  std::vector<std::string> words;      // content words, Zipf-ranked by a fixed shuffle
+  std::vector<std::string> particles;  // between them
+  std::vector<double> cumulative;      // Zipf weights of `words`, summed
+};
+
+const Vocabulary& vocabulary() {
+  static const Vocabulary v = [] {
+    Vocabulary out;
+    out.words = ipadic_words({"Noun.dic", "Noun.verbal.dic", "Noun.adjv.dic", "Verb.dic", "Adj.dic", "Adverb.dic",
+                              "Noun.place.dic", "Noun.org.dic", "Noun.proper.dic"});
+    out.particles = ipadic_words({"Postp.dic", "Postp-col.dic", "Auxil.dic"});
+    if (out.words.empty() || out.particles.empty()) {
+      std::fprintf(stderr, "ipadic-common not installed: the search corpus uses a small fixed vocabulary\n");
+      out.words = words();
+      out.particles = {platform::jp("の"), platform::jp("は"), platform::jp("を")};
+    }
+    std::mt19937 shuffle(1999);
+    std::shuffle(out.words.begin(), out.words.end(), shuffle);
+    double sum = 0;
+    for (std::size_t r = 0; r < out.words.size(); ++r) out.cumulative.push_back(sum += 1.0 / static_cast<double>(r + 1));
+    return out;
+  }();
+  return v;
+}
+
+}  // namespace
+
+std::size_t realistic_vocabulary_size() { return vocabulary().words.size() + vocabulary().particles.size(); }
+
+std::string realistic_corpus_log(int serial, int bytes) {
+  const Vocabulary& v = vocabulary();
+  std::mt19937 random(static_cast<unsigned>(serial) * 2654435761u + 17);
+  std::uniform_real_distribution<double> uniform(0, v.cumulative.back());
+  auto word = [&] {
+    const auto at = std::lower_bound(v.cumulative.begin(), v.cumulative.end(), uniform(random));
+    return v.words[static_cast<std::size_t>(at - v.cumulative.begin())];
+  };
+  // Particles are few and frequent: the first of the list most.
+  auto particle = [&] { return v.particles[std::min(random() % 12, random() % v.particles.size())]; };
+  static const char* const kAscii[] = {"update", "iPhone", "Windows", "PDF", "news", "release", "Linux", "API",
+                                       "event", "online", "version", "FAQ"};
+  std::string subject = platform::jp("【週刊ラークスパー】") + platform::jp("第") + std::to_string(serial) +
+                        platform::jp("号 ") + word() + particle() + word();
+  std::string log = subject + "\n\n\n";
+  log += "From: news@larkspur.example.jp\nTo: reader@example.jp\nSubject: x\n";
+  log += "Date: Mon, 7 Dec 2026 06:00:00 +0900\nMessage-ID: <" + std::to_string(serial) + "@larkspur.example.jp>\n";
+  log += "MIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\n\n";
+  while (static_cast<int>(log.size()) < bytes) {
+    std::string line;
+    const int kind = static_cast<int>(random() % 20);
+    if (kind == 0) {
+      line = "http://www.example.jp/" + std::to_string(random() % 1000) + "/" + kAscii[random() % std::size(kAscii)] + ".html";
+    } else if (kind == 1) {
+      line = std::to_string(random() % 100000) + platform::jp("円");
+    } else {
+      for (int i = 0; i < 4 + static_cast<int>(random() % 8); ++i) {
+        line += random() % 10 == 0 ? std::string(kAscii[random() % std::size(kAscii)]) + " " : word();
+        line += particle();
+      }
+      line += platform::jp("。");
+    }
+    log += line + "\n";
+  }
+  return log;
+}
+
+int write_realistic_corpus(const CorpusShape& shape, const std::string& seed_folder) {
+  const int written = write_corpus(CorpusShape{shape.lists, 0, shape.log_bytes}, seed_folder);
+  int count = written;
+  for (int l = 0; l < shape.lists; ++l) {
+    const std::string name = corpus_list_name(l);
+    for (int i = 0; i < shape.logs_per_list; ++i) {
+      const std::string stamp = "2026" + two_digits(1 + i / 100 % 12) + two_digits(1 + i % 28) + two_digits(i / 60 % 24) +
+                                two_digits(i % 60) + two_digits(l % 60) + "_" + std::to_string(1 + i % 3) + ".log";
+      if (put_scratch_file(list_folder(name) + "\\" + stamp, realistic_corpus_log(l * 10000 + i + 1, shape.log_bytes))) ++count;
+    }
+  }
+  return count;
 }
 
 int write_corpus(const CorpusShape& shape, const std::string& seed_folder, int first_log) {

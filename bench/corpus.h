@@ -3,6 +3,7 @@
 // the program keeps below its working folder.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace larkspur::bench {
@@ -24,6 +25,19 @@ std::string corpus_list_name(int index);
 
 // One log of about `bytes` bytes; `serial` makes its subject unique.
 std::string corpus_log(int serial, int bytes);
+
+// One log of about `bytes` bytes with a realistic Japanese vocabulary for the
+// search figures: words drawn with a Zipf distribution from the headwords of
+// Debian's ipadic-common dictionary (/usr/share/chasen/ipadic), particles
+// between them, ASCII words, web addresses and numbers. Without the
+// dictionary the words come from a small fixed list (said on stderr once).
+std::string realistic_corpus_log(int serial, int bytes);
+
+// How many distinct words realistic_corpus_log draws from.
+std::size_t realistic_vocabulary_size();
+
+// write_corpus with realistic_corpus_log.
+int write_realistic_corpus(const CorpusShape& shape, const std::string& seed_folder);
 
 // Writes `bytes` to the Shift_JIS relative path `path` without forcing them
 // to disk (the corpus is scratch data). Native builds only.

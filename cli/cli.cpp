@@ -18,6 +18,7 @@
 #include "panel/open_list_page.h"
 #include "settings/store.h"
 #include "settings/ui.h"
+#include "search/search_index.h"
 #include "site/rebuild.h"
 
 namespace larkspur::cli {
@@ -79,6 +80,9 @@ struct Invocation {
   std::set<std::string> flags;     // "--yes", "--keep", "--print", "--extended", "--timeout"
   std::optional<std::string> folder;  // -C DIR, Shift_JIS
   int timeout_seconds = 0;            // --timeout SECONDS; 0: not given
+  std::vector<std::string> raw_words;  // the positional arguments as given (UTF-8)
+  std::optional<std::string> unconvertible;  // the first positional argument without a Shift_JIS form
+  std::size_t limit = SIZE_MAX;              // --limit N
   std::string list_name;              // --list NAME, Shift_JIS
   // The table of shown lists that the commands refill and mark: the
   // window's panel has no counterpart here, so each run has its own.
@@ -181,7 +185,7 @@ int run_rebuild(const std::vector<std::string>&, const Invocation& invocation,
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
   ListPanelTable& table = *invocation.table;
   refresh_list_panel(table);
-  return exit_for(console, ui, "rebuild", rebuild_site(ui, table));
+  return exit_for(console, ui, "rebuild", rebuild_site_and_search(ui, table));
 }
 
 // ---------------------------------------------------------------- lists
@@ -344,7 +348,11 @@ int run_list_delete(const std::vector<std::string>& arguments, const Invocation&
                     Console& console, const Environment&) {
   if (!list_registered(arguments[0])) return not_registered(console, "リスト", arguments[0]);
   CliUserInterface ui(console, invocation.flags.count("--yes") != 0);
-  return exit_for(console, ui, "list delete", delete_list(arguments[0], ui, *invocation.table).outcome);
+  const Outcome outcome = delete_list(arguments[0], ui, *invocation.table).outcome;
+  // The search index forgets the list's messages (whatever of the list was
+  // removed, even on a partial failure).
+  if (outcome.kind != OutcomeKind::declined) build_search_index();
+  return exit_for(console, ui, "list delete", outcome);
 }
 
 int run_log_show(const std::vector<std::string>& arguments, const Invocation&, Console& console,
@@ -363,7 +371,9 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
   Outcome outcome = result.outcome;
   if (result.rebuild_requested) {
     refresh_list_panel(*invocation.table);
-    const Outcome rebuilt = rebuild_site(ui, *invocation.table);
+    const Outcome rebuilt = rebuild_site_and_search(ui, *invocation.table);
+    // The logs are gone whatever the answer: the search forgets them.
+    if (rebuilt.kind == OutcomeKind::declined) build_search_index();
     if (outcome.ok() && rebuilt.kind == OutcomeKind::declined) {
       // The logs are gone already; only the pages were left as they were.
       outcome = Outcome::failed(
@@ -373,6 +383,28 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
     }
   }
   return exit_for(console, ui, "log delete", outcome);
+}
+
+// The search page, with an index built first when there is none yet (an
+// archive from before the search).
+int open_search_page(const Invocation& invocation, Console& console) {
+  if (!platform::can_read_file(kSearchState) || !platform::can_read_file(kSearchPage)) {
+    console.err("larkspur-cli: 検索の索引を作成しています...\n");
+    ensure_search_index();
+  }
+  if (invocation.flags.count("--print") != 0) {
+    console.out(to_utf8(kSearchPage) + "\n");
+    return kExitOk;
+  }
+  if (platform::open_with_shell(kSearchPage)) return kExitOk;
+  console.err(message_line({platform::jp("失敗"), platform::jp("ページを開けませんでした。\n") + std::string(kSearchPage),
+                            MessageIcon::warning}));
+  return kExitFailed;
+}
+
+int run_open_search(const std::vector<std::string>&, const Invocation& invocation, Console& console,
+                    const Environment&) {
+  return open_search_page(invocation, console);
 }
 
 int run_open(const std::vector<std::string>& arguments, const Invocation& invocation,
@@ -411,6 +443,37 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
                               MessageIcon::warning}));
     return kExitFailed;
   }
+  return kExitOk;
+}
+
+// --------------------------------------------------------------- search
+
+int run_search(const std::vector<std::string>&, const Invocation& invocation, Console& console,
+               const Environment&) {
+  std::u16string query;
+  for (std::size_t i = 1; i < invocation.raw_words.size(); ++i) {
+    const std::optional<std::u16string> word = platform::utf8_to_utf16(invocation.raw_words[i]);
+    if (!word) return usage_error(console, "a word is not UTF-8");
+    query += *word;
+    query += u' ';
+  }
+  const std::optional<std::string> list_filter =
+      invocation.list_name.empty() ? std::nullopt : std::optional<std::string>(invocation.list_name);
+  std::optional<SearchResult> result = search_archive(query, list_filter, invocation.limit);
+  if (!result) {
+    // No index yet (an archive from before the search, or one only received
+    // into): build it once.
+    console.err("larkspur-cli: 検索の索引を作成しています...\n");
+    ensure_search_index();
+    result = search_archive(query, list_filter, invocation.limit);
+  }
+  if (!result) return failure(console, "search", search_index_not_written_reason());
+  for (const SearchHit& hit : result->hits) {
+    std::string subject = platform::utf16_to_utf8_replacing(hit.subject);
+    std::replace_if(subject.begin(), subject.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
+    console.out(to_utf8(hit.list) + "\t" + hit.date + "\t" + to_utf8(hit.page_path()) + "\t" + subject + "\n");
+  }
+  console.err((result->complete ? "" : "at least ") + std::to_string(result->total) + " found\n");
   return kExitOk;
 }
 
@@ -531,6 +594,16 @@ const std::vector<Command>& commands() {
        "Clear LIST's new-mail mark and open its index page in the browser; --print only "
        "prints the page path.",
        run_open},
+      {{"open"}, {}, {"--search", "--print"},
+       "Open the full-text search page of every list (search/index.htm; made first when "
+       "there is none) in the browser; --print only prints the page path.",
+       run_open_search},
+      {{"search"}, {"WORDS..."}, {"--list", "--limit"},
+       "Print every message of every list whose subject or text holds all WORDS (compared "
+       "after NFKC, Latin letters in either case; substrings, so Japanese needs no "
+       "spaces): list, date, page path, subject, TAB-separated, newest first. --list NAME "
+       "only that list's; --limit N at most N lines (default all). The total goes to stderr.",
+       run_search},
   };
   return table;
 }
@@ -574,6 +647,18 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       ++i;
       invocation.timeout_seconds = seconds;
       invocation.flags.insert(arg);
+    } else if (!options_ended && arg == "--limit") {
+      constexpr std::size_t kMaxLimitDigits = 9;
+      const std::string value = i + 1 < args.size() ? args[i + 1] : std::string();
+      const bool digits = !value.empty() && value.size() <= kMaxLimitDigits &&
+                          std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (!digits || std::stoul(value) == 0) {
+        exit_code = usage_error(console, "--limit needs a number of lines (1 or more)");
+        return std::nullopt;
+      }
+      invocation.limit = std::stoul(value);
+      ++i;
+      invocation.flags.insert(arg);
     } else if (!options_ended && arg == "--list") {
       const std::optional<std::string> name =
           i + 1 < args.size() ? platform::utf8_to_sjis(args[i + 1]) : std::nullopt;
@@ -586,18 +671,18 @@ std::optional<Invocation> parse(const std::vector<std::string>& args, Console& c
       invocation.flags.insert(arg);
     } else if (!options_ended && arg.size() > 1 && arg[0] == '-') {
       if (arg != "--yes" && arg != "--keep" && arg != "--print" && arg != "--extended" &&
-          arg != "--dry-run") {
+          arg != "--dry-run" && arg != "--search") {
         exit_code = usage_error(console, "unknown option " + arg);
         return std::nullopt;
       }
       invocation.flags.insert(arg);
     } else {
+      // Words to search for may hold any character; other arguments are
+      // refused below when they have no Shift_JIS form.
       const std::optional<std::string> word = platform::utf8_to_sjis(arg);
-      if (!word) {
-        exit_code = usage_error(console, "an argument cannot be written in Shift_JIS: " + arg);
-        return std::nullopt;
-      }
-      invocation.words.push_back(*word);
+      if (!word && !invocation.unconvertible) invocation.unconvertible = arg;
+      invocation.words.push_back(word.value_or(std::string{}));
+      invocation.raw_words.push_back(arg);
     }
   }
   return invocation;
@@ -607,8 +692,12 @@ std::string command_usage(const Command& command) {
   std::string line;
   for (const std::string& word : command.words) line += (line.empty() ? "" : " ") + word;
   for (const std::string& argument : command.arguments) line += " " + argument;
+  // "--search" names a form of its command: it is no option there.
+  if (command.flags.count("--search") != 0) line += " --search";
   for (const std::string& flag : command.flags) {
-    line += " [" + flag + (flag == "--timeout" ? " SECONDS" : flag == "--list" ? " NAME" : "") + "]";
+    if (flag == "--search") continue;
+    const std::string value = flag == "--timeout" ? " SECONDS" : flag == "--list" ? " NAME" : flag == "--limit" ? " N" : "";
+    line += " [" + flag + value + "]";
   }
   return line;
 }
@@ -657,16 +746,29 @@ int run(const std::vector<std::string>& args, Console& console, const Environmen
     if (!std::equal(command.words.begin(), command.words.end(), invocation->words.begin())) {
       continue;
     }
-    if (!found || command.words.size() > found->words.size()) found = &command;
+    // Of two forms of one command ("open LIST", "open --search"), the one
+    // whose own flag was given.
+    const bool own_flag = std::any_of(command.flags.begin(), command.flags.end(), [&](const std::string& flag) {
+      return flag == "--search" && invocation->flags.count(flag) != 0;
+    });
+    if (!found || command.words.size() > found->words.size() || (command.words.size() == found->words.size() && own_flag)) {
+      found = &command;
+    }
   }
   if (!found) return usage_error(console, "unknown command " + to_utf8(invocation->words[0]));
   const std::vector<std::string> arguments(
       invocation->words.begin() + static_cast<std::ptrdiff_t>(found->words.size()),
       invocation->words.end());
-  // A last argument named "X..." takes one or more.
-  const bool more = !found->arguments.empty() && found->arguments.back().ends_with("...");
-  if (more ? arguments.size() < found->arguments.size() : arguments.size() != found->arguments.size()) {
-    return usage_error(console, "usage: larkspur-cli " + command_usage(*found));
+  // "[NAME]" may be left out; "NAMES..." takes one or more.
+  const bool variadic = !found->arguments.empty() && found->arguments.back().ends_with("...");
+  const std::size_t optional = static_cast<std::size_t>(
+      std::count_if(found->arguments.begin(), found->arguments.end(), [](const std::string& a) { return a.starts_with("["); }));
+  const bool count_fits = variadic ? arguments.size() >= found->arguments.size()
+                                   : arguments.size() <= found->arguments.size() &&
+                                         arguments.size() + optional >= found->arguments.size();
+  if (!count_fits) return usage_error(console, "usage: larkspur-cli " + command_usage(*found));
+  if (invocation->unconvertible && found->words[0] != "search") {
+    return usage_error(console, "an argument cannot be written in Shift_JIS: " + *invocation->unconvertible);
   }
   for (const std::string& flag : invocation->flags) {
     if (!found->flags.count(flag)) {

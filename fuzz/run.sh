@@ -12,7 +12,7 @@ out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
          server_field records convert_log_body log_text sort_link_page mime mail_date
-         scan_cache stored_ids message_id)
+         scan_cache stored_ids message_id search_text)
 
 # The code each target links, with the fakes the tests share (tests/fakes/):
 # the decoders and the POP3 client with the sockets stubbed (net_stub.cpp);
@@ -41,6 +41,8 @@ declare -A sources=(
   [sort_link_page]="site/link_sort.cpp settings/records.cpp $page_fakes"
   [mime]=$mime_sources
   [scan_cache]=$ids_sources [stored_ids]=$ids_sources [message_id]=$ids_sources
+  [search_text]="search/search_text.cpp site/list_pages.cpp site/log_page.cpp $page_fakes
+                 tests/fakes/search_stub.cpp"
 )
 
 if ! command -v "$cxx" >/dev/null; then
@@ -57,7 +59,7 @@ object_of() {
   local src=$1 obj
   obj="$out/obj/$(echo "$src" | tr / _).o"
   if [ ! -e "$obj" ] || [ "$root/$src" -nt "$obj" ] ||
-     [ -n "$(find platform settings site retrieval job tests/fakes -name '*.h' -newer "$obj" -print -quit)" ]; then
+     [ -n "$(find platform settings site search retrieval job tests/fakes -name '*.h' -newer "$obj" -print -quit)" ]; then
     "$cxx" "${flags[@]}" -c "$root/$src" -o "$obj" || { echo "fuzz: cannot compile $src" >&2; return 1; }
   fi
   echo "$obj"

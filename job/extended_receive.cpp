@@ -11,6 +11,7 @@
 #include "job/sort_and_store.h"
 #include "retrieval/mail_date.h"
 #include "retrieval/mime.h"
+#include "search/search_index.h"
 #include "settings/store.h"
 
 namespace larkspur {
@@ -789,6 +790,9 @@ void ExtendedReceive::write_pages(bool all) {
   if (!pages.ok()) {
     job_.fail(pages.reason);
   }
+  // The search index takes the same logs at once; a failure costs only the
+  // search, which the next job or rebuild brings back in step.
+  add_logs_to_search_index(due_logs);
   memory_.panel.refresh(job_.table);
 }
 

@@ -1,9 +1,11 @@
 #include "job/sort_and_store.h"
 
+#include <algorithm>
 #include <set>
 
 #include "job/seen_messages.h"
 #include "retrieval/mime.h"
+#include "search/search_index.h"
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
@@ -133,12 +135,24 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
   if (!pages.ok()) {
     job.fail(pages.reason);
   }
+  // The search index takes the log too; a failure costs only the search,
+  // which the next job or rebuild brings back in step.
+  add_to_search_index(name, log.path);
   memory.panel.refresh(job.table);
 }
 
 void finish_stopped_job(ReceiveJobContext& job) {
   std::vector<std::string> names;
   for (const std::string& file : job.state.list_files) names.push_back(list_name_of(file));
+  // A job stopped between storing a log and indexing it leaves an index that
+  // lacks the log: the logs of the lists with work to finish that the index
+  // may lack are added, before the marks go (a stop during this leaves them
+  // for the next job).
+  std::vector<std::string> stopped;
+  std::copy_if(names.begin(), names.end(), std::back_inserter(stopped), [](const std::string& name) {
+    return platform::can_read_file(list_folder(name) + "\\" + std::string(kPagesPendingMark));
+  });
+  if (!stopped.empty()) catch_up_search_index(stopped);
   const Outcome pages = finish_stopped_site_work(names, job.ui);
   if (!pages.ok()) {
     job.fail(pages.reason);

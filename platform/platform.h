@@ -53,6 +53,32 @@ constexpr bool is_sjis_lead_byte(unsigned char byte) {
   return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
 }
 
+// ------------------------------------------------------- full-text search
+
+// Shift_JIS text as UTF-16, for the full-text search; bytes that are no
+// Shift_JIS show as U+FFFD. Never fails.
+std::u16string sjis_to_utf16_display(std::string_view sjis);
+
+// The Shift_JIS code (lead << 8 | trail, or the byte of a half-width
+// katakana) in which the search index's text files hold `unit`: only the
+// characters of the JIS X 0208 rows (lead bytes 0x81-0x9F and 0xE0-0xEA),
+// which every Shift_JIS decoder (a browser's too) maps alike, and half-width
+// katakana; 0 for any other unit.
+std::uint16_t search_sjis_code(char16_t unit);
+// The unit of a double-byte code search_sjis_code gives; 0 for another code.
+char16_t search_sjis_unit(std::uint16_t code);
+
+// UTF-8 (what the search index files hold) as UTF-16; nullopt on an invalid
+// sequence.
+std::optional<std::u16string> utf8_to_utf16(std::string_view utf8);
+
+// The form in which the full-text search compares text: NFKC (full-width
+// ASCII to ASCII, half-width kana to full-width), then the default
+// (locale-independent) lower case, which is exactly what a browser's
+// text.normalize("NFKC").toLowerCase() gives. Unpaired surrogates pass
+// unchanged. Never fails; on an internal error the text comes back as is.
+std::u16string fold_for_search(std::u16string_view text);
+
 // ---------------------------------------------------------- mail charsets
 
 // `bytes` in the MIME charset `charset` (its name in any case: "UTF-8",

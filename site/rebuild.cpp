@@ -315,7 +315,8 @@ std::vector<SeedPage> read_seed_pages() {
   return seeds;
 }
 
-std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, const DeletePage* delete_page) {
+std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, const DeletePage* delete_page,
+                                      const std::function<Outcome()>* also, Outcome& also_outcome) {
   std::vector<ListResult> results(lists.size());
   SiteLock lock;
   const std::vector<SeedPage> seeds = read_seed_pages();
@@ -336,10 +337,12 @@ std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, con
   for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
   work();
   for (std::thread& helper : helpers) helper.join();
+  if (also != nullptr) also_outcome = (*also)();
   return results;
 }
 
-Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* delete_page) {
+Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* delete_page,
+                const std::function<Outcome()>* also = nullptr) {
   const Message question{platform::jp("確認"),
                          platform::jp("全てのHTML文書を一度全て削除して\n"
                                       "ログファイルからHTML文書を再編成します。\n"
@@ -348,12 +351,17 @@ Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* dele
   if (!ui.confirm(question)) return Outcome::declined();
 
   Outcome outcome;
+  Outcome also_outcome;
   const std::vector<std::string> lists = lists_in_search_order();
+  if (lists.empty() && also != nullptr) {
+    SiteLock lock;
+    also_outcome = (*also)();
+  }
   if (!lists.empty()) {
     // The work holds the site lock; the messages are shown once it is free,
     // the deletion errors of every list first, as the deletion pass comes
     // before the regeneration.
-    const std::vector<ListResult> results = rebuild_lists(lists, delete_page);
+    const std::vector<ListResult> results = rebuild_lists(lists, delete_page, also, also_outcome);
     for (const ListResult& result : results) show_all(ui, result.deletion_errors);
     for (const ListResult& result : results) show_all(ui, result.messages);
     for (const ListResult& result : results) {
@@ -362,6 +370,7 @@ Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* dele
     for (const ListResult& result : results) {
       if (!result.regeneration.ok()) outcome.fail(result.regeneration.reason);
     }
+    if (!also_outcome.ok()) outcome.fail(also_outcome.reason);
     ui.notify(Message{platform::jp("お知らせ"), platform::jp("全てのHTML文書を再編成しました"),
                       MessageIcon::information});
     // The link pages are in order already; this finds nothing to change
@@ -369,6 +378,7 @@ Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* dele
     const Outcome sorted = sort_link_pages();
     if (!sorted.ok()) outcome.fail(sorted.reason);
   }
+  if (lists.empty() && !also_outcome.ok()) outcome.fail(also_outcome.reason);
   refresh_list_panel(table);
   ui.panel_changed();
   return outcome;
@@ -381,5 +391,9 @@ Outcome rebuild_site(UserInterface& ui, ListPanelTable& table, const DeletePage&
 }
 
 Outcome rebuild_site(UserInterface& ui, ListPanelTable& table) { return rebuild(ui, table, nullptr); }
+
+Outcome rebuild_site(UserInterface& ui, ListPanelTable& table, const std::function<Outcome()>& also) {
+  return rebuild(ui, table, nullptr, &also);
+}
 
 }  // namespace larkspur

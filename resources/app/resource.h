@@ -13,6 +13,9 @@
 #define ID_CMD_REBUILD 105
 #define ID_CMD_DELETE_LOGS 107
 #define ID_CMD_HELP 111
+// The search page: the system menu's item and Ctrl+F (no button).
+#define ID_CMD_SEARCH 113
+#define IDM_SYS_SEARCH 0x0110
 
 // Controls of the progress dialog I_INFO_DIALOG.
 #define IDC_INFO_CANCEL 1

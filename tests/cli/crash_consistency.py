@@ -6,7 +6,8 @@ damaged:
 - every message the server deleted has its log;
 - every record has its full size, every log holds its whole message;
 - every log has exactly one page, whole, and exactly one link line;
-- every web folder holds nothing but pages (no temporary file, no spare).
+- every web folder holds nothing but pages (no temporary file, no spare);
+- the search index finds every log exactly once, as a fresh index does.
 
 With --extended the account has extended mail handling and one list keeps
 its mail on the server; then also:
@@ -139,6 +140,30 @@ def check(work, mailbox, faults, extended=False, kills=0, counter=0, importing=F
             faults.append("message %d was deleted on the server but has no log" % number)
 
 
+def check_index(cli, work, faults):
+    """The search index after the last receive: "token-" (in every log) finds
+    every log once, and the same words find the same as a fresh index."""
+    logs = set()
+    for list_name in LISTS:
+        folder = os.path.join(work, "LKset", list_name)
+        logs |= {"%s/%s" % (list_name, n[:-4]) for n in os.listdir(folder) if n.endswith(".log")}
+
+    def found(folder, *words):
+        out = run(cli, folder, "search", "--", *words).stdout.decode().splitlines()
+        return [line.split("\t")[0] + "/" + line.split("\t")[2].rsplit("\\", 1)[-1][:-4] for line in out]
+
+    every = found(work, "token-")
+    if len(every) != len(set(every)) or set(every) != logs:
+        faults.append("the index finds %d logs (%d distinct) of %d" % (len(every), len(set(every)), len(logs)))
+    fresh = work + "-fresh"
+    shutil.copytree(work, fresh)
+    shutil.rmtree(os.path.join(fresh, "search"), ignore_errors=True)
+    for words in (["token-"], ["line", "message"], ["end-of-0001"], ["crash"]):
+        if sorted(found(work, *words)) != sorted(found(fresh, *words)):
+            faults.append("the index answers %s otherwise than a fresh one" % " ".join(words))
+    shutil.rmtree(fresh, ignore_errors=True)
+
+
 def main():
     if len(sys.argv) < 3:
         print(__doc__)
@@ -192,6 +217,9 @@ def main():
         if first.returncode != 0:
             print("FAIL: the first receive failed:", first.stderr.decode(errors="replace"))
             return 1
+        # A receive leaves a missing index to the first search; later ones
+        # keep it in step.
+        run(cli, work, "search", "--", "token-")
         kills = 0
         for _ in range(rounds):
             counter = add(mailbox, counter)
@@ -215,6 +243,7 @@ def main():
             faults.append("the last receive exited %d: %s" %
                           (last.returncode, last.stderr.decode(errors="replace").strip()))
         check(work, mailbox, faults, extended, kills, counter, importing)
+        check_index(cli, work, faults)
         print("%sseed %d: %d rounds, %d killed mid-job, one job %.2f s" %
               ("import, " if importing else "extended, " if extended else "", seed, rounds, kills,
                duration))

@@ -248,6 +248,35 @@ if start_app "$work"; then
   else
     fail "the help button opens help\\index.html"
   fi
+  # The search page: the system menu's item (Alt+Space, then Up to its last
+  # item: the size item, disabled, has the mnemonic S as well) and Ctrl+F, no
+  # button.
+  click 300 240  # the window active, on no name
+  sleep 0.3
+  calls=$(browser_calls)
+  xdotool key alt+space
+  sleep 0.5
+  screenshot system-menu-search
+  xdotool key Up Return
+  if wait_browser_calls $((calls + 1)) 15; then
+    check "the system menu's item opens search\\index.htm" \
+      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
+    # The index is built on a thread of its own while the page opens.
+    check "the search page was made with its index" \
+      bash -c 'for _ in $(seq 50); do [ -f "$1" ] && exit 0; sleep 0.2; done; exit 1' _ "$work/search/state.js"
+  else
+    fail "the system menu's item opens search\\index.htm"
+  fi
+  click 300 240  # the window active, on no name
+  sleep 0.3
+  calls=$(browser_calls)
+  xdotool key ctrl+f
+  if wait_browser_calls $((calls + 1)) 10; then
+    check "Ctrl+F opens search\\index.htm" \
+      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
+  else
+    fail "Ctrl+F opens search\\index.htm"
+  fi
   stop_app
 else
   fail "the main window appears (list panel)"

@@ -1,0 +1,149 @@
+// The full-text search index: every list's messages, kept in the folder
+// "search\" of the working folder as script files that the search page
+// (search\index.htm) loads from disk, a few at a time, and that
+// search_archive reads for the command-line tool. Both apply the same rule:
+// a message matches when its folded text (fold_for_search of search_text)
+// contains every word of the folded query as a substring.
+//
+// Layout (UTF-8 script files, each a run of lines "LS.<call>(<args>);"):
+//   search\index.htm        the search page
+//   search\state.js         the current generation, its message count, the
+//                           list names and the messages stored since that
+//                           generation was built ("tail")
+//   search\g<N>\m.js        one line per message of generation N, oldest first:
+//                           list, name, subject (for the tool)
+//   search\g<N>\n.js        the same without the subjects (for the page)
+//   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on, then
+//                           their subjects, in Shift_JIS (the other files
+//                           are UTF-8)
+//   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
+//   search\g<N>\x<I>.js     the text of tail message I
+//   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
+//                           a segment: messages stored since, ids F to E - 1
+//                           (see Segment in search_index.cpp)
+// A generation's files are written before state.js names it, and state.js is
+// replaced whole, so a process killed at any moment leaves a consistent index
+// (at worst one that lacks the log being stored, or names a page since gone).
+//
+// Writers hold the site lock (the "_locked" forms) and report nothing: the
+// index is a convenience the next full build restores.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace larkspur {
+
+inline constexpr std::string_view kSearchFolder = "search";
+inline constexpr std::string_view kSearchPage = "search\\index.htm";
+inline constexpr std::string_view kSearchState = "search\\state.js";
+
+// Messages per text file of a generation: a query loads the files of its
+// candidates, so files stay small (a few hundred KB of text).
+inline constexpr int kSearchChunkDocs = 32;
+// Posting files per generation; a query loads one per distinct key.
+inline constexpr int kSearchShards = 256;
+// Messages stored after a generation was built are kept as a tail (each in a
+// file of its own, scanned whole by every query) until it holds this many;
+// then the storing of a message moves the tail into a segment of its own
+// (postings of its keys, written once), so a receive's work per message stays
+// bounded whatever the archive's size.
+inline constexpr int kMaxSearchTailDocs = 64;
+// Segments of one size class that merge into one (a query loads a posting
+// file per key from every segment, so their count stays logarithmic).
+inline constexpr int kSearchMergeSegments = 8;
+// Messages per posting file of a segment, about.
+inline constexpr long kSearchSegmentDocsPerShard = 128;
+
+// The search page's default page size, and the tool's default --limit.
+inline constexpr int kSearchPageHits = 20;
+
+// Builds a new generation from every log of every list and makes it current
+// (the tail empties); removes older generations. False when a file could
+// not be written (the previous index then stays current).
+bool build_search_index_locked();
+
+// Adds the log "LKset\<list_name>\<log_name>" (just stored; `log` its bytes)
+// to the tail, moving a full tail into a segment. Does nothing when there is
+// no index yet: a rebuild or the first search builds it. False when the index
+// could not be written.
+bool add_to_search_index_locked(std::string_view list_name, std::string_view log_name, std::string_view log);
+
+// Adds several logs (by list name, the paths "LKset\<list>\<file>.log" of
+// logs just stored) at one reading and one writing of the state: a batch of
+// a receive or an import. Logs the index holds already are left out.
+bool add_logs_to_search_index_locked(const std::map<std::string, std::vector<std::string>>& logs);
+
+// Adds the logs of the lists that a stopped job may have stored without
+// indexing them (those from the second of each list's newest indexed log on).
+bool catch_up_search_index_locked(const std::vector<std::string>& list_names);
+
+// The words of a query: the folded query split at blanks (as JavaScript's
+// \s counts them), empty words dropped.
+std::vector<std::u16string> search_words(std::u16string_view query);
+
+// True when `unit` is a blank of a query (JavaScript's \s).
+bool is_search_blank(char16_t unit);
+
+struct SearchHit {
+  std::string list;      // Shift_JIS list name
+  std::string log_name;  // "YYYYMMDDhhmmss_N" (no extension)
+  std::string date;      // date_of_log_name
+  std::u16string subject;
+  std::string page_path() const;  // "LKset\<list>\web\<log_name>.htm"
+};
+
+struct SearchResult {
+  std::vector<SearchHit> hits;  // newest first, at most the limit asked for
+  std::size_t total = 0;        // every match; when not complete, a lower bound
+  bool complete = true;         // false when checking stopped at the limit
+};
+
+// Every message of the index whose folded text holds every word of `query`
+// (UTF-16), newest first (by date, then the later stored); only those of the
+// list `list` (Shift_JIS) when given. nullopt when there is no index (or it
+// cannot be read). Takes no lock: the files it reads are only ever replaced
+// whole.
+std::optional<SearchResult> search_archive(std::u16string_view query, const std::optional<std::string>& list,
+                                           std::size_t limit);
+
+// The text of the search page.
+std::string search_page_html();
+
+}  // namespace larkspur
+
+namespace larkspur {
+
+// The same writers for a caller that does not hold the site lock: they take it.
+bool build_search_index();
+// Reads the log at `log_path` ("LKset\<list>\<name>.log") and adds it.
+bool add_to_search_index(std::string_view list_name, std::string_view log_path);
+bool catch_up_search_index(const std::vector<std::string>& list_names);
+bool add_logs_to_search_index(const std::map<std::string, std::vector<std::string>>& logs);
+// Builds the index when there is none yet (an archive from before the
+// search, or one only received into); true when there is one afterwards.
+bool ensure_search_index();
+// Writes the search page alone (it waits for an index being built).
+bool write_search_page();
+
+}  // namespace larkspur
+
+#include "panel/list_panel.h"
+#include "settings/outcome.h"
+#include "settings/ui.h"
+
+namespace larkspur {
+
+// rebuild_site, then (unless the user declined) a new index generation: the
+// full rebuild of pages and index that every front end runs. A failure to
+// write the index fails a rebuild that was done otherwise.
+Outcome rebuild_site_and_search(UserInterface& ui, ListPanelTable& table);
+
+// Why a rebuild failed when only the index could not be written.
+std::string search_index_not_written_reason();
+
+}  // namespace larkspur

@@ -1,0 +1,402 @@
+// The search page, search\index.htm. It is opened from disk (file://), where
+// a page can load nothing but scripts, so it reads the index through <script>
+// elements, a file at a time as a query needs it (see search_index.h for the
+// files). Every text it shows comes from mail and is put into the page as
+// text (textContent), never as markup.
+#include "search/search_index.h"
+
+namespace larkspur {
+
+std::string search_page_html() {
+  return R"PAGE(<!DOCTYPE html>
+<html lang="ja">
+<head>
+<meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>全文検索 - メールマガジン アーカイブ</title>
+<style>
+  body { margin: 0; font: 15px/1.6 "Hiragino Kaku Gothic ProN", Meiryo, "Yu Gothic", "IPAPGothic", sans-serif;
+         color: #1f2933; background: #f4f6f9; }
+  header { padding: 12px 16px; background: #fff; border-bottom: 1px solid #dde3ea; display: flex; gap: 12px;
+           align-items: center; flex-wrap: wrap; }
+  h1 { margin: 0; font-size: 18px; font-weight: 600; }
+  form { display: flex; gap: 6px; flex: 1 1 24em; }
+  input { flex: 1; min-width: 0; padding: 6px 10px; font: inherit; border: 1px solid #dde3ea; border-radius: 6px; }
+  button { padding: 6px 12px; font: inherit; border: 1px solid #dde3ea; border-radius: 6px; background: #fff; cursor: pointer; }
+  main { max-width: 60em; margin: 0 auto; padding: 8px 16px 32px; }
+  #status { color: #6b7785; margin: 8px 0; }
+  ol { list-style: none; padding: 0; margin: 0; }
+  li { background: #fff; border: 1px solid #dde3ea; border-radius: 6px; padding: 10px 14px; margin: 8px 0; }
+  li a { font-weight: 600; color: #2f6fb3; text-decoration: none; }
+  li a:hover { text-decoration: underline; }
+  .meta { color: #6b7785; font-size: 13px; }
+  .snippet { margin-top: 4px; white-space: pre-wrap; overflow-wrap: anywhere; }
+  mark { background: #ffe36e; color: inherit; padding: 0 1px; }
+  nav { display: flex; gap: 8px; justify-content: center; margin: 12px 0; }
+  nav[hidden] { display: none; }
+</style>
+</head>
+<body>
+<header>
+  <h1>全文検索</h1>
+  <form id="form" role="search">
+    <input id="q" type="search" placeholder="検索する言葉（空白で区切るとすべてを含むもの）" autocomplete="off" autofocus>
+    <button type="submit">検索</button>
+  </form>
+</header>
+<main>
+  <div id="status" role="status">言葉を入れて検索してください。</div>
+  <ol id="hits"></ol>
+  <nav id="pager" hidden><button type="button" id="prev">前へ</button><button type="button" id="next">次へ</button></nav>
+</main>
+<script>
+"use strict";
+(function () {
+  var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
+  var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
+  // The index files call these as they load.
+  window.LS = {
+    state: function (gen, docs, nshards, chunk) {
+      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [] };
+    },
+    seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
+    list: function (name, newest) { state.lists.push(name); },
+    tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
+    // n.js and the segments' files load in any order: ids are counted, not pushed.
+    n: function (list, name) { names[baseNames++] = [list, name]; },
+    t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
+    s: function (c) { subjects[c] = Array.prototype.slice.call(arguments, 1); },
+    p: function (k) {
+      var map = new Map();
+      for (var i = 1; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
+      shards["p" + k] = map;
+    },
+    q: function (first, k) {
+      var map = new Map();
+      for (var i = 2; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
+      shards["s" + first + "_" + k] = map;
+    },
+    sm: function (id, list, name) { names[id] = [list, name]; },
+    x: function (id, text) { tails[id] = text; }
+  };
+  // The text files (t*.js) are in Shift_JIS; the other files in UTF-8.
+  function load(src, charset) {
+    if (!loaded[src]) {
+      loaded[src] = new Promise(function (resolve) {
+        var s = document.createElement("script");
+        if (charset) s.charset = charset;
+        s.src = src;
+        s.onload = function () { resolve(true); };
+        s.onerror = function () { resolve(false); };
+        document.head.appendChild(s);
+      });
+    }
+    return loaded[src];
+  }
+  function fold(text) { return text.normalize("NFKC").toLowerCase(); }
+  function words(query) { return fold(query).split(/\s+/).filter(function (w) { return w.length > 0; }); }
+  function shardOf(key, n) {
+    var second = key.length > 1 ? key.charCodeAt(1) : -1;
+    return ((Math.imul(key.charCodeAt(0), 0x9E3779B1) ^ Math.imul(second + 1, 0x85EBCA6B)) >>> 24) % n;
+  }
+  // The posting files of a key: its generation's, then each segment's, as
+  // [file, name of its loaded map].
+  function shardFiles(key) {
+    var k = shardOf(key, state.shards), out = [[folder() + "p" + k + ".js", "p" + k]];
+    state.segs.forEach(function (s) {
+      var j = shardOf(key, s.shards);
+      out.push([folder() + "s" + s.first + "_" + s.end + "p" + j + ".js", "s" + s.first + "_" + j]);
+    });
+    return out;
+  }
+  function keysOf(word) {
+    if (word.length <= 2) return [word];
+    var keys = [];
+    for (var i = 0; i + 1 < word.length; i++) if (keys.indexOf(word.substr(i, 2)) < 0) keys.push(word.substr(i, 2));
+    return keys;
+  }
+  // Gaps as digits, five bits each, low first; "." and a length: a run of
+  // consecutive ids.
+  function decode(digits) {
+    var ids = [], last = -1, gap = 0, shift = 0, run = false;
+    for (var i = 0; i < digits.length; i++) {
+      var c = digits.charAt(i);
+      if (c === "." && !run && shift === 0) { run = true; continue; }
+      var v = DIGITS.indexOf(c);
+      if (v < 0) break;
+      if (v >= 32) { gap += (v - 32) * Math.pow(2, shift); shift += 5; continue; }
+      gap += v * Math.pow(2, shift);
+      if (run) { for (var k = 0; k < gap; k++) ids.push(++last); } else { last += gap + 1; ids.push(last); }
+      gap = 0; shift = 0; run = false;
+    }
+    return ids;
+  }
+  function intersect(a, b) {
+    var out = [], i = 0, j = 0;
+    while (i < a.length && j < b.length) {
+      if (a[i] < b[j]) i++; else if (a[i] > b[j]) j++; else { out.push(a[i]); i++; j++; }
+    }
+    return out;
+  }
+  function folder() { return "g" + state.gen + "/"; }
+  function start() {
+    state = null;
+    return load("state.js?" + Date.now()).then(function () {
+      if (!state) return false;
+      return Promise.all([load(folder() + "n.js")].concat(state.segs.map(function (s) {
+        return load(folder() + "s" + s.first + "_" + s.end + "m.js");
+      })));
+    });
+  }
+  var ready = start();
+  function textOf(id) {
+    if (id >= state.docs) return tails[id];
+    var c = chunks[Math.floor(id / state.chunk)];
+    return c ? c[id % state.chunk] : undefined;
+  }
+  function holds(id, ws) {
+    var f = fold(textOf(id) || "");
+    return ws.every(function (w) { return f.indexOf(w) >= 0; });
+  }
+  function docOf(id) {
+    if (id < state.docs) return names[id] ? { id: id, list: names[id][0], name: names[id][1] } : null;
+    for (var i = 0; i < state.tail.length; i++) {
+      var t = state.tail[i];
+      if (t[0] === id) return { id: id, list: t[1], name: t[2], subject: t[3] };
+    }
+    return null;
+  }
+  // A subject, once the text file of its message is loaded.
+  function subjectOf(doc) {
+    if (doc.id >= state.docs) return doc.subject;
+    var s = subjects[Math.floor(doc.id / state.chunk)];
+    return s ? s[doc.id % state.chunk] : "";
+  }
+  function newestFirst(a, b) {
+    var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
+    return da !== db ? (da < db ? 1 : -1) : b.id - a.id;
+  }
+  // A query's matches as far as they are known. The generation's candidates
+  // are checked newest first (its ids follow its logs' names) a few text
+  // files at a time, so the first page needs only the newest candidates'
+  // texts; the rest are checked afterwards for the total.
+  function prepare(query) {
+    var ws = words(query);
+    return ready.then(function () {
+      if (!state) return null;
+      var q = { words: ws, cands: [], pos: 0, main: [], tail: [] };
+      if (ws.length === 0) return q;
+      var keys = [], verify = false;
+      ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
+      var files = [];
+      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0])); }); });
+      state.tail.forEach(function (t) { files.push(load(folder() + "x" + t[0] + ".js")); });
+      return Promise.all(files).then(function () {
+        var candidates = null;
+        keys.forEach(function (k) {
+          var ids = [];
+          shardFiles(k).forEach(function (f) {
+            var map = shards[f[1]];
+            if (map && map.has(k)) ids = ids.concat(decode(map.get(k)));
+          });
+          candidates = candidates === null ? ids : intersect(candidates, ids);
+        });
+        // Newest first, so the first page needs only the newest candidates'
+        // texts: the generation's ids follow the names, a segment's the order
+        // of storing (then the names decide).
+        candidates = candidates.filter(function (id) { return id < state.docs; });
+        if (state.segs.length === 0) candidates.reverse();
+        else candidates = candidates.map(docOf).filter(function (d) { return d !== null; })
+                                    .sort(newestFirst).map(function (d) { return d.id; });
+        if (verify) q.cands = candidates; else { q.main = candidates; }
+        q.pos = 0;
+        state.tail.forEach(function (t) { if (holds(t[0], ws)) q.tail.push(t[0]); });
+        return q;
+      });
+    });
+  }
+  var CHUNKS_PER_STEP = 8, RETRY_MS = 3000;
+  function ensure(q, n) {
+    if (q.main.length >= n || q.pos >= q.cands.length) return Promise.resolve(q);
+    var need = [], end = q.pos;
+    while (end < q.cands.length) {
+      var c = Math.floor(q.cands[end] / state.chunk);
+      if (need.indexOf(c) < 0) {
+        if (need.length >= CHUNKS_PER_STEP) break;
+        need.push(c);
+      }
+      end++;
+    }
+    return Promise.all(need.filter(function (c) { return !chunks[c]; })
+                           .map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+      for (; q.pos < end; q.pos++) if (holds(q.cands[q.pos], q.words)) q.main.push(q.cands[q.pos]);
+      return ensure(q, n);
+    });
+  }
+  function complete(q) { return q.pos >= q.cands.length; }
+  function docsOf(q) {
+    return q.tail.concat(q.main).map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
+  }
+  // The original text with the folded positions of its characters, so that
+  // matches found in the folded text can be marked in the text as written.
+  function foldMap(text, wanted) {
+    var f = "", starts = [], ends = [], i = 0;
+    while (i < text.length && f.length < wanted) {
+      var n = text.codePointAt(i) > 0xFFFF ? 2 : 1, piece = fold(text.substr(i, n));
+      for (var k = 0; k < piece.length; k++) { starts.push(i); ends.push(i + n); }
+      f += piece; i += n;
+    }
+    return { folded: f, starts: starts, ends: ends, scanned: i };
+  }
+  function marked(text, ws, from, to) {
+    // Appends text[from, to) to a fragment with every word marked.
+    var map = foldMap(text, Infinity), frag = document.createDocumentFragment();
+    var whole = fold(text), usable = map.folded === whole;
+    var src = usable ? text : whole;
+    if (!usable) { from = Math.min(from, whole.length); to = Math.min(to, whole.length); }
+    var marks = [];
+    ws.forEach(function (w) {
+      var at = map.folded.indexOf(w);
+      if (!usable) at = whole.indexOf(w);
+      while (at >= 0) {
+        var s = usable ? map.starts[at] : at, e = usable ? map.ends[at + w.length - 1] : at + w.length;
+        marks.push([s, e]);
+        at = (usable ? map.folded : whole).indexOf(w, at + 1);
+      }
+    });
+    marks.sort(function (a, b) { return a[0] - b[0]; });
+    var pos = from;
+    marks.forEach(function (m) {
+      var s = Math.max(m[0], pos), e = Math.min(m[1], to);
+      if (e <= s) return;
+      frag.appendChild(document.createTextNode(src.substring(pos, s)));
+      var mark = document.createElement("mark");
+      mark.textContent = src.substring(s, e);
+      frag.appendChild(mark);
+      pos = e;
+    });
+    if (pos < to) frag.appendChild(document.createTextNode(src.substring(pos, to)));
+    return frag;
+  }
+  function snippet(text, ws) {
+    // The body after the subject line, around the first match.
+    var body = text.substr(text.indexOf("\n") + 1);
+    var f = fold(body), first = -1;
+    ws.forEach(function (w) { var at = f.indexOf(w); if (at >= 0 && (first < 0 || at < first)) first = at; });
+    var map = foldMap(body, first < 0 ? 0 : first + 1);
+    var at = first < 0 || map.folded !== f.substr(0, map.folded.length) ? 0 : map.starts[first] || 0;
+    var from = Math.max(0, at - 40), to = Math.min(body.length, at + 120);
+    var piece = body.substring(from, to).replace(/\s+/g, " ");
+    var frag = document.createDocumentFragment();
+    if (from > 0) frag.appendChild(document.createTextNode("…"));
+    frag.appendChild(marked(piece, ws, 0, piece.length));
+    if (to < body.length) frag.appendChild(document.createTextNode("…"));
+    return frag;
+  }
+  function pageUrl(doc) {
+    return "../LKset/" + encodeURIComponent(state.lists[doc.list] || "") + "/web/" + encodeURIComponent(doc.name) + ".htm";
+  }
+  function dateOf(name) {
+    var m = /^(\d{4})(\d\d)(\d\d)(\d\d)(\d\d)(\d\d)/.exec(name);
+    return m ? m[1] + "/" + m[2] + "/" + m[3] + " " + m[4] + ":" + m[5] + ":" + m[6] : name;
+  }
+  var current = null, offset = 0;
+  var hitsBox = document.getElementById("hits"), status = document.getElementById("status");
+  function statusText(q, docs, end) {
+    if (docs.length === 0) return complete(q) ? "見つかりませんでした。" : "検索しています…";
+    var total = complete(q) ? docs.length + " 件中 " : docs.length + " 件以上（数えています）中 ";
+    return total + (offset + 1) + "〜" + end + " 件目";
+  }
+  function show() {
+    var q = current;
+    return ensure(q, offset + PAGE_HITS).then(function () {
+      var docs = docsOf(q), end = Math.min(docs.length, offset + PAGE_HITS), need = [];
+      for (var i = offset; i < end; i++) {
+        var c = Math.floor(docs[i].id / state.chunk);
+        if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
+      }
+      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+        if (q !== current) return;
+        hitsBox.textContent = "";
+        for (var i = offset; i < end; i++) {
+          var doc = docs[i], li = document.createElement("li"), a = document.createElement("a");
+          var subject = subjectOf(doc) || "(件名なし)";
+          a.href = pageUrl(doc);
+          a.appendChild(marked(subject, q.words, 0, subject.length));
+          var info = document.createElement("div");
+          info.className = "meta";
+          info.textContent = (state.lists[doc.list] || "") + "　" + dateOf(doc.name);
+          var snip = document.createElement("div");
+          snip.className = "snippet";
+          snip.appendChild(snippet(textOf(doc.id) || "", q.words));
+          li.appendChild(a); li.appendChild(info); li.appendChild(snip);
+          hitsBox.appendChild(li);
+        }
+        status.textContent = statusText(q, docs, end);
+        document.getElementById("pager").hidden = complete(q) && docs.length <= PAGE_HITS;
+        document.getElementById("prev").disabled = offset === 0;
+        document.getElementById("next").disabled = complete(q) && end >= docs.length;
+        document.body.setAttribute("data-shown", String(Date.now()));
+        // The rest is checked afterwards, for the total.
+        if (!complete(q)) {
+          ensure(q, Infinity).then(function () {
+            if (q === current) status.textContent = statusText(q, docsOf(q), end);
+            document.getElementById("next").disabled = end >= docsOf(q).length;
+            document.getElementById("pager").hidden = docsOf(q).length <= PAGE_HITS;
+          });
+        }
+      });
+    });
+  }
+  function run(query) {
+    status.textContent = "検索しています…";
+    document.body.removeAttribute("data-shown");
+    return prepare(query).then(function (q) {
+      if (q === null) {
+        // Larkspur may be building the index now: it is looked for again.
+        status.textContent = "索引がありません（作成中です。しばらくお待ちください）。";
+        document.body.setAttribute("data-shown", String(Date.now()));
+        setTimeout(function () {
+          if (current !== null) return;
+          ready = start();
+          run(query);
+        }, RETRY_MS);
+        return;
+      }
+      current = q;
+      offset = 0;
+      return show();
+    });
+  }
+  document.getElementById("form").addEventListener("submit", function (e) {
+    e.preventDefault();
+    var q = document.getElementById("q").value;
+    history.replaceState(null, "", "#q=" + encodeURIComponent(q));
+    run(q);
+  });
+  document.getElementById("prev").addEventListener("click", function () { offset = Math.max(0, offset - PAGE_HITS); show(); });
+  document.getElementById("next").addEventListener("click", function () { offset += PAGE_HITS; show(); });
+  // Every match of a query, newest first, as "list<TAB>name": for tests.
+  window.larkspurSearchAll = function (query) {
+    return prepare(query).then(function (q) {
+      if (q === null) return null;
+      return ensure(q, Infinity).then(function () {
+        return docsOf(q).map(function (d) { return state.lists[d.list] + "\t" + d.name; });
+      });
+    });
+  };
+  // For a link with a query: "#q=WORDS" runs it at once.
+  var hash = /^#q=(.*)$/.exec(location.hash);
+  if (hash) {
+    var q = decodeURIComponent(hash[1]);
+    document.getElementById("q").value = q;
+    run(q);
+  }
+})();
+</script>
+</body>
+</html>
+)PAGE";
+}
+
+}  // namespace larkspur

@@ -1,0 +1,116 @@
+// Not a test itself: writes a small archive with a search index into the
+// current folder, for tests/browser/search_run.sh, plus "queries.tsv": 200
+// queries cut from the logs (one to six units, some of two words, some found
+// nowhere), each with the messages a brute-force scan finds ("list/name"
+// joined by "|", sorted), and the same for the tool to compare with.
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+
+#include "platform/platform.h"
+#include "search/search_index.h"
+#include "search/search_text.h"
+#include "settings/records.h"
+#include "settings/store.h"
+
+namespace {
+
+using namespace larkspur;
+
+const char* const kVocabulary[] = {
+    "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc", "ABC",
+    "iPhone", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社", "メール", "マガジン",
+    "特集", "週刊", "春", "夏", "検索", "全文", "ラークスパー",
+    // Shift_JIS text files: a trail byte 0x5C, symbols, NEC and IBM extensions.
+    "ソフト表示", "～", "①", "∵", "髙", "￢", "―", "＼"};
+
+std::string sj(const std::string& utf8) { return platform::utf8_to_sjis(utf8).value_or(""); }
+
+std::string words(std::mt19937& random, int count) {
+  std::string text;
+  for (int i = 0; i < count; ++i) {
+    text += kVocabulary[random() % std::size(kVocabulary)];
+    if (random() % 6 == 0) text += random() % 2 ? " " : "\n";
+  }
+  return text;
+}
+
+void put(const std::string& path, const std::string& bytes) { platform::write_file_fast(path, bytes); }
+
+}  // namespace
+
+int main() {
+  std::mt19937 random(2026);
+  create_working_folders();
+  const std::string lists[] = {sj("天気"), sj("経済"), sj("週刊ラークスパー")};
+  std::map<std::pair<std::string, std::string>, std::u16string> logs;
+  int serial = 0;
+  for (const std::string& list : lists) {
+    put(list_record_path(list), ListRecord{}.encode());
+    platform::create_folder(list_folder(list));
+    for (int i = 0; i < 80; ++i) {
+      const std::string subject = sj(words(random, 3));
+      std::string log;
+      if (i % 3 == 0) {
+        log = log_file_content(subject, std::string(kExtendedLogMark) + "Subject: s\n\n<HTML><body><p>" + sj(words(random, 40)) +
+                                            "<a href=\"http://hidden.example/\">" + sj(words(random, 2)) + "</a></p></body></HTML>\n");
+      } else {
+        log = log_file_content(subject, "From: a@example.jp\n" + std::string(100, 'h') + "\n\n" + sj(words(random, 60)) + "\n");
+      }
+      // One message tries to put markup and script into the page.
+      if (serial == 5) {
+        log = log_file_content("<img src=x onerror=\"window.pwned=1\"><script>window.pwned=2</script>",
+                               "From: a@example.jp\n" + std::string(100, 'h') + "\n\n" +
+                                   "<b onmouseover=\"window.pwned=3\">bold</b> <script>window.pwned=4</script> " + sj("危険") + "\n");
+      }
+      char name[40];
+      std::snprintf(name, sizeof name, "2026%02d%02d%02d%02d00_%d", 1 + i % 12, 1 + i % 28, i % 24, serial % 60, serial + 1);
+      ++serial;
+      put(list_folder(list) + "\\" + name + ".log", log);
+      logs[{list, name}] = platform::fold_for_search(search_text(log));
+    }
+  }
+  if (!build_search_index_locked()) return 1;
+  // More stored later: two segments and the tail.
+  for (int i = 0; i < kMaxSearchTailDocs * 2 + 5; ++i) {
+    const std::string list = lists[i % 3];
+    char stored[40];
+    std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
+    const std::string name = stored;
+    const std::string log = log_file_content(sj(words(random, 3)), "From: a\n" + std::string(100, 'h') + "\n\n" + sj(words(random, 50)) + "\n");
+    put(list_folder(list) + "\\" + name + ".log", log);
+    if (!add_to_search_index_locked(list, name + ".log", log)) return 1;
+    logs[{list, name}] = platform::fold_for_search(search_text(log));
+  }
+
+  std::vector<const std::u16string*> texts;
+  for (const auto& entry : logs) texts.push_back(&entry.second);
+  const auto cut = [&]() {
+    for (;;) {
+      const std::u16string& text = *texts[random() % texts.size()];
+      const std::size_t length = 1 + random() % 6;
+      const std::u16string piece = text.substr(random() % (text.size() - length), length);
+      if (!search_words(piece).empty()) return search_words(piece)[0];
+    }
+  };
+  std::ofstream out("queries.tsv", std::ios::binary);
+  for (int q = 0; q < 200; ++q) {
+    std::u16string query = cut();
+    if (q % 5 == 0) query += u" " + cut();
+    if (q % 13 == 0) query = u"存在しない" + query;
+    const std::vector<std::u16string> ws = search_words(query);
+    std::set<std::string> found;
+    for (const auto& [key, folded] : logs) {
+      if (std::all_of(ws.begin(), ws.end(), [&](const std::u16string& w) { return folded.find(w) != std::u16string::npos; })) {
+        found.insert(platform::sjis_to_utf8_display(key.first) + "/" + key.second);
+      }
+    }
+    std::string joined;
+    for (const std::string& f : found) joined += (joined.empty() ? "" : "|") + f;
+    out << platform::utf16_to_utf8_replacing(query) << '\t' << joined << '\n';
+  }
+  return 0;
+}

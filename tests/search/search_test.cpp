@@ -1,0 +1,251 @@
+// The full-text search: folding, the text a log is searched by, and the index
+// against a brute-force scan of every log.
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "search/search_index.h"
+#include "search/search_text.h"
+#include "settings/records.h"
+#include "settings/store.h"
+#include "tests/support/temp_folder.h"
+
+namespace larkspur {
+namespace {
+
+using testing::put_file;
+using testing::sj;
+
+std::u16string u16(const char* utf8) { return platform::utf8_to_utf16(utf8).value(); }
+std::string u8(std::u16string_view text) { return platform::utf16_to_utf8_replacing(text); }
+
+TEST(SearchFoldTest, FoldsAsTheSearchPageDoes) {
+  struct Case {
+    const char* text;
+    const char* folded;
+  };
+  const Case cases[] = {
+      {"ＡＢＣ１２３", "abc123"},        // full-width ASCII
+      {"ｶﾀｶﾅ", "カタカナ"},              // half-width kana
+      {"ｶﾞｷﾞ", "ガギ"},                  // with its voiced mark, composed
+      {"ひらがな", "ひらがな"},          // hiragana stays
+      {"カタカナ", "カタカナ"},          // and so does katakana
+      {"iPhone ÄÖ", "iphone äö"},        // any Latin letter, either case
+      {"㈱①", "(株)1"},                   // compatibility characters
+      {"全角　空白", "全角 空白"},        // the ideographic space
+      {"\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80"},  // beyond the BMP, unchanged
+  };
+  for (const Case& c : cases) EXPECT_EQ(u8(platform::fold_for_search(u16(c.text))), c.folded) << c.text;
+}
+
+// Logs convert from a table where it knows every byte; any other text goes
+// to the converter whole: both give what the converter gives.
+TEST(SearchFoldTest, ShiftJisConvertsAsTheConverterDoes) {
+  const std::string texts[] = {
+      sj("漢字かなカナ ｶﾀｶﾅ abc\\~"), sj("ソ表～∥－①∵≒"), sj("髙﨑") + "x",  // IBM extension rows
+      std::string("a\0b", 3), "\x82", "\x82\x20", "\x80\xA0\xFD", "\xF0\x40",  // NUL, cut, no Shift_JIS, user-defined
+  };
+  for (const std::string& text : texts) {
+    EXPECT_EQ(u8(platform::sjis_to_utf16_display(text)), platform::sjis_to_utf8_display(text)) << text;
+  }
+}
+
+TEST(SearchFoldTest, QueryWordsSplitAtAnyBlank) {
+  struct Case {
+    const char* query;
+    std::vector<std::string> words;
+  };
+  const Case cases[] = {
+      {"東京　雨", {"東京", "雨"}},
+      {"  ＡＢＣ\tdef ", {"abc", "def"}},
+      {"株", {"株"}},
+      {"　 ", {}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> words;
+    for (const std::u16string& w : search_words(u16(c.query))) words.push_back(u8(w));
+    EXPECT_EQ(words, c.words) << c.query;
+  }
+}
+
+TEST(SearchTextTest, ExtendedPagesAreSearchedByWhatTheyShow) {
+  struct Case {
+    const char* html;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"<p>a&amp;b &lt;c&gt;</p>", "a&b <c>\n"},
+      {"<a href=\"http://hidden.example/x\" title='t>x'>link</a>", "link"},
+      {"<style>p { color: red }</style><SCRIPT>x()</SCRIPT>shown", "shown"},
+      {"<!-- <b>not</b> -->seen", "seen"},
+      {"&#x1F600;&#26666;&bogus;", "\xF0\x9F\x98\x80株&bogus;"},
+      {"a<br>b", "a\nb"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(u8(visible_html_text(u16(c.html))), c.text) << c.html;
+}
+
+TEST(SearchTextTest, ClassicLogsAreSearchedByTheirStoredText) {
+  const std::string header = "From: a@example.jp\nSubject: x\n" + std::string(100, 'h') + "\n\n";
+  const std::string log = log_file_content(sj("件名 <b>"), header + sj("本文 <i>&amp;</i>\n"));
+  EXPECT_EQ(u8(search_text(log)), "件名 <b>\n本文 <i>&amp;</i>\n");
+  EXPECT_EQ(date_of_log_name("20260102030405_7.log"), "2026/01/02 03:04:05");
+}
+
+// ------------------------------------------------------------ exactness
+
+// Words the generated logs are made of: kana of both kinds, kanji, Latin in
+// both cases and both widths, half-width kana, digits.
+const char* const kVocabulary[] = {
+    "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc",
+    "ABC", "iPhone", "IPHONE", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社",
+    "http://example.jp/a", "メール", "マガジン", "特集", "週刊", "春", "夏", "ソフト表示", "～", "①", "∵", "髙",
+    "￢", "―", "＼"};
+
+std::string random_text(std::mt19937& random, int words) {
+  std::string text;
+  for (int i = 0; i < words; ++i) {
+    text += kVocabulary[random() % std::size(kVocabulary)];
+    if (random() % 5 == 0) text += random() % 2 ? " " : "\n";
+  }
+  return text;
+}
+
+class SearchIndexTest : public testing::InTempFolder {
+ protected:
+  // Writes `count` logs into `list`, classic and extended mixed; their names.
+  std::vector<std::string> write_logs(const std::string& list, int count, std::mt19937& random, int year = 2026) {
+    std::vector<std::string> names;
+    create_working_folders();
+    platform::create_folder(list_folder(list));
+    put_file(list_record_path(list), ListRecord{}.encode());
+    for (int i = 0; i < count; ++i) {
+      const std::string subject = sj(random_text(random, 3).c_str());
+      std::string log;
+      if (random() % 3 == 0) {
+        log = log_file_content(subject, std::string(kExtendedLogMark) + "Subject: s\n\n<HTML><body><p>" +
+                                            sj(random_text(random, 30).c_str()) + "<a href=\"http://hidden.example/\">" +
+                                            sj(random_text(random, 2).c_str()) + "</a></p></body></HTML>\n");
+      } else {
+        log = log_file_content(subject, "From: a@example.jp\n" + std::string(100, 'h') + "\n\n" +
+                                            sj(random_text(random, 40).c_str()) + "\n");
+      }
+      char name[32];
+      std::snprintf(name, sizeof name, "%d%02d%02d%02d0000_%d.log", year, 1 + i % 12, 1 + i % 28, i % 24, ++serial_);
+      put_file(list_folder(list) + "\\" + name, log);
+      logs_[std::make_pair(list, std::string(name, std::strlen(name) - 4))] = platform::fold_for_search(search_text(log));
+      names.push_back(name);
+    }
+    return names;
+  }
+
+  std::set<std::pair<std::string, std::string>> brute_force(const std::vector<std::u16string>& words) const {
+    std::set<std::pair<std::string, std::string>> found;
+    if (words.empty()) return found;  // a query of blanks finds nothing
+    for (const auto& [key, folded] : logs_) {
+      if (std::all_of(words.begin(), words.end(), [&](const std::u16string& w) { return folded.find(w) != std::u16string::npos; })) {
+        found.insert(key);
+      }
+    }
+    return found;
+  }
+
+  // Cuts 200 queries from the logs (1 to 6 units, some of two words, some
+  // found nowhere) and compares the index's answers with a scan.
+  void expect_exact(std::mt19937& random) {
+    std::vector<const std::u16string*> texts;
+    for (const auto& [key, folded] : logs_) texts.push_back(&folded);
+    const auto cut = [&]() {
+      const std::u16string& text = *texts[random() % texts.size()];
+      const std::size_t length = 1 + random() % 6;
+      const std::size_t at = random() % (text.size() - length);
+      return text.substr(at, length);
+    };
+    for (int q = 0; q < 200; ++q) {
+      std::u16string query = cut();
+      if (q % 5 == 0) query += u"　" + cut();
+      if (q % 17 == 0) query += u"存在しない語";
+      const auto result = search_archive(query, std::nullopt, SIZE_MAX);
+      ASSERT_TRUE(result);
+      std::set<std::pair<std::string, std::string>> got;
+      for (const SearchHit& hit : result->hits) got.insert({hit.list, hit.log_name});
+      EXPECT_EQ(got, brute_force(search_words(query))) << u8(query);
+      EXPECT_EQ(result->total, got.size());
+      // With a limit, checking stops early, yet the hits are the newest.
+      const auto first = search_archive(query, std::nullopt, 5);
+      ASSERT_TRUE(first);
+      ASSERT_EQ(first->hits.size(), std::min<std::size_t>(5, result->hits.size()));
+      for (std::size_t i = 0; i < first->hits.size(); ++i) {
+        EXPECT_EQ(first->hits[i].page_path(), result->hits[i].page_path()) << u8(query);
+      }
+      EXPECT_TRUE(std::is_sorted(result->hits.begin(), result->hits.end(),
+                                 [](const SearchHit& a, const SearchHit& b) { return a.date > b.date; }));
+    }
+  }
+
+  std::map<std::pair<std::string, std::string>, std::u16string> logs_;
+  int serial_ = 0;
+};
+
+TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
+  std::mt19937 random(24);
+  // A receive into an archive without an index leaves it to a rebuild.
+  const std::vector<std::string> first = write_logs(sj("天気"), 60, random);
+  ASSERT_TRUE(add_to_search_index_locked(sj("天気"), first[0], *platform::read_file(list_folder(sj("天気")) + "\\" + first[0])));
+  EXPECT_FALSE(platform::can_read_file(kSearchState));
+  write_logs(sj("経済"), 60, random);
+  ASSERT_TRUE(build_search_index_locked());
+  expect_exact(random);
+
+  // Logs stored later go to the tail, scanned whole, then a tail at a time
+  // into segments, which merge (names not in the order of storing).
+  const std::string list = sj("速報");
+  std::mt19937 more(7);
+  // The generation (named in the state's first line) is never built anew by them.
+  const auto generation = [] { return platform::read_file(kSearchState).value_or("").substr(0, 27); };
+  const std::string built = generation();
+  for (int round = 0; round < 2; ++round) {
+    for (const std::string& name : write_logs(list, kMaxSearchTailDocs * kSearchMergeSegments * 2 / 3, more)) {
+      ASSERT_TRUE(add_to_search_index_locked(list, name, *platform::read_file(list_folder(list) + "\\" + name)));
+    }
+    expect_exact(random);
+  }
+  EXPECT_EQ(generation(), built);
+  // Logs a stopped job stored without indexing them are caught up, once:
+  // newer ones (a receive's) and older ones (an import names its logs by
+  // the messages' dates).
+  write_logs(list, 3, more, 2027);
+  write_logs(list, 2, more, 2001);
+  ASSERT_TRUE(catch_up_search_index_locked({list, sj("天気")}));
+  ASSERT_TRUE(catch_up_search_index_locked({list}));
+  expect_exact(random);
+  // A rebuild after newer logs came: the text files of the older ones are
+  // those of the previous generation, which the new one gets all the same.
+  ASSERT_TRUE(build_search_index_locked());
+  const std::string rebuilt = generation();
+  write_logs(list, 3, more, 2028);
+  ASSERT_TRUE(build_search_index_locked());
+  EXPECT_NE(generation(), rebuilt);
+  expect_exact(random);
+}
+
+TEST_F(SearchIndexTest, ListFilterAndLimit) {
+  std::mt19937 random(3);
+  write_logs(sj("天気"), 20, random);
+  write_logs(sj("経済"), 20, random);
+  ASSERT_TRUE(build_search_index_locked());
+  const auto all = search_archive(u"の", std::nullopt, SIZE_MAX);
+  const auto one = search_archive(u"の", sj("経済"), 3);
+  ASSERT_TRUE(all && one);
+  EXPECT_LE(one->hits.size(), 3u);
+  for (const SearchHit& hit : one->hits) EXPECT_EQ(hit.list, sj("経済"));
+  EXPECT_LT(one->total, all->total);
+  EXPECT_EQ(search_archive(u"の", sj("無い"), 3)->total, 0u);
+}
+
+}  // namespace
+}  // namespace larkspur
