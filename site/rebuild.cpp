@@ -163,17 +163,11 @@ class ListRebuild {
       bool gone;
       if (delete_page_ != nullptr) {
         // An injected deletion removes the page itself; what it leaves is
-        // still set aside, so the file can be reused.
+        // still held, so the file can be reused.
         gone = (*delete_page_)(path);
-        if (gone && platform::set_aside(path, aside_path(*it))) aside_[*it] = true;
+        if (gone) hold(*it);
       } else {
-        const platform::FileHold hold = platform::hold_for_replacement(path, aside_path(*it));
-        gone = hold != platform::FileHold::refused;
-        if (hold == platform::FileHold::in_place) {
-          held_.emplace(*it, true);
-        } else if (gone) {
-          aside_[*it] = true;
-        }
+        gone = hold(*it);
       }
       if (!gone) {
         report_kept(path);
@@ -181,6 +175,17 @@ class ListRebuild {
         kept_folded_.insert(folded(*it));
       }
     }
+  }
+
+  // Holds the page `page` for its replacement; false when it may not go.
+  bool hold(const std::string& page) {
+    const platform::FileHold hold = platform::hold_for_replacement(web_ + page, aside_path(page));
+    if (hold == platform::FileHold::in_place) {
+      held_.emplace(page, true);
+    } else if (hold == platform::FileHold::aside) {
+      aside_[page] = true;
+    }
+    return hold != platform::FileHold::refused;
   }
 
   // True when a page of this name (as Windows compares names) is in the
@@ -201,10 +206,10 @@ class ListRebuild {
     auto held = held_.find(page);
     if (held != held_.end() && held->second) {
       held->second = false;
-      written = platform::replace_held(path, aside_path(page), bytes);
+      written = platform::replace_held(platform::FileHold::in_place, path, aside_path(page), bytes);
     } else if (aside != aside_.end() && aside->second) {
       aside->second = false;
-      written = platform::refill_aside(aside_path(page), path, bytes);
+      written = platform::replace_held(platform::FileHold::aside, path, aside_path(page), bytes);
     } else {
       written = site_detail::write_page(path, bytes);
     }
