@@ -218,7 +218,7 @@ bool down_page_is_current(std::string_view web_folder) {
 }
 
 Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool menu_owed,
-                         std::vector<OwedLog>& logs, const LinkPageWriting& link_page,
+                         std::vector<OwedLog>& logs, const PageWriting& writing,
                          std::vector<Message>& messages) {
   Outcome outcome;
   // All link lines go into the link page in memory, which is written once,
@@ -227,28 +227,40 @@ Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool me
   // A log that has its link line already (its page went missing after it was
   // linked) gets its page but no second line.
   const std::unordered_set<std::string> linked = linked_page_names(menu);
-  LinkPageInserter inserter(std::move(menu), link_page.limit);
-  // A single log owed its page is read whole once; of several, only the head
-  // that gives the link text is read now, and each is read whole again for
-  // its page, so that memory holds one log at a time however many there are.
+  LinkPageInserter inserter(std::move(menu), writing.link_limit);
+  // A single log owed its page is read whole once, and so are the logs that
+  // fit in the cache; any other is read twice, its head now and the whole log
+  // for its page, so that memory holds one log at a time however many there
+  // are.
   const bool one = logs.size() == 1 && !logs.front().has_page;
-  std::string text;
-  for (const OwedLog& log : logs) {
+  const bool whole = one || writing.log_cache_bytes > 0;
+  std::vector<std::optional<std::string>> kept(logs.size());
+  std::size_t cached = 0;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    const OwedLog& log = logs[i];
     if (linked.contains(log.page_name) && !one) continue;
-    text = platform::read_file(log.log_path, one ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
-    if (linked.contains(log.page_name)) continue;
-    if (!inserter.insert(log.page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
+    std::string text = platform::read_file(log.log_path, whole ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
+    if (!linked.contains(log.page_name) &&
+        !inserter.insert(log.page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));
     }
+    if (one || (whole && !log.has_page && cached + text.size() <= writing.log_cache_bytes)) {
+      cached += text.size();
+      kept[i] = std::move(text);
+    }
   }
-  if ((inserter.changed() || menu_owed) && !link_page.write(menu_path, inserter.bytes())) {
+  if ((inserter.changed() || menu_owed) && !writing.write_link_page(menu_path, inserter.bytes())) {
     outcome.fail(site_detail::not_written_reason(menu_path));
   }
-  for (OwedLog& log : logs) {
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    OwedLog& log = logs[i];
     if (log.has_page) continue;
-    if (!one) text = platform::read_file(log.log_path).value_or(std::string());
-    log.written = write_log_page(log_body_text(text), log.page_path);
+    if (!kept[i]) kept[i] = platform::read_file(log.log_path).value_or(std::string());
+    const std::string page = convert_log_body(log_body_text(*kept[i]));
+    kept[i].reset();
+    log.written = writing.write_log_page ? writing.write_log_page(log.page_path, page)
+                                         : site_detail::write_page(log.page_path, page);
     if (!log.written) outcome.fail(site_detail::not_written_reason(log.page_path));
   }
   return outcome;
@@ -256,7 +268,7 @@ Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool me
 
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
                                  Seeding seeding, ListSeen* seen, Linking linking,
-                                 const LinkPageWriting* link_page) {
+                                 const PageWriting* writing) {
   Outcome outcome;
   const auto write_owed = [&outcome](const std::string& path, std::string_view bytes) {
     if (!site_detail::write_page(path, bytes)) outcome.fail(site_detail::not_written_reason(path));
@@ -335,13 +347,15 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     menu_bytes = platform::read_file(std::string(kSeedFolder) + "menu.htm").value_or(std::string());
   }
   const bool seed_menu_owed = menu_lost && !menu_bytes.empty();
-  LinkPageWriting plain;
-  if (link_page == nullptr) {
-    plain.limit = link_page_limit();
-    plain.write = [](const std::string& path, std::string bytes) { return site_detail::write_page(path, bytes); };
-    link_page = &plain;
+  PageWriting plain;
+  if (writing == nullptr) {
+    plain.link_limit = link_page_limit();
+    plain.write_link_page = [](const std::string& path, std::string bytes) {
+      return site_detail::write_page(path, bytes);
+    };
+    writing = &plain;
   }
-  const Outcome owed = write_owed_pages(menu_path, std::move(menu_bytes), seed_menu_owed, pending, *link_page, messages);
+  const Outcome owed = write_owed_pages(menu_path, std::move(menu_bytes), seed_menu_owed, pending, *writing, messages);
   if (!owed.ok()) outcome.fail(owed.reason);
   for (const OwedLog& log : pending) {
     if (log.has_page || log.written) continue;

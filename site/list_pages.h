@@ -146,14 +146,21 @@ enum class Linking {
                       // writer was stopped between a page and its link line
 };
 
-// How an update bounds and writes a list's link page. By default (no
-// LinkPageWriting given) the limit is link_page_limit() and the page is
-// written as any other page; the receive job keeps its link pages in order
-// itself and writes them its own way.
-struct LinkPageWriting {
-  std::size_t limit = kMaxLinkPageBytes;
+// How an update bounds and writes a list's pages. By default (no PageWriting
+// given) the link page limit is link_page_limit() and every page is written
+// as by site_detail::write_page; the receive job keeps its link pages in
+// order itself, and the rebuild reuses the files of the pages it replaces.
+struct PageWriting {
+  std::size_t link_limit = kMaxLinkPageBytes;
   // Writes `bytes` as the link page `path`; true when written.
-  std::function<bool(const std::string& path, std::string bytes)> write;
+  std::function<bool(const std::string& path, std::string bytes)> write_link_page;
+  // Writes `bytes` as the log page `path`; true when written. Empty: as
+  // site_detail::write_page.
+  std::function<bool(const std::string& path, std::string_view bytes)> write_log_page;
+  // Whole logs kept in memory from their link line to their page, up to this
+  // many bytes in all; beyond it (and with 0) only a log's head is read for
+  // its link line and the whole log again for its page.
+  std::size_t log_cache_bytes = 0;
 };
 
 // With Seeding::when_empty, a link page missing from a folder that holds
@@ -162,7 +169,7 @@ struct LinkPageWriting {
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
                                  Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr,
                                  Linking linking = Linking::logs_without_page,
-                                 const LinkPageWriting* link_page = nullptr);
+                                 const PageWriting* writing = nullptr);
 
 // The page name of the log `log_name` ("x.log" -> "x.htm"); `log_name` is at
 // least as long as kLogExtension.
@@ -184,13 +191,13 @@ struct OwedLog {
 // The step every update of a list ends with, once it knows what it owes:
 // each log of `logs` (in that order) whose page the link page `menu` does not
 // link yet gets its link line below the head line, each refused when the page
-// would reach link_page.limit (then the size message goes to `messages` and
-// the update fails); the link page is written to `menu_path` when a line went
-// in or `menu_owed`; then every log without its page gets it. Failed, with
-// the first reason, when a line was refused or a page could not be written.
-// Takes no lock: callers hold the site lock.
+// would reach writing.link_limit (then the size message goes to `messages`
+// and the update fails); the link page is written to `menu_path` when a line
+// went in or `menu_owed`; then every log without its page gets it. Failed,
+// with the first reason, when a line was refused or a page could not be
+// written. Takes no lock: callers hold the site lock.
 Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool menu_owed,
-                         std::vector<OwedLog>& logs, const LinkPageWriting& link_page,
+                         std::vector<OwedLog>& logs, const PageWriting& writing,
                          std::vector<Message>& messages);
 
 }  // namespace larkspur

@@ -112,9 +112,9 @@ Outcome SiteJob::update(const std::string& list_name, const std::vector<std::str
   // The whole update, after which the job knows the folder.
   lists_.erase(list_name);
   ListSeen seen;
-  const LinkPageWriting link_page = link_page_writing(list_name);
+  const PageWriting writing = page_writing(list_name);
   outcome = update_list_pages_locked(folder, messages, Seeding::when_empty, &seen, Linking::logs_without_page,
-                                     &link_page);
+                                     &writing);
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
   // Known only when the next update would find nothing to do but new logs.
   if (seen.complete && stamp) {
@@ -158,8 +158,7 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   const std::string menu_path = web + "\\" + std::string(kMenuName);
   std::optional<std::string> menu = platform::read_file(menu_path);
   if (!menu) return false;
-  const LinkPageWriting link_page = link_page_writing(list_name);
-  outcome = write_owed_pages(menu_path, std::move(*menu), false, owed, link_page, messages);
+  outcome = write_owed_pages(menu_path, std::move(*menu), false, owed, page_writing(list_name), messages);
   for (const OwedLog& log : owed) {
     if (log.written) known.pages.insert(log.page_name);
   }
@@ -174,16 +173,19 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
 
 // The link page of `list_name` is written in the order the sort that follows
 // would give it, and through its spare.
-LinkPageWriting SiteJob::link_page_writing(const std::string& list_name) {
+PageWriting SiteJob::page_writing(const std::string& list_name) {
   const bool sorted_here = std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
-  return LinkPageWriting{link_limit_, [this, sorted_here](const std::string& path, std::string bytes) {
-                           if (sorted_here) {
-                             if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
-                           }
-                           if (!write_link_page(path, bytes)) return false;
-                           if (sorted_here) remember_sorted(path);
-                           return true;
-                         }};
+  PageWriting writing;
+  writing.link_limit = link_limit_;
+  writing.write_link_page = [this, sorted_here](const std::string& path, std::string bytes) {
+    if (sorted_here) {
+      if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
+    }
+    if (!write_link_page(path, bytes)) return false;
+    if (sorted_here) remember_sorted(path);
+    return true;
+  };
+  return writing;
 }
 
 void SiteJob::remember_sorted(const std::string& menu_path) {
