@@ -206,43 +206,36 @@ bool is_link(std::string_view path);
 bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
 
-// Moves the file `path` out of the way to `aside_path` (a private name that no
-// search pattern matches, in a folder of the same file system), replacing a
-// file there. It is
-// refused wherever delete_file(path) would be (on Windows also a read-only
-// file, which a rename alone would move), so it serves as the test whether a
-// file may go, while its storage can still be refilled by refill_aside.
-bool set_aside(std::string_view path, std::string_view aside_path);
-
-// Gives `path` the content `data` from the file set aside at `aside_path`:
-// that very file is refilled (no write at all when it holds these bytes
-// already) and renamed back to `path`, provided it is a plain file of its own
-// (no link, no second hard link, not read-only); otherwise it is removed and
-// `path` is written as by write_file_fast, with the temporary next to
-// `aside_path`. Under `path` there is only ever the
-// old or the complete new content; a failure leaves `path` absent. True when
-// `path` holds `data`.
-bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data);
-
-// How hold_for_replacement holds a file that may have to go.
+// The replacement of a page by the full rebuild, its only caller. The
+// rebuild deletes every page of a web folder and then writes most of them
+// again, mostly with the bytes they had; holding each file instead of deleting
+// it keeps an unchanged page unwritten, while whether it may go is still
+// decided by the system's own deletion rules. Only Linux can read those rules
+// without trying (folder access, ownership, immutable and append-only flags),
+// so only there is a file held in place; elsewhere, and for links and files of
+// other owners, the test is to move the file aside, which a deletion's rules
+// govern alike. Every other page is written with write_file_fast_via or
+// write_file_reusing.
 enum class FileHold {
   refused,   // it may not be deleted (as delete_file would refuse); untouched
   in_place,  // it may be deleted and stays under its name until replaced or deleted
-  aside,     // it was set aside (set_aside) to `aside_path`
+  aside,     // it was moved to `aside_path` (a private name that no search
+             // pattern matches, in a folder of the same file system, replacing
+             // a file there); on Windows a read-only file is refused, as by
+             // DeleteFile, though a rename alone would move it
 };
-
-// The deletion test of a file that is likely to be written again with the
-// same bytes. Where the rules of a deletion can be read without trying (Linux:
-// folder access, ownership, immutable and append-only flags), a plain file of
-// its own is held in place, untouched; otherwise it is set aside as by
-// set_aside, which is the test itself (Windows, links, files of other owners).
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path);
 
-// Gives a file held in place (hold_for_replacement) the content `data`: no
-// write at all when it holds these bytes; otherwise it is set aside and
-// refilled as by refill_aside. Under `path` there is only ever the old or the
-// complete new content. True when `path` holds `data`.
-bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data);
+// Gives `path`, held by `hold` (in_place or aside) with the same
+// `aside_path`, the content `data`, reusing the held file where it is a
+// plain file of its own (no link, no second hard link, not read-only), with
+// no write at all when it holds these bytes already; otherwise the held file
+// is removed and `path` is written as by write_file_fast, with the temporary
+// next to `aside_path`. Under `path` there is only ever the old or the
+// complete new content, or (after a failure) none. True when `path` holds
+// `data`; with nothing at `aside_path`, `path` is written afresh.
+bool replace_held(FileHold hold, std::string_view path, std::string_view aside_path, std::string_view data);
+
 bool create_folder(std::string_view path);   // true when created or already a folder
 bool folder_exists(std::string_view path);
 

@@ -26,14 +26,6 @@ std::string without_lf(std::string_view text) {
   return out;
 }
 
-// A log this update gives its page, its link line, or both.
-struct PendingLog {
-  std::string log_path;
-  std::string page_name;
-  std::string page_path;
-  bool has_page = false;
-};
-
 }  // namespace
 
 std::unordered_set<std::string> linked_page_names(std::string_view page) {
@@ -207,8 +199,67 @@ Message size_refusal_message() {
                  MessageIcon::information};
 }
 
+std::string page_name_of_log(std::string_view log_name) {
+  return std::string(log_name.substr(0, log_name.size() - kLogExtension.size())) + std::string(kPageExtension);
+}
+
+bool down_page_is_current(std::string_view web_folder) {
+  const std::string down = down_page();
+  return platform::read_file(std::string(web_folder) + "\\down.htm", down.size() + 1) == down;
+}
+
+Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool menu_owed,
+                         std::vector<OwedLog>& logs, const PageWriting& writing,
+                         std::vector<Message>& messages) {
+  Outcome outcome;
+  // All link lines go into the link page in memory, which is written once,
+  // before the log pages: should the work stop half-way, a log keeps its link
+  // line and gets its page on the next update rather than losing its link.
+  // A log that has its link line already (its page went missing after it was
+  // linked) gets its page but no second line.
+  const std::unordered_set<std::string> linked = linked_page_names(menu);
+  LinkPageInserter inserter(std::move(menu), writing.link_limit);
+  // A single log owed its page is read whole once, and so are the logs that
+  // fit in the cache; any other is read twice, its head now and the whole log
+  // for its page, so that memory holds one log at a time however many there
+  // are.
+  const bool one = logs.size() == 1 && !logs.front().has_page;
+  const bool whole = one || writing.log_cache_bytes > 0;
+  std::vector<std::optional<std::string>> kept(logs.size());
+  std::size_t cached = 0;
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    const OwedLog& log = logs[i];
+    if (linked.contains(log.page_name) && !one) continue;
+    std::string text = platform::read_file(log.log_path, whole ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
+    if (!linked.contains(log.page_name) &&
+        !inserter.insert(log.page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
+      messages.push_back(size_refusal_message());
+      outcome.fail(site_detail::too_large_reason(menu_path));
+    }
+    if (one || (whole && !log.has_page && cached + text.size() <= writing.log_cache_bytes)) {
+      cached += text.size();
+      kept[i] = std::move(text);
+    }
+  }
+  if ((inserter.changed() || menu_owed) && !writing.write_link_page(menu_path, inserter.bytes())) {
+    outcome.fail(site_detail::not_written_reason(menu_path));
+  }
+  for (std::size_t i = 0; i < logs.size(); ++i) {
+    OwedLog& log = logs[i];
+    if (log.has_page) continue;
+    if (!kept[i]) kept[i] = platform::read_file(log.log_path).value_or(std::string());
+    const std::string page = convert_log_body(log_body_text(*kept[i]));
+    kept[i].reset();
+    log.written = writing.write_log_page ? writing.write_log_page(log.page_path, page)
+                                         : site_detail::write_page(log.page_path, page);
+    if (!log.written) outcome.fail(site_detail::not_written_reason(log.page_path));
+  }
+  return outcome;
+}
+
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding, ListSeen* seen, Linking linking) {
+                                 Seeding seeding, ListSeen* seen, Linking linking,
+                                 const PageWriting* writing) {
   Outcome outcome;
   const auto write_owed = [&outcome](const std::string& path, std::string_view bytes) {
     if (!site_detail::write_page(path, bytes)) outcome.fail(site_detail::not_written_reason(path));
@@ -248,9 +299,7 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   }
   // down.htm is written on every call; when it already holds exactly these
   // bytes, leaving it as it is gives the same file without a write.
-  const std::string down_path = web + "\\down.htm";
-  const std::string down = down_page();
-  if (platform::read_file(down_path, down.size() + 1) != down) write_owed(down_path, down);
+  if (!down_page_is_current(web)) write_owed(web + "\\down.htm", down_page());
 
   // Every log without a page. Two logs can share a page name only where the
   // file system tells "x.log" from "x.LOG"; the first one found takes it.
@@ -258,7 +307,7 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   // (one listing instead of one open per log); any other name is tried by
   // opening, which also finds a page whose name differs only in case where
   // the file system ignores case.
-  std::vector<PendingLog> pending;
+  std::vector<OwedLog> pending;
   std::unordered_set<std::string> taken;
   std::unordered_set<std::string> claimed;  // page names of the logs looked at so far
   for (std::string& page : pages) taken.insert(std::move(page));
@@ -271,51 +320,38 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   for (const std::string& name : platform::find_files(folder + "\\*.log")) {
     if (seen != nullptr) seen->logs.insert(name);
     if (name.size() < kLogExtension.size()) continue;
-    std::string page_name = name.substr(0, name.size() - kLogExtension.size());
-    page_name += kPageExtension;
+    std::string page_name = page_name_of_log(name);
     std::string page_path = web + "\\" + page_name;
     if (!claimed.insert(page_name).second) continue;
     const bool has_page = taken.contains(page_name) || platform::can_read_file(page_path);
     if (has_page && linking == Linking::logs_without_page) continue;
     if (!has_page) taken.insert(page_name);
-    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path), has_page});
+    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path), has_page, false});
   }
   if (pending.empty() && !menu_lost) {
     report_seen();
     return outcome;
   }
 
-  // All link lines go into the link page in memory, which is written once,
-  // before the log pages: should the work stop half-way, a log keeps its link
-  // line and gets its page on the next update rather than losing its link.
-  // A log that has its link line already (its page went missing after it was
-  // linked) gets its page but no second line.
   std::string menu_bytes = platform::read_file(menu_path).value_or(std::string());
   if (menu_lost && menu_bytes.empty()) {
     menu_bytes = platform::read_file(std::string(kSeedFolder) + "menu.htm").value_or(std::string());
   }
   const bool seed_menu_owed = menu_lost && !menu_bytes.empty();
-  const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
-  LinkPageInserter menu(std::move(menu_bytes), link_page_limit());
-  for (const PendingLog& log : pending) {
-    if (linked.contains(log.page_name)) continue;
-    const std::string first_bytes =
-        platform::read_file(log.log_path, kLogHeadReadBytes).value_or(std::string());
-    if (!menu.insert(log.page_name, link_text_from_log(first_bytes))) {
-      messages.push_back(size_refusal_message());
-      outcome.fail(site_detail::too_large_reason(menu_path));
-    }
+  PageWriting plain;
+  if (writing == nullptr) {
+    plain.link_limit = link_page_limit();
+    plain.write_link_page = [](const std::string& path, std::string bytes) {
+      return site_detail::write_page(path, bytes);
+    };
+    writing = &plain;
   }
-  if (menu.changed() || seed_menu_owed) write_owed(menu_path, menu.bytes());
-
-  for (const PendingLog& log : pending) {
-    if (log.has_page) continue;
-    const std::string text = platform::read_file(log.log_path).value_or(std::string());
-    if (!write_log_page(log_body_text(text), log.page_path)) {
-      outcome.fail(site_detail::not_written_reason(log.page_path));
-      taken.erase(log.page_name);
-      complete = false;
-    }
+  const Outcome owed = write_owed_pages(menu_path, std::move(menu_bytes), seed_menu_owed, pending, *writing, messages);
+  if (!owed.ok()) outcome.fail(owed.reason);
+  for (const OwedLog& log : pending) {
+    if (log.has_page || log.written) continue;
+    taken.erase(log.page_name);
+    complete = false;
   }
   report_seen();
   return outcome;

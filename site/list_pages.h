@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -137,11 +138,58 @@ enum class Linking {
                       // writer was stopped between a page and its link line
 };
 
+// How an update bounds and writes a list's pages. By default (no PageWriting
+// given) the link page limit is link_page_limit() and every page is written
+// as by site_detail::write_page; the receive job keeps its link pages in
+// order itself, and the rebuild reuses the files of the pages it replaces.
+struct PageWriting {
+  std::size_t link_limit = kMaxLinkPageBytes;
+  // Writes `bytes` as the link page `path`; true when written.
+  std::function<bool(const std::string& path, std::string bytes)> write_link_page;
+  // Writes `bytes` as the log page `path`; true when written. Empty: as
+  // site_detail::write_page.
+  std::function<bool(const std::string& path, std::string_view bytes)> write_log_page;
+  // Whole logs kept in memory from their link line to their page, up to this
+  // many bytes in all; beyond it (and with 0) only a log's head is read for
+  // its link line and the whole log again for its page.
+  std::size_t log_cache_bytes = 0;
+};
+
 // With Seeding::when_empty, a link page missing from a folder that holds
 // pages is made again from the seed's link page with every log's link line
 // (as with Linking::every_log).
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
                                  Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr,
-                                 Linking linking = Linking::logs_without_page);
+                                 Linking linking = Linking::logs_without_page,
+                                 const PageWriting* writing = nullptr);
+
+// The page name of the log `log_name` ("x.log" -> "x.htm"); `log_name` is at
+// least as long as kLogExtension.
+std::string page_name_of_log(std::string_view log_name);
+
+// True when "<web folder>\down.htm" holds exactly down_page() (`web_folder`
+// without trailing backslash), so it need not be written again.
+bool down_page_is_current(std::string_view web_folder);
+
+// A log an update owes its page, its link line, or both.
+struct OwedLog {
+  std::string log_path;
+  std::string page_name;
+  std::string page_path;
+  bool has_page = false;  // its page is there: only a link line is owed
+  bool written = false;   // set by write_owed_pages: its page was written
+};
+
+// The step every update of a list ends with, once it knows what it owes:
+// each log of `logs` (in that order) whose page the link page `menu` does not
+// link yet gets its link line below the head line, each refused when the page
+// would reach writing.link_limit (then the size message goes to `messages`
+// and the update fails); the link page is written to `menu_path` when a line
+// went in or `menu_owed`; then every log without its page gets it. Failed,
+// with the first reason, when a line was refused or a page could not be
+// written. Takes no lock: callers hold the site lock.
+Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool menu_owed,
+                         std::vector<OwedLog>& logs, const PageWriting& writing,
+                         std::vector<Message>& messages);
 
 }  // namespace larkspur

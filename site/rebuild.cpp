@@ -14,7 +14,6 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
-#include "site/log_page.h"
 #include "site/page_io.h"
 #include "site/site_lock.h"
 
@@ -163,17 +162,11 @@ class ListRebuild {
       bool gone;
       if (delete_page_ != nullptr) {
         // An injected deletion removes the page itself; what it leaves is
-        // still set aside, so the file can be reused.
+        // still held, so the file can be reused.
         gone = (*delete_page_)(path);
-        if (gone && platform::set_aside(path, aside_path(*it))) aside_[*it] = true;
+        if (gone) hold(*it);
       } else {
-        const platform::FileHold hold = platform::hold_for_replacement(path, aside_path(*it));
-        gone = hold != platform::FileHold::refused;
-        if (hold == platform::FileHold::in_place) {
-          held_.emplace(*it, true);
-        } else if (gone) {
-          aside_[*it] = true;
-        }
+        gone = hold(*it);
       }
       if (!gone) {
         report_kept(path);
@@ -181,6 +174,17 @@ class ListRebuild {
         kept_folded_.insert(folded(*it));
       }
     }
+  }
+
+  // Holds the page `page` for its replacement; false when it may not go.
+  bool hold(const std::string& page) {
+    const platform::FileHold hold = platform::hold_for_replacement(web_ + page, aside_path(page));
+    if (hold == platform::FileHold::in_place) {
+      held_.emplace(page, true);
+    } else if (hold == platform::FileHold::aside) {
+      aside_[page] = true;
+    }
+    return hold != platform::FileHold::refused;
   }
 
   // True when a page of this name (as Windows compares names) is in the
@@ -194,21 +198,25 @@ class ListRebuild {
     present_folded_.insert(folded(page));
   }
 
-  bool write_owed(const std::string& page, std::string_view bytes) {
+  // Writes the page `page`, into the file held under its name if any.
+  bool replace(const std::string& page, std::string_view bytes) {
     const std::string path = web_ + page;
-    bool written;
     auto aside = aside_.find(page);
     auto held = held_.find(page);
     if (held != held_.end() && held->second) {
       held->second = false;
-      written = platform::replace_held(path, aside_path(page), bytes);
-    } else if (aside != aside_.end() && aside->second) {
-      aside->second = false;
-      written = platform::refill_aside(aside_path(page), path, bytes);
-    } else {
-      written = site_detail::write_page(path, bytes);
+      return platform::replace_held(platform::FileHold::in_place, path, aside_path(page), bytes);
     }
-    if (!written) result_.regeneration.fail(site_detail::not_written_reason(path));
+    if (aside != aside_.end() && aside->second) {
+      aside->second = false;
+      return platform::replace_held(platform::FileHold::aside, path, aside_path(page), bytes);
+    }
+    return site_detail::write_page(path, bytes);
+  }
+
+  bool write_owed(const std::string& page, std::string_view bytes) {
+    const bool written = replace(page, bytes);
+    if (!written) result_.regeneration.fail(site_detail::not_written_reason(web_ + page));
     return written;
   }
 
@@ -236,58 +244,38 @@ class ListRebuild {
     }
 
     // down.htm, unless a kept one holds its bytes already.
-    const std::string down = down_page();
-    if (!(kept_folded_.contains(folded("down.htm")) &&
-          platform::read_file(web_ + "down.htm", down.size() + 1) == down)) {
-      write_owed("down.htm", down);
+    if (!(kept_folded_.contains(folded("down.htm")) && down_page_is_current(list_web_folder_path()))) {
+      write_owed("down.htm", down_page());
     }
     if (platform::can_read_file(web_ + "down.htm")) mark_present("down.htm");
 
     // The logs without a page, as the update finds them.
-    struct Pending {
-      std::string log_path;
-      std::string page_name;
-      std::optional<std::string> text;
-    };
-    std::vector<Pending> pending;
+    std::vector<OwedLog> pending;
     std::unordered_set<std::string> taken;
     for (const std::string& name : platform::find_files(folder_ + "\\*.log")) {
       if (name.size() < kLogExtension.size()) continue;
-      std::string page = name.substr(0, name.size() - kLogExtension.size()) + std::string(kPageExtension);
+      std::string page = page_name_of_log(name);
       if (taken.contains(page) || exists_now(page)) continue;
       taken.insert(page);
-      pending.push_back({folder_ + "\\" + name, std::move(page), std::nullopt});
+      std::string page_path = web_ + page;
+      pending.push_back({folder_ + "\\" + name, std::move(page), std::move(page_path), false, false});
     }
 
-    // The link lines, into the link page in memory; it is written before the
-    // pages, already in the order the final sort gives it.
-    const std::unordered_set<std::string> linked = linked_page_names(menu.value_or(std::string()));
-    LinkPageInserter inserter(menu.value_or(std::string()), link_page_limit());
-    std::size_t cached = 0;
-    for (Pending& log : pending) {
-      if (linked.contains(log.page_name)) continue;
-      std::optional<std::string> text = platform::read_file(log.log_path);
-      const std::string_view first = text ? std::string_view(*text).substr(0, kLogHeadReadBytes) : "";
-      if (!inserter.insert(log.page_name, link_text_from_log(first))) {
-        result_.messages.push_back(size_refusal_message());
-        result_.regeneration.fail(site_detail::too_large_reason(web_ + menu_name));
-      }
-      if (text && cached + text->size() <= kLogCacheBytes) {
-        cached += text->size();
-        log.text = std::move(text);
-      }
-    }
-    if (inserter.changed() || (menu && !menu_kept)) {
-      const std::string bytes = inserter.bytes();
-      const std::optional<std::string> sorted = sort_link_page(bytes);
-      write_owed(menu_name, sorted ? *sorted : bytes);
-    }
-
-    for (Pending& log : pending) {
-      if (!log.text) log.text = platform::read_file(log.log_path);
-      write_owed(log.page_name, convert_log_body(log_body_text(log.text.value_or(std::string()))));
-      log.text.reset();
-    }
+    // The link page is written already in the order the final sort gives it;
+    // every page goes into the file held under its name.
+    PageWriting writing;
+    writing.link_limit = link_page_limit();
+    writing.write_link_page = [this, &menu_name](const std::string&, std::string bytes) {
+      std::optional<std::string> sorted = sort_link_page(bytes);
+      return replace(menu_name, sorted ? *sorted : bytes);
+    };
+    writing.write_log_page = [this](const std::string& path, std::string_view bytes) {
+      return replace(path.substr(web_.size()), bytes);
+    };
+    writing.log_cache_bytes = kLogCacheBytes;
+    const Outcome owed = write_owed_pages(web_ + menu_name, menu.value_or(std::string()), menu && !menu_kept,
+                                          pending, writing, result_.messages);
+    if (!owed.ok()) result_.regeneration.fail(owed.reason);
   }
 
   const std::string folder_;

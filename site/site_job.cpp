@@ -5,7 +5,6 @@
 #include "settings/store.h"
 #include "site/link_sort.h"
 #include "site/list_pages.h"
-#include "site/log_page.h"
 #include "site/page_io.h"
 #include "site/site_lock.h"
 
@@ -17,10 +16,6 @@ constexpr std::string_view kMenuName = "menu.htm";
 std::string base_name(std::string_view path) {
   const std::size_t last = path.rfind('\\');
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
-}
-
-std::string page_name_of(std::string_view log_name) {
-  return std::string(log_name.substr(0, log_name.size() - kLogExtension.size())) + std::string(kPageExtension);
 }
 
 std::string mark_path(std::string_view list_name) {
@@ -117,7 +112,9 @@ Outcome SiteJob::update(const std::string& list_name, const std::vector<std::str
   // The whole update, after which the job knows the folder.
   lists_.erase(list_name);
   ListSeen seen;
-  outcome = update_list_pages_locked(folder, messages, Seeding::when_empty, &seen);
+  const PageWriting writing = page_writing(list_name);
+  outcome = update_list_pages_locked(folder, messages, Seeding::when_empty, &seen, Linking::logs_without_page,
+                                     &writing);
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
   // Known only when the next update would find nothing to do but new logs.
   if (seen.complete && stamp) {
@@ -135,75 +132,35 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   const std::string web = list_web_folder(list_name);
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
   if (!stamp || *stamp != known.web) return false;
+  // Two logs of one page name: which one takes it is the whole update's call.
+  std::unordered_set<std::string> claimed;
   for (const std::string& log_name : log_names) {
-    if (log_name.size() < kLogExtension.size() || known.logs.contains(log_name)) return false;
-  }
-  // down.htm may have been written into without a change of the folder.
-  const std::string down_path = web + "\\down.htm";
-  const std::string down = down_page();
-  if (platform::read_file(down_path, down.size() + 1) != down) return false;
-
-  // The logs that need a page (a log with its page there is only noted).
-  std::vector<std::string_view> unpaged;
-  for (const std::string& log_name : log_names) {
-    const std::string page_name = page_name_of(log_name);
-    if (known.pages.contains(page_name) || platform::can_read_file(web + "\\" + page_name)) {
-      known.logs.emplace(log_name);
-    } else {
-      unpaged.push_back(log_name);
+    if (log_name.size() < kLogExtension.size() || known.logs.contains(log_name) ||
+        !claimed.insert(page_name_of_log(log_name)).second) {
+      return false;
     }
   }
-  if (unpaged.empty()) return true;
+  // down.htm may have been written into without a change of the folder.
+  if (!down_page_is_current(web)) return false;
+
+  // The logs that need a page (a log with its page there is only noted).
+  std::vector<OwedLog> owed;
+  for (const std::string& log_name : log_names) {
+    known.logs.emplace(log_name);
+    std::string page_name = page_name_of_log(log_name);
+    std::string page_path = web + "\\" + page_name;
+    if (known.pages.contains(page_name) || platform::can_read_file(page_path)) continue;
+    owed.push_back({list_folder(list_name) + "\\" + log_name, std::move(page_name), std::move(page_path), false, false});
+  }
+  if (owed.empty()) return true;
 
   // A link page gone is made again whole by the whole update.
   const std::string menu_path = web + "\\" + std::string(kMenuName);
-  std::optional<std::string> menu_read = platform::read_file(menu_path);
-  if (!menu_read) return false;
-  std::string menu_bytes = std::move(*menu_read);
-  const std::unordered_set<std::string> linked = linked_page_names(menu_bytes);
-  LinkPageInserter menu(std::move(menu_bytes), link_limit_);
-  // One log is read whole once; of many, only the head that gives the link
-  // text is read now, and each is read whole again for its page, so that
-  // memory holds one log at a time however many there are.
-  const bool one = unpaged.size() == 1;
-  std::string text;
-  for (const std::string_view log_name : unpaged) {
-    known.logs.emplace(log_name);
-    const std::string log_path = list_folder(list_name) + "\\" + std::string(log_name);
-    const std::string page_name = page_name_of(log_name);
-    if (linked.contains(page_name) && !one) continue;
-    text = platform::read_file(log_path, one ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
-    if (linked.contains(page_name)) continue;
-    if (!menu.insert(page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
-      messages.push_back(size_refusal_message());
-      outcome.fail(site_detail::too_large_reason(menu_path));
-    }
-  }
-  if (menu.changed()) {
-    // Written in the order the sort that follows would give it.
-    std::string bytes = menu.bytes();
-    const bool sorted_here =
-        std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
-    if (sorted_here) {
-      if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
-    }
-    if (write_link_page(menu_path, bytes)) {
-      if (sorted_here) remember_sorted(menu_path);
-    } else {
-      outcome.fail(site_detail::not_written_reason(menu_path));
-    }
-  }
-  for (const std::string_view log_name : unpaged) {
-    const std::string page_name = page_name_of(log_name);
-    const std::string page_path = web + "\\" + page_name;
-    if (!one) {
-      text = platform::read_file(list_folder(list_name) + "\\" + std::string(log_name)).value_or(std::string());
-    }
-    if (write_log_page(log_body_text(text), page_path)) {
-      known.pages.insert(page_name);
-    } else {
-      outcome.fail(site_detail::not_written_reason(page_path));
-    }
+  std::optional<std::string> menu = platform::read_file(menu_path);
+  if (!menu) return false;
+  outcome = write_owed_pages(menu_path, std::move(*menu), false, owed, page_writing(list_name), messages);
+  for (const OwedLog& log : owed) {
+    if (log.written) known.pages.insert(log.page_name);
   }
   const std::optional<platform::FileStamp> after = platform::file_stamp(web);
   if (!outcome.ok() || !after) {
@@ -212,6 +169,23 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
     known.web = *after;
   }
   return true;
+}
+
+// The link page of `list_name` is written in the order the sort that follows
+// would give it, and through its spare.
+PageWriting SiteJob::page_writing(const std::string& list_name) {
+  const bool sorted_here = std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
+  PageWriting writing;
+  writing.link_limit = link_limit_;
+  writing.write_link_page = [this, sorted_here](const std::string& path, std::string bytes) {
+    if (sorted_here) {
+      if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
+    }
+    if (!write_link_page(path, bytes)) return false;
+    if (sorted_here) remember_sorted(path);
+    return true;
+  };
+  return writing;
 }
 
 void SiteJob::remember_sorted(const std::string& menu_path) {

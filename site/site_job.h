@@ -83,6 +83,7 @@ class SiteJob {
   bool update_known(KnownList& known, const std::string& list_name,
                     const std::vector<std::string>& log_names, std::vector<Message>& messages,
                     Outcome& outcome);
+  PageWriting page_writing(const std::string& list_name);
   Outcome sort_all();
   void remember_sorted(const std::string& menu_path);
   bool write_link_page(const std::string& menu_path, std::string_view bytes);

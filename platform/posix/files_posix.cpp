@@ -345,6 +345,8 @@ bool delete_file(std::string_view path) {
   return native && ::unlink(native->c_str()) == 0;
 }
 
+namespace {
+
 bool set_aside(std::string_view path, std::string_view aside_path) {
   // rename() needs what unlink() needs (write access to the folder, the
   // sticky-bit rules), so it is refused exactly where a deletion would be.
@@ -355,8 +357,6 @@ bool set_aside(std::string_view path, std::string_view aside_path) {
   return native && aside && ::lstat(native->c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
          ::rename(native->c_str(), aside->c_str()) == 0;
 }
-
-namespace {
 
 // True when the open file holds exactly `data` (it is `size` bytes long).
 bool holds_bytes(int fd, std::size_t size, std::string_view data) {
@@ -399,8 +399,6 @@ bool refill_in_place(const std::string& aside, std::string_view data) {
   return fd.close();
 }
 
-}  // namespace
-
 bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
   const auto native = posix::native_path(path);
   const auto aside = posix::native_path(aside_path);
@@ -409,8 +407,6 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
   ::unlink(aside->c_str());
   return detail::write_beside_private(path, aside_path, data);
 }
-
-namespace {
 
 // True when a deletion of `file` (looked at with statx, not followed) in the
 // folder `folder` is sure to succeed, by the kernel's own rules: search and
@@ -449,7 +445,8 @@ FileHold hold_for_replacement(std::string_view path, std::string_view aside_path
   return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
 }
 
-bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data) {
+bool replace_held(FileHold hold, std::string_view path, std::string_view aside_path, std::string_view data) {
+  if (hold != FileHold::in_place) return refill_aside(aside_path, path, data);
   const auto native = posix::native_path(path);
   if (!native) return false;
   {

@@ -305,6 +305,8 @@ bool delete_file(std::string_view path) {
   return native && DeleteFileW(native->c_str());
 }
 
+namespace {
+
 bool set_aside(std::string_view path, std::string_view aside_path) {
   const auto native = win32::native_path(path);
   const auto aside = win32::native_path(aside_path);
@@ -319,8 +321,6 @@ bool set_aside(std::string_view path, std::string_view aside_path) {
   }
   return MoveFileExW(native->c_str(), aside->c_str(), MOVEFILE_REPLACE_EXISTING);
 }
-
-namespace {
 
 bool holds_bytes(HANDLE file, std::string_view data) {
   constexpr DWORD kChunk = 64 * 1024;
@@ -354,8 +354,6 @@ bool refill_in_place(const std::wstring& aside, std::string_view data) {
   return write_all(file.get(), data) && SetEndOfFile(file.get()) && file.close();
 }
 
-}  // namespace
-
 bool refill_aside(std::string_view aside_path, std::string_view path, std::string_view data) {
   const auto native = win32::native_path(path);
   const auto aside = win32::native_path(aside_path);
@@ -367,16 +365,17 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
   return detail::write_beside_private(path, aside_path, data);
 }
 
+}  // namespace
+
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
   // Whether a deletion would succeed (sharing, access rights) is only sure
   // by trying: the file is always set aside.
   return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
 }
 
-bool replace_held(std::string_view path, std::string_view aside_path, std::string_view data) {
-  if (read_file(path, data.size() + 1) == data) return true;
-  if (set_aside(path, aside_path)) return refill_aside(aside_path, path, data);
-  return detail::write_beside_private(path, aside_path, data);
+bool replace_held(FileHold, std::string_view path, std::string_view aside_path, std::string_view data) {
+  // Nothing is ever held in place here (see hold_for_replacement).
+  return refill_aside(aside_path, path, data);
 }
 
 bool is_link(std::string_view path) {

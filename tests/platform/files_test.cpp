@@ -361,20 +361,23 @@ TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
   for (const Case& c : cases) {
     put_file("p.htm", c.old_bytes);
     const std::optional<FileStamp> before = file_stamp("p.htm");
-    ASSERT_TRUE(set_aside("p.htm", "~p.htm.old")) << c.name;
-    EXPECT_FALSE(can_read_file("p.htm")) << c.name;
-    ASSERT_TRUE(refill_aside("~p.htm.old", "p.htm", c.new_bytes)) << c.name;
+    const FileHold hold = hold_for_replacement("p.htm", "~p.htm.old");
+    ASSERT_NE(hold, FileHold::refused) << c.name;
+    if (hold == FileHold::aside) {
+      EXPECT_FALSE(can_read_file("p.htm")) << c.name;
+    }
+    ASSERT_TRUE(replace_held(hold, "p.htm", "~p.htm.old", c.new_bytes)) << c.name;
     EXPECT_EQ(get_file("p.htm"), c.new_bytes) << c.name;
     EXPECT_FALSE(can_read_file("~p.htm.old")) << c.name;
     if (c.old_bytes == c.new_bytes) {
       EXPECT_EQ(file_stamp("p.htm")->modified, before->modified) << c.name << ": written again";
     }
   }
-  EXPECT_FALSE(set_aside("missing.htm", "~missing.htm.old"));
+  EXPECT_EQ(hold_for_replacement("missing.htm", "~missing.htm.old"), FileHold::refused);
   ASSERT_TRUE(create_folder("dir.htm"));
-  EXPECT_FALSE(set_aside("dir.htm", "~dir.htm.old"));
+  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
   // Nothing set aside: the page is written afresh.
-  EXPECT_TRUE(refill_aside("~gone.htm.old", "gone.htm", "fresh"));
+  EXPECT_TRUE(replace_held(FileHold::aside, "gone.htm", "~gone.htm.old", "fresh"));
   EXPECT_EQ(get_file("gone.htm"), "fresh");
 }
 
@@ -386,7 +389,7 @@ TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
     fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
   }
-  EXPECT_EQ(set_aside("a.htm", "~a.htm.old"), delete_file("b.htm"));
+  EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::refused, delete_file("b.htm"));
   for (const char* name : {"a.htm", "~a.htm.old", "b.htm"}) {
     std::error_code ignored;  // writable again, so the folder can go
     fs::permissions(name, fs::perms::owner_write, fs::perm_options::add, ignored);
@@ -398,12 +401,8 @@ TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
 TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
   const auto give = [](const char* page, std::string_view bytes) {
     const std::string aside = std::string("~") + page + ".old";
-    switch (hold_for_replacement(page, aside)) {
-      case FileHold::refused: return false;
-      case FileHold::in_place: return replace_held(page, aside, bytes);
-      case FileHold::aside: return refill_aside(aside, page, bytes);
-    }
-    return false;
+    const FileHold hold = hold_for_replacement(page, aside);
+    return hold != FileHold::refused && replace_held(hold, page, aside, bytes);
   };
   put_file("same.htm", "same");
   const std::optional<FileStamp> before = file_stamp("same.htm");
@@ -454,8 +453,9 @@ TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
   for (const char* page : {"hard.htm", "soft.htm"}) {
     if (!fs::exists(fs::symlink_status(page))) continue;
     const std::string aside = std::string("~") + page + ".old";
-    ASSERT_TRUE(set_aside(page, aside)) << page;
-    ASSERT_TRUE(refill_aside(aside, page, "new page")) << page;
+    const FileHold hold = hold_for_replacement(page, aside);
+    ASSERT_NE(hold, FileHold::refused) << page;
+    ASSERT_TRUE(replace_held(hold, page, aside, "new page")) << page;
     EXPECT_EQ(get_file(page), "new page") << page;
     EXPECT_FALSE(is_link(page)) << page;
   }

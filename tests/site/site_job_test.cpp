@@ -51,7 +51,10 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
       {9, [] { put_file("LKset\\C\\web\\menu.htm", std::string(kMaxLinkPageBytes - 20, 'x') + "\n"); }},
       {11, [] { platform::delete_file("LKset\\A\\web\\menu.htm"); }},
   };
-  const char* lists[] = {"A", "B", "A", "C", "A", "B", "A", "A", "C", "C", "A", "B", "A"};
+  const char* lists[] = {"A", "B", "A", "C", "A", "B", "A", "A", "C", "C", "A", "B", "A", "A"};
+  // A log stored in the same batch as the step's log, under the same page
+  // name (a second file where the file system tells the two names apart).
+  const std::map<int, std::string> batch_mates = {{13, "113.LOG"}};
   struct Step {
     std::map<std::string, std::string> files;
     std::vector<std::string> notices;
@@ -74,9 +77,14 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
     for (int step = 0; step < static_cast<int>(std::size(lists)); ++step) {
       if (others.count(step)) others.at(step)();
       store(lists[step], step);
+      std::vector<std::string> batch = {list_folder(lists[step]) + "\\" + std::to_string(100 + step) + ".log"};
+      if (batch_mates.count(step)) {
+        batch.push_back(list_folder(lists[step]) + "\\" + batch_mates.at(step));
+        put_file(batch.back(), "mate\n\n\nbody\n");
+      }
       Outcome outcome;
       if (with_job) {
-        outcome = job.log_stored(lists[step], list_folder(lists[step]) + "\\" + std::to_string(100 + step) + ".log");
+        outcome = batch.size() == 1 ? job.log_stored(lists[step], batch.front()) : job.logs_stored(lists[step], batch);
       } else {
         outcome = update_list_pages(list_folder(lists[step]), ui);
         const Outcome sorted = sort_link_pages();
