@@ -206,6 +206,13 @@ bool is_link(std::string_view path);
 bool remove_link(std::string_view path);
 bool remove_folder(std::string_view path);   // only an empty folder; true when removed
 
+// Moves the file `path` to `aside_path` (in a folder of the same file system),
+// replacing a file there; refused where deleting `path` would be (Windows: a
+// read-only file too, which a rename alone would move). The rebuild's hold
+// below tests a deletion this way; the search index moves a finished
+// generation's files into place with it.
+bool set_aside(std::string_view path, std::string_view aside_path);
+
 // The replacement of a page by the full rebuild, its only caller. The
 // rebuild deletes every page of a web folder and then writes most of them
 // again, mostly with the bytes they had; holding each file instead of deleting

@@ -345,8 +345,6 @@ bool delete_file(std::string_view path) {
   return native && ::unlink(native->c_str()) == 0;
 }
 
-namespace {
-
 bool set_aside(std::string_view path, std::string_view aside_path) {
   // rename() needs what unlink() needs (write access to the folder, the
   // sticky-bit rules), so it is refused exactly where a deletion would be.
@@ -357,6 +355,8 @@ bool set_aside(std::string_view path, std::string_view aside_path) {
   return native && aside && ::lstat(native->c_str(), &info) == 0 && !S_ISDIR(info.st_mode) &&
          ::rename(native->c_str(), aside->c_str()) == 0;
 }
+
+namespace {
 
 // True when the open file holds exactly `data` (it is `size` bytes long).
 bool holds_bytes(int fd, std::size_t size, std::string_view data) {

@@ -305,8 +305,6 @@ bool delete_file(std::string_view path) {
   return native && DeleteFileW(native->c_str());
 }
 
-namespace {
-
 bool set_aside(std::string_view path, std::string_view aside_path) {
   const auto native = win32::native_path(path);
   const auto aside = win32::native_path(aside_path);
@@ -321,6 +319,8 @@ bool set_aside(std::string_view path, std::string_view aside_path) {
   }
   return MoveFileExW(native->c_str(), aside->c_str(), MOVEFILE_REPLACE_EXISTING);
 }
+
+namespace {
 
 bool holds_bytes(HANDLE file, std::string_view data) {
   constexpr DWORD kChunk = 64 * 1024;
