@@ -289,18 +289,7 @@ std::vector<ProtocolCase> protocol_cases() {
                                                 "RETR 3", "DELE 1", "DELE 2", "QUIT"}});
   Pop3TestServerOptions secret_pipelined = secret;
   secret_pipelined.capabilities = {"PIPELINING"};
-  return {
-      {.name = "batch_pipelined", .mailbox = three, .server = pipelined(0), .steps = batch_steps,
-       .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_byte_by_byte", .mailbox = three, .server = pipelined(1),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_in_threes", .mailbox = three, .server = pipelined(3),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_in_sevens", .mailbox = three, .server = pipelined(7),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_slow_replies_wait_in_order", .mailbox = three,
-       .server = pipelined(0, {{"TOP", 1, Kind::kLate, "", 0, 300}, {"RETR", 2, Kind::kLate, "", 0, 300}}),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
+  std::vector<ProtocolCase> cases = {
       {.name = "batch_one_at_a_time_without_pipelining", .mailbox = three, .server = {},
        .steps = batch_steps, .results = one_at_a_time, .wire = batch_wire,
        .remaining = {"c"}},
@@ -571,7 +560,24 @@ std::vector<ProtocolCase> protocol_cases() {
        .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
         "close"},
        .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+      {.name = "stls_refused_answered_with_quit", .mailbox = kTwo, .server = {},
+       .steps = {"init pop3+starttls://", "verify u p"}, .results = {"init 1", "verify 0"},
+       .wire = {"STLS", "QUIT"}},
   };
+  // The same pipelined batches however the server splits or delays its replies.
+  const std::pair<const char*, Pop3TestServerOptions> deliveries[] = {
+      {"batch_pipelined", pipelined(0)},
+      {"batch_split_byte_by_byte", pipelined(1)},
+      {"batch_split_in_threes", pipelined(3)},
+      {"batch_split_in_sevens", pipelined(7)},
+      {"batch_slow_replies_wait_in_order",
+       pipelined(0, {{"TOP", 1, Kind::kLate, "", 0, 300}, {"RETR", 2, Kind::kLate, "", 0, 300}})},
+  };
+  for (const auto& [name, server] : deliveries) {
+    cases.push_back({.name = name, .mailbox = three, .server = server, .steps = batch_steps,
+                     .results = batch_results, .wire = batch_wire, .remaining = {"c"}});
+  }
+  return cases;
 }
 
 class Protocol : public ::testing::TestWithParam<ProtocolCase> {};
@@ -683,6 +689,14 @@ TEST(Pop3, ReceiveTimeOutFailsTheStep) {
   EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"LIST", "TOP 1 0"}}));
 }
 
+// Whether USER or PASS reached the server.
+bool login_sent(const Lines& transcript) {
+  for (const std::string& line : transcript) {
+    if (line.starts_with("USER") || line.starts_with("PASS")) return true;
+  }
+  return false;
+}
+
 // After a cancelling shutdown the client holds no session and is no longer
 // initialised: a batch finds nothing open, and a new pop3_init is taken (it
 // refuses while initialised). The client is shut down again afterwards.
@@ -739,24 +753,32 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_EQ(server.mailbox_names(), (Lines{"a", "b"}));
 }
 
-TEST(Pop3Cancel, UnblocksAWaitForTheGreeting) {
-  Pop3TestServerOptions options = faults({{"", 0, Kind::kStall, "", 0}});
-  Pop3TestServer server(kTwo, options);
-  ASSERT_TRUE(server.start());
-  Pop3Client client;
-  ASSERT_EQ(pop3_init(client, server.address()), 1);
-  std::promise<int> result;
-  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
-  // The server accepts, then stalls; wait until the session exists.
-  while (server.sessions() == 0) std::this_thread::yield();
-  pop3_close(client);
-  pop3_shutdown(client);
-  auto future = result.get_future();
-  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-  EXPECT_EQ(future.get(), 0);
-  worker.join();
-  pop3_shutdown(client);
-  server.stop();
+// A server that accepts, then stalls before its greeting or in the TLS
+// handshake: the cancel button fails the check at once, and a cancel is not
+// reported as a TLS failure.
+TEST(Pop3Cancel, UnblocksAStalledGreetingOrHandshake) {
+  for (const std::string scheme : {"", "pop3s://"}) {
+    SCOPED_TRACE(scheme);
+    Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
+    ASSERT_TRUE(server.start());
+    Pop3Client client;  // default time-outs: only the cancel can end the wait
+    ASSERT_EQ(pop3_init(client, scheme + server.address()), 1);
+    std::promise<int> result;
+    std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
+    while (server.sessions() == 0) std::this_thread::yield();
+    // Into the handshake's wait.
+    if (!scheme.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pop3_close(client);
+    pop3_shutdown(client);
+    auto future = result.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 0);
+    worker.join();
+    EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kNone);
+    pop3_shutdown(client);
+    server.stop();
+    EXPECT_FALSE(login_sent(server.transcript()));
+  }
 }
 
 // A connect that hangs (say a server that drops SYNs) is cut short as well.
@@ -807,12 +829,6 @@ TEST(Pop3Cancel, CloseBetweenStepsQuits) {
 // The scripted server speaks no TLS, so a client that asks for it meets a
 // peer that answers its handshake with clear text, drops it or stalls in it,
 // or refuses STLS. Whatever happens, neither USER nor PASS reaches the server.
-bool login_sent(const Lines& transcript) {
-  for (const std::string& line : transcript) {
-    if (line.starts_with("USER") || line.starts_with("PASS")) return true;
-  }
-  return false;
-}
 
 TEST(Pop3Tls, NoVerifiedSessionNoLogin) {
   const struct {
@@ -843,16 +859,6 @@ TEST(Pop3Tls, NoVerifiedSessionNoLogin) {
     server.stop();
     EXPECT_FALSE(login_sent(server.transcript())) << c.what;
   }
-  // A refused STLS is answered with QUIT, like a refused login.
-  Pop3TestServer server(kTwo);
-  ASSERT_TRUE(server.start());
-  Pop3Client client;
-  client.receive_timeout_ms = kTestReceiveMs;
-  ASSERT_EQ(pop3_init(client, "pop3+starttls://" + server.address()), 1);
-  EXPECT_EQ(pop3_verify_login(client, "u", "p"), 0);
-  pop3_shutdown(client);
-  server.stop();
-  EXPECT_EQ(server.transcript(), (Lines{"STLS", "QUIT"}));
 }
 
 TEST(Pop3Tls, HandshakeStallTimesOut) {
@@ -867,29 +873,6 @@ TEST(Pop3Tls, HandshakeStallTimesOut) {
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kHandshakeFailed);
-  pop3_shutdown(client);
-  server.stop();
-  EXPECT_FALSE(login_sent(server.transcript()));
-}
-
-// The cancel button during a handshake that stalls: the check fails at once,
-// and a cancel is not reported as a TLS failure.
-TEST(Pop3Tls, CancelUnblocksAHandshake) {
-  Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
-  ASSERT_TRUE(server.start());
-  Pop3Client client;  // default time-outs: only the cancel can end the wait
-  ASSERT_EQ(pop3_init(client, "pop3s://" + server.address()), 1);
-  std::promise<int> result;
-  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
-  while (server.sessions() == 0) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the handshake's wait
-  pop3_close(client);
-  pop3_shutdown(client);
-  auto future = result.get_future();
-  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-  EXPECT_EQ(future.get(), 0);
-  worker.join();
-  EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kNone);
   pop3_shutdown(client);
   server.stop();
   EXPECT_FALSE(login_sent(server.transcript()));
