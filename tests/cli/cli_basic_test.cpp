@@ -23,23 +23,20 @@ using testing::sj;
 class CliBasic : public InTempFolder {};
 
 TEST_F(CliBasic, UsageErrorsExitTwoAndChangeNothing) {
-  struct Case {
-    std::vector<std::string> args;
+  const std::vector<std::string> cases[] = {
+      {},
+      {"frobnicate"},
+      {"lists", "extra"},
+      {"receive", "--yes"},
+      {"-C"},
+      {"--bogus", "lists"},
+      {"rebuild", "--keep"},
+      {"--version", "lists"},  // --version goes only on its own
+      {"lists", "--version"},
   };
-  const Case cases[] = {
-      {{}},
-      {{"frobnicate"}},
-      {{"lists", "extra"}},
-      {{"receive", "--yes"}},
-      {{"-C"}},
-      {{"--bogus", "lists"}},
-      {{"rebuild", "--keep"}},
-      {{"--version", "lists"}},  // --version goes only on its own
-      {{"lists", "--version"}},
-  };
-  for (const Case& c : cases) {
+  for (const std::vector<std::string>& args : cases) {
     RecordingConsole console;
-    EXPECT_EQ(run_cli(console, c.args), cli::kExitUsage) << ::testing::PrintToString(c.args);
+    EXPECT_EQ(run_cli(console, args), cli::kExitUsage) << ::testing::PrintToString(args);
     EXPECT_EQ(console.out_text(), "");
     EXPECT_NE(console.err_text(), "");
   }

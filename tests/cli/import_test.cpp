@@ -57,15 +57,39 @@ std::string mbox(const std::vector<std::string>& messages,
   return text;
 }
 
-// The account of the POP3 rows: extended mail handling on `server`.
-bool write_extended_account(const std::string& server) {
+// Lists each matching its search text, the last `deleting` of them deleting
+// their mail from the server.
+void write_lists(std::initializer_list<std::pair<const char*, const char*>> lists, int deleting = 0) {
+  int left = static_cast<int>(lists.size());
+  for (const auto& [name, search] : lists) {
+    ListRecord list;
+    list.search_text = search;
+    list.delete_from_server = left-- <= deleting;
+    ASSERT_TRUE(write_list(name, list));
+  }
+}
+
+// One receive with extended mail handling from a server over `mailbox`;
+// the server's names of the messages left afterwards, and its transcript.
+struct Received {
+  std::vector<std::string> left;
+  std::vector<std::string> transcript;
+};
+Received receive_extended(std::vector<testing::Pop3TestMessage> mailbox) {
+  testing::Pop3TestServer server(std::move(mailbox));
+  EXPECT_TRUE(server.start());
   AccountRecord account;
   account.account_name = "acct";
-  account.server = server;
+  account.server = server.address();
   account.user_name = "u";
   account.password = "p";
   account.options = kAccountOptionExtendedMail;
-  return write_account(account);
+  EXPECT_TRUE(write_account(account));
+  RecordingConsole receive;
+  EXPECT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
+  EXPECT_TRUE(server.wait_idle(20'000));
+  server.stop();
+  return {server.mailbox_names(), server.transcript()};
 }
 
 std::string crlf(const std::string& lf) {
@@ -113,23 +137,19 @@ TEST(Import, EachMessageOnceIntoItsLists) {
   const std::vector<ImportCase> cases = {
       {.what = "an mbox: sorted by subject, >From lines unquoted once, logs named by Date",
        .files = {{"a.mbox", mbox({a1, a2, b1, other})}}, .args = {"in\\a.mbox"},
-       .out = counts(2, 1, 0, 1, 0), .exit_code = cli::kExitOk, .complains = "",
+       .out = counts(2, 1, 0, 1, 0),
        .texts = {"From the editor\n", "From quoted\n", "&gt;From twice\n"},
        .logs = {log_of("Tue, 02 Jan 2024 10:00:00 +0000"), log_of("Wed, 03 Jan 2024 09:30:00 +0900")}},
       {.what = "killed after the logs, before their keys: the logs are taken up, none stored twice",
        .files = {{"a.mbox", mbox({a1, no_id, no_date, b1})}}, .args = {"in\\a.mbox"},
-       .out = counts(3, 1, 0, 0, 0), .exit_code = cli::kExitOk,
-       .complains = "", .texts = {}, .logs = {}, .runs = 2, .named_by_file = "",
-       .keys_lost_between_runs = true},
+       .out = counts(3, 1, 0, 0, 0), .runs = 2, .keys_lost_between_runs = true},
       {.what = "the same mbox three times: stored once",
        .files = {{"a.mbox", mbox({a1, a2, b1, other})}}, .args = {"in\\a.mbox"},
-       .out = counts(0, 0, 3, 1, 0), .exit_code = cli::kExitOk, .complains = "", .texts = {},
-       .logs = {}, .runs = 3},
+       .out = counts(0, 0, 3, 1, 0), .runs = 3},
       {.what = "CR LF and Thunderbird's separators (mboxo quoting) read as LF",
        .files = {{"Inbox", crlf(mbox({msg("o1", "[A] mboxo", "From the editor\n\nFrom one more"), a2},
                             "From - Mon Jan  1 00:00:00 2024", Quoting::kMboxo))}},
-       .args = {"in\\Inbox"}, .out = counts(2, 0, 0, 0, 0), .exit_code = cli::kExitOk,
-       .complains = "",
+       .args = {"in\\Inbox"}, .out = counts(2, 0, 0, 0, 0),
        .texts = {"From the editor\n\nFrom one more\n", "second\n"}},
       {.what = "Takeout's separators and extra headers",
        .files = {{"All mail.mbox", mbox({"X-GM-THRID: 1\nX-Gmail-Labels: Inbox\n" + a1},
@@ -137,26 +157,22 @@ TEST(Import, EachMessageOnceIntoItsLists) {
        .args = {"in\\All mail.mbox"}, .out = counts(1, 0, 0, 0, 0)},
       {.what = "a body line \"From \" without an empty line before it stays in the message",
        .files = {{"a.mbox", mbox({msg("f1", "[A] from", "line\nFrom someone else here\nlast")})}},
-       .args = {"in\\a.mbox"},
-       .out = counts(1, 0, 0, 0, 0), .exit_code = cli::kExitOk, .complains = "",
+       .args = {"in\\a.mbox"}, .out = counts(1, 0, 0, 0, 0),
        .texts = {"From someone else here\nlast\n"}},
       {.what = "one Message-ID for two different messages: the first is kept",
        .files = {{"a.mbox", mbox({msg("dup", "[A] first", "first body"), msg("dup", "[A] second", "second body")})}},
-       .args = {"in\\a.mbox"}, .out = counts(1, 0, 1, 0, 0), .exit_code = cli::kExitOk,
-       .complains = "", .texts = {"first body\n"}},
+       .args = {"in\\a.mbox"}, .out = counts(1, 0, 1, 0, 0), .texts = {"first body\n"}},
       {.what = "no Message-ID: known by its bytes, in LF or CR LF",
        .files = {{"a.mbox", mbox({no_id})}, {"b.mbox", crlf(mbox({no_id}))}},
-       .args = {"in\\a.mbox", "in\\b.mbox"},
-       .out = counts(1, 0, 1, 0, 0), .exit_code = cli::kExitOk, .complains = "",
+       .args = {"in\\a.mbox", "in\\b.mbox"}, .out = counts(1, 0, 1, 0, 0),
        .texts = {"keyed by its bytes\n"}},
       {.what = "no Date: the log takes the file's time", .files = {{"u.eml", no_date}},
-       .args = {"in\\u.eml"}, .out = counts(1, 0, 0, 0, 0),
-       .exit_code = cli::kExitOk, .complains = "", .texts = {"no date\n"}, .logs = {}, .runs = 1,
+       .args = {"in\\u.eml"}, .out = counts(1, 0, 0, 0, 0), .texts = {"no date\n"},
        .named_by_file = "in\\u.eml"},
       {.what = "a truncated mbox: the last message up to where it ends, and said",
        .files = {{"cut.mbox", mbox({a1}) + "From x@y Mon Jan  1 00:00:00 2024\nMessage-ID: <cut@example.jp>\n"
                                   "Subject: [A] cut\n\nthe text stops he"}},
-       .args = {"in\\cut.mbox"}, .out = counts(2, 0, 0, 0, 0), .exit_code = cli::kExitOk,
+       .args = {"in\\cut.mbox"}, .out = counts(2, 0, 0, 0, 0),
        .complains = "cut.mbox: オフセット ", .texts = {"the text stops he\n"}},
       {.what = "a binary file given as an mbox: said, nothing stored",
        .files = {{"photo.mbox", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) + std::string(5000, '\x01')}},
@@ -164,13 +180,11 @@ TEST(Import, EachMessageOnceIntoItsLists) {
        .complains = "photo.mbox: mbox、Maildir、.eml のどれでもない"},
       {.what = "a message with NUL bytes in an mbox: unreadable, its offset said, the others stored",
        .files = {{"a.mbox", mbox({a1, msg("bin", "[A] bin", std::string("x\0y", 3)), a2})}},
-       .args = {"in\\a.mbox"},
-       .out = counts(2, 0, 0, 0, 1), .exit_code = cli::kExitFailed,
+       .args = {"in\\a.mbox"}, .out = counts(2, 0, 0, 0, 1), .exit_code = cli::kExitFailed,
        .complains = "a.mbox: オフセット " + std::to_string(mbox({a1}).size())},
       {.what = "a Maildir: cur and new, never tmp",
        .files = {{"md\\cur\\1.x:2,S", a1}, {"md\\new\\2.x", b1}, {"md\\tmp\\3.x", a2}},
-       .args = {"in\\md"},
-       .out = counts(1, 1, 0, 0, 0)},
+       .args = {"in\\md"}, .out = counts(1, 1, 0, 0, 0)},
       {.what = "a Thunderbird profile folder: mbox files found at any depth, .msf and others skipped",
        .files = {{"tb\\Inbox", mbox({a1})}, {"tb\\Inbox.msf", "// <!-- <mdb:mork:z v=\"1.4\"/> -->"},
         {"tb\\Mags.sbd\\Weekly", mbox({a2, b1})}, {"tb\\notes.txt", "not mail"}},
@@ -185,25 +199,19 @@ TEST(Import, EachMessageOnceIntoItsLists) {
        .args = {"in\\eml", "in\\3.eml"}, .out = counts(2, 1, 0, 0, 0)},
       {.what = "a line longer than a read piece, in CR LF",
        .files = {{"long.mbox", crlf(mbox({msg("long", "[A] long", std::string(3 << 20, 'x') + "\nFrom the end"), a2}))}},
-       .args = {"in\\long.mbox"}, .out = counts(2, 0, 0, 0, 0), .exit_code = cli::kExitOk,
-       .complains = "", .texts = {"x\nFrom the end\n"}},
+       .args = {"in\\long.mbox"}, .out = counts(2, 0, 0, 0, 0), .texts = {"x\nFrom the end\n"}},
       {.what = "--list: every message to that list", .files = {{"a.mbox", mbox({a1, b1, other})}},
        .args = {"in\\a.mbox", "--list", "B"},
        .out = {"B\t3 stored", "already stored: 0", "matching no list: 0", "unreadable: 0"}},
       {.what = "--dry-run: the counts, nothing stored",
        .files = {{"a.mbox", mbox({a1, a1, a2, b1, other})}},
-       .args = {"in\\a.mbox", "--dry-run"}, .out = counts(2, 1, 1, 1, 0, "would be stored"),
-       .exit_code = cli::kExitOk, .complains = "", .texts = {}, .logs = {}},
+       .args = {"in\\a.mbox", "--dry-run"}, .out = counts(2, 1, 1, 1, 0, "would be stored")},
   };
   for (const ImportCase& c : cases) {
     SCOPED_TRACE(c.what);
     testing::TempFolder folder;
     create_working_folders();
-    for (const auto& [name, search] : {std::pair{"A", "[A]"}, std::pair{"B", "[B]"}}) {
-      ListRecord list;
-      list.search_text = search;
-      ASSERT_TRUE(write_list(name, list));
-    }
+    write_lists({{"A", "[A]"}, {"B", "[B]"}});
     for (const auto& [path, bytes] : c.files) {
       platform::create_folder("in");
       for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
@@ -261,16 +269,9 @@ TEST(Import, EachMessageOnceIntoItsLists) {
 TEST(Import, AMessageReceivedByPop3IsNotStoredAgain) {
   testing::TempFolder folder;
   create_working_folders();
-  ListRecord list;
-  list.search_text = "[A]";
-  ASSERT_TRUE(write_list("A", list));
+  write_lists({{"A", "[A]"}});
   const std::string received = msg("pop", "[A] by pop", "over the network");
-  testing::Pop3TestServer server({{"m1", crlf(received)}});
-  ASSERT_TRUE(server.start());
-  ASSERT_TRUE(write_extended_account(server.address()));
-  RecordingConsole receive;
-  ASSERT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
-  ASSERT_TRUE(server.wait_idle(20'000));
+  receive_extended({{"m1", crlf(received)}});
   ASSERT_EQ(platform::find_files(list_folder("A") + "\\*.log").size(), 1u);
 
   platform::create_folder("in");
@@ -295,24 +296,13 @@ TEST(Import, AMessageReceivedByPop3IsNotStoredAgain) {
                                                         "matching no list: 0", "unreadable: 0"}));
 }
 
-}  // namespace
-}  // namespace larkspur
-
-namespace larkspur {
-namespace {
-
 // The other way round: a message imported first and then found on the
 // server (headers as sent, CR LF) is not received again; a list that deletes
 // its mail deletes it on the server, its log being there.
 TEST(Import, AMessageImportedFirstIsNotReceivedAgain) {
   testing::TempFolder folder;
   create_working_folders();
-  for (const int deletes : {0, 1}) {
-    ListRecord list;
-    list.search_text = deletes ? "[D]" : "[K]";
-    list.delete_from_server = deletes;
-    ASSERT_TRUE(write_list(deletes ? "D" : "K", list));
-  }
+  write_lists({{"K", "[K]"}, {"D", "[D]"}}, 1);
   const std::string kept = msg("k1", "[K] kept", "kept on the server");
   const std::string deleted = msg("d1", "[D] deleted", "deleted on the server");
   platform::create_folder("in");
@@ -320,16 +310,11 @@ TEST(Import, AMessageImportedFirstIsNotReceivedAgain) {
   RecordingConsole import;
   ASSERT_EQ(run_cli(import, {"import", "in\\a.mbox"}), cli::kExitOk) << import.err_text();
 
-  testing::Pop3TestServer server({{"m1", crlf(kept)}, {"m2", crlf(deleted)}});
-  ASSERT_TRUE(server.start());
-  ASSERT_TRUE(write_extended_account(server.address()));
-  RecordingConsole receive;
-  EXPECT_EQ(run_cli(receive, {"receive"}), cli::kExitOk) << receive.err_text();
-  ASSERT_TRUE(server.wait_idle(20'000));
+  const Received server = receive_extended({{"m1", crlf(kept)}, {"m2", crlf(deleted)}});
   EXPECT_EQ(platform::find_files(list_folder("K") + "\\*.log").size(), 1u);
   EXPECT_EQ(platform::find_files(list_folder("D") + "\\*.log").size(), 1u);
-  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
-  for (const std::string& line : server.transcript()) EXPECT_FALSE(line.starts_with("RETR")) << line;
+  EXPECT_EQ(server.left, std::vector<std::string>{"m1"});
+  for (const std::string& line : server.transcript) EXPECT_FALSE(line.starts_with("RETR")) << line;
 }
 
 }  // namespace

@@ -47,6 +47,8 @@ const char* const kDisconnecting = "メールサーバーから切断処理中�
 const char* const kNoMail = "メールはありませんでした";
 const char* const kNoList = "受信する登録リストがありません";
 const char* const kSorting = "メールの振り分け処理中・・・";
+const char* const kJobRunning =
+    "注意: このフォルダーでは受信処理が実行中です。\n終わってから、もう一度実行してください。\n";
 
 // こんにちは as an encoded word, and the same words in a message line.
 const std::string kHelloWord = "=?ISO-2022-JP?B?GyRCJDMkcyRLJEEkTxsoQg==?=";
@@ -79,16 +81,16 @@ struct ReceiveCase {
   std::string what;
   std::vector<ListSpec> lists;
   std::vector<MailSpec> mails;
-  std::vector<Pop3Fault> faults;
+  std::vector<Pop3Fault> faults = {};
   std::vector<std::string> status_lines;
-  int exit_code;
+  int exit_code = cli::kExitOk;
   // After the scan (which every case runs): the commands of the retrieval
   // connection, between its login and its QUIT.
-  std::vector<std::string> retrieval;
+  std::vector<std::string> retrieval = {};
   // list name -> (log number -> message name), every log the job leaves.
-  std::map<std::string, std::map<int, std::string>> logs;
-  std::vector<std::string> left_on_server;
-  std::vector<std::string> marked;  // lists whose new_mail is 1 afterwards
+  std::map<std::string, std::map<int, std::string>> logs = {};
+  std::vector<std::string> left_on_server = {};
+  std::vector<std::string> marked = {};  // lists whose new_mail is 1 afterwards
   // False where a fault only changes the reply: the scripted server has then
   // carried the command out all the same.
   bool server_state_meaningful = true;
@@ -122,6 +124,17 @@ class ReceiveEndToEnd : public InTempFolder {
     ASSERT_TRUE(write_account(account));
   }
 
+  // A started server over `mailbox`, registered as the account (at
+  // `scheme` + its address).
+  static std::unique_ptr<Pop3TestServer> serve(std::vector<Pop3TestMessage> mailbox,
+                                               Pop3TestServerOptions options = {},
+                                               const std::string& scheme = "") {
+    auto server = std::make_unique<Pop3TestServer>(std::move(mailbox), std::move(options));
+    EXPECT_TRUE(server->start());
+    register_account(scheme + server->address());
+    return server;
+  }
+
   static cli::Environment environment() {
     cli::Environment env;
     env.clock = [] { return kStoredAt; };
@@ -130,8 +143,23 @@ class ReceiveEndToEnd : public InTempFolder {
   }
 };
 
+// A message of one subject line, an empty line and `body`.
+Pop3TestMessage mail(const std::string& name, const std::string& subject,
+                     const std::string& body = "x") {
+  return {name, join_lines({"Subject: " + subject, "", body})};
+}
+
 std::vector<std::string> utf8_lines(std::initializer_list<const char*> lines) {
   return std::vector<std::string>(lines.begin(), lines.end());
+}
+
+// The status lines of a session that got through its scan: connect, log in
+// and scan, then `middle`, then disconnect.
+std::vector<std::string> session(std::initializer_list<const char*> middle) {
+  std::vector<std::string> lines = {kConnecting, kAuthenticating, kScanning};
+  lines.insert(lines.end(), middle.begin(), middle.end());
+  lines.push_back(kDisconnecting);
+  return lines;
 }
 
 TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
@@ -141,155 +169,75 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
   const MailSpec a4{"a4", "[a] three", "[a] three"};
   const MailSpec both{"both", "[abc] news", "[abc] news"};
   const MailSpec jp{"jp", "[jp]" + kHelloWord, "[jp]こんにちは"};
+  using Kind = Pop3Fault::Kind;
 
   const std::vector<ReceiveCase> cases = {
       {.what = "two lists, one other mail; the deleting list's mail goes from the server",
-       .lists = {{"A", "[a]", true}, {"B", "[b]", false}},
-       .mails = {a1, b2, other, a4},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kSorting,
-                   kSorting, kReceiving, kSorting, kReceiving,
-                   "他の新着メールが 1 件ありました", kDisconnecting}),
-       .exit_code = cli::kExitOk,
+       .lists = {{"A", "[a]", true}, {"B", "[b]", false}}, .mails = {a1, b2, other, a4},
+       .status_lines = session({kSorting, kReceiving, kSorting, kSorting, kReceiving, kSorting,
+                                kReceiving, "他の新着メールが 1 件ありました"}),
        .retrieval = {"RETR 4", "DELE 4", "RETR 2", "RETR 1", "DELE 1"},
        .logs = {{"A", {{1, "a4"}, {3, "a1"}}}, {"B", {{2, "b2"}}}},
-       .left_on_server = {"b2", "other"},
-       .marked = {"A", "B"}},
+       .left_on_server = {"b2", "other"}, .marked = {"A", "B"}},
       {.what = "a message of two lists is stored only up to the first that deletes it",
        // Search order X, Y: Y is tried first.
-       .lists = {{"X", "[abc", false}, {"Y", "[abc]", true}},
-       .mails = {both},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kReceiving,
-                   kFailed, kDisconnecting}),
+       .lists = {{"X", "[abc", false}, {"Y", "[abc]", true}}, .mails = {both},
+       .status_lines = session({kSorting, kReceiving, kReceiving, kFailed}),
        .exit_code = cli::kExitOk,  // the second RETR fails as expected
-       .retrieval = {"RETR 1", "DELE 1", "RETR 1"},
-       .logs = {{"Y", {{1, "both"}}}},
-       .left_on_server = {},
+       .retrieval = {"RETR 1", "DELE 1", "RETR 1"}, .logs = {{"Y", {{1, "both"}}}},
        .marked = {"X", "Y"}},
       {.what = "both lists keep it: stored in both, in presentation order",
-       .lists = {{"X", "[abc", false}, {"Y", "[abc]", false}},
-       .mails = {both},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kReceiving,
-                   kDisconnecting}),
-       .exit_code = cli::kExitOk,
-       .retrieval = {"RETR 1", "RETR 1"},
-       .logs = {{"Y", {{1, "both"}}}, {"X", {{2, "both"}}}},
-       .left_on_server = {"both"},
-       .marked = {"X", "Y"}},
+       .lists = {{"X", "[abc", false}, {"Y", "[abc]", false}}, .mails = {both},
+       .status_lines = session({kSorting, kReceiving, kReceiving}),
+       .retrieval = {"RETR 1", "RETR 1"}, .logs = {{"Y", {{1, "both"}}}, {"X", {{2, "both"}}}},
+       .left_on_server = {"both"}, .marked = {"X", "Y"}},
       {.what = "a refused DELE takes the log back; the message stays",
-       .lists = {{"D", "[a]", true}},
-       .mails = {a1},
-       .faults = {{"DELE", 0, Pop3Fault::Kind::kReply, "-ERR locked\r\n"}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1", "DELE 1"},
-       .logs = {},
-       .left_on_server = {"a1"},
-       .marked = {"D"},
+       .lists = {{"D", "[a]", true}}, .mails = {a1},
+       .faults = {{"DELE", 0, Kind::kReply, "-ERR locked\r\n"}},
+       .status_lines = session({kSorting, kReceiving, kFailed}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1", "DELE 1"}, .left_on_server = {"a1"}, .marked = {"D"},
        .server_state_meaningful = false},
       {.what = "a DELE without reply keeps the log: the server may have deleted the message",
-       .lists = {{"D", "[a]", true}},
-       .mails = {a1},
-       .faults = {{"DELE", 0, Pop3Fault::Kind::kDrop, "", 0}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1", "DELE 1"},
-       .logs = {{"D", {{1, "a1"}}}},
-       .left_on_server = {"a1"},
-       .marked = {"D"}},
+       .lists = {{"D", "[a]", true}}, .mails = {a1}, .faults = {{"DELE", 0, Kind::kDrop, "", 0}},
+       .status_lines = session({kSorting, kReceiving, kFailed}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1", "DELE 1"}, .logs = {{"D", {{1, "a1"}}}},
+       .left_on_server = {"a1"}, .marked = {"D"}},
       {.what = "a DELE answered after the time-out keeps the log, and QUIT deletes the message",
-       .lists = {{"D", "[a]", true}},
-       .mails = {a1},
-       .faults = {{"DELE", 0, Pop3Fault::Kind::kLate, "", 0, 800}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1", "DELE 1"},
-       .logs = {{"D", {{1, "a1"}}}},
-       .left_on_server = {},
-       .marked = {"D"},
-       .server_state_meaningful = true,
+       .lists = {{"D", "[a]", true}}, .mails = {a1},
+       .faults = {{"DELE", 0, Kind::kLate, "", 0, 800}},
+       .status_lines = session({kSorting, kReceiving, kFailed}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1", "DELE 1"}, .logs = {{"D", {{1, "a1"}}}}, .marked = {"D"},
        .receive_timeout_ms = 500},
       {.what = "a QUIT refused after a deletion confirms nothing: a failure",
-       .lists = {{"D", "[a]", true}},
-       .mails = {a1},
-       .faults = {{"QUIT", 3, Pop3Fault::Kind::kReply, "-ERR not now\r\n"}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1", "DELE 1"},
-       .logs = {{"D", {{1, "a1"}}}},
-       .left_on_server = {},
-       .marked = {"D"},
+       .lists = {{"D", "[a]", true}}, .mails = {a1},
+       .faults = {{"QUIT", 3, Kind::kReply, "-ERR not now\r\n"}},
+       .status_lines = session({kSorting, kReceiving}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1", "DELE 1"}, .logs = {{"D", {{1, "a1"}}}}, .marked = {"D"},
        .server_state_meaningful = false},
       {.what = "a refused RETR stores nothing and sends no DELE",
-       .lists = {{"D", "[a]", true}},
-       .mails = {a1},
-       .faults = {{"RETR", 0, Pop3Fault::Kind::kReply, "-ERR busy\r\n"}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving, kFailed,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1"},
-       .logs = {},
-       .left_on_server = {"a1"},
-       .marked = {"D"}},
+       .lists = {{"D", "[a]", true}}, .mails = {a1},
+       .faults = {{"RETR", 0, Kind::kReply, "-ERR busy\r\n"}},
+       .status_lines = session({kSorting, kReceiving, kFailed}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1"}, .left_on_server = {"a1"}, .marked = {"D"}},
       {.what = "mail that matches no list gives the notice and stays",
-       .lists = {{"A", "[a]", true}},
-       .mails = {other, b2},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kSorting,
-                   "他の新着メールが 2 件ありました", kDisconnecting}),
-       .exit_code = cli::kExitOk,
-       .retrieval = {},
-       .logs = {},
-       .left_on_server = {"other", "b2"},
-       .marked = {}},
+       .lists = {{"A", "[a]", true}}, .mails = {other, b2},
+       .status_lines = session({kSorting, kSorting, "他の新着メールが 2 件ありました"}),
+       .left_on_server = {"other", "b2"}},
       {.what = "an encoded Japanese subject matches a Japanese search text",
-       .lists = {{"日本", "[jp]こん", true}},
-       .mails = {jp},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
-                   kDisconnecting}),
-       .exit_code = cli::kExitOk,
-       .retrieval = {"RETR 1", "DELE 1"},
-       .logs = {{"日本", {{1, "jp"}}}},
-       .left_on_server = {},
-       .marked = {"日本"}},
+       .lists = {{"日本", "[jp]こん", true}}, .mails = {jp},
+       .status_lines = session({kSorting, kReceiving}), .retrieval = {"RETR 1", "DELE 1"},
+       .logs = {{"日本", {{1, "jp"}}}}, .marked = {"日本"}},
       {.what = "a failed scan step ends the scan; what was scanned is sorted",
-       .lists = {{"A", "[a]", false}},
-       .mails = {a1, a4},
-       .faults = {{"TOP", 2, Pop3Fault::Kind::kReply, "-ERR gone\r\n"}},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kSorting, kReceiving,
-                   kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {"RETR 1"},
-       .logs = {{"A", {{1, "a1"}}}},
-       .left_on_server = {"a1", "a4"},
+       .lists = {{"A", "[a]", false}}, .mails = {a1, a4},
+       .faults = {{"TOP", 2, Kind::kReply, "-ERR gone\r\n"}},
+       .status_lines = session({kSorting, kReceiving}), .exit_code = cli::kExitFailed,
+       .retrieval = {"RETR 1"}, .logs = {{"A", {{1, "a1"}}}}, .left_on_server = {"a1", "a4"},
        .marked = {"A"}},
-      {.what = "an empty mailbox",
-       .lists = {{"A", "[a]", true}},
-       .mails = {},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kNoMail, kDisconnecting}),
-       .exit_code = cli::kExitOk,
-       .retrieval = {},
-       .logs = {},
-       .left_on_server = {},
-       .marked = {}},
-      {.what = "no list registered",
-       .lists = {},
-       .mails = {a1},
-       .faults = {},
-       .status_lines = utf8_lines({kConnecting, kAuthenticating, kScanning, kNoList, kDisconnecting}),
-       .exit_code = cli::kExitFailed,
-       .retrieval = {},
-       .logs = {},
-       .left_on_server = {"a1"},
-       .marked = {}},
+      {.what = "an empty mailbox", .lists = {{"A", "[a]", true}}, .mails = {},
+       .status_lines = session({kNoMail})},
+      {.what = "no list registered", .lists = {}, .mails = {a1},
+       .status_lines = session({kNoList}), .exit_code = cli::kExitFailed,
+       .left_on_server = {"a1"}},
   };
 
   for (const ReceiveCase& c : cases) {
@@ -303,9 +251,8 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
     options.user = "u";
     options.password = "p";
     options.faults = c.faults;
-    Pop3TestServer server(mailbox, options);
-    ASSERT_TRUE(server.start());
-    register_account(server.address());
+    const auto served = serve(mailbox, options);
+    Pop3TestServer& server = *served;
 
     RecordingConsole console;
     cli::Environment env = environment();
@@ -372,12 +319,8 @@ TEST_F(ReceiveEndToEnd, SortsStoresDeletesAndReportsAsTheServerAllows) {
 TEST_F(ReceiveEndToEnd, LinkLinesStandInDescendingOrderOfSubject) {
   register_lists({{"A", "[a]", true}});
   std::vector<Pop3TestMessage> mailbox;
-  for (const char* subject : {"[a] 2", "[a] 10", "[a] 3", "[a] 1"}) {
-    mailbox.push_back({subject, join_lines({std::string("Subject: ") + subject, "", "x"})});
-  }
-  Pop3TestServer server(mailbox);
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  for (const char* subject : {"[a] 2", "[a] 10", "[a] 3", "[a] 1"}) mailbox.push_back(mail(subject, subject));
+  const auto server = serve(mailbox);
   // What a job killed while writing a log leaves behind goes with the next
   // job that stores into the list.
   put_file("LKset\\A\\~20260101000000_1.log.tmp", "half a log");
@@ -405,7 +348,7 @@ TEST_F(ReceiveEndToEnd, AWrongPasswordEndsWithoutMail) {
   Pop3TestServerOptions options;
   options.user = "u";
   options.password = "right";
-  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+  Pop3TestServer server({mail("a1", "[a] 1")}, options);
   ASSERT_TRUE(server.start());
   register_account(server.address(), "wrong");
   RecordingConsole console;
@@ -418,10 +361,7 @@ TEST_F(ReceiveEndToEnd, AWrongPasswordEndsWithoutMail) {
 TEST_F(ReceiveEndToEnd, ALogOfTheSameSecondAndNumberIsNeverReplaced) {
   register_lists({{"A", "[a]", false}});
   put_file("LKset\\A\\" + kStamp + "1.log", "stored by an earlier job");
-  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})},
-                         {"a2", join_lines({"Subject: [a] 2", "", "y"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("a1", "[a] 1"), mail("a2", "[a] 2", "y")});
   RecordingConsole console;
   ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
   EXPECT_EQ(get_file("LKset\\A\\" + kStamp + "1.log"), "stored by an earlier job");
@@ -432,10 +372,8 @@ TEST_F(ReceiveEndToEnd, ALogOfTheSameSecondAndNumberIsNeverReplaced) {
 TEST_F(ReceiveEndToEnd, SubjectsAreKeptWholeAndAnEmptySearchTextTakesEverything) {
   const std::string long_subject = "[long] " + std::string(300, 'x');
   register_lists({{"All", "", false}, {"Long", "[long] " + std::string(248, 'x'), false}});
-  Pop3TestServer server({{"long", join_lines({"Subject: " + long_subject, "", "x"})},
-                         {"none", join_lines({"From: a@example.jp", "", "y"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("long", long_subject),
+                             {"none", join_lines({"From: a@example.jp", "", "y"})}});
   RecordingConsole console;
   ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
 
@@ -455,10 +393,7 @@ TEST_F(ReceiveEndToEnd, SubjectsAreKeptWholeAndAnEmptySearchTextTakesEverything)
 // user, between two stored logs) is read anew for the next message.
 TEST_F(ReceiveEndToEnd, ARecordChangedDuringTheJobTakesEffectAtTheNextMessage) {
   register_lists({{"A", "[a]", false}, {"B", "[b]", false}});
-  Pop3TestServer server({{"m1", join_lines({"Subject: [a] 1", "", "x"})},
-                         {"m2", join_lines({"Subject: [a] 2", "", "x"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("m1", "[a] 1"), mail("m2", "[a] 2")});
   cli::Environment env = environment();
   int stores = 0;
   env.clock = [&stores] {
@@ -488,11 +423,7 @@ TEST_F(ReceiveEndToEnd, EveryListThatTakesALogEndsMarkedWithOne) {
     std::filesystem::create_hard_link(std::string("LKset/") + name + ".stf",
                                       std::string(name) + ".link");
   }
-  Pop3TestServer server({{"z", join_lines({"Subject: [Zero] 1", "", "x"})},
-                         {"o", join_lines({"Subject: [One] 2", "", "x"})},
-                         {"s", join_lines({"Subject: [Seven] 3", "", "x"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("z", "[Zero] 1"), mail("o", "[One] 2"), mail("s", "[Seven] 3")});
   RecordingConsole console;
   ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
 
@@ -514,10 +445,7 @@ TEST_F(ReceiveEndToEnd, AnUnreadableRecordIsSkippedAndNeverRewritten) {
   register_lists({{"A", "[a]", false}});
   std::filesystem::create_symlink("nowhere", "LKset/Broken.stf");
   put_file("LKset\\Empty.stf", "");
-  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})},
-                         {"z2", join_lines({"Subject: zzz", "", "y"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("a1", "[a] 1"), mail("z2", "zzz", "y")});
   RecordingConsole console;
   ASSERT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitOk);
 
@@ -549,7 +477,7 @@ class StalledScan {
       changed_.notify_all();
     };
     server_ = std::make_unique<Pop3TestServer>(
-        std::vector<Pop3TestMessage>{{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
+        std::vector<Pop3TestMessage>{mail("a1", "[a] 1")}, options);
   }
   Pop3TestServer& server() { return *server_; }
   bool wait_until_stalled() {
@@ -602,9 +530,7 @@ TEST_F(ReceiveEndToEnd, ASecondJobIsRefusedWhileOneRuns) {
   RecordingConsole second;
   EXPECT_EQ(run_cli(second, {"receive"}, environment()), cli::kExitFailed);
   EXPECT_EQ(second.out_text(), "");
-  EXPECT_EQ(second.err_text(),
-            "注意: このフォルダーでは受信処理が実行中です。\n"
-            "終わってから、もう一度実行してください。\n");
+  EXPECT_EQ(second.err_text(), kJobRunning);
   // The same job state seen from another process: the lock file holds.
   EXPECT_EQ(platform::try_lock_file(kReceiveLockFile), nullptr);
 
@@ -622,9 +548,7 @@ TEST_F(ReceiveEndToEnd, ALockHeldElsewhereIsSaidToBeARunningJob) {
 
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
-  EXPECT_EQ(console.err_text(),
-            "注意: このフォルダーでは受信処理が実行中です。\n"
-            "終わってから、もう一度実行してください。\n");
+  EXPECT_EQ(console.err_text(), kJobRunning);
 }
 
 TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
@@ -632,9 +556,7 @@ TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
   for (const char* file : {"LKset\\.stf", "LKset\\..stf", "LKset\\...stf"}) {
     put_file(file, std::string(ListRecord::kSize, '\0'));
   }
-  Pop3TestServer server({{"m1", join_lines({"Subject: [a] one", "", "body"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("m1", "[a] one", "body")});
 
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
@@ -647,7 +569,7 @@ TEST_F(ReceiveEndToEnd, ARecordWhoseNameIsNoPlainNameIsNeverUsedAsAPath) {
     EXPECT_EQ(platform::find_files(std::string(folder) + "\\*.log"), std::vector<std::string>{});
     EXPECT_FALSE(platform::folder_exists(std::string(folder) + "\\web")) << folder;
   }
-  EXPECT_EQ(server.mailbox_names(), std::vector<std::string>{"m1"});
+  EXPECT_EQ(server->mailbox_names(), std::vector<std::string>{"m1"});
 }
 
 TEST_F(ReceiveEndToEnd, PagesThatCannotBeWrittenMakeTheReceiveAFailure) {
@@ -656,9 +578,7 @@ TEST_F(ReceiveEndToEnd, PagesThatCannotBeWrittenMakeTheReceiveAFailure) {
   platform::create_folder(list_web_folder("A"));
   put_file(list_web_folder("A") + "\\index.htm", "<HTML>index</HTML>");
   platform::create_folder(list_web_folder("A") + "\\menu.htm");
-  Pop3TestServer server({{"m1", join_lines({"Subject: [a] one", "", "body"})}});
-  ASSERT_TRUE(server.start());
-  register_account(server.address());
+  const auto server = serve({mail("m1", "[a] one", "body")});
 
   RecordingConsole console;
   EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
@@ -668,47 +588,48 @@ TEST_F(ReceiveEndToEnd, PagesThatCannotBeWrittenMakeTheReceiveAFailure) {
   EXPECT_EQ(platform::find_files("LKset\\A\\*.log").size(), 1u);
 }
 
-// A server that drops or stalls the TLS handshake: the job ends with the TLS
-// status, the reason on stderr, and no login; a stall ends with Ctrl+C.
+// A server that drops or stalls the TLS handshake: the job ends before any
+// login, with the TLS status and its reason; a stall ends with Ctrl+C at
+// once, and a cancel is neither a TLS nor a login failure.
 TEST_F(ReceiveEndToEnd, ATlsHandshakeThatFailsEndsTheJobBeforeTheLogin) {
-  register_lists({{"A", "[a]", true}});
-  Pop3TestServerOptions options;
-  options.faults = {{"", 0, Pop3Fault::Kind::kDrop, "", 0}};
-  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
-  ASSERT_TRUE(server.start());
-  register_account("pop3s://" + server.address());
-  RecordingConsole console;
-  EXPECT_EQ(run_cli(console, {"receive"}, environment()), cli::kExitFailed);
-  EXPECT_EQ(console.out_lines(),
-            utf8_lines({kConnecting, kAuthenticating, "サーバー証明書を確認できませんでした"}));
-  EXPECT_EQ(console.err_text(),
-            "larkspur-cli: receive: サーバー証明書を確認できませんでした (handshake failed)\n");
-  server.stop();
-  EXPECT_TRUE(server.transcript().empty());
-  EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
-}
-
-TEST_F(ReceiveEndToEnd, ACancelDuringAStalledHandshakeEndsAtOnce) {
-  register_lists({{"A", "[a]", true}});
-  Pop3TestServerOptions options;
-  options.faults = {{"", 0, Pop3Fault::Kind::kStall, "", 0}};
-  Pop3TestServer server({{"a1", join_lines({"Subject: [a] 1", "", "x"})}}, options);
-  ASSERT_TRUE(server.start());
-  register_account("pop3s://" + server.address());
-  RecordingConsole console;
-  int exit_code = -1;
-  std::thread receiving([&] { exit_code = run_cli(console, {"receive"}, environment()); });
-  while (server.sessions() == 0) std::this_thread::yield();
-  const auto cancelled = std::chrono::steady_clock::now();
-  console.interrupt = true;  // Ctrl+C
-  receiving.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
-  EXPECT_EQ(exit_code, cli::kExitFailed);
-  // A cancel is neither a TLS nor a login failure.
-  EXPECT_EQ(console.out_lines(), utf8_lines({kConnecting, kAuthenticating}));
-  EXPECT_EQ(console.err_text(), "larkspur-cli: receive: 受信を中止しました\n");
-  server.stop();
-  EXPECT_TRUE(server.transcript().empty());
+  const struct {
+    Pop3Fault::Kind fault;
+    std::vector<std::string> out;
+    std::string err;
+  } cases[] = {
+      {Pop3Fault::Kind::kDrop,
+       utf8_lines({kConnecting, kAuthenticating, "サーバー証明書を確認できませんでした"}),
+       "larkspur-cli: receive: サーバー証明書を確認できませんでした (handshake failed)\n"},
+      {Pop3Fault::Kind::kStall, utf8_lines({kConnecting, kAuthenticating}),
+       "larkspur-cli: receive: 受信を中止しました\n"},
+  };
+  for (const auto& c : cases) {
+    testing::TempFolder folder;
+    SetUp();
+    register_lists({{"A", "[a]", true}});
+    Pop3TestServerOptions options;
+    options.faults = {{"", 0, c.fault, "", 0}};
+    const auto server = serve({mail("a1", "[a] 1")}, options, "pop3s://");
+    RecordingConsole console;
+    int exit_code = -1;
+    std::thread receiving([&] { exit_code = run_cli(console, {"receive"}, environment()); });
+    const bool cancel = c.fault == Pop3Fault::Kind::kStall;
+    if (cancel) {
+      while (server->sessions() == 0) std::this_thread::yield();
+      console.interrupt = true;  // Ctrl+C
+    }
+    const auto cancelled = std::chrono::steady_clock::now();
+    receiving.join();
+    if (cancel) {
+      EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    }
+    EXPECT_EQ(exit_code, cli::kExitFailed);
+    EXPECT_EQ(console.out_lines(), c.out);
+    EXPECT_EQ(console.err_text(), c.err);
+    server->stop();
+    EXPECT_TRUE(server->transcript().empty());
+    EXPECT_TRUE(platform::find_files("LKset\\A\\*.*").empty());
+  }
 }
 
 }  // namespace

@@ -305,23 +305,16 @@ TEST_F(Files, FolderOperations) {
   EXPECT_FALSE(change_folder("missing"));
 }
 
-TEST_F(Files, LockIsExclusiveWhileHeld) {
-  auto first = try_lock_file("job.lock");
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(try_lock_file("job.lock"), nullptr);
-  first.reset();
-  auto again = try_lock_file("job.lock");
-  EXPECT_NE(again, nullptr);
-  EXPECT_EQ(try_lock_file("missing\\job.lock"), nullptr);
-}
-
-TEST_F(Files, LockAttemptTellsBusyFromUnavailable) {
+TEST_F(Files, LockIsExclusiveWhileHeldAndTellsBusyFromUnavailable) {
   LockAttempt attempt = LockAttempt::busy;
   auto first = try_lock_file("job.lock", attempt);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(attempt, LockAttempt::taken);
   EXPECT_EQ(try_lock_file("job.lock", attempt), nullptr);
   EXPECT_EQ(attempt, LockAttempt::busy);
+  EXPECT_EQ(try_lock_file("job.lock"), nullptr);
+  first.reset();
+  EXPECT_NE(try_lock_file("job.lock"), nullptr);
   ASSERT_TRUE(create_folder("folder.lock"));
   for (const char* path : {"missing\\job.lock", "folder.lock"}) {
     EXPECT_EQ(try_lock_file(path, attempt), nullptr) << path;
@@ -381,16 +374,38 @@ TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
   EXPECT_EQ(get_file("gone.htm"), "fresh");
 }
 
-TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
-  // A read-only file: Windows refuses to delete it (and so to set it aside,
-  // though a rename alone would move it); Linux allows both.
-  for (const char* name : {"a.htm", "b.htm"}) {
+// Read-only files: Windows refuses to delete them; Linux allows it.
+void make_read_only(std::initializer_list<const char*> names) {
+  for (const char* name : names) {
     put_file(name, "x");
     fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
   }
-  EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::refused, delete_file("b.htm"));
-  for (const char* name : {"a.htm", "~a.htm.old", "b.htm"}) {
+}
+
+// outside\target.htm, and the pages hard.htm and soft.htm linked to it that
+// this file system allows.
+Names links_to_outside() {
+  EXPECT_TRUE(create_folder("outside"));
+  put_file("outside\\target.htm", "outside");
+  std::error_code error;
+  fs::create_hard_link("outside/target.htm", "hard.htm", error);
+  fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
+  Names pages;
+  for (const char* page : {"hard.htm", "soft.htm"}) {
+    if (fs::exists(fs::symlink_status(page))) pages.push_back(page);
+  }
+  return pages;
+}
+
+TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
+  // Windows refuses to set a read-only file aside, though a rename alone
+  // would move it.
+  make_read_only({"a.htm", "b.htm", "c.htm"});
+  const bool deletable = delete_file("b.htm");
+  EXPECT_EQ(set_aside("a.htm", "~a.htm.old"), deletable);
+  EXPECT_EQ(hold_for_replacement("c.htm", "~c.htm.old") != FileHold::refused, deletable);
+  for (const char* name : {"a.htm", "~a.htm.old", "b.htm", "c.htm", "~c.htm.old"}) {
     std::error_code ignored;  // writable again, so the folder can go
     fs::permissions(name, fs::perms::owner_write, fs::perm_options::add, ignored);
   }
@@ -412,25 +427,15 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
   ASSERT_TRUE(give("p.htm", "new"));
   EXPECT_EQ(get_file("p.htm"), "new");
 
-  ASSERT_TRUE(create_folder("outside"));
-  put_file("outside\\target.htm", "outside");
-  std::error_code error;
-  fs::create_hard_link("outside/target.htm", "hard.htm", error);
-  fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
-  for (const char* page : {"hard.htm", "soft.htm"}) {
-    if (!fs::exists(fs::symlink_status(page))) continue;
-    ASSERT_TRUE(give(page, "new page")) << page;
+  for (const std::string& page : links_to_outside()) {
+    ASSERT_TRUE(give(page.c_str(), "new page")) << page;
     EXPECT_EQ(get_file(page), "new page") << page;
   }
   EXPECT_EQ(get_file("outside\\target.htm"), "outside");
 
   ASSERT_TRUE(create_folder("dir.htm"));
   EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
-  for (const char* name : {"a.htm", "b.htm"}) {
-    put_file(name, "x");
-    fs::permissions(name, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
-                    fs::perm_options::remove);
-  }
+  make_read_only({"a.htm", "b.htm"});
   EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::refused, delete_file("b.htm"));
 #ifndef _WIN32
   // An immutable file (when the file system and our rights allow making one).
@@ -444,15 +449,8 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
 }
 
 TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
-  ASSERT_TRUE(create_folder("outside"));
-  put_file("outside\\target.htm", "outside");
-  std::error_code error;
-  fs::create_hard_link("outside/target.htm", "hard.htm", error);
-  if (error) GTEST_SKIP() << "no hard links here: " << error.message();
-  fs::create_symlink(fs::absolute("outside/target.htm"), "soft.htm", error);
-  for (const char* page : {"hard.htm", "soft.htm"}) {
-    if (!fs::exists(fs::symlink_status(page))) continue;
-    const std::string aside = std::string("~") + page + ".old";
+  for (const std::string& page : links_to_outside()) {
+    const std::string aside = "~" + page + ".old";
     const FileHold hold = hold_for_replacement(page, aside);
     ASSERT_NE(hold, FileHold::refused) << page;
     ASSERT_TRUE(replace_held(hold, page, aside, "new page")) << page;

@@ -176,13 +176,9 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"escape_cut_at_end", "abc\x1B$", "abc\x1B$"},
         TextCase{"close_outside_run_kept", kAsc + "a", kAsc + "a"},
         TextCase{"kanji", kB + "F|K\\8l" + kAsc, "\x93\xFA\x96\x7B\x8C\xEA"},
-        TextCase{"empty", "", ""}),
+        TextCase{"empty", "", ""},
+        TextCase{"every_line_starts_in_ascii", "$3", "$3"}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(LineConverter, EveryLineStartsInAscii) {
-  EXPECT_EQ(jis_to_sjis_line(kB + "$3"), "\x82\xB1");
-  EXPECT_EQ(jis_to_sjis_line("$3"), "$3");
-}
 
 TEST(LineConverter, KanjiMatchesThePlatformConversion) {
   EXPECT_EQ(jis_to_sjis_line(kB + "F|K\\8l" + kAsc), sj("日本語"));
@@ -204,12 +200,6 @@ TEST(Bounds, OutputNeverLongerThanInput) {
     ASSERT_LE(jis_to_sjis_line(in).size(), in.size()) << in;
   }
 }
-
-}  // namespace
-}  // namespace larkspur
-
-namespace larkspur {
-namespace {
 
 // Date fields as mail carries them, and what they mean in UTC.
 TEST(MailDate, FieldsAsMailCarriesThem) {

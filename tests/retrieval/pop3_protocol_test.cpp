@@ -239,15 +239,24 @@ const std::vector<Pop3TestMessage> kTwo = {
     msg("b", {"From: b@example.jp", "", "no subject here"}),
 };
 
+// A case that checks the login and then opens a session: its steps, results
+// and wire are those that follow the opening.
+ProtocolCase opened(ProtocolCase c) {
+  c.steps.insert(c.steps.begin(), {"init", "verify u p", "open"});
+  c.results.insert(c.results.begin(), {"init 1", "verify 1", "open 1"});
+  c.wire = concat({kCheck, kLogin, c.wire});
+  return c;
+}
+
 std::vector<ProtocolCase> protocol_cases() {
   const std::string a_text = "From: a@example.jp\n" + kHiraganaSubject + "\n\nbody of a\n";
   const std::string long_line(10'000, 'L');
   const std::string long_subject(600, 's');
-  std::vector<Pop3TestMessage> big = {msg("big", {"Subject: big", "", std::string(900, 'x'),
-                                                  std::string(900, 'y')}),
-                                      msg("small", {"Subject: small", "", "fine"})};
-  std::vector<Pop3TestMessage> wide = {msg("wide", {"Subject: wide", "", std::string(1500, 'w')}),
-                                       msg("small", {"Subject: small", "", "fine"})};
+  // A message over the reply bound, a line over it, and one that fits.
+  std::vector<Pop3TestMessage> big = {
+      msg("big", {"Subject: big", "", std::string(900, 'x'), std::string(900, 'y')}),
+      msg("wide", {"Subject: wide", "", std::string(1500, 'w')}),
+      msg("small", {"Subject: small", "", "fine"})};
   Pop3TestServerOptions secret;
   secret.user = "u";
   secret.password = "secret";
@@ -289,18 +298,7 @@ std::vector<ProtocolCase> protocol_cases() {
                                                 "RETR 3", "DELE 1", "DELE 2", "QUIT"}});
   Pop3TestServerOptions secret_pipelined = secret;
   secret_pipelined.capabilities = {"PIPELINING"};
-  return {
-      {.name = "batch_pipelined", .mailbox = three, .server = pipelined(0), .steps = batch_steps,
-       .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_byte_by_byte", .mailbox = three, .server = pipelined(1),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_in_threes", .mailbox = three, .server = pipelined(3),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_split_in_sevens", .mailbox = three, .server = pipelined(7),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
-      {.name = "batch_slow_replies_wait_in_order", .mailbox = three,
-       .server = pipelined(0, {{"TOP", 1, Kind::kLate, "", 0, 300}, {"RETR", 2, Kind::kLate, "", 0, 300}}),
-       .steps = batch_steps, .results = batch_results, .wire = batch_wire, .remaining = {"c"}},
+  std::vector<ProtocolCase> cases = {
       {.name = "batch_one_at_a_time_without_pipelining", .mailbox = three, .server = {},
        .steps = batch_steps, .results = one_at_a_time, .wire = batch_wire,
        .remaining = {"c"}},
@@ -373,32 +371,26 @@ std::vector<ProtocolCase> protocol_cases() {
        .results = {"init 1", "verify 1", "open 1", "uidl 0", "numbers 1 1 2", "top 1 " + raw_header,
         "raw 1 " + raw_header + kHelloJis + "\n.dot\n..two\n", "close"},
        .wire = raw_wire},
-      {.name = "uidl_ids_are_the_whole_rest_of_the_line", .mailbox = raw_two,
+      opened({.name = "uidl_ids_are_the_whole_rest_of_the_line", .mailbox = raw_two,
        .server = faults({{"UIDL", 0, Kind::kReply, "+OK\r\n1 id a\r\nx y\r\n2 id-b\r\n.\r\n"}}),
-       .steps = {"init", "verify u p", "open", "uidl", "sizes"},
-       .results = {"init 1", "verify 1", "open 1", "uidl 1 1:id a 0:y 2:id-b",
-        "sizes 1 1:" + std::to_string(raw_two[0].data.size()) + " 2:" +
-            std::to_string(raw_two[1].data.size())},
-       .wire = concat({kCheck, kLogin, {"UIDL", "LIST"}})},
-      {.name = "raw_reply_over_the_bound_is_told_apart", .mailbox = raw_two, .server = {},
-       .steps = {"init", "verify u p", "open", "raw 1", "raw 2"},
-       .results = {"init 1", "verify 1", "open 1", "raw -2 ", "raw 1 Subject: b\n\nb\n"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "RETR 2"}}), .remaining = {},
-       .max_reply_bytes = 20},
+       .steps = {"uidl", "sizes"},
+       .results = {"uidl 1 1:id a 0:y 2:id-b", "sizes 1 1:" + std::to_string(raw_two[0].data.size()) +
+                                                   " 2:" + std::to_string(raw_two[1].data.size())},
+       .wire = {"UIDL", "LIST"}}),
+      opened({.name = "raw_reply_over_the_bound_is_told_apart", .mailbox = raw_two, .server = {},
+       .steps = {"raw 1", "raw 2"}, .results = {"raw -2 ", "raw 1 Subject: b\n\nb\n"},
+       .wire = {"RETR 1", "RETR 2"}, .remaining = {}, .max_reply_bytes = 20}),
       {.name = "bare_line_feeds_are_named", .mailbox = raw_two,
        .server = faults({{"", 0, Kind::kReply, "+OK hi\n"}}),
        .steps = {"init", "verify u p", "why"}, .results = {"init 1", "verify 0", "why 3"},
        .wire = {}, .remaining = {}, .max_reply_bytes = kMaxReplyBytes, .receive_ms = 300},
-      {.name = "uidl_cut_short_fails", .mailbox = raw_two,
-       .server = faults({{"UIDL", 0, Kind::kDrop, "", 20}}),
-       .steps = {"init", "verify u p", "open", "uidl"},
-       .results = {"init 1", "verify 1", "open 1", "uidl -1"},
-       .wire = concat({kCheck, kLogin, {"UIDL"}})},
-      {.name = "check_scan_quit", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "scan", "close", "shutdown"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
-        "close", "shutdown"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+      opened({.name = "uidl_cut_short_fails", .mailbox = raw_two,
+       .server = faults({{"UIDL", 0, Kind::kDrop, "", 20}}), .steps = {"uidl"},
+       .results = {"uidl -1"}, .wire = {"UIDL"}}),
+      opened({.name = "check_scan_quit", .mailbox = kTwo, .server = {},
+       .steps = {"scan", "close", "shutdown"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0", "close", "shutdown"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}}),
       {.name = "negative_greeting_not_examined", .mailbox = kTwo,
        .server = faults({{"", 0, Kind::kReply, "-ERR busy\r\n"}}),
        .steps = {"init", "verify u p"}, .results = {"init 1", "verify 1"}, .wire = kCheck},
@@ -412,93 +404,73 @@ std::vector<ProtocolCase> protocol_cases() {
       {.name = "reply_without_plus_is_positive", .mailbox = kTwo,
        .server = faults({{"USER", 0, Kind::kReply, "OK\r\n"}, {"PASS", 0, Kind::kReply, "fine\r\n"}}),
        .steps = {"init", "verify u p"}, .results = {"init 1", "verify 1"}, .wire = kCheck},
-      {.name = "empty_mailbox", .mailbox = {}, .server = {},
-       .steps = {"init", "verify u p", "open", "next", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next 0", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "QUIT"}})},
-      {.name = "subject_folded_over_three_lines",
+      opened({.name = "empty_mailbox", .mailbox = {}, .server = {}, .steps = {"next", "close"},
+       .results = {"next 0", "close"}, .wire = {"LIST", "QUIT"}}),
+      opened({.name = "subject_folded_over_three_lines_or_in_lower_case",
        .mailbox = {msg("f", {"Subject: =?ISO-2022-JP?B?GyRCJDMkcxsoQg==?=",
-                  " =?ISO-2022-JP?B?GyRCJEskQRsoQg==?=", "\t=?ISO-2022-JP?B?GyRCJE8bKEI=?=",
-                  "To: x@example.jp", "", "b"})},
-       .server = {}, .steps = {"init", "verify u p", "open", "next"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは")},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
-      {.name = "lower_case_subject_not_recognised",
-       .mailbox = {msg("l", {"subject: hidden", "Subject:nospace", "", "b"})}, .server = {},
-       .steps = {"init", "verify u p", "open", "next"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 "},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
-      {.name = "dot_lines_do_not_end_the_header",
+                             " =?ISO-2022-JP?B?GyRCJEskQRsoQg==?=", "\t=?ISO-2022-JP?B?GyRCJE8bKEI=?=",
+                             "To: x@example.jp", "", "b"}),
+                   msg("l", {"subject: hidden", "Subject:nospace", "", "b"})},
+       .server = {}, .steps = {"scan"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0"}}),
+      opened({.name = "dot_lines_do_not_end_the_header",
        .mailbox = {msg("d", {".X-Dot: 1", "..", "Subject: after dots", "", "b"})}, .server = {},
-       .steps = {"init", "verify u p", "open", "scan"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 after dots", "next 0"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
-      {.name = "three_dots_stored_as_two", .mailbox = kTwo,
+       .steps = {"scan"}, .results = {"next 1 #1 after dots", "next 0"},
+       .wire = {"LIST", "TOP 1 0"}}),
+      opened({.name = "three_dots_stored_as_two", .mailbox = kTwo,
        .server = faults({{"RETR", 0, Kind::kReply, "+OK\r\n...\r\n..a\r\n.b\r\nend\r\n.\r\n"}}),
-       .steps = {"init", "verify u p", "open", "retr 1", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 1 ..\n.a\n.b\nend\n", "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
-      {.name = "dot_stuffing_round_trip",
+       .steps = {"retr 1", "close"}, .results = {"retr 1 ..\n.a\n.b\nend\n", "close"},
+       .wire = {"RETR 1", "QUIT"}}),
+      opened({.name = "dot_stuffing_round_trip",
        .mailbox = {msg("s", {"Subject: s", "", "..", ".", "...x", "line"})}, .server = {},
-       .steps = {"init", "verify u p", "open", "retr 1"},
-       .results = {"init 1", "verify 1", "open 1", "retr 1 Subject: s\n\n..\n.\n...x\nline\n"},
-       .wire = concat({kCheck, kLogin, {"RETR 1"}})},
-      {.name = "jis_lines_crlf_and_bare_lf",
+       .steps = {"retr 1"}, .results = {"retr 1 Subject: s\n\n..\n.\n...x\nline\n"},
+       .wire = {"RETR 1"}}),
+      opened({.name = "jis_lines_crlf_and_bare_lf",
        .mailbox = {msg("j", {"Subject: s", "", "\x1B$B$3$s\x1B(B", "a\nb"})}, .server = {},
-       .steps = {"init", "verify u p", "open", "retr 1 crlf"},
-       .results = {"init 1", "verify 1", "open 1", "retr 1 Subject: s\r\n\r\n" + sj("こん") + "\r\na\nb\r\n"},
-       .wire = concat({kCheck, kLogin, {"RETR 1"}})},
+       .steps = {"retr 1 crlf"},
+       .results = {"retr 1 Subject: s\r\n\r\n" + sj("こん") + "\r\na\nb\r\n"}, .wire = {"RETR 1"}}),
       {.name = "delete_carried_out_at_quit", .mailbox = kTwo, .server = {},
        .steps = {"init", "verify u p", "open", "retr 1 del", "close", "open", "scan", "close"},
        .results = {"init 1", "verify 1", "open 1", "retr 1 " + a_text, "close", "open 1", "next 1 #1 ",
         "next 0", "close"},
        .wire = concat({kCheck, kLogin, {"RETR 1", "DELE 1", "QUIT"}, kLogin, {"LIST", "TOP 1 0", "QUIT"}}),
        .remaining = {"b"}},
-      {.name = "no_dele_without_delete_flag", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "retr 1", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 1 " + a_text, "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
-      {.name = "negative_dele_fails_the_retrieval", .mailbox = kTwo,
+      opened({.name = "no_dele_without_delete_flag", .mailbox = kTwo, .server = {},
+       .steps = {"retr 1", "close"}, .results = {"retr 1 " + a_text, "close"},
+       .wire = {"RETR 1", "QUIT"}}),
+      opened({.name = "negative_dele_fails_the_retrieval", .mailbox = kTwo,
        .server = faults({{"DELE", 0, Kind::kReply, "-ERR locked\r\n"}}),
-       .steps = {"init", "verify u p", "open", "retr 1 del", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 0 " + a_text, "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "DELE 1", "QUIT"}})},
-      {.name = "negative_retr", .mailbox = kTwo,
+       .steps = {"retr 1 del", "close"}, .results = {"retr 0 " + a_text, "close"},
+       .wire = {"RETR 1", "DELE 1", "QUIT"}}),
+      opened({.name = "negative_retr", .mailbox = kTwo,
        .server = faults({{"RETR", 0, Kind::kReply, "-ERR no\r\n"}}),
-       .steps = {"init", "verify u p", "open", "retr 1 del", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 0 ", "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "QUIT"}})},
-      {.name = "delete_on_its_own", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "dele 2", "dele 9", "close"},
-       .results = {"init 1", "verify 1", "open 1", "dele 1", "dele 0", "close"},
-       .wire = concat({kCheck, kLogin, {"DELE 2", "DELE 9", "QUIT"}}), .remaining = {"a"}},
+       .steps = {"retr 1 del", "close"}, .results = {"retr 0 ", "close"},
+       .wire = {"RETR 1", "QUIT"}}),
+      opened({.name = "delete_on_its_own", .mailbox = kTwo, .server = {},
+       .steps = {"dele 2", "dele 9", "close"}, .results = {"dele 1", "dele 0", "close"},
+       .wire = {"DELE 2", "DELE 9", "QUIT"}, .remaining = {"a"}}),
       {.name = "second_init_fails_first_stays", .mailbox = kTwo, .server = {},
        .steps = {"init", "init", "verify u p", "shutdown", "init"},
        .results = {"init 1", "init 0", "verify 1", "shutdown", "init 1"}, .wire = kCheck},
-      {.name = "open_while_open_fails", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "open", "scan", "close"},
-       .results = {"init 1", "verify 1", "open 1", "open 0", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ",
-        "next 0", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
-      {.name = "close_and_shutdown_idempotent", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "close", "close", "shutdown", "shutdown", "open", "next",
-        "init", "open"},
-       .results = {"init 1", "verify 1", "open 1", "close", "close", "shutdown", "shutdown", "open 0",
-        "next -1", "init 1", "open 0"},
-       .wire = concat({kCheck, kLogin, {"QUIT"}})},
+      opened({.name = "open_while_open_fails", .mailbox = kTwo, .server = {},
+       .steps = {"open", "scan", "close"},
+       .results = {"open 0", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0", "close"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}}),
+      opened({.name = "close_and_shutdown_idempotent", .mailbox = kTwo, .server = {},
+       .steps = {"close", "close", "shutdown", "shutdown", "open", "next", "init", "open"},
+       .results = {"close", "close", "shutdown", "shutdown", "open 0", "next -1", "init 1", "open 0"},
+       .wire = {"QUIT"}}),
       // The number list belongs to one scan: its end, a failed step and a
       // QUIT all make the next step start over with LIST.
-      {.name = "scan_starts_over_after_its_end", .mailbox = kTwo, .server = {},
-       .steps = {"init", "verify u p", "open", "scan", "next"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
-        "next 1 #1 " + sj("こんにちは")},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "LIST", "TOP 1 0"}})},
-      {.name = "scan_starts_over_after_a_failed_top", .mailbox = kTwo,
-       .server = faults({{"TOP", 2, Kind::kReply, "-ERR\r\n"}}),
-       .steps = {"init", "verify u p", "open", "scan", "next"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next -1",
-        "next 1 #1 " + sj("こんにちは")},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "LIST", "TOP 1 0"}})},
+      opened({.name = "scan_starts_over_after_its_end", .mailbox = kTwo, .server = {},
+       .steps = {"scan", "next"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0", "next 1 #1 " + sj("こんにちは")},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "LIST", "TOP 1 0"}}),
+      opened({.name = "negative_top_ends_the_scan_and_the_next_starts_over", .mailbox = kTwo,
+       .server = faults({{"TOP", 2, Kind::kReply, "-ERR\r\n"}}), .steps = {"scan", "next", "close"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next -1", "next 1 #1 " + sj("こんにちは"), "close"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "LIST", "TOP 1 0", "QUIT"}}),
       {.name = "scan_starts_over_after_quit", .mailbox = kTwo, .server = {},
        .steps = {"init", "verify u p", "open", "next", "close", "open", "next"},
        .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "close", "open 1",
@@ -508,70 +480,66 @@ std::vector<ProtocolCase> protocol_cases() {
        .steps = {"verify u p", "init", "verify u p", "next", "retr 1", "dele 1", "close"},
        .results = {"verify 0", "init 1", "verify 1", "next -1", "retr 0 ", "dele 0", "close"},
        .wire = kCheck},
-      {.name = "negative_top_ends_the_scan", .mailbox = kTwo,
-       .server = faults({{"TOP", 2, Kind::kReply, "-ERR\r\n"}}),
-       .steps = {"init", "verify u p", "open", "scan", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next -1", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
-      {.name = "negative_list", .mailbox = kTwo,
-       .server = faults({{"LIST", 0, Kind::kReply, "-ERR\r\n"}}),
-       .steps = {"init", "verify u p", "open", "next", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next -1", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "QUIT"}})},
-      {.name = "list_lines_without_size", .mailbox = kTwo,
+      opened({.name = "negative_list", .mailbox = kTwo,
+       .server = faults({{"LIST", 0, Kind::kReply, "-ERR\r\n"}}), .steps = {"next", "close"},
+       .results = {"next -1", "close"}, .wire = {"LIST", "QUIT"}}),
+      opened({.name = "list_lines_without_size", .mailbox = kTwo,
        .server = faults({{"LIST", 0, Kind::kReply, "+OK\r\n2\r\n\r\n 7\r\n.\r\n"}}),
-       .steps = {"init", "verify u p", "open", "scan"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #2 ", "next 0"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 2 0"}})},
+       .steps = {"scan"}, .results = {"next 1 #2 ", "next 0"}, .wire = {"LIST", "TOP 2 0"}}),
       // The number is what comes before the first space, read as atoi reads
       // it: leading white space skipped, trailing non-digits ignored.
-      {.name = "list_numbers_read_as_decimals", .mailbox = kTwo,
+      opened({.name = "list_numbers_read_as_decimals", .mailbox = kTwo,
        .server = faults({{"LIST", 0, Kind::kReply, "+OK\r\n\t2 9\r\n1\tx 9\r\n.\r\n"}}),
-       .steps = {"init", "verify u p", "open", "scan"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #2 ", "next 1 #1 " + sj("こんにちは"), "next 0"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 2 0", "TOP 1 0"}})},
-      {.name = "connection_dropped_in_retr", .mailbox = kTwo,
+       .steps = {"scan"}, .results = {"next 1 #2 ", "next 1 #1 " + sj("こんにちは"), "next 0"},
+       .wire = {"LIST", "TOP 2 0", "TOP 1 0"}}),
+      opened({.name = "connection_dropped_in_retr", .mailbox = kTwo,
        .server = faults({{"RETR", 0, Kind::kDrop, "", 30}}),
-       .steps = {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 0 ", "retr 0 ", "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1"}})},
-      {.name = "connection_dropped_in_top", .mailbox = kTwo,
-       .server = faults({{"TOP", 0, Kind::kDrop, "", 12}}),
-       .steps = {"init", "verify u p", "open", "next", "next", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next -1", "next -1", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0"}})},
+       .steps = {"retr 1 del", "retr 2", "close"}, .results = {"retr 0 ", "retr 0 ", "close"},
+       .wire = {"RETR 1"}}),
+      opened({.name = "connection_dropped_in_top", .mailbox = kTwo,
+       .server = faults({{"TOP", 0, Kind::kDrop, "", 12}}), .steps = {"next", "next", "close"},
+       .results = {"next -1", "next -1", "close"}, .wire = {"LIST", "TOP 1 0"}}),
       {.name = "connection_dropped_at_greeting", .mailbox = kTwo,
        .server = faults({{"", 0, Kind::kDrop, "", 0}}),
        .steps = {"init", "verify u p"}, .results = {"init 1", "verify 0"}, .wire = {}},
-      {.name = "oversize_message_drained_not_deleted", .mailbox = big, .server = {},
-       .steps = {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 0 ", "retr 1 Subject: small\n\nfine\n", "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "RETR 2", "QUIT"}}), .remaining = {},
-       .max_reply_bytes = 1000},
-      {.name = "overlong_line_drained_not_deleted", .mailbox = wide, .server = {},
-       .steps = {"init", "verify u p", "open", "retr 1 del", "retr 2", "close"},
-       .results = {"init 1", "verify 1", "open 1", "retr 0 ", "retr 1 Subject: small\n\nfine\n", "close"},
-       .wire = concat({kCheck, kLogin, {"RETR 1", "RETR 2", "QUIT"}}), .remaining = {},
-       .max_reply_bytes = 1000},
-      {.name = "long_lines_kept_whole",
+      opened({.name = "oversize_message_or_overlong_line_drained_not_deleted", .mailbox = big,
+       .server = {}, .steps = {"retr 1 del", "retr 2 del", "retr 3", "close"},
+       .results = {"retr 0 ", "retr 0 ", "retr 1 Subject: small\n\nfine\n", "close"},
+       .wire = {"RETR 1", "RETR 2", "RETR 3", "QUIT"}, .remaining = {}, .max_reply_bytes = 1000}),
+      opened({.name = "long_lines_kept_whole",
        .mailbox = {msg("long", {"Subject: " + long_subject, "", long_line, "end"})}, .server = {},
-       .steps = {"init", "verify u p", "open", "scan", "retr 1"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + long_subject, "next 0",
-        "retr 1 Subject: " + long_subject + "\n\n" + long_line + "\nend\n"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "RETR 1"}})},
-      {.name = "replies_split_byte_by_byte",
+       .steps = {"scan", "retr 1"},
+       .results = {"next 1 #1 " + long_subject, "next 0",
+                   "retr 1 Subject: " + long_subject + "\n\n" + long_line + "\nend\n"},
+       .wire = {"LIST", "TOP 1 0", "RETR 1"}}),
+      opened({.name = "replies_split_byte_by_byte",
        .mailbox = {msg("a", {kHiraganaSubject, "", "..dots", "\x1B$B$3\x1B(B"})},
-       .server = chunked(1),
-       .steps = {"init", "verify u p", "open", "scan", "retr 1 crlf", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 0",
-        "retr 1 " + kHiraganaSubject + "\r\n\r\n..dots\r\n" + sj("こ") + "\r\n", "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "RETR 1", "QUIT"}})},
-      {.name = "replies_split_in_threes", .mailbox = kTwo, .server = chunked(3),
-       .steps = {"init", "verify u p", "open", "scan", "close"},
-       .results = {"init 1", "verify 1", "open 1", "next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0",
-        "close"},
-       .wire = concat({kCheck, kLogin, {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}})},
+       .server = chunked(1), .steps = {"scan", "retr 1 crlf", "close"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next 0",
+                   "retr 1 " + kHiraganaSubject + "\r\n\r\n..dots\r\n" + sj("こ") + "\r\n", "close"},
+       .wire = {"LIST", "TOP 1 0", "RETR 1", "QUIT"}}),
+      opened({.name = "replies_split_in_threes", .mailbox = kTwo, .server = chunked(3),
+       .steps = {"scan", "close"},
+       .results = {"next 1 #1 " + sj("こんにちは"), "next 1 #2 ", "next 0", "close"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "QUIT"}}),
+      {.name = "stls_refused_answered_with_quit", .mailbox = kTwo, .server = {},
+       .steps = {"init pop3+starttls://", "verify u p"}, .results = {"init 1", "verify 0"},
+       .wire = {"STLS", "QUIT"}},
   };
+  // The same pipelined batches however the server splits or delays its replies.
+  const std::pair<const char*, Pop3TestServerOptions> deliveries[] = {
+      {"batch_pipelined", pipelined(0)},
+      {"batch_split_byte_by_byte", pipelined(1)},
+      {"batch_split_in_threes", pipelined(3)},
+      {"batch_split_in_sevens", pipelined(7)},
+      {"batch_slow_replies_wait_in_order",
+       pipelined(0, {{"TOP", 1, Kind::kLate, "", 0, 300}, {"RETR", 2, Kind::kLate, "", 0, 300}})},
+  };
+  for (const auto& [name, server] : deliveries) {
+    cases.push_back({.name = name, .mailbox = three, .server = server, .steps = batch_steps,
+                     .results = batch_results, .wire = batch_wire, .remaining = {"c"}});
+  }
+  return cases;
 }
 
 class Protocol : public ::testing::TestWithParam<ProtocolCase> {};
@@ -683,6 +651,14 @@ TEST(Pop3, ReceiveTimeOutFailsTheStep) {
   EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"LIST", "TOP 1 0"}}));
 }
 
+// Whether USER or PASS reached the server.
+bool login_sent(const Lines& transcript) {
+  for (const std::string& line : transcript) {
+    if (line.starts_with("USER") || line.starts_with("PASS")) return true;
+  }
+  return false;
+}
+
 // After a cancelling shutdown the client holds no session and is no longer
 // initialised: a batch finds nothing open, and a new pop3_init is taken (it
 // refuses while initialised). The client is shut down again afterwards.
@@ -739,24 +715,32 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_EQ(server.mailbox_names(), (Lines{"a", "b"}));
 }
 
-TEST(Pop3Cancel, UnblocksAWaitForTheGreeting) {
-  Pop3TestServerOptions options = faults({{"", 0, Kind::kStall, "", 0}});
-  Pop3TestServer server(kTwo, options);
-  ASSERT_TRUE(server.start());
-  Pop3Client client;
-  ASSERT_EQ(pop3_init(client, server.address()), 1);
-  std::promise<int> result;
-  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
-  // The server accepts, then stalls; wait until the session exists.
-  while (server.sessions() == 0) std::this_thread::yield();
-  pop3_close(client);
-  pop3_shutdown(client);
-  auto future = result.get_future();
-  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-  EXPECT_EQ(future.get(), 0);
-  worker.join();
-  pop3_shutdown(client);
-  server.stop();
+// A server that accepts, then stalls before its greeting or in the TLS
+// handshake: the cancel button fails the check at once, and a cancel is not
+// reported as a TLS failure.
+TEST(Pop3Cancel, UnblocksAStalledGreetingOrHandshake) {
+  for (const std::string scheme : {"", "pop3s://"}) {
+    SCOPED_TRACE(scheme);
+    Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
+    ASSERT_TRUE(server.start());
+    Pop3Client client;  // default time-outs: only the cancel can end the wait
+    ASSERT_EQ(pop3_init(client, scheme + server.address()), 1);
+    std::promise<int> result;
+    std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
+    while (server.sessions() == 0) std::this_thread::yield();
+    // Into the handshake's wait.
+    if (!scheme.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    pop3_close(client);
+    pop3_shutdown(client);
+    auto future = result.get_future();
+    ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    EXPECT_EQ(future.get(), 0);
+    worker.join();
+    EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kNone);
+    pop3_shutdown(client);
+    server.stop();
+    EXPECT_FALSE(login_sent(server.transcript()));
+  }
 }
 
 // A connect that hangs (say a server that drops SYNs) is cut short as well.
@@ -807,12 +791,6 @@ TEST(Pop3Cancel, CloseBetweenStepsQuits) {
 // The scripted server speaks no TLS, so a client that asks for it meets a
 // peer that answers its handshake with clear text, drops it or stalls in it,
 // or refuses STLS. Whatever happens, neither USER nor PASS reaches the server.
-bool login_sent(const Lines& transcript) {
-  for (const std::string& line : transcript) {
-    if (line.starts_with("USER") || line.starts_with("PASS")) return true;
-  }
-  return false;
-}
 
 TEST(Pop3Tls, NoVerifiedSessionNoLogin) {
   const struct {
@@ -843,16 +821,6 @@ TEST(Pop3Tls, NoVerifiedSessionNoLogin) {
     server.stop();
     EXPECT_FALSE(login_sent(server.transcript())) << c.what;
   }
-  // A refused STLS is answered with QUIT, like a refused login.
-  Pop3TestServer server(kTwo);
-  ASSERT_TRUE(server.start());
-  Pop3Client client;
-  client.receive_timeout_ms = kTestReceiveMs;
-  ASSERT_EQ(pop3_init(client, "pop3+starttls://" + server.address()), 1);
-  EXPECT_EQ(pop3_verify_login(client, "u", "p"), 0);
-  pop3_shutdown(client);
-  server.stop();
-  EXPECT_EQ(server.transcript(), (Lines{"STLS", "QUIT"}));
 }
 
 TEST(Pop3Tls, HandshakeStallTimesOut) {
@@ -867,29 +835,6 @@ TEST(Pop3Tls, HandshakeStallTimesOut) {
   EXPECT_GE(waited, std::chrono::milliseconds(250));
   EXPECT_LT(waited, std::chrono::seconds(5));
   EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kHandshakeFailed);
-  pop3_shutdown(client);
-  server.stop();
-  EXPECT_FALSE(login_sent(server.transcript()));
-}
-
-// The cancel button during a handshake that stalls: the check fails at once,
-// and a cancel is not reported as a TLS failure.
-TEST(Pop3Tls, CancelUnblocksAHandshake) {
-  Pop3TestServer server(kTwo, faults({{"", 0, Kind::kStall, "", 0}}));
-  ASSERT_TRUE(server.start());
-  Pop3Client client;  // default time-outs: only the cancel can end the wait
-  ASSERT_EQ(pop3_init(client, "pop3s://" + server.address()), 1);
-  std::promise<int> result;
-  std::thread worker([&] { result.set_value(pop3_verify_login(client, "u", "p")); });
-  while (server.sessions() == 0) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // into the handshake's wait
-  pop3_close(client);
-  pop3_shutdown(client);
-  auto future = result.get_future();
-  ASSERT_EQ(future.wait_for(std::chrono::seconds(2)), std::future_status::ready);
-  EXPECT_EQ(future.get(), 0);
-  worker.join();
-  EXPECT_EQ(pop3_tls_failure(client), Pop3TlsFailure::kNone);
   pop3_shutdown(client);
   server.stop();
   EXPECT_FALSE(login_sent(server.transcript()));
