@@ -135,12 +135,17 @@ std::optional<std::string> sort_link_page(std::string_view page) {
 
   std::vector<std::size_t> order(lines.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
-  bool in_order = true;
-  for (std::size_t i = 1; i < keys.size() && in_order; ++i) in_order = compare_link_keys(keys[i - 1], keys[i]) >= 0;
-  if (!in_order) {
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      return compare_link_keys(keys[a], keys[b]) > 0;
-    });
+  // A page is sorted but for the lines put in since its last sort, which
+  // stand before the rest: only the part before its longest sorted tail is
+  // sorted, then merged with the tail. Both keep equal keys in page order,
+  // so the result is the whole page's stable sort.
+  const auto after = [&](std::size_t a, std::size_t b) { return compare_link_keys(keys[a], keys[b]) > 0; };
+  std::size_t tail = order.size();
+  while (tail > 1 && !after(tail - 1, tail - 2)) --tail;
+  if (tail > 1) {
+    const auto tail_start = order.begin() + static_cast<std::ptrdiff_t>(tail - 1);
+    std::stable_sort(order.begin(), tail_start, after);
+    std::inplace_merge(order.begin(), tail_start, order.end(), after);
   }
 
   std::string sorted;

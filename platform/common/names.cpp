@@ -34,9 +34,13 @@ SplitPath split_path(std::string_view path) {
 }
 
 std::optional<std::u16string> utf8_to_utf16(std::string_view utf8) {
+  // File names are mostly ASCII: their leading ASCII run is widened at once
+  // (a directory search converts every name it meets).
+  std::size_t at = 0;
+  while (at < utf8.size() && static_cast<unsigned char>(utf8[at]) < 0x80) ++at;
   std::u16string out;
   out.reserve(utf8.size());
-  std::size_t at = 0;
+  out.assign(utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(at));
   while (at < utf8.size()) {
     const auto lead = static_cast<unsigned char>(utf8[at]);
     std::uint32_t code = 0;

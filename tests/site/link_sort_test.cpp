@@ -80,6 +80,11 @@ TEST(SortLinkPage, OrdersDescendingAndStable) {
       {"equal keys keep their order",
        kHead + line("x", "1") + line("y") + line("x", "2") + line("x", "3") + "</CENTER>\n",
        kHead + line("y") + line("x", "1") + line("x", "2") + line("x", "3") + closing},
+      {"new lines above a sorted tail, equal keys in page order",
+       kHead + line("b", "n1") + line("x", "n2") + line("z") + line("x", "1") + line("b", "2") + line("a") +
+           "</CENTER>\n",
+       kHead + line("z") + line("x", "n2") + line("x", "1") + line("b", "n1") + line("b", "2") + line("a") +
+           closing},
       {"shorter key above a continuation with Japanese",
        kHead + line("ab" + sj("あ")) + line("ab") + line("abc") + "</CENTER>\n",
        kHead + line("abc") + line("ab") + line("ab" + sj("あ")) + closing},
