@@ -40,7 +40,8 @@ std::optional<std::u16string> utf8_to_utf16(std::string_view utf8) {
   while (at < utf8.size() && static_cast<unsigned char>(utf8[at]) < 0x80) ++at;
   std::u16string out;
   out.reserve(utf8.size());
-  out.assign(utf8.begin(), utf8.begin() + static_cast<std::ptrdiff_t>(at));
+  out.resize(at);
+  for (std::size_t i = 0; i < at; ++i) out[i] = static_cast<char16_t>(utf8[i]);
   while (at < utf8.size()) {
     const auto lead = static_cast<unsigned char>(utf8[at]);
     std::uint32_t code = 0;
