@@ -32,7 +32,7 @@ void delete_logs_command() {
   const bool rebuild_requested = show_log_deletion_dialog(shell().main_window);
   // The logs are gone whatever the answer to the rebuild: the search forgets
   // them either way.
-  if (rebuild_requested && rebuild_command().kind == OutcomeKind::declined) build_search_index();
+  if (rebuild_requested && rebuild_command().kind == OutcomeKind::kDeclined) build_search_index();
 }
 
 // Opens the search page as a list's name opens its pages. An archive without

@@ -290,7 +290,7 @@ void on_delete_list(HWND dialog, ListDialog& state) {
   DialogUserInterface ui(dialog);
   ListDialogUpdate update = delete_list(selected_line(dialog, IDC_LK_LISTS, state.names), ui, list_panel());
   // The search forgets the list's messages.
-  if (update.outcome.kind != OutcomeKind::declined && update.outcome.kind != OutcomeKind::refused) {
+  if (update.outcome.kind != OutcomeKind::kDeclined && update.outcome.kind != OutcomeKind::kRefused) {
     build_search_index();
   }
   apply(dialog, state, std::move(update));

@@ -12,10 +12,10 @@ namespace {
 
 UINT icon_flags(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::information: return MB_ICONINFORMATION;
-    case MessageIcon::warning: return MB_ICONWARNING;
-    case MessageIcon::question: return MB_ICONQUESTION;
-    case MessageIcon::none: break;
+    case MessageIcon::kInformation: return MB_ICONINFORMATION;
+    case MessageIcon::kWarning: return MB_ICONWARNING;
+    case MessageIcon::kQuestion: return MB_ICONQUESTION;
+    case MessageIcon::kNone: break;
   }
   return 0;
 }

@@ -111,7 +111,7 @@ int failure(Console& console, std::string_view command, std::string_view reason_
 int exit_for(Console& console, const CliUserInterface& ui, std::string_view command,
              const Outcome& outcome) {
   if (outcome.ok()) return kExitOk;
-  if (outcome.kind == OutcomeKind::declined) {
+  if (outcome.kind == OutcomeKind::kDeclined) {
     return failure(console, command, platform::jp("「いいえ」なので、何も変えていません"));
   }
   if (!outcome.reason.empty() && ui.shown(outcome.reason)) return kExitFailed;
@@ -166,7 +166,7 @@ int run_receive(const std::vector<std::string>&, const Invocation& invocation,
   hooks.pause = [](int) {};  // nobody watches a progress dialog here
   hooks.clock = env.clock;
   hooks.status_changed = [&](ReceiveStatus status) {
-    console.out(to_utf8(status_text(status, status == ReceiveStatus::notice ? state.notice()
+    console.out(to_utf8(status_text(status, status == ReceiveStatus::kNotice ? state.notice()
                                                                             : std::string())) +
                 "\n");
   };
@@ -271,7 +271,7 @@ int not_registered(Console& console, const char* what_utf8, std::string_view nam
   console.err(message_line({platform::jp("注意"),
                             platform::jp(what_utf8) + platform::jp("「") + std::string(name) +
                                 platform::jp("」は登録されていません。"),
-                            MessageIcon::warning}));
+                            MessageIcon::kWarning}));
   return kExitFailed;
 }
 
@@ -351,7 +351,7 @@ int run_list_delete(const std::vector<std::string>& arguments, const Invocation&
   const Outcome outcome = delete_list(arguments[0], ui, *invocation.table).outcome;
   // The search index forgets the list's messages (whatever of the list was
   // removed, even on a partial failure).
-  if (outcome.kind != OutcomeKind::declined) build_search_index();
+  if (outcome.kind != OutcomeKind::kDeclined) build_search_index();
   return exit_for(console, ui, "list delete", outcome);
 }
 
@@ -373,8 +373,8 @@ int run_log_delete(const std::vector<std::string>& arguments, const Invocation& 
     refresh_list_panel(*invocation.table);
     const Outcome rebuilt = rebuild_site_and_search(ui, *invocation.table);
     // The logs are gone whatever the answer: the search forgets them.
-    if (rebuilt.kind == OutcomeKind::declined) build_search_index();
-    if (outcome.ok() && rebuilt.kind == OutcomeKind::declined) {
+    if (rebuilt.kind == OutcomeKind::kDeclined) build_search_index();
+    if (outcome.ok() && rebuilt.kind == OutcomeKind::kDeclined) {
       // The logs are gone already; only the pages were left as they were.
       outcome = Outcome::failed(
           platform::jp("ログは削除しました。再構築は「いいえ」なので行っていません"));
@@ -398,7 +398,7 @@ int open_search_page(const Invocation& invocation, Console& console) {
   }
   if (platform::open_with_shell(kSearchPage)) return kExitOk;
   console.err(message_line({platform::jp("失敗"), platform::jp("ページを開けませんでした。\n") + std::string(kSearchPage),
-                            MessageIcon::warning}));
+                            MessageIcon::kWarning}));
   return kExitFailed;
 }
 
@@ -440,7 +440,7 @@ int run_open(const std::vector<std::string>& arguments, const Invocation& invoca
     console.err(message_line({platform::jp("失敗"),
                               platform::jp("ページを開けませんでした。\n") +
                                   list_index_page(name),
-                              MessageIcon::warning}));
+                              MessageIcon::kWarning}));
     return kExitFailed;
   }
   return kExitOk;

@@ -49,7 +49,7 @@ AccountDialogUpdate register_account(const NewAccountFields& fields, UserInterfa
   if (!is_usable_account_name(record.account_name)) {
     return with_notice<AccountDialogUpdate>(ui, messages::account_name_refused());
   }
-  if (!write_account(record)) return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
+  if (!write_account(record)) return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::kFailed);
   AccountDialogUpdate update;
   update.clear_new_fields = true;
   update.refill_list_box = true;
@@ -64,7 +64,7 @@ AccountDialogUpdate set_extended_mail(const std::optional<std::string>& selected
                                       UserInterface& ui) {
   if (!selected_line) return with_notice<AccountDialogUpdate>(ui, messages::nothing_selected());
   const auto failed = [&ui] {
-    return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
+    return with_notice<AccountDialogUpdate>(ui, messages::save_failed(), OutcomeKind::kFailed);
   };
   // A line is a record's stored name; one that would lead outside
   // "pop3mail\" is never used as a path.

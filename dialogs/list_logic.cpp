@@ -81,7 +81,7 @@ ListDialogUpdate register_list(const NewListFields& fields, UserInterface& ui,
   if (!write_list(name, record)) {
     // A folder this call made for nothing goes again (it is empty then).
     if (!list_registered(name)) platform::remove_folder(list_folder(name));
-    return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
+    return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::kFailed);
   }
   refill_panel(ui, table);
 
@@ -121,7 +121,7 @@ ListDialogUpdate change_list(const std::optional<std::string>& selected_list,
     if (written) table.mark_list(*selected_list, 0);
   }
   ui.panel_changed();
-  if (!written) return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::failed);
+  if (!written) return with_notice<ListDialogUpdate>(ui, messages::save_failed(), OutcomeKind::kFailed);
   return {};
 }
 

@@ -128,10 +128,10 @@ class ExtendedReceive {
 
  private:
   // The one place a failure of the source or of the storing is recorded:
-  // status receive_failed, the counter it belongs to, and the reason (the first reason
-  // is the job's). Nothing is recorded once the job is cancelled.
+  // status kReceiveFailed and the reason (the first reason is the job's).
+  // Nothing is recorded once the job is cancelled.
   void failed(const std::string& reason) {
-    job_.set_status(ReceiveStatus::receive_failed);
+    job_.set_status(ReceiveStatus::kReceiveFailed);
     if (job_.is_cancelled()) return;
     job_.fail(reason);
   }
@@ -141,7 +141,7 @@ class ExtendedReceive {
   }
   void show_notice(const std::string& text) {
     state_.set_notice(text);
-    job_.set_status(ReceiveStatus::notice);
+    job_.set_status(ReceiveStatus::kNotice);
     job_.pause(kNoticePauseMs);
   }
 
@@ -202,33 +202,33 @@ class ExtendedReceive {
 };
 
 void ExtendedReceive::run() {
-  job_.set_status(ReceiveStatus::authenticating);
+  job_.set_status(ReceiveStatus::kAuthenticating);
   const SourceOutcome opened = source_.open();
   if (job_.is_cancelled()) return;
   if (!opened.ok()) {
     if (source_.tls_failed()) {
       // No verified session to log in on: nothing of the account has left.
-      job_.set_status(ReceiveStatus::tls_failed);
+      job_.set_status(ReceiveStatus::kTlsFailed);
       job_.fail(opened.reason);
       job_.pause(kLoginFailedPauseMs);
       return;
     }
     // As in the classic job: the failed login, then the session that could
     // not open, then the lists and an empty mailbox.
-    job_.set_status(ReceiveStatus::auth_failed);
+    job_.set_status(ReceiveStatus::kAuthFailed);
     job_.fail(opened.reason);
     job_.pause(kLoginFailedPauseMs);
     if (job_.is_cancelled()) return;
-    job_.set_status(ReceiveStatus::session_error);
+    job_.set_status(ReceiveStatus::kSessionError);
   } else {
-    job_.set_status(ReceiveStatus::scanning);
+    job_.set_status(ReceiveStatus::kScanning);
     scan();
   }
   if (job_.is_cancelled()) return;
 
   if (!take_lists()) {
     if (job_.is_cancelled()) return;
-    job_.set_status(ReceiveStatus::disconnecting);
+    job_.set_status(ReceiveStatus::kDisconnecting);
     if (opened.ok()) source_.finish();
     return;
   }
@@ -238,23 +238,23 @@ void ExtendedReceive::run() {
     return;
   }
   forget_messages_gone(state_);  // an empty mailbox keeps no stored id
-  job_.set_status(ReceiveStatus::no_mail);
+  job_.set_status(ReceiveStatus::kNoMail);
   job_.pause(kNoMailPauseMs);
   if (job_.is_cancelled()) return;
-  job_.set_status(ReceiveStatus::disconnecting);
+  job_.set_status(ReceiveStatus::kDisconnecting);
   if (opened.ok()) source_.finish();
 }
 
 // The lists, in search order; sorting takes them from the last. False (after
-// status no_list and its pause) when there is none.
+// status kNoList and its pause) when there is none.
 bool ExtendedReceive::take_lists() {
   state_.list_files = list_record_files();
   if (state_.list_files.size() > static_cast<std::size_t>(kMaxLists)) {
     state_.list_files.resize(kMaxLists);
   }
   if (!state_.list_files.empty()) return true;
-  job_.set_status(ReceiveStatus::no_list);
-  job_.fail(status_text(ReceiveStatus::no_list, {}));
+  job_.set_status(ReceiveStatus::kNoList);
+  job_.fail(status_text(ReceiveStatus::kNoList, {}));
   job_.pause(kNoListPauseMs);
   return false;
 }
@@ -419,7 +419,7 @@ bool ExtendedReceive::verify_planned(std::vector<Planned>& planned) {
   // stored again nor deleted.
   for (int number : unread) {
     by_number[number]->work = false;
-    failed(status_text(ReceiveStatus::receive_failed, {}));
+    failed(status_text(ReceiveStatus::kReceiveFailed, {}));
   }
   std::erase_if(planned, [](const Planned& entry) { return !entry.work; });
   return read.result != SourceResult::kLost;
@@ -443,7 +443,7 @@ void ExtendedReceive::store_message(Planned& entry, std::string& raw) {
       continue;
     }
     const std::string& name = list->name;
-    progress(ReceiveStatus::receiving);
+    progress(ReceiveStatus::kReceiving);
     prepare_list(job_, memory_, name);
     const auto time = message_times_.find(message.number);
     int first_number = log_number_ + 1;
@@ -579,7 +579,7 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   const SourceOutcome fetched = source_.fetch(wanted, [&](int number, const SourceOutcome& outcome,
                                                           std::string& raw) {
     Planned& entry = *by_number[number];
-    progress(ReceiveStatus::sorting);
+    progress(ReceiveStatus::kSorting);
     if (import_ && !outcome.ok()) {
       // The source has said which message and why.
       ++state_.report.unreadable;
@@ -709,7 +709,7 @@ bool ExtendedReceive::store_planned(std::vector<Planned>& planned) {
 void ExtendedReceive::finish(bool stopped) {
   if (stopped) return;
   if (remaining_ > 0) show_notice(notice_text(remaining_));
-  job_.set_status(ReceiveStatus::disconnecting);
+  job_.set_status(ReceiveStatus::kDisconnecting);
   if (!source_.finish().ok() && deletion_asked_) {
     job_.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
   }
@@ -754,7 +754,7 @@ void ExtendedReceive::import_progress() {
   if (report.matched_no_list > 0) text += platform::jp("、該当なし ") + std::to_string(report.matched_no_list);
   if (report.unreadable > 0) text += platform::jp("、読めない ") + std::to_string(report.unreadable);
   state_.set_notice(text + platform::jp("）"));
-  job_.set_status(ReceiveStatus::notice);
+  job_.set_status(ReceiveStatus::kNotice);
 }
 
 // A receive shows each step's status; an import shows its counts instead.
@@ -798,7 +798,7 @@ void ExtendedReceive::write_pages(bool all) {
 
 void ExtendedReceive::run_import() {
   const ImportOptions& options = *import_;
-  progress(ReceiveStatus::scanning);
+  progress(ReceiveStatus::kScanning);
   if (!take_lists()) return;
   load_lists(!options.dry_run);
   if (!options.only_list.empty()) {
@@ -918,7 +918,7 @@ Message import_done_message(const ReceiveReport& report, int skipped_files,
   if (notes.size() > kImportNotesShown) text += "\n...";
   if (!report.outcome.ok()) text += "\n" + report.outcome.reason;
   return Message{platform::jp("お知らせ"), text,
-                 report.outcome.ok() ? MessageIcon::information : MessageIcon::warning};
+                 report.outcome.ok() ? MessageIcon::kInformation : MessageIcon::kWarning};
 }
 
 void import_extended(ReceiveJobContext& job, MailSource& source, const ImportOptions& options) {

@@ -11,32 +11,32 @@ void PolledUserInterface::notify(const Message& message) { ask({message, false})
 bool PolledUserInterface::ask(Request request) {
   std::unique_lock lock(mutex_);
   // One worker asks one thing at a time; a second asker waits its turn.
-  changed_.wait(lock, [this] { return closed_ || phase_ == Phase::idle; });
+  changed_.wait(lock, [this] { return closed_ || phase_ == Phase::kIdle; });
   if (closed_) return false;
   request_ = std::move(request);
-  phase_ = Phase::waiting;
-  changed_.wait(lock, [this] { return closed_ || phase_ == Phase::answered; });
-  const bool yes = phase_ == Phase::answered && answer_;
-  phase_ = Phase::idle;
+  phase_ = Phase::kWaiting;
+  changed_.wait(lock, [this] { return closed_ || phase_ == Phase::kAnswered; });
+  const bool yes = phase_ == Phase::kAnswered && answer_;
+  phase_ = Phase::kIdle;
   changed_.notify_all();
   return yes;
 }
 
 std::optional<PolledUserInterface::Request> PolledUserInterface::take_request() {
   std::lock_guard lock(mutex_);
-  if (phase_ != Phase::waiting) return std::nullopt;
+  if (phase_ != Phase::kWaiting) return std::nullopt;
   // Taken, not answered: a timer tick inside the message box that shows it
   // finds nothing more to show.
-  phase_ = Phase::taken;
+  phase_ = Phase::kTaken;
   return request_;
 }
 
 void PolledUserInterface::answer(bool yes) {
   {
     std::lock_guard lock(mutex_);
-    if (phase_ != Phase::taken) return;
+    if (phase_ != Phase::kTaken) return;
     answer_ = yes;
-    phase_ = Phase::answered;
+    phase_ = Phase::kAnswered;
   }
   changed_.notify_all();
 }

@@ -41,7 +41,7 @@ class PolledUserInterface final : public UserInterface {
   void close();
 
  private:
-  enum class Phase { idle, waiting, taken, answered };
+  enum class Phase { kIdle, kWaiting, kTaken, kAnswered };
 
   // The one request's round trip; the worker holds the lock only while it
   // hands the request over and waits.
@@ -49,7 +49,7 @@ class PolledUserInterface final : public UserInterface {
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  Phase phase_ = Phase::idle;
+  Phase phase_ = Phase::kIdle;
   Request request_;
   bool answer_ = false;
   bool closed_ = false;

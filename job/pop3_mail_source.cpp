@@ -34,7 +34,7 @@ class Pop3MailSource final : public MailSource {
     tls_failed_ = pop3_tls_failure(client_) != Pop3TlsFailure::kNone;
     if (tls_failed_) {
       return {SourceResult::kNoSession,
-              status_text(ReceiveStatus::tls_failed, {}) + " (" +
+              status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
                   std::string(pop3_tls_failure_reason(pop3_tls_failure(client_))) + ")"};
     }
     return {SourceResult::kNoSession, login_failure_reason(pop3_login_failure(client_))};
@@ -158,7 +158,7 @@ class Pop3MailSource final : public MailSource {
                                                          std::string& text) {
       SourceOutcome outcome;
       if (reply == Pop3Reply::kNegative) {
-        outcome = {SourceResult::kRefused, status_text(ReceiveStatus::receive_failed, {})};
+        outcome = {SourceResult::kRefused, status_text(ReceiveStatus::kReceiveFailed, {})};
       } else if (reply == Pop3Reply::kTooLong) {
         outcome = {SourceResult::kTooLong, {}};
       }

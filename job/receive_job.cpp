@@ -49,7 +49,7 @@ std::string status_text(int status, std::string_view notice) {
       platform::jp("メールの振り分け処理中・・・"),
       platform::jp("サーバー証明書を確認できませんでした"),
   };
-  if (status == static_cast<int>(ReceiveStatus::notice)) return std::string(notice);
+  if (status == static_cast<int>(ReceiveStatus::kNotice)) return std::string(notice);
   if (status < 0 || status > kMaxStatus) return {};
   return texts[static_cast<std::size_t>(status)];
 }
@@ -92,7 +92,7 @@ std::string login_failure_reason(Pop3LoginFailure failure) {
     case Pop3LoginFailure::kTls:
       break;
   }
-  return status_text(ReceiveStatus::auth_failed, {});
+  return status_text(ReceiveStatus::kAuthFailed, {});
 }
 
 namespace {
@@ -115,17 +115,17 @@ void run_job(ReceiveJobContext& job) {
   state.scan_complete = false;
   const std::optional<AccountRecord> account = read_first_account();
   if (!account) {
-    job.set_status(ReceiveStatus::no_account);
-    job.fail(status_text(ReceiveStatus::no_account, {}));
+    job.set_status(ReceiveStatus::kNoAccount);
+    job.fail(status_text(ReceiveStatus::kNoAccount, {}));
     job.pause(kNoAccountPauseMs);
     return;
   }
   if (job.is_cancelled()) return;
 
-  job.set_status(ReceiveStatus::connecting);
+  job.set_status(ReceiveStatus::kConnecting);
   if (pop3_init(client, account->server) != 1) {
-    job.set_status(ReceiveStatus::connect_error);
-    job.fail(status_text(ReceiveStatus::connect_error, {}));
+    job.set_status(ReceiveStatus::kConnectError);
+    job.fail(status_text(ReceiveStatus::kConnectError, {}));
     return;
   }
   if (job.is_cancelled()) return;
@@ -139,7 +139,7 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
-  job.set_status(ReceiveStatus::authenticating);
+  job.set_status(ReceiveStatus::kAuthenticating);
   if (pop3_verify_login(client, account->user_name, account->password) != 1) {
     // A check cut short by a cancel says nothing about the credentials.
     if (job.is_cancelled()) return;
@@ -147,13 +147,13 @@ void run_job(ReceiveJobContext& job) {
       // No verified session to log in on: the job ends like a failed
       // connection; nothing of the account has left. The reason goes with
       // the outcome for front ends that can show it.
-      job.set_status(ReceiveStatus::tls_failed);
-      job.fail(status_text(ReceiveStatus::tls_failed, {}) + " (" +
+      job.set_status(ReceiveStatus::kTlsFailed);
+      job.fail(status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
                std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
       job.pause(kLoginFailedPauseMs);
       return;
     }
-    job.set_status(ReceiveStatus::auth_failed);
+    job.set_status(ReceiveStatus::kAuthFailed);
     job.fail(login_failure_reason(pop3_login_failure(client)));
     job.pause(kLoginFailedPauseMs);
   }
@@ -162,7 +162,7 @@ void run_job(ReceiveJobContext& job) {
   // The scan: every listed message is read with TOP; the first kMaxScanned
   // are kept.
   if (pop3_open(client) == 1) {
-    job.set_status(ReceiveStatus::scanning);
+    job.set_status(ReceiveStatus::kScanning);
     for (;;) {
       const int step = pop3_next_message(client);
       if (step != 1) {
@@ -179,8 +179,8 @@ void run_job(ReceiveJobContext& job) {
     pop3_close(client);
     pop3_shutdown(client);
     if (job.is_cancelled()) return;
-    job.set_status(ReceiveStatus::session_error);
-    job.fail(status_text(ReceiveStatus::session_error, {}));
+    job.set_status(ReceiveStatus::kSessionError);
+    job.fail(status_text(ReceiveStatus::kSessionError, {}));
     state.scanned.clear();
   }
   if (job.is_cancelled()) return;
@@ -191,11 +191,11 @@ void run_job(ReceiveJobContext& job) {
     state.list_files.resize(kMaxLists);
   }
   if (state.list_files.empty()) {
-    job.set_status(ReceiveStatus::no_list);
-    job.fail(status_text(ReceiveStatus::no_list, {}));
+    job.set_status(ReceiveStatus::kNoList);
+    job.fail(status_text(ReceiveStatus::kNoList, {}));
     job.pause(kNoListPauseMs);
     if (job.is_cancelled()) return;
-    job.set_status(ReceiveStatus::disconnecting);
+    job.set_status(ReceiveStatus::kDisconnecting);
     pop3_shutdown(client);
     return;
   }
@@ -206,10 +206,10 @@ void run_job(ReceiveJobContext& job) {
     return;
   }
 
-  job.set_status(ReceiveStatus::no_mail);
+  job.set_status(ReceiveStatus::kNoMail);
   job.pause(kNoMailPauseMs);
   if (job.is_cancelled()) return;
-  job.set_status(ReceiveStatus::disconnecting);
+  job.set_status(ReceiveStatus::kDisconnecting);
   pop3_close(client);
   pop3_shutdown(client);
 }
@@ -235,14 +235,14 @@ Message receive_running_message() {
   return Message{platform::jp("注意"),
                  platform::jp("このフォルダーでは受信処理が実行中です。\n"
                               "終わってから、もう一度実行してください。"),
-                 MessageIcon::warning};
+                 MessageIcon::kWarning};
 }
 
 Message receive_cannot_start_message() {
   return Message{platform::jp("失敗"),
                  platform::jp("受信処理を開始できませんでした。\n"
                               "作業フォルダーに書き込めるか確かめてください。"),
-                 MessageIcon::warning};
+                 MessageIcon::kWarning};
 }
 
 std::unique_ptr<ReceiveJob> ReceiveJob::start(ReceiveJobState& state, Pop3Client& client,

@@ -45,27 +45,27 @@ inline constexpr int kNoticePauseMs = 1400;
 inline constexpr std::string_view kReceiveLockFile = "~receive.lock";
 
 // Status codes of a job, in the order a job may set them; the values are
-// those the progress dialog's table of texts is indexed by. none is the value
+// those the progress dialog's table of texts is indexed by. kNone is the value
 // before the first job and is never set.
 enum class ReceiveStatus : int {
-  none = 0,
-  connecting = 1,       // before the client starts
-  connect_error = 2,    // socket library or server name failed
-  authenticating = 3,   // before the credential check
-  auth_failed = 4,      // credential check failed
-  scanning = 5,         // scan connection open
-  session_error = 6,    // scan connection failed
-  receiving = 7,        // a message matched a list
-  receive_failed = 8,   // a retrieval, log write or deletion failed
-  disconnecting = 9,    // before the final close
-  no_account = 10,      // no account record
-  no_mail = 11,         // nothing was scanned
-  notice = 12,          // the other-mail notice is shown
-  no_list = 13,         // no list record
-  sorting = 14,         // start of each message while sorting
-  tls_failed = 15,      // no verified TLS session (certificate, handshake, STLS)
+  kNone = 0,
+  kConnecting = 1,       // before the client starts
+  kConnectError = 2,    // socket library or server name failed
+  kAuthenticating = 3,   // before the credential check
+  kAuthFailed = 4,      // credential check failed
+  kScanning = 5,         // scan connection open
+  kSessionError = 6,    // scan connection failed
+  kReceiving = 7,        // a message matched a list
+  kReceiveFailed = 8,   // a retrieval, log write or deletion failed
+  kDisconnecting = 9,    // before the final close
+  kNoAccount = 10,      // no account record
+  kNoMail = 11,         // nothing was scanned
+  kNotice = 12,          // the other-mail notice is shown
+  kNoList = 13,         // no list record
+  kSorting = 14,         // start of each message while sorting
+  kTlsFailed = 15,      // no verified TLS session (certificate, handshake, STLS)
 };
-inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::tls_failed);
+inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::kTlsFailed);
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
 // kept whole however long). With extended mail handling also its id (see
@@ -123,7 +123,7 @@ class ReceiveJobState {
   std::atomic<bool> job_running{false};
 
  private:
-  std::atomic<ReceiveStatus> status_{ReceiveStatus::none};
+  std::atomic<ReceiveStatus> status_{ReceiveStatus::kNone};
   mutable std::mutex notice_mutex_;
   std::string notice_;
 };
@@ -147,7 +147,7 @@ inline std::string status_text(ReceiveStatus status, std::string_view notice) {
 }
 inline std::string status_text(const ReceiveJobState& state) {
   const ReceiveStatus status = state.status();
-  return status_text(status, status == ReceiveStatus::notice ? state.notice() : std::string());
+  return status_text(status, status == ReceiveStatus::kNotice ? state.notice() : std::string());
 }
 
 struct ReceiveJobContext;

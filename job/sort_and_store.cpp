@@ -48,10 +48,10 @@ void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool
   }
   if (remaining > 0) {
     job.state.set_notice(notice_text(remaining));
-    job.set_status(ReceiveStatus::notice);
+    job.set_status(ReceiveStatus::kNotice);
     job.pause(kNoticePauseMs);
   }
-  job.set_status(ReceiveStatus::disconnecting);
+  job.set_status(ReceiveStatus::kDisconnecting);
   if (pop3_close(client) != 1 && deletion_asked) {
     job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
   }
@@ -120,7 +120,7 @@ std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string
       time ? *time : job.hooks.clock ? job.hooks.clock() : platform::local_time();
   std::optional<StoredLog> log = store_log(name, now, log_number, subject, message_text, forced);
   if (!log) {
-    job.set_status(ReceiveStatus::receive_failed);
+    job.set_status(ReceiveStatus::kReceiveFailed);
     job.fail(platform::jp("ログファイルを書き込めませんでした: ") + list_folder(name));
   }
   return log;
@@ -182,7 +182,7 @@ void sort_and_store(ReceiveJobContext& job) {
 
   for (int m = count - 1; m >= 0 && !job.is_cancelled(); --m) {
     const ScannedMessage& message = state.scanned[static_cast<std::size_t>(m)];
-    job.set_status(ReceiveStatus::sorting);
+    job.set_status(ReceiveStatus::kSorting);
     bool matched_before = false;
     for (int l = last_list; l >= 0 && !job.is_cancelled(); --l) {
       const std::string name = list_name_of(state.list_files[static_cast<std::size_t>(l)]);
@@ -196,7 +196,7 @@ void sort_and_store(ReceiveJobContext& job) {
       if (!record) continue;
       if (!subject_matches(message.subject, record->search_text)) continue;
 
-      job.set_status(ReceiveStatus::receiving);
+      job.set_status(ReceiveStatus::kReceiving);
       if (!matched_before) {
         matched_before = true;
         --remaining;
@@ -205,9 +205,9 @@ void sort_and_store(ReceiveJobContext& job) {
 
       message_text.clear();
       if (pop3_retrieve(client, message.number, message_text, 0, 0, &retrieved_subject) != 1) {
-        job.set_status(ReceiveStatus::receive_failed);
+        job.set_status(ReceiveStatus::kReceiveFailed);
         if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
-          job.fail(status_text(ReceiveStatus::receive_failed, {}));
+          job.fail(status_text(ReceiveStatus::kReceiveFailed, {}));
         }
         continue;
       }
@@ -216,7 +216,7 @@ void sort_and_store(ReceiveJobContext& job) {
       // message now. Such a message is neither stored under the scanned
       // subject nor deleted; it stays on the server for the next job.
       if (retrieved_subject != message.subject) {
-        job.set_status(ReceiveStatus::receive_failed);
+        job.set_status(ReceiveStatus::kReceiveFailed);
         job.fail(platform::jp("スキャンの後にメールボックスが変わったため、メールを受信しませんでした（番号 ") +
                  std::to_string(message.number) + platform::jp("）"));
         continue;
@@ -233,7 +233,7 @@ void sort_and_store(ReceiveJobContext& job) {
           // Refused: the message stays on the server, so the next job brings
           // it again; keeping this log as well would store it twice.
           platform::delete_file(log->path);
-          job.set_status(ReceiveStatus::receive_failed);
+          job.set_status(ReceiveStatus::kReceiveFailed);
           if (!job.is_cancelled()) {
             job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
           }
@@ -243,7 +243,7 @@ void sort_and_store(ReceiveJobContext& job) {
           // No answer: the server may have marked it, and QUIT would then
           // delete it. The log is kept, so the message is never lost; at
           // worst it is stored again by the next job.
-          job.set_status(ReceiveStatus::receive_failed);
+          job.set_status(ReceiveStatus::kReceiveFailed);
           job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
         }
         deleted_messages.insert(message.number);

@@ -68,7 +68,7 @@ void prepare_list(ReceiveJobContext& job, SortingMemory& memory, const std::stri
 
 // store_log at the job's clock, or at `time` when given (an imported
 // message's own time); a log that cannot be written fails the job (status
-// receive_failed, the reason recorded).
+// kReceiveFailed, the reason recorded).
 std::optional<StoredLog> store_job_log(ReceiveJobContext& job, const std::string& name,
                                        int log_number, std::string_view subject,
                                        std::string_view message_text, bool forced = true,
@@ -92,7 +92,7 @@ void finish_stopped_job(ReceiveJobContext& job);
 // - on a match: status receiving, the list's slot in job.table is marked and its
 //   record's new_mail set, then RETR; the log is written (atomically, never
 //   over an existing file) and only then DELE when the list deletes; a failed
-//   RETR, log write or DELE sets status receive_failed, and after a failed DELE the log
+//   RETR, log write or DELE sets status kReceiveFailed, and after a failed DELE the log
 //   just written is removed again;
 // - after each stored log: update_list_pages, sort_link_pages,
 //   refresh_list_panel;

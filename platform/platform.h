@@ -224,16 +224,16 @@ bool set_aside(std::string_view path, std::string_view aside_path);
 // govern alike. Every other page is written with write_file_fast_via or
 // write_file_reusing.
 enum class FileHold {
-  refused,   // it may not be deleted (as delete_file would refuse); untouched
-  in_place,  // it may be deleted and stays under its name until replaced or deleted
-  aside,     // it was moved to `aside_path` (a private name that no search
+  kRefused,   // it may not be deleted (as delete_file would refuse); untouched
+  kInPlace,  // it may be deleted and stays under its name until replaced or deleted
+  kAside,     // it was moved to `aside_path` (a private name that no search
              // pattern matches, in a folder of the same file system, replacing
              // a file there); on Windows a read-only file is refused, as by
              // DeleteFile, though a rename alone would move it
 };
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path);
 
-// Gives `path`, held by `hold` (in_place or aside) with the same
+// Gives `path`, held by `hold` (kInPlace or kAside) with the same
 // `aside_path`, the content `data`, reusing the held file where it is a
 // plain file of its own (no link, no second hard link, not read-only), with
 // no write at all when it holds these bytes already; otherwise the held file
@@ -296,7 +296,7 @@ std::unique_ptr<FileLock> try_lock_file(std::string_view path);
 // process) has the lock, `unavailable` when the lock file cannot be made or
 // opened at all (read-only folder, a folder of that name), so waiting for it
 // would be in vain.
-enum class LockAttempt { taken, busy, unavailable };
+enum class LockAttempt { kTaken, kBusy, kUnavailable };
 std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt);
 
 // ------------------------------------------------------------- sockets

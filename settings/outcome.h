@@ -11,27 +11,27 @@
 namespace larkspur {
 
 enum class OutcomeKind {
-  done,      // everything asked for was done
-  refused,   // not started: the input or the state did not allow it
-  declined,  // the user answered No to the confirmation
-  failed,    // started, but something could not be done (see reason)
+  kDone,      // everything asked for was done
+  kRefused,   // not started: the input or the state did not allow it
+  kDeclined,  // the user answered No to the confirmation
+  kFailed,    // started, but something could not be done (see reason)
 };
 
 // An outcome with, for anything but done, one line saying why (Shift_JIS,
 // no LF). Several failures of one operation keep the first reason.
 struct Outcome {
-  OutcomeKind kind = OutcomeKind::done;
+  OutcomeKind kind = OutcomeKind::kDone;
   std::string reason;
 
   static Outcome done() { return {}; }
-  static Outcome refused(std::string why) { return {OutcomeKind::refused, std::move(why)}; }
-  static Outcome declined(std::string why = {}) { return {OutcomeKind::declined, std::move(why)}; }
-  static Outcome failed(std::string why) { return {OutcomeKind::failed, std::move(why)}; }
+  static Outcome refused(std::string why) { return {OutcomeKind::kRefused, std::move(why)}; }
+  static Outcome declined(std::string why = {}) { return {OutcomeKind::kDeclined, std::move(why)}; }
+  static Outcome failed(std::string why) { return {OutcomeKind::kFailed, std::move(why)}; }
 
-  bool ok() const { return kind == OutcomeKind::done; }
+  bool ok() const { return kind == OutcomeKind::kDone; }
   // Turns a done outcome into a failure; an earlier failure's reason stays.
   void fail(std::string why) {
-    if (kind == OutcomeKind::done) *this = failed(std::move(why));
+    if (kind == OutcomeKind::kDone) *this = failed(std::move(why));
   }
 };
 
@@ -46,7 +46,7 @@ T with_outcome(Outcome outcome) {
 // Shows `message` through `ui` and returns a default T whose outcome is
 // `kind`, with the message's text as the reason.
 template <typename T>
-T with_notice(UserInterface& ui, const Message& message, OutcomeKind kind = OutcomeKind::refused) {
+T with_notice(UserInterface& ui, const Message& message, OutcomeKind kind = OutcomeKind::kRefused) {
   ui.notify(message);
   return with_outcome<T>(Outcome{kind, message.text});
 }

@@ -7,14 +7,14 @@
 
 namespace larkspur {
 
-enum class MessageIcon { none, information, warning, question };
+enum class MessageIcon { kNone, kInformation, kWarning, kQuestion };
 
 // One message box: caption and text are Shift_JIS; "\n" in the text is a line
 // break. question messages are asked with Yes and No, the others with OK.
 struct Message {
   std::string caption;
   std::string text;
-  MessageIcon icon = MessageIcon::information;
+  MessageIcon icon = MessageIcon::kInformation;
 };
 
 class UserInterface {

@@ -196,7 +196,7 @@ std::string LinkPageInserter::bytes() const {
 
 Message size_refusal_message() {
   return Message{platform::jp("お知らせ"), platform::jp("超過サイズです。処理できませんでした。"),
-                 MessageIcon::information};
+                 MessageIcon::kInformation};
 }
 
 std::string page_name_of_log(std::string_view log_name) {
@@ -277,14 +277,14 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   // log, not only for those that get their page now. (After a rebuild's
   // deletion pass its absence is no loss: the rebuild makes it.)
   const std::string menu_path = web + "\\menu.htm";
-  const bool menu_lost = seeding == Seeding::when_empty && !pages.empty() && std::find(pages.begin(), pages.end(), "menu.htm") == pages.end() &&
+  const bool menu_lost = seeding == Seeding::kWhenEmpty && !pages.empty() && std::find(pages.begin(), pages.end(), "menu.htm") == pages.end() &&
                          !platform::can_read_file(menu_path);
-  if (menu_lost) linking = Linking::every_log;
+  if (menu_lost) linking = Linking::kEveryLog;
   // After a rebuild's deletion pass every seed page the folder lacks is
   // copied, so a page that could not be deleted does not keep the list from
   // its index.htm and its link page's head line. Otherwise only a folder
   // without any page is seeded.
-  if (seeding == Seeding::missing_pages || pages.empty()) {
+  if (seeding == Seeding::kMissingPages || pages.empty()) {
     const std::unordered_set<std::string> present(pages.begin(), pages.end());
     bool copied = false;
     for (const std::string& seed : platform::find_files(kSeedPattern)) {
@@ -324,7 +324,7 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     std::string page_path = web + "\\" + page_name;
     if (!claimed.insert(page_name).second) continue;
     const bool has_page = taken.contains(page_name) || platform::can_read_file(page_path);
-    if (has_page && linking == Linking::logs_without_page) continue;
+    if (has_page && linking == Linking::kLogsWithoutPage) continue;
     if (!has_page) taken.insert(page_name);
     pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path), has_page, false});
   }

@@ -112,8 +112,8 @@ Outcome update_list_pages(std::string_view list_folder, UserInterface& ui);
 
 // Which seed pages ("set\*.htm") an update copies into the web folder.
 enum class Seeding {
-  when_empty,     // all of them, only into a folder that holds no page yet
-  missing_pages,  // each one the folder lacks, whatever other pages it holds
+  kWhenEmpty,     // all of them, only into a folder that holds no page yet
+  kMissingPages,  // each one the folder lacks, whatever other pages it holds
                   // (after a rebuild's deletion pass, which may leave some)
 };
 
@@ -131,10 +131,10 @@ struct ListSeen {
 // Which logs an update gives a link line (each only when the link page has
 // none for its page yet).
 enum class Linking {
-  logs_without_page,  // those that get their page now: a log whose page is
+  kLogsWithoutPage,  // those that get their page now: a log whose page is
                       // there keeps the link page as it is (its line may have
                       // been refused for the size)
-  every_log,          // every log, also one whose page is there: after a
+  kEveryLog,          // every log, also one whose page is there: after a
                       // writer was stopped between a page and its link line
 };
 
@@ -155,12 +155,12 @@ struct PageWriting {
   std::size_t log_cache_bytes = 0;
 };
 
-// With Seeding::when_empty, a link page missing from a folder that holds
+// With Seeding::kWhenEmpty, a link page missing from a folder that holds
 // pages is made again from the seed's link page with every log's link line
-// (as with Linking::every_log).
+// (as with Linking::kEveryLog).
 Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Message>& messages,
-                                 Seeding seeding = Seeding::when_empty, ListSeen* seen = nullptr,
-                                 Linking linking = Linking::logs_without_page,
+                                 Seeding seeding = Seeding::kWhenEmpty, ListSeen* seen = nullptr,
+                                 Linking linking = Linking::kLogsWithoutPage,
                                  const PageWriting* writing = nullptr);
 
 // The page name of the log `log_name` ("x.log" -> "x.htm"); `log_name` is at

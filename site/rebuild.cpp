@@ -52,7 +52,7 @@ void show_all(UserInterface& ui, const std::vector<Message>& messages) {
 }
 
 Message deletion_error(const std::string& path) {
-  return Message{platform::jp("削除エラー"), path, MessageIcon::information};
+  return Message{platform::jp("削除エラー"), path, MessageIcon::kInformation};
 }
 
 // Single-byte ASCII letters upper-cased: the names Windows takes for one.
@@ -132,7 +132,7 @@ class ListRebuild {
   std::string aside_path(std::string_view page) const { return site_detail::aside_path(web_ + std::string(page)); }
 
   void update_as_receive() {
-    const Outcome outcome = update_list_pages_locked(folder_, result_.messages, Seeding::missing_pages);
+    const Outcome outcome = update_list_pages_locked(folder_, result_.messages, Seeding::kMissingPages);
     if (!outcome.ok()) result_.regeneration.fail(outcome.reason);
   }
 
@@ -179,12 +179,12 @@ class ListRebuild {
   // Holds the page `page` for its replacement; false when it may not go.
   bool hold(const std::string& page) {
     const platform::FileHold hold = platform::hold_for_replacement(web_ + page, aside_path(page));
-    if (hold == platform::FileHold::in_place) {
+    if (hold == platform::FileHold::kInPlace) {
       held_.emplace(page, true);
-    } else if (hold == platform::FileHold::aside) {
+    } else if (hold == platform::FileHold::kAside) {
       aside_[page] = true;
     }
-    return hold != platform::FileHold::refused;
+    return hold != platform::FileHold::kRefused;
   }
 
   // True when a page of this name (as Windows compares names) is in the
@@ -205,11 +205,11 @@ class ListRebuild {
     auto held = held_.find(page);
     if (held != held_.end() && held->second) {
       held->second = false;
-      return platform::replace_held(platform::FileHold::in_place, path, aside_path(page), bytes);
+      return platform::replace_held(platform::FileHold::kInPlace, path, aside_path(page), bytes);
     }
     if (aside != aside_.end() && aside->second) {
       aside->second = false;
-      return platform::replace_held(platform::FileHold::aside, path, aside_path(page), bytes);
+      return platform::replace_held(platform::FileHold::kAside, path, aside_path(page), bytes);
     }
     return site_detail::write_page(path, bytes);
   }
@@ -335,7 +335,7 @@ Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* dele
                          platform::jp("全てのHTML文書を一度全て削除して\n"
                                       "ログファイルからHTML文書を再編成します。\n"
                                       "よろしいですか？"),
-                         MessageIcon::question};
+                         MessageIcon::kQuestion};
   if (!ui.confirm(question)) return Outcome::declined();
 
   Outcome outcome;
@@ -360,7 +360,7 @@ Outcome rebuild(UserInterface& ui, ListPanelTable& table, const DeletePage* dele
     }
     if (!also_outcome.ok()) outcome.fail(also_outcome.reason);
     ui.notify(Message{platform::jp("お知らせ"), platform::jp("全てのHTML文書を再編成しました"),
-                      MessageIcon::information});
+                      MessageIcon::kInformation});
     // The link pages are in order already; this finds nothing to change
     // unless someone wrote one meanwhile.
     const Outcome sorted = sort_link_pages();

@@ -41,7 +41,7 @@ Outcome finish_stopped_site_work(const std::vector<std::string>& list_names, Use
       // with a page has its line; every log is looked at all the same, so a
       // line lost in any other way comes back too.
       const Outcome updated =
-          update_list_pages_locked(folder, messages, Seeding::when_empty, nullptr, Linking::every_log);
+          update_list_pages_locked(folder, messages, Seeding::kWhenEmpty, nullptr, Linking::kEveryLog);
       if (!updated.ok()) outcome.fail(updated.reason);
       // A failure is reported now; it is no reason to take the list up again
       // at every later job.
@@ -113,7 +113,7 @@ Outcome SiteJob::update(const std::string& list_name, const std::vector<std::str
   lists_.erase(list_name);
   ListSeen seen;
   const PageWriting writing = page_writing(list_name);
-  outcome = update_list_pages_locked(folder, messages, Seeding::when_empty, &seen, Linking::logs_without_page,
+  outcome = update_list_pages_locked(folder, messages, Seeding::kWhenEmpty, &seen, Linking::kLogsWithoutPage,
                                      &writing);
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
   // Known only when the next update would find nothing to do but new logs.

@@ -36,9 +36,9 @@ void lock_mutex(const std::function<void()>& pump) {
 // again after each short pause; nullptr when it cannot be had at all.
 std::unique_ptr<platform::FileLock> lock_file(const std::function<void()>& pump) {
   for (;;) {
-    platform::LockAttempt attempt = platform::LockAttempt::unavailable;
+    platform::LockAttempt attempt = platform::LockAttempt::kUnavailable;
     std::unique_ptr<platform::FileLock> lock = platform::try_lock_file(kSiteLockFile, attempt);
-    if (attempt != platform::LockAttempt::busy) return lock;
+    if (attempt != platform::LockAttempt::kBusy) return lock;
     if (pump) pump();
     platform::sleep_ms(kFileRetryMs);
   }

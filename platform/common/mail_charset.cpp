@@ -23,11 +23,11 @@ struct NamedCharset {
 // logical and visual Hebrew and Arabic labels, which iconv does not know and
 // Windows does) is written here as the charset it means, so both read it.
 constexpr std::array kMailCharsets{
-    NamedCharset{"utf-8", {"UTF-8", 65001, MailDecoder::utf8}},
-    NamedCharset{"utf8", {"UTF-8", 65001, MailDecoder::utf8}},
-    NamedCharset{"utf-7", {"UTF-7", 65000, MailDecoder::utf7}},
-    NamedCharset{"utf7", {"UTF-7", 65000, MailDecoder::utf7}},
-    NamedCharset{"unicode-1-1-utf-7", {"UTF-7", 65000, MailDecoder::utf7}},
+    NamedCharset{"utf-8", {"UTF-8", 65001, MailDecoder::kUtf8}},
+    NamedCharset{"utf8", {"UTF-8", 65001, MailDecoder::kUtf8}},
+    NamedCharset{"utf-7", {"UTF-7", 65000, MailDecoder::kUtf7}},
+    NamedCharset{"utf7", {"UTF-7", 65000, MailDecoder::kUtf7}},
+    NamedCharset{"unicode-1-1-utf-7", {"UTF-7", 65000, MailDecoder::kUtf7}},
     // Mail labelled ISO-8859-1 is windows-1252 in practice (quotes and dashes
     // in 0x80-0x9F), as browsers take it.
     NamedCharset{"iso-8859-1", {"CP1252", 1252}},
@@ -315,16 +315,16 @@ std::optional<std::string> charset_to_sjis(std::string_view charset, std::string
   SjisWriter writer(bytes.size());
   bool decoded = false;
   switch (known->decoder) {
-    case detail::MailDecoder::utf8:
+    case detail::MailDecoder::kUtf8:
       decoded = decode_utf8_in_pieces(bytes, writer, nullptr);
       break;
-    case detail::MailDecoder::utf7:
+    case detail::MailDecoder::kUtf7:
       if (const std::optional<std::u32string> codes = detail::decode_utf7(bytes)) {
         writer.take(*codes);
         decoded = true;
       }
       break;
-    case detail::MailDecoder::os:
+    case detail::MailDecoder::kOs:
       decoded = detail::os_decode(*known, bytes, [&writer](std::u32string_view codes) { writer.take(codes); });
       break;
   }

@@ -14,14 +14,14 @@ namespace larkspur::platform::detail {
 // Who turns a charset's bytes into characters: the operating system (iconv,
 // MultiByteToWideChar), or the shared decoders here (UTF-8, UTF-7), which
 // the two systems would read differently or not at all.
-enum class MailDecoder { os, utf8, utf7 };
+enum class MailDecoder { kOs, kUtf8, kUtf7 };
 
 // A MIME charset both builds convert: its name for iconv, its Windows code
 // page, and its decoder.
 struct MailCharset {
   const char* iconv_name;
   unsigned code_page;
-  MailDecoder decoder = MailDecoder::os;
+  MailDecoder decoder = MailDecoder::kOs;
 };
 
 // The charset named `name` (any ASCII case, surrounding blanks and quotes
@@ -30,7 +30,7 @@ struct MailCharset {
 std::optional<MailCharset> find_mail_charset(std::string_view name);
 
 // Characters of `bytes` decoded by the operating system as `charset` (its
-// decoder is MailDecoder::os), handed to `take` a piece at a time, in order;
+// decoder is MailDecoder::kOs), handed to `take` a piece at a time, in order;
 // false when a byte sequence is invalid or has no character (pieces may have
 // been taken by then). One per build (posix/, win32/).
 bool os_decode(const MailCharset& charset, std::string_view bytes,

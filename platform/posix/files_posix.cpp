@@ -432,21 +432,21 @@ bool deletion_is_sure(const std::string& folder, const struct statx& file) {
 
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
   const auto native = posix::native_path(path);
-  if (!native) return FileHold::refused;
+  if (!native) return FileHold::kRefused;
   struct statx file {};
   if (::statx(AT_FDCWD, native->c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_MODE | STATX_NLINK | STATX_UID,
               &file) != 0 ||
       S_ISDIR(file.stx_mode)) {
-    return FileHold::refused;
+    return FileHold::kRefused;
   }
   const std::size_t slash = native->rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native->substr(0, slash);
-  if (deletion_is_sure(folder, file)) return FileHold::in_place;
-  return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
+  if (deletion_is_sure(folder, file)) return FileHold::kInPlace;
+  return set_aside(path, aside_path) ? FileHold::kAside : FileHold::kRefused;
 }
 
 bool replace_held(FileHold hold, std::string_view path, std::string_view aside_path, std::string_view data) {
-  if (hold != FileHold::in_place) return refill_aside(aside_path, path, data);
+  if (hold != FileHold::kInPlace) return refill_aside(aside_path, path, data);
   const auto native = posix::native_path(path);
   if (!native) return false;
   {

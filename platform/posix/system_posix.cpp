@@ -70,7 +70,7 @@ class PosixFileLock final : public FileLock {
 }  // namespace
 
 std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt) {
-  attempt = LockAttempt::unavailable;
+  attempt = LockAttempt::kUnavailable;
   const auto native = posix::native_path(path);
   if (!native) return nullptr;
   int fd = ::open(native->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -79,11 +79,11 @@ std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& atte
   if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(native->c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno == EWOULDBLOCK) attempt = LockAttempt::busy;
+    if (errno == EWOULDBLOCK) attempt = LockAttempt::kBusy;
     ::close(fd);
     return nullptr;
   }
-  attempt = LockAttempt::taken;
+  attempt = LockAttempt::kTaken;
   return std::make_unique<PosixFileLock>(fd);
 }
 

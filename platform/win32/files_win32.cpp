@@ -370,7 +370,7 @@ bool refill_aside(std::string_view aside_path, std::string_view path, std::strin
 FileHold hold_for_replacement(std::string_view path, std::string_view aside_path) {
   // Whether a deletion would succeed (sharing, access rights) is only sure
   // by trying: the file is always set aside.
-  return set_aside(path, aside_path) ? FileHold::aside : FileHold::refused;
+  return set_aside(path, aside_path) ? FileHold::kAside : FileHold::kRefused;
 }
 
 bool replace_held(FileHold, std::string_view path, std::string_view aside_path, std::string_view data) {

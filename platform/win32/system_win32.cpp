@@ -84,7 +84,7 @@ class WinFileLock final : public FileLock {
 }  // namespace
 
 std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& attempt) {
-  attempt = LockAttempt::unavailable;
+  attempt = LockAttempt::kUnavailable;
   const auto native = win32::native_path(path);
   if (!native) return nullptr;
   HANDLE handle = CreateFileW(native->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -96,10 +96,10 @@ std::unique_ptr<FileLock> try_lock_file(std::string_view path, LockAttempt& atte
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_SHARING_VIOLATION) attempt = LockAttempt::busy;
+    if (GetLastError() == ERROR_SHARING_VIOLATION) attempt = LockAttempt::kBusy;
     return nullptr;
   }
-  attempt = LockAttempt::taken;
+  attempt = LockAttempt::kTaken;
   return std::make_unique<WinFileLock>(handle);
 }
 

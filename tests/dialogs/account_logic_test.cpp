@@ -54,20 +54,20 @@ TEST_F(AccountLogicTest, RegisterRefusalsInTheirOrder) {
     }
     const std::vector<std::string> before = account_record_files();
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     AccountDialogUpdate update = register_account(c.fields, ui);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     // A refusal keeps the typed fields and writes nothing.
     EXPECT_FALSE(update.clear_new_fields);
     EXPECT_FALSE(update.refill_list_box);
-    EXPECT_EQ(update.outcome.kind, OutcomeKind::refused);
+    EXPECT_EQ(update.outcome.kind, OutcomeKind::kRefused);
     EXPECT_EQ(account_record_files(), before);
   }
 }
 
 TEST_F(AccountLogicTest, ANameWithAShiftJisTrailByteOfAForbiddenCharacterIsTaken) {
   // ソ ends in 0x5C and ポ in 0x7C: parts of Japanese characters, not \ or |.
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   const AccountDialogUpdate update = register_account({sj("ソポ"), "s", "u", "p"}, ui);
   EXPECT_TRUE(update.outcome.ok());
   EXPECT_EQ(account_record_files(), std::vector<std::string>{sj("ソポ") + ".stf"});
@@ -81,7 +81,7 @@ TEST_F(AccountLogicTest, RegisterWritesTheRecordAndAsksToClearAndRefill) {
     SCOPED_TRACE(ticked);
     TempFolder folder;
     create_working_folders();
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     NewAccountFields fields = kFull;
     fields.extended_mail = ticked;
     const AccountDialogUpdate update = register_account(fields, ui);
@@ -128,23 +128,23 @@ TEST_F(AccountLogicTest, SwitchingExtendedMailRewritesOnlyItsBit) {
   const std::string short_file = AccountRecord{"main", "s", "u", "p"}.encode().substr(0, 800);
   const SwitchCase cases[] = {
       {.label = "on", .selected = "main", .on = true, .before = plain, .shown = {},
-       .after = untidy_record(1), .outcome = OutcomeKind::done},
+       .after = untidy_record(1), .outcome = OutcomeKind::kDone},
       {.label = "off keeps other bits", .selected = "main", .on = false,
        .before = untidy_record(0x101), .shown = {}, .after = untidy_record(0x100),
-       .outcome = OutcomeKind::done},
+       .outcome = OutcomeKind::kDone},
       {.label = "short file padded", .selected = "main", .on = true, .before = short_file,
        .shown = {},
        .after = AccountRecord{"main", "s", "u", "p", kAccountOptionExtendedMail}.encode(),
-       .outcome = OutcomeKind::done},
+       .outcome = OutcomeKind::kDone},
       {.label = "nothing selected", .selected = std::nullopt, .on = true, .before = plain,
        .shown = {kNothingSelected}, .after = plain,
-       .outcome = OutcomeKind::refused},
+       .outcome = OutcomeKind::kRefused},
       {.label = "line is not the file name", .selected = "other", .on = true, .before = plain,
        .shown = {kSaveFailed}, .after = plain,
-       .outcome = OutcomeKind::failed},
+       .outcome = OutcomeKind::kFailed},
       {.label = "line leading out of the folder", .selected = "..\\main", .on = true,
        .before = plain, .shown = {kSaveFailed}, .after = plain,
-       .outcome = OutcomeKind::failed},
+       .outcome = OutcomeKind::kFailed},
   };
   for (const SwitchCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -153,7 +153,7 @@ TEST_F(AccountLogicTest, SwitchingExtendedMailRewritesOnlyItsBit) {
     put_file("pop3mail\\main.stf", c.before);
     put_file("main.stf", c.before);
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     const AccountDialogUpdate update = set_extended_mail(c.selected, c.on, ui);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     EXPECT_EQ(update.outcome.kind, c.outcome);
@@ -175,7 +175,7 @@ TEST_F(AccountLogicTest, FieldsAreCutAt79BytesNeverInsideACharacter) {
   std::string forty;
   for (int i = 0; i < 40; ++i) forty += sj("ソ");
 
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   register_account(NewAccountFields{forty, long_ascii, japanese, long_ascii}, ui);
   ASSERT_TRUE(ui.shown().empty());
   std::vector<AccountRecord> accounts = enumerate_accounts();
@@ -214,7 +214,7 @@ TEST_F(AccountLogicTest, DeleteMessagePaths) {
     put_file("pop3mail\\main.stf", AccountRecord{"main", "s", "u", "p"}.encode());
     put_file("main.stf", "outside");
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail, c.answers};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail, c.answers};
     AccountDialogUpdate update = delete_account(c.selected, ui);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     EXPECT_EQ(get_file("pop3mail\\main.stf") != "<missing>", c.file_remains);
@@ -226,7 +226,7 @@ TEST_F(AccountLogicTest, DeleteMessagePaths) {
 }
 
 TEST_F(AccountLogicTest, AfterDeletingTheOnlyAccountANewOneCanBeRegistered) {
-  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
   register_account(kFull, ui);
   register_account(NewAccountFields{"second", "s", "u", "p"}, ui);
   delete_account(std::string("main"), ui);

@@ -67,7 +67,7 @@ TEST_F(ListLogicTest, RegisterRefusalsInTheirOrder) {
     add_lists(c.lists_before);
     const std::vector<std::string> before = platform::find_files("LKset\\*");
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     ListDialogUpdate update = register_list(c.fields, ui, table_);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     EXPECT_FALSE(update.clear_new_fields);
@@ -84,7 +84,7 @@ TEST_F(ListLogicTest, RegisterRefusalsInTheirOrder) {
 
 TEST_F(ListLogicTest, ThirtiethListSucceedsThirtyFirstIsRefused) {
   add_lists(29);
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   EXPECT_TRUE(register_list({"Thirtieth", "s", false}, ui, table_).refill_list_box);
   EXPECT_TRUE(ui.shown().empty());
   EXPECT_FALSE(register_list({"ThirtyFirst", "s", false}, ui, table_).refill_list_box);
@@ -109,7 +109,7 @@ TEST_F(ListLogicTest, RegisterWritesRecordAndFolder) {
     SCOPED_TRACE(c.label);
     TempFolder folder;
     create_working_folders();
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     ListDialogUpdate update = register_list(c.fields, ui, table_);
     EXPECT_TRUE(ui.shown().empty());
     EXPECT_TRUE(update.clear_new_fields);
@@ -128,7 +128,7 @@ TEST_F(ListLogicTest, RegisteringAnExistingNameWritesOverAndKeepsTheFolder) {
   refresh_list_panel(table_);
   ASSERT_EQ(table_.snapshot()[0].new_mail, 1);
 
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   register_list({"Weekly", "new", true}, ui, table_);
   EXPECT_TRUE(ui.shown().empty());
   EXPECT_EQ(get_file(list_record_path("Weekly")), (ListRecord{"new", 0, 0}).encode());
@@ -142,7 +142,7 @@ TEST_F(ListLogicTest, RegisteringAnExistingNameWritesOverAndKeepsTheFolder) {
 TEST_F(ListLogicTest, SearchTextIsCutAt255BytesNeverInsideACharacter) {
   std::string japanese;
   for (int i = 0; i < 128; ++i) japanese += sj("ソ");  // 256 bytes
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   register_list({"Long", std::string(300, 's'), false}, ui, table_);
   register_list({"Japanese", japanese, false}, ui, table_);
   EXPECT_TRUE(ui.shown().empty());
@@ -193,7 +193,7 @@ TEST_F(ListLogicTest, ChangeMessagePaths) {
     refresh_list_panel(table_);
     const std::string before = get_file(list_record_path("Weekly"));
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail, c.answers};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail, c.answers};
     ListDialogUpdate update = change_list(c.selected, c.fields, ui, table_);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     // A change never touches the list box or the new-entry fields.
@@ -223,10 +223,10 @@ TEST_F(ListLogicTest, ChangeThatCannotBeWrittenKeepsTheMark) {
   // A folder where the temporary file would go makes the write fail.
   ASSERT_TRUE(platform::create_folder("LKset\\~Weekly.stf.tmp"));
 
-  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
   const ListDialogUpdate update = change_list(std::string("Weekly"), {"new", false}, ui, table_);
   EXPECT_EQ(describe(ui.shown()), (Shown{kConfirmChange, kSaveFailed}));
-  EXPECT_EQ(update.outcome.kind, OutcomeKind::failed);
+  EXPECT_EQ(update.outcome.kind, OutcomeKind::kFailed);
   EXPECT_EQ(get_file(list_record_path("Weekly")), before);
   // The panel still shows what the record holds.
   EXPECT_EQ(table_.snapshot()[0].new_mail, 1);
@@ -254,7 +254,7 @@ TEST_F(ListLogicTest, DeleteMessagePaths) {
     add_received_list("Other", 0);
     refresh_list_panel(table_);
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail, c.answers};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail, c.answers};
     ListDialogUpdate update = delete_list(c.selected, ui, table_);
     EXPECT_EQ(describe(ui.shown()), c.shown);
     EXPECT_EQ(update.clear_selected_fields, c.deleted);
@@ -280,7 +280,7 @@ TEST_F(ListLogicTest, DeleteRemovesEverythingHoweverManyFiles) {
   put_file("LKset\\Weekly\\README", "a name without a dot");
   put_file("LKset\\Weekly\\web\\~menu.htm.tmp", "left over by an interrupted write");
 
-  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
   delete_list(std::string("Weekly"), ui, table_);
   EXPECT_EQ(describe(ui.shown()), Shown{kConfirmListDelete});
   EXPECT_FALSE(platform::folder_exists("LKset\\Weekly"));
@@ -293,7 +293,7 @@ TEST_F(ListLogicTest, HandMadeSubfolderSurvivesWithItsListFolder) {
   ASSERT_TRUE(platform::create_folder("LKset\\Weekly\\keep"));
   put_file("LKset\\Weekly\\keep\\mine.txt", "mine");
 
-  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
   delete_list(std::string("Weekly"), ui, table_);
   EXPECT_EQ(describe(ui.shown()), Shown{kConfirmListDelete});
   EXPECT_EQ(get_file("LKset\\Weekly\\keep\\mine.txt"), "mine");
@@ -306,7 +306,7 @@ TEST_F(ListLogicTest, RecordThatCannotBeDeletedIsReported) {
   add_received_list("Weekly", 0);
   // A folder in place of the record file: it cannot be deleted as a file.
   ASSERT_TRUE(platform::create_folder("LKset\\Stuck.stf"));
-  ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
   ListDialogUpdate update = delete_list(std::string("Stuck"), ui, table_);
   EXPECT_EQ(describe(ui.shown()), (Shown{kConfirmListDelete, kDeleteFailed}));
   EXPECT_TRUE(update.refill_list_box);
@@ -319,7 +319,7 @@ TEST_F(ListLogicTest, NamesFromOddRecordFilesNeverEmptyOtherFolders) {
   put_file("LKset\\...stf", "");  // gives the name ".."
   put_file("keep.txt", "working folder file");
   for (const char* name : {"", ".."}) {
-    ScriptedUi ui{ScriptedUi::Unscripted::fail, {true}};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail, {true}};
     delete_list(std::string(name), ui, table_);
   }
   EXPECT_EQ(get_file("LKset\\Weekly.stf"), (ListRecord{"old", 1, 0}).encode());

@@ -30,7 +30,7 @@ class LogLogicTest : public InTempFolder {
 
 TEST_F(LogLogicTest, ListsInPresentationOrderOrANoticeWhenThereAreNone) {
   ASSERT_TRUE(write_list("Another", ListRecord{"a", 1, 0}));
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   EXPECT_EQ(log_dialog_lists(ui), (std::vector<std::string>{"Weekly", "Another"}));
   EXPECT_TRUE(ui.shown().empty());
 
@@ -123,7 +123,7 @@ TEST_F(LogLogicTest, DeleteByEqualFirstLine) {
     add_log("20260104000000_1.log", "Vol.1");
     const std::vector<std::string> before = lines();
 
-    ScriptedUi ui{ScriptedUi::Unscripted::fail};
+    ScriptedUi ui{ScriptedUi::Unscripted::kFail};
     LogDeleteResult result = delete_logs(c.choice, ui);
     EXPECT_TRUE(result.rebuild_requested);  // every press asks for the rebuild
     EXPECT_EQ(describe(ui.shown()), c.shown);
@@ -136,7 +136,7 @@ TEST_F(LogLogicTest, DeleteByEqualFirstLine) {
 
 TEST_F(LogLogicTest, SecondDeleteOfTheSameLineFindsNothing) {
   add_log("20260101000000_1.log", "Vol.1");
-  ScriptedUi ui{ScriptedUi::Unscripted::fail};
+  ScriptedUi ui{ScriptedUi::Unscripted::kFail};
   EXPECT_EQ(delete_logs({"Weekly", "Vol.1"}, ui).deleted, 1);
   LogDeleteResult again = delete_logs({"Weekly", "Vol.1"}, ui);
   EXPECT_EQ(again.matched, 0);

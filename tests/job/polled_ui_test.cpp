@@ -27,7 +27,7 @@ TEST(PolledUserInterface, WorkerWaitsForEachAnswerInOrder) {
   std::vector<bool> answers;
   std::thread worker([&] {
     for (const Step& step : steps) {
-      const Message message{"caption", step.text, MessageIcon::question};
+      const Message message{"caption", step.text, MessageIcon::kQuestion};
       if (step.question) answers.push_back(ui.confirm(message));
       if (!step.question) ui.notify(message);
       ++returned;
@@ -55,14 +55,14 @@ TEST(PolledUserInterface, CloseReleasesTheWorker) {
   for (const bool taken : {false, true}) {
     PolledUserInterface ui;
     std::atomic<bool> yes{true};
-    std::thread worker([&] { yes = ui.confirm({"c", "q", MessageIcon::question}); });
+    std::thread worker([&] { yes = ui.confirm({"c", "q", MessageIcon::kQuestion}); });
     while (taken && !ui.take_request()) std::this_thread::yield();
     ui.close();
     worker.join();
     ui.answer(true);  // a box dismissed after the end changes nothing
     EXPECT_FALSE(yes.load()) << taken;
-    EXPECT_FALSE(ui.confirm({"c", "later", MessageIcon::question}));
-    ui.notify({"c", "later", MessageIcon::information});
+    EXPECT_FALSE(ui.confirm({"c", "later", MessageIcon::kQuestion}));
+    ui.notify({"c", "later", MessageIcon::kInformation});
     EXPECT_FALSE(ui.take_request());
   }
 }

@@ -24,7 +24,7 @@ TEST(ReceiveStatusText, OnlyCodesOneToFifteenHaveText) {
   ReceiveJobState state;
   EXPECT_EQ(status_text(state), "");
   state.set_notice(notice);
-  state.set_status(ReceiveStatus::notice);
+  state.set_status(ReceiveStatus::kNotice);
   EXPECT_EQ(status_text(state), notice);
 }
 

@@ -306,19 +306,19 @@ TEST_F(Files, FolderOperations) {
 }
 
 TEST_F(Files, LockIsExclusiveWhileHeldAndTellsBusyFromUnavailable) {
-  LockAttempt attempt = LockAttempt::busy;
+  LockAttempt attempt = LockAttempt::kBusy;
   auto first = try_lock_file("job.lock", attempt);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(attempt, LockAttempt::taken);
+  EXPECT_EQ(attempt, LockAttempt::kTaken);
   EXPECT_EQ(try_lock_file("job.lock", attempt), nullptr);
-  EXPECT_EQ(attempt, LockAttempt::busy);
+  EXPECT_EQ(attempt, LockAttempt::kBusy);
   EXPECT_EQ(try_lock_file("job.lock"), nullptr);
   first.reset();
   EXPECT_NE(try_lock_file("job.lock"), nullptr);
   ASSERT_TRUE(create_folder("folder.lock"));
   for (const char* path : {"missing\\job.lock", "folder.lock"}) {
     EXPECT_EQ(try_lock_file(path, attempt), nullptr) << path;
-    EXPECT_EQ(attempt, LockAttempt::unavailable) << path;
+    EXPECT_EQ(attempt, LockAttempt::kUnavailable) << path;
   }
 }
 
@@ -355,8 +355,8 @@ TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
     put_file("p.htm", c.old_bytes);
     const std::optional<FileStamp> before = file_stamp("p.htm");
     const FileHold hold = hold_for_replacement("p.htm", "~p.htm.old");
-    ASSERT_NE(hold, FileHold::refused) << c.name;
-    if (hold == FileHold::aside) {
+    ASSERT_NE(hold, FileHold::kRefused) << c.name;
+    if (hold == FileHold::kAside) {
       EXPECT_FALSE(can_read_file("p.htm")) << c.name;
     }
     ASSERT_TRUE(replace_held(hold, "p.htm", "~p.htm.old", c.new_bytes)) << c.name;
@@ -366,11 +366,11 @@ TEST_F(Files, PageSetAsideComesBackWithItsNewBytes) {
       EXPECT_EQ(file_stamp("p.htm")->modified, before->modified) << c.name << ": written again";
     }
   }
-  EXPECT_EQ(hold_for_replacement("missing.htm", "~missing.htm.old"), FileHold::refused);
+  EXPECT_EQ(hold_for_replacement("missing.htm", "~missing.htm.old"), FileHold::kRefused);
   ASSERT_TRUE(create_folder("dir.htm"));
-  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
+  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::kRefused);
   // Nothing set aside: the page is written afresh.
-  EXPECT_TRUE(replace_held(FileHold::aside, "gone.htm", "~gone.htm.old", "fresh"));
+  EXPECT_TRUE(replace_held(FileHold::kAside, "gone.htm", "~gone.htm.old", "fresh"));
   EXPECT_EQ(get_file("gone.htm"), "fresh");
 }
 
@@ -404,7 +404,7 @@ TEST_F(Files, SetAsideIsRefusedWhereDeletionIs) {
   make_read_only({"a.htm", "b.htm", "c.htm"});
   const bool deletable = delete_file("b.htm");
   EXPECT_EQ(set_aside("a.htm", "~a.htm.old"), deletable);
-  EXPECT_EQ(hold_for_replacement("c.htm", "~c.htm.old") != FileHold::refused, deletable);
+  EXPECT_EQ(hold_for_replacement("c.htm", "~c.htm.old") != FileHold::kRefused, deletable);
   for (const char* name : {"a.htm", "~a.htm.old", "b.htm", "c.htm", "~c.htm.old"}) {
     std::error_code ignored;  // writable again, so the folder can go
     fs::permissions(name, fs::perms::owner_write, fs::perm_options::add, ignored);
@@ -417,7 +417,7 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
   const auto give = [](const char* page, std::string_view bytes) {
     const std::string aside = std::string("~") + page + ".old";
     const FileHold hold = hold_for_replacement(page, aside);
-    return hold != FileHold::refused && replace_held(hold, page, aside, bytes);
+    return hold != FileHold::kRefused && replace_held(hold, page, aside, bytes);
   };
   put_file("same.htm", "same");
   const std::optional<FileStamp> before = file_stamp("same.htm");
@@ -434,14 +434,14 @@ TEST_F(Files, HeldPageIsRefusedWhereDeletionIsAndReplacedWhole) {
   EXPECT_EQ(get_file("outside\\target.htm"), "outside");
 
   ASSERT_TRUE(create_folder("dir.htm"));
-  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::refused);
+  EXPECT_EQ(hold_for_replacement("dir.htm", "~dir.htm.old"), FileHold::kRefused);
   make_read_only({"a.htm", "b.htm"});
-  EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::refused, delete_file("b.htm"));
+  EXPECT_EQ(hold_for_replacement("a.htm", "~a.htm.old") != FileHold::kRefused, delete_file("b.htm"));
 #ifndef _WIN32
   // An immutable file (when the file system and our rights allow making one).
   put_file("i.htm", "x");
   if (std::system("chattr +i i.htm 2>/dev/null") == 0) {
-    EXPECT_EQ(hold_for_replacement("i.htm", "~i.htm.old"), FileHold::refused);
+    EXPECT_EQ(hold_for_replacement("i.htm", "~i.htm.old"), FileHold::kRefused);
     EXPECT_FALSE(delete_file("i.htm"));
     EXPECT_EQ(std::system("chattr -i i.htm"), 0);
   }
@@ -452,7 +452,7 @@ TEST_F(Files, RefillNeverWritesThroughALinkOrASharedFile) {
   for (const std::string& page : links_to_outside()) {
     const std::string aside = "~" + page + ".old";
     const FileHold hold = hold_for_replacement(page, aside);
-    ASSERT_NE(hold, FileHold::refused) << page;
+    ASSERT_NE(hold, FileHold::kRefused) << page;
     ASSERT_TRUE(replace_held(hold, page, aside, "new page")) << page;
     EXPECT_EQ(get_file(page), "new page") << page;
     EXPECT_FALSE(is_link(page)) << page;

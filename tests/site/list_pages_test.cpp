@@ -118,7 +118,7 @@ class ListPages : public testing::InTempFolder {
   static inline const std::string kHead = "<HTML><BODY><CENTER>\n";
   static inline const std::string kClosing = "</CENTER></BODY></HTML>\n";
   static inline const std::string kSeedMenu = kHead + kClosing;
-  ScriptedUi ui{ScriptedUi::Unscripted::answer_no};
+  ScriptedUi ui{ScriptedUi::Unscripted::kAnswerNo};
 };
 
 TEST_F(ListPages, FirstCallSeedsAndLinksEveryLogNewestHandledFirst) {
@@ -194,10 +194,10 @@ TEST_F(ListPages, SizeRefusalLeavesTheLinkPageAndStillWritesTheLogPage) {
   EXPECT_EQ(get_file("LKset\\W\\web\\menu.htm"), menu);
   EXPECT_EQ(get_file("LKset\\W\\web\\1.htm"), convert_log_body("a\n"));
   ASSERT_EQ(ui.calls.size(), 1u);
-  EXPECT_EQ(ui.calls[0].kind, ScriptedUi::Kind::notify);
+  EXPECT_EQ(ui.calls[0].kind, ScriptedUi::Kind::kNotify);
   EXPECT_EQ(ui.calls[0].message.caption, sj("お知らせ"));
   EXPECT_EQ(ui.calls[0].message.text, sj("超過サイズです。処理できませんでした。"));
-  EXPECT_EQ(ui.calls[0].message.icon, MessageIcon::information);
+  EXPECT_EQ(ui.calls[0].message.icon, MessageIcon::kInformation);
 
   // A shorter line still fits after a refused one in the same update.
   put_file("LKset\\W\\0.log", log(std::string(40, 'L'), "0\n"));

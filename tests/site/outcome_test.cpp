@@ -41,7 +41,7 @@ class SiteOutcome : public testing::InTempFolder {
     put_file("set\\index.htm", "index\n");
     make_list("W");
   }
-  testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+  testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
 };
 
 TEST_F(SiteOutcome, UpdateFailsNamingWhatItCouldNotWrite) {
@@ -50,9 +50,9 @@ TEST_F(SiteOutcome, UpdateFailsNamingWhatItCouldNotWrite) {
     OutcomeKind kind;
   };
   const Case cases[] = {
-      {"", OutcomeKind::done},          {"index.htm", OutcomeKind::failed},
-      {"down.htm", OutcomeKind::failed}, {"menu.htm", OutcomeKind::failed},
-      {"1.htm", OutcomeKind::failed},
+      {"", OutcomeKind::kDone},          {"index.htm", OutcomeKind::kFailed},
+      {"down.htm", OutcomeKind::kFailed}, {"menu.htm", OutcomeKind::kFailed},
+      {"1.htm", OutcomeKind::kFailed},
   };
   for (const Case& c : cases) {
     testing::TempFolder folder;
@@ -68,7 +68,7 @@ TEST_F(SiteOutcome, UpdateFailsNamingWhatItCouldNotWrite) {
 TEST_F(SiteOutcome, SizeRefusalIsAFailure) {
   put_file("LKset\\W\\web\\menu.htm", "head\n" + std::string(kMaxLinkPageBytes, 'x'));
   const Outcome outcome = update_list_pages("LKset\\W", ui);
-  EXPECT_EQ(outcome.kind, OutcomeKind::failed);
+  EXPECT_EQ(outcome.kind, OutcomeKind::kFailed);
   EXPECT_TRUE(outcome.reason.ends_with("LKset\\W\\web\\menu.htm")) << outcome.reason;
   EXPECT_EQ(ui.notices().size(), 1u);
 }
@@ -78,14 +78,14 @@ TEST_F(SiteOutcome, SortFailsWhenAPageThatNeedsSortingCannotBeWritten) {
   put_file("LKset\\W\\web\\menu.htm", unsorted);
   block_write("LKset\\W\\web", "menu.htm");
   const Outcome outcome = sort_link_pages();
-  EXPECT_EQ(outcome.kind, OutcomeKind::failed);
+  EXPECT_EQ(outcome.kind, OutcomeKind::kFailed);
   EXPECT_TRUE(outcome.reason.ends_with("LKset\\W\\web\\menu.htm")) << outcome.reason;
   EXPECT_EQ(testing::get_file("LKset\\W\\web\\menu.htm"), unsorted);
   // A page already in order needs no write, so nothing fails.
   platform::remove_folder(site_detail::temporary_path("LKset\\W\\web\\menu.htm"));
   put_file("LKset\\W\\web\\menu.htm", *sort_link_page(unsorted));
   block_write("LKset\\W\\web", "menu.htm");
-  EXPECT_EQ(sort_link_pages().kind, OutcomeKind::done);
+  EXPECT_EQ(sort_link_pages().kind, OutcomeKind::kDone);
 }
 
 TEST_F(SiteOutcome, RebuildSaysWhatHappened) {
@@ -98,10 +98,10 @@ TEST_F(SiteOutcome, RebuildSaysWhatHappened) {
     const char* reason_ends;
   };
   const Case cases[] = {
-      {"answered no", false, "", "", OutcomeKind::declined, ""},
-      {"all rebuilt", true, "", "", OutcomeKind::done, ""},
-      {"page kept", true, "LKset\\W\\web\\1.htm", "", OutcomeKind::failed, "LKset\\W\\web\\1.htm"},
-      {"page not written", true, "", "1.htm", OutcomeKind::failed, "LKset\\W\\web\\1.htm"},
+      {"answered no", false, "", "", OutcomeKind::kDeclined, ""},
+      {"all rebuilt", true, "", "", OutcomeKind::kDone, ""},
+      {"page kept", true, "LKset\\W\\web\\1.htm", "", OutcomeKind::kFailed, "LKset\\W\\web\\1.htm"},
+      {"page not written", true, "", "1.htm", OutcomeKind::kFailed, "LKset\\W\\web\\1.htm"},
   };
   for (const Case& c : cases) {
     testing::TempFolder folder;
@@ -109,7 +109,7 @@ TEST_F(SiteOutcome, RebuildSaysWhatHappened) {
     put_file("LKset\\W\\web\\1.htm", "old");
     if (*c.unwritable) block_write("LKset\\W\\web", c.unwritable);
     const std::string undeletable = c.undeletable;
-    testing::ScriptedUi asked{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi asked{testing::ScriptedUi::Unscripted::kAnswerNo};
     asked.answers = {c.answer};
     ListPanelTable table;
     const Outcome outcome = rebuild_site(asked, table, [&](std::string_view path) {

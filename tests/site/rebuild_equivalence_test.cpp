@@ -50,18 +50,18 @@ Outcome reference_rebuild(UserInterface& ui, ListPanelTable& table, const Delete
         }
       }
       for (const std::string& path : paths) {
-        errors.push_back(Message{sj("削除エラー"), path, MessageIcon::information});
+        errors.push_back(Message{sj("削除エラー"), path, MessageIcon::kInformation});
         outcome.fail(site_detail::not_deleted_reason(path));
       }
     }
     for (const Message& error : errors) ui.notify(error);
     std::vector<Message> messages;
     for (const std::string& name : lists) {
-      const Outcome list = update_list_pages_locked(list_folder(name), messages, Seeding::missing_pages);
+      const Outcome list = update_list_pages_locked(list_folder(name), messages, Seeding::kMissingPages);
       if (!list.ok()) outcome.fail(list.reason);
     }
     for (const Message& message : messages) ui.notify(message);
-    ui.notify(Message{sj("お知らせ"), sj("全てのHTML文書を再編成しました"), MessageIcon::information});
+    ui.notify(Message{sj("お知らせ"), sj("全てのHTML文書を再編成しました"), MessageIcon::kInformation});
     const Outcome sorted = sort_link_pages();
     if (!sorted.ok()) outcome.fail(sorted.reason);
   }
@@ -158,7 +158,7 @@ RebuildRun run_in(const fs::path& base, const char* side, int times, Rebuild reb
   make_archive();
   RebuildRun run;
   for (int i = 0; i < times; ++i) {
-    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
     ui.answers = {true};
     ListPanelTable table;
     run.outcome = rebuild(ui, table);

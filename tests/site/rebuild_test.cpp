@@ -72,7 +72,7 @@ class Rebuild : public testing::InTempFolder {
     return names;
   }
 
-  ScriptedUi ui{ScriptedUi::Unscripted::answer_no};
+  ScriptedUi ui{ScriptedUi::Unscripted::kAnswerNo};
   ListPanelTable table;
   int locked_notices = 0;
 };
@@ -82,11 +82,11 @@ TEST_F(Rebuild, AnsweringNoChangesNothing) {
   ui.answers = {false};
   rebuild_site(ui, table);
   ASSERT_EQ(ui.calls.size(), 1u);
-  EXPECT_EQ(ui.calls[0].kind, Kind::confirm);
+  EXPECT_EQ(ui.calls[0].kind, Kind::kConfirm);
   EXPECT_EQ(ui.calls[0].message.caption, sj("確認"));
   EXPECT_EQ(ui.calls[0].message.text,
             sj("全てのHTML文書を一度全て削除して\nログファイルからHTML文書を再編成します。\nよろしいですか？"));
-  EXPECT_EQ(ui.calls[0].message.icon, MessageIcon::question);
+  EXPECT_EQ(ui.calls[0].message.icon, MessageIcon::kQuestion);
   EXPECT_EQ(get_file("LKset\\A\\web\\menu.htm"), "old menu\n<A HREF=1.htm target=main>old</A><P>\n");
   EXPECT_EQ(get_file("LKset\\A\\web\\1.htm"), "old page");
   EXPECT_EQ(get_file("LKset\\A\\web\\2.htm"), "<missing>");
@@ -100,8 +100,8 @@ TEST_F(Rebuild, WithNoListsOnlyTheRefreshRuns) {
   ui.answers = {true};
   rebuild_site(ui, table);
   ASSERT_EQ(ui.calls.size(), 2u);
-  EXPECT_EQ(ui.calls[0].kind, Kind::confirm);
-  EXPECT_EQ(ui.calls[1].kind, Kind::panel_changed);
+  EXPECT_EQ(ui.calls[0].kind, Kind::kConfirm);
+  EXPECT_EQ(ui.calls[1].kind, Kind::kPanelChanged);
   EXPECT_EQ(table.shown_count(), 0);
 }
 
@@ -127,11 +127,11 @@ TEST_F(Rebuild, RegeneratesEveryListFromItsLogs) {
   EXPECT_EQ(get_file("LKset\\C\\web\\menu.htm"), kSeedMenu);
 
   ASSERT_EQ(ui.calls.size(), 3u);
-  EXPECT_EQ(ui.calls[1].kind, Kind::notify);
+  EXPECT_EQ(ui.calls[1].kind, Kind::kNotify);
   EXPECT_EQ(ui.calls[1].message.caption, sj("お知らせ"));
   EXPECT_EQ(ui.calls[1].message.text, sj("全てのHTML文書を再編成しました"));
-  EXPECT_EQ(ui.calls[1].message.icon, MessageIcon::information);
-  EXPECT_EQ(ui.calls[2].kind, Kind::panel_changed);
+  EXPECT_EQ(ui.calls[1].message.icon, MessageIcon::kInformation);
+  EXPECT_EQ(ui.calls[2].kind, Kind::kPanelChanged);
   EXPECT_EQ(panel_names(), (std::vector<std::string>{"C", "B", "A"}));
   EXPECT_EQ(locked_notices, 0);
 }
@@ -155,7 +155,7 @@ TEST_F(Rebuild, PageThatCannotGoKeepsItsOldPageAndGetsNoLink) {
   EXPECT_EQ(ui.notices(), (std::vector<std::string>{"LKset\\B\\web\\stray.htm", "LKset\\B\\web\\1.htm",
                                                     sj("全てのHTML文書を再編成しました")}));
   EXPECT_EQ(ui.calls[1].message.caption, sj("削除エラー"));
-  EXPECT_EQ(ui.calls[1].message.icon, MessageIcon::information);
+  EXPECT_EQ(ui.calls[1].message.icon, MessageIcon::kInformation);
 
   EXPECT_EQ(get_file("LKset\\B\\web\\1.htm"), "old page");
   EXPECT_EQ(get_file("LKset\\B\\web\\stray.htm"), "stray");

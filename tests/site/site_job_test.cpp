@@ -72,7 +72,7 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
       write_list(name, ListRecord{});
       platform::create_folder(list_folder(name));
     }
-    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
     SiteJob job(ui);
     for (int step = 0; step < static_cast<int>(std::size(lists)); ++step) {
       if (others.count(step)) others.at(step)();
@@ -139,7 +139,7 @@ TEST(SiteJob, NextJobFinishesWhatAStoppedOneLeft) {
       platform::create_folder(list_folder(name));
     }
     store("A", 1);
-    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
     ASSERT_TRUE(update_list_pages(list_folder("A"), ui).ok());
     store("A", 2);
     const std::string menu_path = list_web_folder("A") + "\\menu.htm";
@@ -180,7 +180,7 @@ TEST(SiteJob, LeavesNoPrivateFileWhenItEnds) {
   write_list("A", ListRecord{});
   platform::create_folder(list_folder("A"));
   {
-    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
     SiteJob job(ui);
     for (int serial = 1; serial <= 3; ++serial) {
       job.log_coming("A");

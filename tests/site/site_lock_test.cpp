@@ -70,7 +70,7 @@ TEST_F(SiteLockMessages, SizeMessageIsShownAfterTheLockIsReleased) {
   platform::create_folder("LKset\\W\\web");
   testing::put_file("LKset\\W\\web\\menu.htm", "head\n" + std::string(kMaxLinkPageBytes, 'x'));
   testing::put_file("LKset\\W\\1.log", "s\n\n\nbody\n");
-  testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+  testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
   int shown_free = 0;
   ui.on_notify = [&](const Message&) { shown_free += testing::site_lock_is_free() ? 1 : 0; };
   update_list_pages("LKset\\W", ui);
@@ -86,7 +86,7 @@ TEST(SiteLock, WorkerAndWindowThreadsTakeTurns) {
   std::atomic<bool> go{false};
   auto worker = [&](int first) {
     while (!go) std::this_thread::yield();
-    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::answer_no};
+    testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
     for (int i = first; i < first + 40; ++i) {
       testing::put_file("LKset\\W\\" + std::to_string(1000 + i) + ".log", "s\n\n\nb\n");
       update_list_pages("LKset\\W", ui);

@@ -3,10 +3,10 @@
 //
 // What happens when a question comes that the script has no answer for is
 // chosen when the fake is made:
-// - Unscripted::fail: the question fails the test (and is answered No), and
+// - Unscripted::kFail: the question fails the test (and is answered No), and
 //   answers left over when the fake is destroyed fail it too; for tests that
 //   pin down exactly which questions are asked.
-// - Unscripted::answer_no: the question is answered No and recorded like any
+// - Unscripted::kAnswerNo: the question is answered No and recorded like any
 //   other; for tests about what follows a question, not about the asking.
 #pragma once
 
@@ -24,8 +24,8 @@ namespace larkspur::testing {
 
 class ScriptedUi : public UserInterface {
  public:
-  enum class Unscripted { fail, answer_no };
-  enum class Kind { confirm, notify, panel_changed };
+  enum class Unscripted { kFail, kAnswerNo };
+  enum class Kind { kConfirm, kNotify, kPanelChanged };
   struct Call {
     Kind kind;
     Message message;  // empty for panel_changed
@@ -37,7 +37,7 @@ class ScriptedUi : public UserInterface {
   ScriptedUi(const ScriptedUi&) = delete;
   ScriptedUi& operator=(const ScriptedUi&) = delete;
   ~ScriptedUi() override {
-    if (unscripted_ == Unscripted::fail) {
+    if (unscripted_ == Unscripted::kFail) {
       EXPECT_TRUE(answers.empty()) << answers.size() << " scripted answers were not asked for";
     }
   }
@@ -50,9 +50,9 @@ class ScriptedUi : public UserInterface {
   std::function<void(const Message&)> on_notify;
 
   bool confirm(const Message& question) override {
-    calls.push_back({Kind::confirm, question});
+    calls.push_back({Kind::kConfirm, question});
     if (answers.empty()) {
-      if (unscripted_ == Unscripted::fail) ADD_FAILURE() << "unexpected question: " << question.text;
+      if (unscripted_ == Unscripted::kFail) ADD_FAILURE() << "unexpected question: " << question.text;
       return false;
     }
     const bool answer = answers.front();
@@ -60,16 +60,16 @@ class ScriptedUi : public UserInterface {
     return answer;
   }
   void notify(const Message& message) override {
-    calls.push_back({Kind::notify, message});
+    calls.push_back({Kind::kNotify, message});
     if (on_notify) on_notify(message);
   }
-  void panel_changed() override { calls.push_back({Kind::panel_changed, {}}); }
+  void panel_changed() override { calls.push_back({Kind::kPanelChanged, {}}); }
 
   // The questions and notices shown, in order.
   std::vector<Message> shown() const {
     std::vector<Message> messages;
     for (const Call& call : calls) {
-      if (call.kind != Kind::panel_changed) messages.push_back(call.message);
+      if (call.kind != Kind::kPanelChanged) messages.push_back(call.message);
     }
     return messages;
   }
@@ -77,13 +77,13 @@ class ScriptedUi : public UserInterface {
   std::vector<std::string> notices() const {
     std::vector<std::string> texts;
     for (const Call& call : calls) {
-      if (call.kind == Kind::notify) texts.push_back(call.message.text);
+      if (call.kind == Kind::kNotify) texts.push_back(call.message.text);
     }
     return texts;
   }
   int panel_changes() const {
     int count = 0;
-    for (const Call& call : calls) count += call.kind == Kind::panel_changed ? 1 : 0;
+    for (const Call& call : calls) count += call.kind == Kind::kPanelChanged ? 1 : 0;
     return count;
   }
 
