@@ -135,10 +135,15 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
   if (!pages.ok()) {
     job.fail(pages.reason);
   }
-  // The search index takes the log too; a failure costs only the search,
-  // which the next job or rebuild brings back in step.
-  add_to_search_index(name, log.path);
+  // The search index takes the log when the job's sorting ends (see
+  // SortingMemory); a failure costs only the search, which the next job or
+  // rebuild brings back in step.
+  memory.unindexed_logs[name].push_back(log.path);
   memory.panel.refresh(job.table);
+}
+
+SortingMemory::~SortingMemory() {
+  if (!unindexed_logs.empty()) add_logs_to_search_index(unindexed_logs);
 }
 
 void finish_stopped_job(ReceiveJobContext& job) {

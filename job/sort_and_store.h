@@ -4,6 +4,7 @@
 // mail and brings the list's pages up to date.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -56,10 +57,17 @@ std::string notice_text(int remaining);
 // folders already cleared of leftover temporaries.
 struct SortingMemory {
   explicit SortingMemory(UserInterface& ui) : site(ui), panel(records) {}
+  // The logs show_stored_log stored go into the search index here, at one
+  // reading and writing of it, before the site job takes its marks away (a
+  // stop before this leaves them to the next job's catch-up).
+  ~SortingMemory();
+  SortingMemory(const SortingMemory&) = delete;
+  SortingMemory& operator=(const SortingMemory&) = delete;
   SiteJob site;
   ListRecordCache records;
   ListPanelRefresher panel;
   std::set<std::string> swept_lists;
+  std::map<std::string, std::vector<std::string>> unindexed_logs;  // by list: paths of logs
 };
 
 // A message is about to be stored for the list: its folders are made, its
