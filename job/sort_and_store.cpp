@@ -157,8 +157,9 @@ void finish_stopped_job(ReceiveJobContext& job) {
   std::copy_if(names.begin(), names.end(), std::back_inserter(stopped), [](const std::string& name) {
     return platform::can_read_file(list_folder(name) + "\\" + std::string(kPagesPendingMark));
   });
-  if (!stopped.empty()) catch_up_search_index(stopped);
-  const Outcome pages = finish_stopped_site_work(names, job.ui);
+  if (stopped.empty()) return;
+  catch_up_search_index(stopped);
+  const Outcome pages = finish_stopped_site_work(stopped, job.ui);
   if (!pages.ok()) {
     job.fail(pages.reason);
   }

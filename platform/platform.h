@@ -159,8 +159,9 @@ bool write_file_fast_via(std::string_view path, std::string_view temp_path, std:
 // `spare_path` (a private name in a folder of the same file system, made on
 // first use), which then trades names with `path`, so the replaced content
 // becomes the next spare. Elsewhere, or when the spare is no plain file of its
-// own, as write_file_fast with its temporary next to `spare_path`. For a file rewritten again and again (a link page): file
-// systems that are slow to make files never have to.
+// own, as write_file_fast with its temporary next to `spare_path`. For a file
+// rewritten again and again (a link page): file systems that are slow to make
+// files never have to.
 bool write_file_reusing(std::string_view path, std::string_view spare_path, std::string_view data);
 
 // Like write_file_atomic, but fails (returns false, writes nothing) when

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <iterator>
 #include <unordered_set>
 #include <utility>
 
@@ -267,10 +268,13 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   const std::string folder(list_folder);
   const std::string web = folder + "\\web";
   platform::create_folder(web);
-  std::vector<std::string> pages = platform::find_files(web + "\\*.htm");
-  // Files a writer stopped half-way left in the folder (no writer is at work
-  // while the site lock is held) go before anything else is written.
-  site_detail::sweep_web_leftovers(web, platform::find_files(web + "\\" + std::string(site_detail::kPrivatePrefix) + "*"));
+  // One listing gives the pages and the files a writer stopped half-way left
+  // in the folder; those go before anything else is written (no writer is at
+  // work while the site lock is held).
+  const std::vector<std::string> entries = platform::find_files(web + "\\*");
+  site_detail::sweep_web_leftovers(web, entries);
+  std::vector<std::string> pages;
+  std::copy_if(entries.begin(), entries.end(), std::back_inserter(pages), site_detail::is_page_name);
   // A link page gone from a folder that holds pages (deleted, or a writer
   // stopped between the seed pages and the link page) is made again whole,
   // as the rebuild makes it: the seed's link page with a link line for every
@@ -387,6 +391,8 @@ bool is_private_name(std::string_view name) {
 }
 
 }  // namespace
+
+bool is_page_name(const std::string& name) { return ends_with_nocase(name, kPageExtension); }
 
 void sweep_web_leftovers(std::string_view web_folder, const std::vector<std::string>& names) {
   for (const std::string& name : names) {

@@ -65,6 +65,10 @@ inline bool write_page_reusing(std::string_view path, std::string_view bytes) {
 // with the site lock held, so that no writer is at work.
 void sweep_page_leftovers(std::string_view list_folder);
 
+// True when the file name `name` matches "*.htm" (a page, as the folder
+// search tells it: the extension in any case).
+bool is_page_name(const std::string& name);
+
 // Removes the private files among `names` (a listing of the web folder
 // `web_folder`, no trailing backslash): none belongs in a web folder.
 void sweep_web_leftovers(std::string_view web_folder, const std::vector<std::string>& names);

@@ -68,8 +68,9 @@ void SiteJob::log_coming(std::string_view list_name) {
   std::string name(list_name);
   if (marked_.contains(name)) return;
   // Without its mark the log would still be stored; only a stop in the
-  // middle of its site work would then wait for the list's next log.
-  platform::write_file_fast(mark_path(name), "");
+  // middle of its site work would then wait for the list's next log. The
+  // mark is empty, so it is made in place: there is nothing to tear.
+  platform::append_to_file(mark_path(name), "");
   marked_.insert(std::move(name));
 }
 

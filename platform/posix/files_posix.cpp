@@ -90,13 +90,16 @@ bool detail::write_and_move(std::string_view temp_path, std::string_view path, s
   const auto temp = posix::native_path(temp_path);
   if (!native || !temp) return false;
 
-  if (mode == Replace::kOnlyIfAbsent && ::access(native->c_str(), F_OK) == 0) return false;
+  // Without replacement, the name is only tested by the rename below: a log
+  // name is nearly always free, so testing it first would cost every log a
+  // call to save a write now and then.
   Fd fd(::open(temp->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
   if (!fd.valid()) return false;
   // With Flush::kToDisk the data is on disk before the rename makes it the
   // file's content.
   bool ok = write_all(fd.get(), data) && (flush == Flush::kNo || ::fdatasync(fd.get()) == 0);
   ok = fd.close() && ok;
+  bool linked = false;  // the temporary file stays under its name too
   if (ok) {
     if (mode == Replace::kAlways) {
       ok = ::rename(temp->c_str(), native->c_str()) == 0;
@@ -106,11 +109,11 @@ bool detail::write_and_move(std::string_view temp_path, std::string_view path, s
       // for file systems that cannot rename without replacing.
       ok = ::renameat2(AT_FDCWD, temp->c_str(), AT_FDCWD, native->c_str(), RENAME_NOREPLACE) == 0;
       if (!ok && (errno == EINVAL || errno == ENOSYS)) {
-        ok = ::link(temp->c_str(), native->c_str()) == 0;
+        ok = linked = ::link(temp->c_str(), native->c_str()) == 0;
       }
     }
   }
-  if (!ok || mode == Replace::kOnlyIfAbsent) ::unlink(temp->c_str());
+  if (!ok || linked) ::unlink(temp->c_str());
   return ok;
 }
 
@@ -155,37 +158,33 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 
   // Each name is upper-cased once; comparing (upper-cased, as found) pairs
   // gives the order of ntfs_name_less without folding on every comparison.
-  // Both are kept as big-endian bytes of their UTF-16 code units, which
-  // compare (by memcmp) in the order of the code units.
+  // Both forms of every name go into one buffer of code units, so a name
+  // costs no allocation but its entry's own.
   struct Found {
-    std::string folded;
-    std::string key;
+    std::size_t at;      // the upper-cased name in `units`, then the name as found
+    std::size_t length;  // code units of each form
     DirEntry entry;
   };
-  const auto big_endian = [](std::u16string_view units, bool upcase) {
-    std::string bytes(units.size() * 2, '\0');
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      const char16_t unit = upcase ? detail::ntfs_upcase(units[i]) : units[i];
-      bytes[2 * i] = static_cast<char>(unit >> 8);
-      bytes[2 * i + 1] = static_cast<char>(unit & 0xFF);
-    }
-    return bytes;
-  };
+  std::u16string units;
+  std::u16string wide;
   std::vector<Found> found;
   while (const dirent* item = ::readdir(dir.get())) {
     const std::string_view name = item->d_name;
     // A backslash inside a Linux name would read as a separator later.
     if (name == "." || name == ".." || name.find('\\') != std::string_view::npos) continue;
-    auto wide = detail::utf8_to_utf16(name);
-    if (!wide || !detail::name_matches(name_pattern, *wide)) continue;
     // A name the core cannot express is left out, and so is one whose
     // Shift_JIS form would lead back to another name (U+301C WAVE DASH and
-    // U+FF5E FULLWIDTH TILDE share one code). ASCII reads the same in both,
-    // so such a name needs no conversion.
+    // U+FF5E FULLWIDTH TILDE share one code). ASCII reads the same in all
+    // three forms, so such a name needs no conversion.
     std::optional<std::string> sjis;
     if (is_ascii(name)) {
+      wide.assign(name.begin(), name.end());
+      if (!detail::name_matches(name_pattern, wide)) continue;
       sjis = std::string(name);
     } else {
+      auto converted = detail::utf8_to_utf16(name);
+      if (!converted || !detail::name_matches(name_pattern, *converted)) continue;
+      wide = std::move(*converted);
       sjis = utf8_to_sjis(name);
       if (!sjis || sjis_to_utf8(*sjis) != name) continue;
     }
@@ -194,11 +193,17 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     const bool is_folder = item->d_type == DT_DIR ||
                            ((item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) &&
                             is_folder_native(folder + "/" + std::string(name)));
-    found.push_back({big_endian(*wide, true), big_endian(*wide, false), {std::move(*sjis), is_folder}});
+    const std::size_t at = units.size();
+    for (const char16_t unit : wide) units += detail::ntfs_upcase(unit);
+    units += wide;
+    found.push_back({at, wide.size(), {std::move(*sjis), is_folder}});
   }
-  std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-    const int folded = a.folded.compare(b.folded);
-    return folded != 0 ? folded < 0 : a.key < b.key;
+  const std::u16string_view all = units;
+  std::sort(found.begin(), found.end(), [all](const Found& a, const Found& b) {
+    // char16_t compares as unsigned: the order of the code units.
+    const int folded = all.substr(a.at, a.length).compare(all.substr(b.at, b.length));
+    if (folded != 0) return folded < 0;
+    return all.substr(a.at + a.length, a.length) < all.substr(b.at + b.length, b.length);
   });
   std::vector<DirEntry> entries;
   entries.reserve(found.size());
