@@ -44,17 +44,19 @@ std::optional<ListPanelSlot> ListPanelTable::clear_shown_mark(int index) {
 
 namespace {
 
-// Refills `table` in presentation order with each list for which
-// `has_page(name)` holds, its mark from `new_mail(name)`.
+// Refills `table` in presentation order with each of `lists` (as
+// enumerate_lists() gives them) for which `has_page(name)` holds, its mark
+// from `new_mail(name)`.
 template <typename HasPage, typename NewMail>
-void refill(ListPanelTable& table, HasPage has_page, NewMail new_mail) {
+void refill(ListPanelTable& table, const std::vector<std::string>& lists, HasPage has_page, NewMail new_mail) {
   std::lock_guard refill(table.refill_mutex());
   // Built aside and swapped in whole: a paint never sees a half-filled table.
   ListPanelTable::Slots slots{};
   std::size_t next = 0;
   // enumerate_lists() holds at most the first kMaxLists record files in search
   // order, so the table, the sorter and the dialogs agree on which lists exist.
-  for (const std::string& name : enumerate_lists()) {
+  // kMaxLists is the table's size too.
+  for (const std::string& name : lists) {
     if (!has_page(name)) continue;
     ListPanelSlot& slot = slots[next++];
     slot.list_name = name;
@@ -75,7 +77,7 @@ bool web_folder_has_page(const std::string& list_name) {
 }  // namespace
 
 void refresh_list_panel(ListPanelTable& table) {
-  refill(table, web_folder_has_page,
+  refill(table, enumerate_lists(), web_folder_has_page,
          [](const std::string& name) { return read_list_or_zero(name).new_mail; });
 }
 
@@ -86,7 +88,7 @@ void ListPanelRefresher::refresh(ListPanelTable& table) {
   const auto has_page = [this](const std::string& name) {
     return has_page_.get(name, list_web_folder(name), [&name] { return web_folder_has_page(name); });
   };
-  refill(table, has_page,
+  refill(table, list_names_.names(), has_page,
          [this](const std::string& name) { return records_.read(name).value_or(ListRecord{}).new_mail; });
 }
 

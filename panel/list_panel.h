@@ -70,6 +70,7 @@ class ListPanelRefresher {
  private:
   ListRecordCache& records_;
   platform::StampedValues<bool> has_page_;  // by list name, from its web folder's stamp
+  ListNamesCache list_names_;
 };
 
 }  // namespace larkspur

@@ -31,6 +31,18 @@ std::vector<std::string> unusable_list_records();
 // less its ".stf". Empty when LKset\ holds no record or does not exist.
 std::vector<std::string> enumerate_lists();
 
+// enumerate_lists for a caller that asks after every log it stores (a receive
+// job): LKset\ is read again only when it has another stamp, which adding,
+// removing or renaming a record gives it (and so does every write of a
+// record, which replaces the file). One object per job and thread.
+class ListNamesCache {
+ public:
+  std::vector<std::string> names() { return names_.get({}, kListsFolder, enumerate_lists); }
+
+ private:
+  platform::StampedValues<std::vector<std::string>> names_;
+};
+
 // Number of ".stf" files in LKset\ (all of them, not cut at kMaxLists).
 int count_lists();
 

@@ -87,7 +87,7 @@ Outcome SiteJob::logs_stored(const LogsByList& logs) {
   Outcome outcome;
   {
     SiteLock lock;
-    sort_lists_ = enumerate_lists();
+    sort_lists_ = list_names_.names();
     for (const auto& [list_name, log_paths] : logs) {
       std::vector<std::string> log_names;
       for (const std::string& path : log_paths) log_names.push_back(base_name(path));

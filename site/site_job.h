@@ -22,6 +22,7 @@
 
 #include "platform/platform.h"
 #include "settings/outcome.h"
+#include "settings/store.h"
 #include "settings/ui.h"
 #include "site/list_pages.h"
 
@@ -95,6 +96,7 @@ class SiteJob {
   std::unordered_map<std::string, KnownList> lists_;
   std::unordered_map<std::string, platform::FileStamp> sorted_;  // link page -> stamp while in order
   std::vector<std::string> sort_lists_;  // the lists sort_link_pages takes, this call
+  ListNamesCache list_names_;
   std::unordered_set<std::string> marked_;  // list names whose mark this job made
   std::unordered_set<std::string> spares_;  // spare files of the link pages this job wrote
 };

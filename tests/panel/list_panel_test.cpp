@@ -174,6 +174,7 @@ TEST_F(ListPanelTest, RefresherFollowsEveryChangeBetweenRefreshes) {
        [] { ASSERT_TRUE(platform::delete_file(list_web_folder("A") + "\\menu.htm")); }},
       {"a list registered", [] { add_list("C", 1, true); }},
       {"a record gone", [] { ASSERT_TRUE(platform::delete_file(list_record_path("C"))); }},
+      {"a record renamed", [] { ASSERT_TRUE(platform::set_aside(list_record_path("B"), list_record_path("Z"))); }},
   };
   for (const auto& [label, change] : steps) {
     SCOPED_TRACE(label);
