@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # root and build are the runner's
 # Sourced by the browser runners. Sets root (the source tree) and build (the
 # native build folder named as the runner's first argument, build/native by
 # default); need_programs stops the run when a program of the build is missing,

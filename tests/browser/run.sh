@@ -5,6 +5,7 @@
 # named main and the Japanese text. Screenshots go to <build>/browser/.
 # Usage: tests/browser/run.sh [BUILD_FOLDER]   (default build/native)
 # Exit code 0 when every check holds.
+# shellcheck source=tests/browser/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 program="$build/bin/larkspur_sample_archive"
 seeds="$build/bin/set"

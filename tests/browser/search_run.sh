@@ -4,6 +4,7 @@
 # (opened from file://) and the tool against a brute-force scan. Screenshots
 # go to <build>/browser-search/.
 # Usage: tests/browser/search_run.sh [BUILD_FOLDER]   (default build/native)
+# shellcheck source=tests/browser/common.sh
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 program="$build/bin/larkspur_search_sample"
 cli="$build/bin/larkspur-cli"
