@@ -29,12 +29,12 @@
 #include "retrieval/decode.h"
 #include "retrieval/mime.h"
 #include "site/log_page.h"
+#include "bench/support.h"
 #include "tests/support/hostile_mail.h"
 
 namespace {
 
 using namespace larkspur;
-using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
@@ -51,21 +51,15 @@ void decode_all(const std::string& message) {
   sink(convert_log_body(message).size());
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 double time_decode(const testing::HostileShape& shape, std::size_t bytes, int runs) {
   const std::string message = testing::hostile_message(shape, bytes);
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
-    const Clock::time_point start = Clock::now();
+    const bench::Clock::time_point start = bench::Clock::now();
     decode_all(message);
-    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    times.push_back(std::chrono::duration<double>(bench::Clock::now() - start).count());
   }
-  return median(times);
+  return bench::median(times);
 }
 
 void scaling(std::size_t small_kib, std::size_t big_kib) {

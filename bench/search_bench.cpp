@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bench/corpus.h"
+#include "bench/support.h"
 #include "platform/platform.h"
 #include "panel/list_panel.h"
 #include "search/search_index.h"
@@ -31,22 +32,6 @@ namespace {
 
 using namespace larkspur;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-class YesUi : public UserInterface {
- public:
-  bool confirm(const Message&) override { return true; }
-  void notify(const Message&) override {}
-  void panel_changed() override {}
-};
-
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 std::uintmax_t bytes_below(const fs::path& folder, const std::string& extension) {
   std::uintmax_t total = 0;
@@ -57,53 +42,50 @@ std::uintmax_t bytes_below(const fs::path& folder, const std::string& extension)
 }
 
 double time_new_logs(const bench::CorpusShape& shape, int runs, int serial_base, bool with_index) {
-  YesUi ui;
+  bench::YesUi ui;
   SiteJob job(ui);
   std::vector<double> times;
   for (int run = 0; run < shape.lists + runs; ++run) {
     const std::string name = bench::corpus_list_name(run % shape.lists);
     const std::string path = list_folder(name) + "\\20270101000000_" + std::to_string(serial_base + run + 1) + ".log";
     bench::put_scratch_file(path, bench::realistic_corpus_log(900000 + serial_base + run, shape.log_bytes));
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     job.log_stored(name, path);
-    if (with_index) add_to_search_index(name, path);
+    if (with_index) add_logs_to_search_index({{name, {path}}});
     // The first log of each list is the job's first look at it: left out.
-    if (run >= shape.lists) times.push_back(seconds_since(start) * 1000);
+    if (run >= shape.lists) times.push_back(bench::seconds_since(start) * 1000);
   }
-  return median(times);
+  return bench::median(times);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    std::fprintf(stderr, "usage: %s SEED_FOLDER WORK_FOLDER [REBUILD_RUNS [NEW_LOG_RUNS]]\n", argv[0]);
-    return 2;
-  }
+  if (!bench::has_arguments(argc, argv, 2, "SEED_FOLDER WORK_FOLDER [REBUILD_RUNS [NEW_LOG_RUNS]]")) return 2;
   const std::string seeds = fs::absolute(argv[1]).string();
   const fs::path work = fs::absolute(argv[2]);
-  const int rebuild_runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-  const int new_log_runs = argc > 4 ? std::max(1, std::atoi(argv[4])) : 21;
+  const int rebuild_runs = bench::runs_argument(argc, argv, 3, 3);
+  const int new_log_runs = bench::runs_argument(argc, argv, 4, 21);
   fs::create_directories(work);
   fs::current_path(work);
 
   bench::CorpusShape shape;
-  const auto generated = Clock::now();
+  const auto generated = bench::Clock::now();
   const int logs = bench::write_realistic_corpus(shape, seeds);
   const double log_bytes = static_cast<double>(bytes_below(work / "LKset", ".log"));
-  std::fprintf(stderr, "search corpus: %d logs, %.1f MB, in %.1f s\n", logs, log_bytes / 1e6, seconds_since(generated));
+  std::fprintf(stderr, "search corpus: %d logs, %.1f MB, in %.1f s\n", logs, log_bytes / 1e6, bench::seconds_since(generated));
 
-  YesUi ui;
+  bench::YesUi ui;
   ListPanelTable table;
   std::vector<double> without;
   std::vector<double> with;
   for (int run = 0; run < rebuild_runs; ++run) {
-    auto start = Clock::now();
+    auto start = bench::Clock::now();
     rebuild_site(ui, table);
-    without.push_back(seconds_since(start));
-    start = Clock::now();
+    without.push_back(bench::seconds_since(start));
+    start = bench::Clock::now();
     rebuild_site_and_search(ui, table);
-    with.push_back(seconds_since(start));
+    with.push_back(bench::seconds_since(start));
     std::fprintf(stderr, "rebuild run %d: %.2f s without the index, %.2f s with it\n", run + 1, without.back(), with.back());
   }
   const double index_bytes = static_cast<double>(bytes_below(work / "search", ""));
@@ -112,9 +94,9 @@ int main(int argc, char** argv) {
 
   std::printf("search_corpus_vocabulary: %zu words\n", bench::realistic_vocabulary_size());
   std::printf("search_corpus_logs: %.1f MB\n", log_bytes / 1e6);
-  std::printf("rebuild_30x1000_without_index: %.2f s\n", median(without));
-  std::printf("rebuild_30x1000_with_index: %.2f s\n", median(with));
-  std::printf("rebuild_with_index_vs_without: %.2f x\n", median(with) / median(without));
+  std::printf("rebuild_30x1000_without_index: %.2f s\n", bench::median(without));
+  std::printf("rebuild_30x1000_with_index: %.2f s\n", bench::median(with));
+  std::printf("rebuild_with_index_vs_without: %.2f x\n", bench::median(with) / bench::median(without));
   std::printf("search_index_size_vs_logs: %.0f %%\n", index_bytes / log_bytes * 100);
   std::printf("new_log_30x1000_without_index: %.2f ms\n", new_log_without);
   std::printf("new_log_30x1000_with_index: %.2f ms\n", new_log_with);

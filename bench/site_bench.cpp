@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "bench/corpus.h"
+#include "bench/support.h"
 #include "platform/platform.h"
 #include "panel/list_panel.h"
 #include "settings/store.h"
@@ -42,40 +43,6 @@ namespace {
 
 using namespace larkspur;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-// Answers yes; counts the notices other than the rebuild's own and prints
-// each text once with its count at the end (the larger archives reach the
-// link page limit at every log).
-class YesUi : public UserInterface {
- public:
-  ~YesUi() override {
-    for (const auto& [text, count] : notices_) {
-      std::fprintf(stderr, "notice shown %d times: %s\n", count, platform::sjis_to_utf8_display(text).c_str());
-    }
-  }
-  bool confirm(const Message&) override { return true; }
-  void notify(const Message& message) override {
-    if (message.caption != platform::jp("お知らせ") || message.text != platform::jp("全てのHTML文書を再編成しました")) {
-      ++notices_[message.text];
-    }
-  }
-  void panel_changed() override {}
-
- private:
-  std::map<std::string, int> notices_;
-};
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 fs::path native(const std::string& sjis) {
   std::string utf8 = platform::sjis_to_utf8(sjis).value_or(std::string());
@@ -96,19 +63,19 @@ double peak_memory_mib() {
 struct RebuildTimes {
   std::vector<double> runs;
   double first() const { return runs.front(); }
-  double later() const { return median(std::vector<double>(runs.begin() + (runs.size() > 1 ? 1 : 0), runs.end())); }
+  double later() const { return bench::median(std::vector<double>(runs.begin() + (runs.size() > 1 ? 1 : 0), runs.end())); }
   double slowest_vs_first() const { return *std::max_element(runs.begin(), runs.end()) / runs.front(); }
 };
 
 RebuildTimes time_rebuilds(int runs, int lists) {
-  YesUi ui;
+  bench::YesUi ui;
   ListPanelTable table;
   RebuildTimes times;
   for (int run = 0; run < runs; ++run) {
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     const std::clock_t cpu = std::clock();
     rebuild_site(ui, table);
-    times.runs.push_back(seconds_since(start));
+    times.runs.push_back(bench::seconds_since(start));
     std::fprintf(stderr, "rebuild run %d: %.2f s (processor time %.2f s)\n", run + 1, times.runs.back(),
                  static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
   }
@@ -123,7 +90,7 @@ struct NewLogTimes {
   double later_ms = 0;
 };
 NewLogTimes time_new_logs(const bench::CorpusShape& shape, int runs, int serial_base) {
-  YesUi ui;
+  bench::YesUi ui;
   SiteJob job(ui);
   std::vector<double> first;
   std::vector<double> later;
@@ -133,18 +100,18 @@ NewLogTimes time_new_logs(const bench::CorpusShape& shape, int runs, int serial_
     const std::string path =
         list_folder(name) + "\\20270101000000_" + std::to_string(serial_base + run + 1) + ".log";
     bench::put_scratch_file(path, bench::corpus_log(900000 + serial_base + run, shape.log_bytes));
-    const auto start = Clock::now();
+    const auto start = bench::Clock::now();
     job.log_stored(name, path);
-    (run < shape.lists ? first : later).push_back(seconds_since(start) * 1000);
+    (run < shape.lists ? first : later).push_back(bench::seconds_since(start) * 1000);
   }
-  return {median(first), median(later)};
+  return {bench::median(first), bench::median(later)};
 }
 
 // Reads every log once and overwrites each page's bytes in place (the log's
 // bytes stand for the page's: about the same size), without truncating or
 // replacing the file, nothing else.
 double time_floor(const bench::CorpusShape& shape) {
-  const auto start = Clock::now();
+  const auto start = bench::Clock::now();
   for (int l = 0; l < shape.lists; ++l) {
     const std::string name = bench::corpus_list_name(l);
     const fs::path folder = native(list_folder(name));
@@ -159,7 +126,7 @@ double time_floor(const bench::CorpusShape& shape) {
       out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
   }
-  return seconds_since(start);
+  return bench::seconds_since(start);
 }
 
 int run_scaling(const std::string& seeds, int rebuild_runs, int new_log_runs) {
@@ -197,13 +164,10 @@ int run_scaling(const std::string& seeds, int rebuild_runs, int new_log_runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: %s SEED_FOLDER [REBUILD_RUNS [NEW_LOG_RUNS [scaling]]]\n", argv[0]);
-    return 2;
-  }
+  if (!bench::has_arguments(argc, argv, 1, "SEED_FOLDER [REBUILD_RUNS [NEW_LOG_RUNS [scaling]]]")) return 2;
   const std::string seeds = fs::absolute(argv[1]).string();
-  const int rebuild_runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
-  const int new_log_runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 21;
+  const int rebuild_runs = bench::runs_argument(argc, argv, 2, 5);
+  const int new_log_runs = bench::runs_argument(argc, argv, 3, 21);
   const bool scaling = argc > 4 && std::string(argv[4]) == "scaling";
 
   const fs::path work = fs::temp_directory_path() / ("larkspur-site-bench-" + std::to_string(std::random_device{}()));
@@ -216,16 +180,16 @@ int main(int argc, char** argv) {
     status = run_scaling(seeds, rebuild_runs, new_log_runs);
   } else {
     bench::CorpusShape shape;
-    const auto generated = Clock::now();
+    const auto generated = bench::Clock::now();
     const int logs = bench::write_corpus(shape, seeds);
-    std::fprintf(stderr, "corpus: %d logs in %s (%.1f s)\n", logs, work.c_str(), seconds_since(generated));
+    std::fprintf(stderr, "corpus: %d logs in %s (%.1f s)\n", logs, work.c_str(), bench::seconds_since(generated));
 
     const RebuildTimes times = time_rebuilds(rebuild_runs, shape.lists);
     const double memory = peak_memory_mib();
     const NewLogTimes new_logs = time_new_logs(shape, new_log_runs, 0);
     const double floor = time_floor(shape);
 
-    std::printf("rebuild_30x1000: %.2f s\n", median(times.runs));
+    std::printf("rebuild_30x1000: %.2f s\n", bench::median(times.runs));
     std::printf("rebuild_30x1000_first: %.2f s\n", times.first());
     std::printf("rebuild_30x1000_later: %.2f s\n", times.later());
     std::printf("rebuild_30x1000_slowest_vs_first: %.2f x\n", times.slowest_vs_first());

@@ -33,11 +33,18 @@ namespace larkspur {
 // Extended mail handling (kAccountOptionExtendedMail) keeps them all.
 inline constexpr int kMaxScanned = 100;
 
-// Pauses that let a short-lived status be read in the progress dialog.
+// How long the worker holds a status before the next one, so that the
+// progress dialog's timer shows it; one pause per status, each its own knob.
+// kNoAccount: no account record; the job ends without connecting.
 inline constexpr int kNoAccountPauseMs = 1200;
+// kAuthFailed or kTlsFailed: the server refused the login, or no verified
+// session could be opened.
 inline constexpr int kLoginFailedPauseMs = 1000;
+// kNoMail: the mailbox held no new message; disconnecting follows.
 inline constexpr int kNoMailPauseMs = 1200;
+// kNoList: no list record to sort into; disconnecting follows.
 inline constexpr int kNoListPauseMs = 1200;
+// kNotice: how many new messages there were past the kMaxScanned kept.
 inline constexpr int kNoticePauseMs = 1400;
 
 // The lock file that keeps a second job out of a working folder, also from

@@ -120,8 +120,6 @@ namespace larkspur {
 
 // The same writers for a caller that does not hold the site lock: they take it.
 bool build_search_index();
-// Reads the log at `log_path` ("LKset\<list>\<name>.log") and adds it.
-bool add_to_search_index(std::string_view list_name, std::string_view log_path);
 bool catch_up_search_index(const std::vector<std::string>& list_names);
 bool add_logs_to_search_index(const std::map<std::string, std::vector<std::string>>& logs);
 // Builds the index when there is none yet (an archive from before the

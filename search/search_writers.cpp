@@ -11,14 +11,6 @@ bool build_search_index() {
   return build_search_index_locked();
 }
 
-bool add_to_search_index(std::string_view list_name, std::string_view log_path) {
-  const std::size_t slash = log_path.rfind('\\');
-  const std::string_view log_name = slash == std::string_view::npos ? log_path : log_path.substr(slash + 1);
-  const std::string log = platform::read_file(log_path).value_or(std::string{});
-  SiteLock lock;
-  return add_to_search_index_locked(list_name, log_name, log);
-}
-
 bool catch_up_search_index(const std::vector<std::string>& list_names) {
   SiteLock lock;
   return catch_up_search_index_locked(list_names);

@@ -162,6 +162,21 @@ def file_url(path):
     return "file://" + urllib.parse.quote(os.path.abspath(path))
 
 
+def run_checks(checks):
+    """Runs checks(page) on a page of a fresh headless browser, prints the
+    tally and returns the exit code: 0 when every check so far held."""
+    with tempfile.TemporaryDirectory() as profile:
+        browser = Browser(profile)
+        try:
+            checks(Page(browser))
+        except Exception as error:  # a browser that hangs or breaks fails the check
+            check(False, f"browser session: {error}")
+        finally:
+            browser.close()
+    print(f"{len(FAILURES)} failure(s)")
+    return 1 if FAILURES else 0
+
+
 def check_list(page, archive, output, list_name, logs, shot_index):
     index = os.path.join(archive, "LKset", list_name, "web", "index.htm")
     page.open(file_url(index))
@@ -221,19 +236,11 @@ def main():
             list_name, page_name, subject, probe = line.rstrip("\n").split("\t")
             lists.setdefault(list_name, []).append((page_name, subject, probe))
 
-    with tempfile.TemporaryDirectory() as profile:
-        browser = Browser(profile)
-        try:
-            page = Page(browser)
-            for number, (list_name, logs) in enumerate(lists.items(), 1):
-                check_list(page, archive, output, list_name, logs, number)
-        except Exception as error:  # a browser that hangs or breaks fails the check
-            check(False, f"browser session: {error}")
-        finally:
-            browser.close()
+    def check_lists(page):
+        for number, (list_name, logs) in enumerate(lists.items(), 1):
+            check_list(page, archive, output, list_name, logs, number)
 
-    print(f"{len(FAILURES)} failure(s)")
-    return 1 if FAILURES else 0
+    return run_checks(check_lists)
 
 
 if __name__ == "__main__":

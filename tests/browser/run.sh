@@ -5,17 +5,16 @@
 # named main and the Japanese text. Screenshots go to <build>/browser/.
 # Usage: tests/browser/run.sh [BUILD_FOLDER]   (default build/native)
 # Exit code 0 when every check holds.
-set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "${1:-$root/build/native}" && pwd)
+# shellcheck source=tests/browser/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 program="$build/bin/larkspur_sample_archive"
 seeds="$build/bin/set"
 out="$build/browser"
 
-[ -x "$program" ] || { echo "missing $program (build the native preset first)" >&2; exit 1; }
+need_programs "$program"
 [ -d "$seeds" ] || { echo "missing $seeds" >&2; exit 1; }
 
-rm -rf "$out"
+fresh_archive "$out"
 mkdir -p "$out/archive/set"
 cp "$seeds"/*.htm "$out/archive/set/"
 (cd "$out/archive" && "$program")

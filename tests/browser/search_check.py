@@ -14,10 +14,55 @@ import json
 import os
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_archive import Browser, Page, check, file_url, FAILURES  # noqa: E402
+from check_archive import check, file_url, run_checks  # noqa: E402
+
+
+def check_search(page, archive, output, cli, queries):
+    """The queries against the brute-force answer (page and tool), then a
+    highlighted query and a hostile message, with screenshots."""
+    url = file_url(os.path.join(archive, "search", "index.htm"))
+    page.open(url)
+    page_wrong = tool_wrong = 0
+    for query, expected in queries:
+        got = page.evaluate("larkspurSearchAll(%s)" % json.dumps(query))
+        got = set(g.replace("\t", "/") for g in (got or []))
+        if got != expected:
+            page_wrong += 1
+            if page_wrong <= 3:
+                print(f"page: {query!r}: {len(got)} found, {len(expected)} expected")
+        lines = subprocess.run([cli, "-C", archive, "search", "--", *query.split(" ")],
+                               capture_output=True, text=True).stdout.splitlines()
+        tool = set(f"{f[0]}/{f[2].rsplit(chr(92), 1)[-1][:-4]}" for f in (l.split("\t") for l in lines))
+        if tool != expected:
+            tool_wrong += 1
+            if tool_wrong <= 3:
+                print(f"tool: {query!r}: {len(tool)} found, {len(expected)} expected")
+    check(page_wrong == 0, f"page: {len(queries)} queries equal a brute-force scan ({page_wrong} differ)")
+    check(tool_wrong == 0, f"tool: {len(queries)} queries equal a brute-force scan ({tool_wrong} differ)")
+
+    page.open("about:blank")  # a change of the hash alone fires no load event
+    page.open(url + "#q=" + "%E6%A0%AA%E4%BE%A1%E3%80%80%EF%BD%B6%EF%BE%80%EF%BD%B6%EF%BE%85")  # 株価　ｶﾀｶﾅ
+    page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+    marks = page.evaluate("[...document.querySelectorAll('#hits mark')].map(m => m.textContent)")
+    check(len(page.evaluate("[...document.querySelectorAll('#hits li')]")) == 20, "the first page shows 20 results")
+    check(any(m == "株価" for m in marks) and any(m in ("カタカナ", "ｶﾀｶﾅ") for m in marks),
+          "both words are highlighted, in the text as written")
+    check("件中" in page.evaluate("document.getElementById('status').textContent"), "the total is shown")
+    first = page.evaluate("document.querySelector('#hits li a').getAttribute('href')")
+    check(first.startswith("../LKset/") and first.endswith(".htm"), "a result links to its message page")
+    page.screenshot(os.path.join(output, "search.png"), 1000, 900)
+
+    page.open("about:blank")
+    page.open(url + "#q=%E5%8D%B1%E9%99%BA")  # 危険
+    page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+    shown = page.evaluate("document.getElementById('hits').textContent")
+    check("<img src=x" in shown and "<script>" in shown, "markup from mail shows as text")
+    check(page.evaluate("typeof window.pwned") == "undefined"
+          and page.evaluate("document.querySelectorAll('#hits img, #hits script, #hits b').length") == 0,
+          "no result runs script or adds elements")
+    page.screenshot(os.path.join(output, "search-hostile.png"), 1000, 500)
 
 
 def main():
@@ -32,57 +77,7 @@ def main():
     check("fetch(" not in page_source and "XMLHttpRequest" not in page_source,
           "the page loads its index through script elements only")
 
-    with tempfile.TemporaryDirectory() as profile:
-        browser = Browser(profile)
-        try:
-            page = Page(browser)
-            url = file_url(os.path.join(archive, "search", "index.htm"))
-            page.open(url)
-            page_wrong = tool_wrong = 0
-            for query, expected in queries:
-                got = page.evaluate("larkspurSearchAll(%s)" % json.dumps(query))
-                got = set(g.replace("\t", "/") for g in (got or []))
-                if got != expected:
-                    page_wrong += 1
-                    if page_wrong <= 3:
-                        print(f"page: {query!r}: {len(got)} found, {len(expected)} expected")
-                lines = subprocess.run([cli, "-C", archive, "search", "--", *query.split(" ")],
-                                       capture_output=True, text=True).stdout.splitlines()
-                tool = set(f"{f[0]}/{f[2].rsplit(chr(92), 1)[-1][:-4]}" for f in (l.split("\t") for l in lines))
-                if tool != expected:
-                    tool_wrong += 1
-                    if tool_wrong <= 3:
-                        print(f"tool: {query!r}: {len(tool)} found, {len(expected)} expected")
-            check(page_wrong == 0, f"page: {len(queries)} queries equal a brute-force scan ({page_wrong} differ)")
-            check(tool_wrong == 0, f"tool: {len(queries)} queries equal a brute-force scan ({tool_wrong} differ)")
-
-            page.open("about:blank")  # a change of the hash alone fires no load event
-            page.open(url + "#q=" + "%E6%A0%AA%E4%BE%A1%E3%80%80%EF%BD%B6%EF%BE%80%EF%BD%B6%EF%BE%85")  # 株価　ｶﾀｶﾅ
-            page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
-            marks = page.evaluate("[...document.querySelectorAll('#hits mark')].map(m => m.textContent)")
-            check(len(page.evaluate("[...document.querySelectorAll('#hits li')]")) == 20, "the first page shows 20 results")
-            check(any(m == "株価" for m in marks) and any(m in ("カタカナ", "ｶﾀｶﾅ") for m in marks),
-                  "both words are highlighted, in the text as written")
-            check("件中" in page.evaluate("document.getElementById('status').textContent"), "the total is shown")
-            first = page.evaluate("document.querySelector('#hits li a').getAttribute('href')")
-            check(first.startswith("../LKset/") and first.endswith(".htm"), "a result links to its message page")
-            page.screenshot(os.path.join(output, "search.png"), 1000, 900)
-
-            page.open("about:blank")
-            page.open(url + "#q=%E5%8D%B1%E9%99%BA")  # 危険
-            page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
-            shown = page.evaluate("document.getElementById('hits').textContent")
-            check("<img src=x" in shown and "<script>" in shown, "markup from mail shows as text")
-            check(page.evaluate("typeof window.pwned") == "undefined"
-                  and page.evaluate("document.querySelectorAll('#hits img, #hits script, #hits b').length") == 0,
-                  "no result runs script or adds elements")
-            page.screenshot(os.path.join(output, "search-hostile.png"), 1000, 500)
-        except Exception as error:  # a browser that hangs or breaks fails the check
-            check(False, f"browser session: {error}")
-        finally:
-            browser.close()
-    print(f"{len(FAILURES)} failure(s)")
-    return 1 if FAILURES else 0
+    return run_checks(lambda page: check_search(page, archive, output, cli, queries))
 
 
 if __name__ == "__main__":

@@ -4,14 +4,12 @@
 # (opened from file://) and the tool against a brute-force scan. Screenshots
 # go to <build>/browser-search/.
 # Usage: tests/browser/search_run.sh [BUILD_FOLDER]   (default build/native)
-set -euo pipefail
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-build=$(cd "${1:-$root/build/native}" && pwd)
+# shellcheck source=tests/browser/common.sh
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 program="$build/bin/larkspur_search_sample"
 cli="$build/bin/larkspur-cli"
 out="$build/browser-search"
-[ -x "$program" ] && [ -x "$cli" ] || { echo "missing $program or $cli (build the native preset first)" >&2; exit 1; }
-rm -rf "$out"
-mkdir -p "$out/archive"
+need_programs "$program" "$cli"
+fresh_archive "$out"
 (cd "$out/archive" && "$program")
 python3 "$root/tests/browser/search_check.py" "$out/archive" "$out" "$cli"

@@ -67,6 +67,21 @@ struct UidlCase {
 };
 
 const Pop3Fault kNoUidl{"UIDL", 0, Pop3Fault::Kind::kReply, "-ERR not supported\r\n"};
+// The connection drops at the server's first DELE: the message stays.
+const Pop3Fault kFirstDeleteDropped{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0};
+// The commands of an extended receive that stores and deletes the one new
+// message of the mailbox, and the two new messages of a mailbox of two.
+const std::vector<std::string> kStoreAndDeleteOne = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"};
+const std::vector<std::string> kStoreAndDeleteTwo = {"UIDL", "LIST", "TOP 1 0", "TOP 2 0",
+                                                     "RETR 2", "RETR 1", "DELE 2", "DELE 1"};
+
+// The first receive of a mailbox of one message (`written` as for mail())
+// whose deletion kFirstDeleteDropped cuts off: stored as the list's first
+// log, left on the server, the job failed.
+Receive deletion_dropped(const std::string& written) {
+  return {.mailbox = {written}, .wire = kStoreAndDeleteOne, .logs = 1,
+          .left = {written.substr(0, written.find('='))}, .exit_code = cli::kExitFailed};
+}
 const std::string kNoUidlNotice = "UIDL非対応のサーバーです。Message-IDで同じメールを見分けます";
 const std::string kSkippedNotice = "UIDLの一覧に読めない行が 2 行ありました。その行は飛ばしました";
 
@@ -92,41 +107,34 @@ TEST(ReceiveOncePerList, EachMessageIsStoredOnceWhateverTheServerKeeps) {
         {.mailbox = {"m3"}, .wire = {"UIDL", "LIST"}, .logs = 3, .left = {"m3"}},
         {.mailbox = {}, .wire = {"UIDL", "LIST"}, .logs = 3, .left = {}}}},
       {.what = "a deletion never carried out is made good without a second log", .extended = true,
-       .deletes = true,
-       .faults = {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
-       .receives = {{.mailbox = {"m1"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"},
-       .logs = 1, .left = {"m1"}, .exit_code = cli::kExitFailed},
-        {.mailbox = {"m1"}, .wire = {"UIDL", "LIST", "TOP 1 0", "DELE 1"}, .logs = 1, .left = {}}}},
+       .deletes = true, .faults = {kFirstDeleteDropped},
+       .receives = {deletion_dropped("m1"),
+                    {.mailbox = {"m1"}, .wire = {"UIDL", "LIST", "TOP 1 0", "DELE 1"}, .logs = 1, .left = {}}}},
       {.what = "a log gone by hand: the message is stored again before it is deleted",
-       .extended = true, .deletes = true,
-       .faults = {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
-       .receives = {{.mailbox = {"m1"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"},
-       .logs = 1, .left = {"m1"}, .exit_code = cli::kExitFailed},
-        {.mailbox = {"m1"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, .logs = 1,
-         .left = {}, .logs_removed_before = true}}},
+       .extended = true, .deletes = true, .faults = {kFirstDeleteDropped},
+       .receives = {deletion_dropped("m1"),
+                    {.mailbox = {"m1"}, .wire = kStoreAndDeleteOne, .logs = 1, .left = {},
+                     .logs_removed_before = true}}},
       {.what = "an id given again to new mail of the same size: stored before it is deleted",
-       .extended = true, .deletes = true,
-       .faults = {{"DELE", 1, Pop3Fault::Kind::kDrop, "", 0}},
-       .receives = {{.mailbox = {"1=a"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"},
-       .logs = 1, .left = {"1"}, .exit_code = cli::kExitFailed},
-        {.mailbox = {"1=b"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, .logs = 2,
-         .left = {}}}},
+       .extended = true, .deletes = true, .faults = {kFirstDeleteDropped},
+       .receives = {deletion_dropped("1=a"),
+                    {.mailbox = {"1=b"}, .wire = kStoreAndDeleteOne, .logs = 2, .left = {}}}},
       {.what = "an id given again after the job deleted its message", .extended = true,
-       .deletes = true, .receives = {{.mailbox = {"1=a"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"},
+       .deletes = true, .receives = {{.mailbox = {"1=a"}, .wire = kStoreAndDeleteOne,
        .logs = 1, .left = {}},
-        {.mailbox = {"1=b"}, .wire = {"UIDL", "LIST", "TOP 1 0", "RETR 1", "DELE 1"}, .logs = 2,
+        {.mailbox = {"1=b"}, .wire = kStoreAndDeleteOne, .logs = 2,
          .left = {}}}},
       {.what = "one UIDL id listed twice: neither counts as stored", .extended = true,
        .deletes = true, .receives = {{.mailbox = {"x=a", "x=b"},
-       .wire = {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"},
+       .wire = kStoreAndDeleteTwo,
          .logs = 2, .left = {}}}},
       {.what = "ids with a blank are read whole", .extended = true, .deletes = true, .receives = {{.mailbox = {"id 1=a", "id 2=b"},
-         .wire = {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"},
+         .wire = kStoreAndDeleteTwo,
          .logs = 2, .left = {}}}},
       {.what = "no UIDL, one Message-ID for two messages: both stored", .extended = true,
        .deletes = true, .faults = {kNoUidl},
        .receives = {{.mailbox = {"x=a", "x=b"},
-       .wire = {"UIDL", "LIST", "TOP 1 0", "TOP 2 0", "RETR 2", "RETR 1", "DELE 2", "DELE 1"},
+       .wire = kStoreAndDeleteTwo,
          .logs = 2, .left = {}}},
        .says = kNoUidlNotice},
       {.what = "the mailbox changed after the scan: the numbers stay the scan's", .extended = true,

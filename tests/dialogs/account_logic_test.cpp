@@ -186,25 +186,21 @@ TEST_F(AccountLogicTest, FieldsAreCutAt79BytesNeverInsideACharacter) {
   EXPECT_EQ(accounts[0].password, std::string(79, 's'));
 }
 
-struct DeleteCase {
-  const char* label;
-  std::optional<std::string> selected;
-  std::deque<bool> answers;
-  Shown shown;
+struct DeleteCase : DeletePath {
   bool file_remains;
   bool proceeds;  // the shown fields are cleared and the list box refilled
 };
 
 TEST_F(AccountLogicTest, DeleteMessagePaths) {
   const DeleteCase cases[] = {
-      {"nothing selected", std::nullopt, {}, {kNothingSelected}, true, false},
-      {"answered No", "main", {false}, {kConfirmDelete}, true, false},
-      {"answered Yes", "main", {true}, {kConfirmDelete}, false, true},
-      {"line differs from the file name", "other", {true}, {kConfirmDelete, kDeleteFailed}, true,
+      {{"nothing selected", std::nullopt, {}, {kNothingSelected}}, true, false},
+      {{"answered No", "main", {false}, {kConfirmDelete}}, true, false},
+      {{"answered Yes", "main", {true}, {kConfirmDelete}}, false, true},
+      {{"line differs from the file name", "other", {true}, {kConfirmDelete, kDeleteFailed}}, true,
        true},
-      {"empty line of an unreadable record", "", {true}, {kConfirmDelete, kDeleteFailed}, true,
+      {{"empty line of an unreadable record", "", {true}, {kConfirmDelete, kDeleteFailed}}, true,
        true},
-      {"line leading out of the folder", "..\\main", {true}, {kConfirmDelete, kDeleteFailed},
+      {{"line leading out of the folder", "..\\main", {true}, {kConfirmDelete, kDeleteFailed}},
        true, true},
   };
   for (const DeleteCase& c : cases) {

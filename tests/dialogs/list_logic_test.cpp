@@ -232,19 +232,15 @@ TEST_F(ListLogicTest, ChangeThatCannotBeWrittenKeepsTheMark) {
   EXPECT_EQ(table_.snapshot()[0].new_mail, 1);
 }
 
-struct DeleteCase {
-  const char* label;
-  std::optional<std::string> selected;
-  std::deque<bool> answers;
-  Shown shown;
+struct DeleteCase : DeletePath {
   bool deleted;
 };
 
 TEST_F(ListLogicTest, DeleteMessagePaths) {
   const DeleteCase cases[] = {
-      {"nothing selected", std::nullopt, {}, {kNothingSelected}, false},
-      {"answered No", "Weekly", {false}, {kConfirmListDelete}, false},
-      {"answered Yes", "Weekly", {true}, {kConfirmListDelete}, true},
+      {{"nothing selected", std::nullopt, {}, {kNothingSelected}}, false},
+      {{"answered No", "Weekly", {false}, {kConfirmListDelete}}, false},
+      {{"answered Yes", "Weekly", {true}, {kConfirmListDelete}}, true},
   };
   for (const DeleteCase& c : cases) {
     SCOPED_TRACE(c.label);

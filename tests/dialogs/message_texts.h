@@ -1,8 +1,11 @@
 // The message boxes the settings dialogs must show, written out here once
 // more (not taken from dialogs/messages.h), so a wrong byte in either place
-// fails a test. describe() gives a readable UTF-8 form for comparisons.
+// fails a test. describe() gives a readable UTF-8 form for comparisons;
+// DeletePath is the part of a delete-button row the dialogs share.
 #pragma once
 
+#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,5 +54,15 @@ inline const std::string kNoLogSelected =
     "お知らせ | 削除するファイルが選択されていません。 | information";
 
 using Shown = std::vector<std::string>;
+
+// A path through the delete button of the account or the list dialog: the
+// line selected (nullopt: none), the answers given to its questions, and the
+// messages shown on the way. A test's rows add what must follow from it.
+struct DeletePath {
+  const char* label;
+  std::optional<std::string> selected;
+  std::deque<bool> answers;
+  Shown shown;
+};
 
 }  // namespace larkspur::testing

@@ -125,6 +125,21 @@ wait_browser_calls() {  # wait_browser_calls N SECONDS
   return 1
 }
 last_browser_path() { fixture url-path "$(tail -n 1 "$browser_log")"; }
+opens_page() {  # opens_page DESCRIPTION SECONDS PATH_END COMMAND...
+  # Runs the command, then checks that the browser is asked for one more page
+  # within SECONDS and that its path ends in PATH_END. Returns 1 when the
+  # browser was not asked at all.
+  local what=$1 seconds=$2 ending=$3 calls
+  shift 3
+  calls=$(browser_calls)
+  "$@"
+  if wait_browser_calls $((calls + 1)) "$seconds"; then
+    check "$what" bash -c '[[ "$1" == *"$2" ]]' _ "$(last_browser_path)" "$ending"
+  else
+    fail "$what"
+    return 1
+  fi
+}
 
 servers=()
 cleanup() {
@@ -230,53 +245,34 @@ if start_app "$work"; then
   check "slot 0 is no longer green" test "$(marked_percent 0)" = 0
   check "slot 1 is still green" test "$(marked_percent 1)" -ge 20
   # The bottom-right corner of slot 21 (x 471, row 1 of column 2).
-  click 471 63
-  if wait_browser_calls 2 10; then
-    check "a click on slot 21 opens リスト01's page" \
-      bash -c '[[ "$1" == *"LKset/リスト01/web/index.htm" ]]' _ "$(last_browser_path)"
-  else
-    fail "a click on slot 21 opens リスト01's page"
-  fi
+  opens_page "a click on slot 21 opens リスト01's page" 10 "LKset/リスト01/web/index.htm" click 471 63
   # The help button opens the help page that comes with the program.
   mkdir -p "$work/help"
   cp "$root"/resources/help/* "$work/help/" 2>/dev/null || echo "<html></html>" >"$work/help/index.html"
-  calls=$(browser_calls)
-  click 18 267
-  if wait_browser_calls $((calls + 1)) 10; then
-    check "the help button opens help\\index.html" \
-      bash -c '[[ "$1" == *"/panel/help/index.html" ]]' _ "$(last_browser_path)"
-  else
-    fail "the help button opens help\\index.html"
-  fi
+  opens_page "the help button opens help\\index.html" 10 "/panel/help/index.html" click 18 267
   # The search page: the system menu's item (Alt+Space, then Up to its last
   # item: the size item, disabled, has the mnemonic S as well) and Ctrl+F, no
-  # button.
-  click 300 240  # the window active, on no name
-  sleep 0.3
-  calls=$(browser_calls)
-  xdotool key alt+space
-  sleep 0.5
-  screenshot system-menu-search
-  xdotool key Up Return
-  if wait_browser_calls $((calls + 1)) 15; then
-    check "the system menu's item opens search\\index.htm" \
-      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
+  # button. Each starts with the window active and the pointer on no name.
+  search_from_system_menu() {
+    click 300 240
+    sleep 0.3
+    xdotool key alt+space
+    sleep 0.5
+    screenshot system-menu-search
+    xdotool key Up Return
+  }
+  search_from_ctrl_f() {
+    click 300 240
+    sleep 0.3
+    xdotool key ctrl+f
+  }
+  if opens_page "the system menu's item opens search\\index.htm" 15 "/panel/search/index.htm" \
+    search_from_system_menu; then
     # The index is built on a thread of its own while the page opens.
     check "the search page was made with its index" \
       bash -c 'for _ in $(seq 50); do [ -f "$1" ] && exit 0; sleep 0.2; done; exit 1' _ "$work/search/state.js"
-  else
-    fail "the system menu's item opens search\\index.htm"
   fi
-  click 300 240  # the window active, on no name
-  sleep 0.3
-  calls=$(browser_calls)
-  xdotool key ctrl+f
-  if wait_browser_calls $((calls + 1)) 10; then
-    check "Ctrl+F opens search\\index.htm" \
-      bash -c '[[ "$1" == *"/panel/search/index.htm" ]]' _ "$(last_browser_path)"
-  else
-    fail "Ctrl+F opens search\\index.htm"
-  fi
+  opens_page "Ctrl+F opens search\\index.htm" 10 "/panel/search/index.htm" search_from_ctrl_f
   stop_app
 else
   fail "the main window appears (list panel)"

@@ -34,15 +34,15 @@ TEST(SubjectMatch, BytewisePrefixOnly) {
     const char* search;
     bool match;
   } cases[] = {
-      {"[abc] Vol.1", "[abc]", true},
-      {"[abc] Vol.1", "[abc] Vol.1", true},
-      {"[abc", "[abc]", false},
-      {"Re: [abc] Vol.1", "[abc]", false},
-      {"[ABC] Vol.1", "[abc]", false},
-      {"", "", true},
-      {"anything", "", true},
-      {"【通信】第1号", "【通信】", true},
-      {"【通信】第1号", "【通", true},
+      {.subject = "[abc] Vol.1", .search = "[abc]", .match = true},
+      {.subject = "[abc] Vol.1", .search = "[abc] Vol.1", .match = true},
+      {.subject = "[abc", .search = "[abc]", .match = false},
+      {.subject = "Re: [abc] Vol.1", .search = "[abc]", .match = false},
+      {.subject = "[ABC] Vol.1", .search = "[abc]", .match = false},
+      {.subject = "", .search = "", .match = true},
+      {.subject = "anything", .search = "", .match = true},
+      {.subject = "【通信】第1号", .search = "【通信】", .match = true},
+      {.subject = "【通信】第1号", .search = "【通", .match = true},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(subject_matches(sj(c.subject), sj(c.search)), c.match) << c.subject << " / " << c.search;

@@ -15,28 +15,14 @@
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
+#include "tests/search/generated_logs.h"
 
 namespace {
 
 using namespace larkspur;
-
-const char* const kVocabulary[] = {
-    "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc", "ABC",
-    "iPhone", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社", "メール", "マガジン",
-    "特集", "週刊", "春", "夏", "検索", "全文", "ラークスパー",
-    // Shift_JIS text files: a trail byte 0x5C, symbols, NEC and IBM extensions.
-    "ソフト表示", "～", "①", "∵", "髙", "￢", "―", "＼"};
+using testing::generated_log;
 
 std::string sj(const std::string& utf8) { return platform::utf8_to_sjis(utf8).value_or(""); }
-
-std::string words(std::mt19937& random, int count) {
-  std::string text;
-  for (int i = 0; i < count; ++i) {
-    text += kVocabulary[random() % std::size(kVocabulary)];
-    if (random() % 6 == 0) text += random() % 2 ? " " : "\n";
-  }
-  return text;
-}
 
 void put(const std::string& path, const std::string& bytes) { platform::write_file_fast(path, bytes); }
 
@@ -52,14 +38,8 @@ int main() {
     put(list_record_path(list), ListRecord{}.encode());
     platform::create_folder(list_folder(list));
     for (int i = 0; i < 80; ++i) {
-      const std::string subject = sj(words(random, 3));
-      std::string log;
-      if (i % 3 == 0) {
-        log = log_file_content(subject, std::string(kExtendedLogMark) + "Subject: s\n\n<HTML><body><p>" + sj(words(random, 40)) +
-                                            "<a href=\"http://hidden.example/\">" + sj(words(random, 2)) + "</a></p></body></HTML>\n");
-      } else {
-        log = log_file_content(subject, "From: a@example.jp\n" + std::string(100, 'h') + "\n\n" + sj(words(random, 60)) + "\n");
-      }
+      // A third of them extended.
+      std::string log = generated_log(random, i % 3 == 0, i % 3 == 0 ? 40 : 60);
       // One message tries to put markup and script into the page.
       if (serial == 5) {
         log = log_file_content("<img src=x onerror=\"window.pwned=1\"><script>window.pwned=2</script>",
@@ -80,7 +60,7 @@ int main() {
     char stored[40];
     std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
     const std::string name = stored;
-    const std::string log = log_file_content(sj(words(random, 3)), "From: a\n" + std::string(100, 'h') + "\n\n" + sj(words(random, 50)) + "\n");
+    const std::string log = generated_log(random, false, 50);
     put(list_folder(list) + "\\" + name + ".log", log);
     if (!add_to_search_index_locked(list, name + ".log", log)) return 1;
     logs[{list, name}] = platform::fold_for_search(search_text(log));

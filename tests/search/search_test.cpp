@@ -13,6 +13,7 @@
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
+#include "tests/search/generated_logs.h"
 #include "tests/support/temp_folder.h"
 
 namespace larkspur {
@@ -98,23 +99,6 @@ TEST(SearchTextTest, ClassicLogsAreSearchedByTheirStoredText) {
 
 // ------------------------------------------------------------ exactness
 
-// Words the generated logs are made of: kana of both kinds, kanji, Latin in
-// both cases and both widths, half-width kana, digits.
-const char* const kVocabulary[] = {
-    "東京", "大阪", "雨", "株価", "上昇", "ニュース", "にゅーす", "ｶﾀｶﾅ", "カタカナ", "ＡＢＣ", "abc",
-    "ABC", "iPhone", "IPHONE", "第", "回", "の", "は", "を", "です。", "１２３", "123", "㈱", "会社",
-    "http://example.jp/a", "メール", "マガジン", "特集", "週刊", "春", "夏", "ソフト表示", "～", "①", "∵", "髙",
-    "￢", "―", "＼"};
-
-std::string random_text(std::mt19937& random, int words) {
-  std::string text;
-  for (int i = 0; i < words; ++i) {
-    text += kVocabulary[random() % std::size(kVocabulary)];
-    if (random() % 5 == 0) text += random() % 2 ? " " : "\n";
-  }
-  return text;
-}
-
 class SearchIndexTest : public testing::InTempFolder {
  protected:
   // Writes `count` logs into `list`, classic and extended mixed; their names.
@@ -124,16 +108,8 @@ class SearchIndexTest : public testing::InTempFolder {
     platform::create_folder(list_folder(list));
     put_file(list_record_path(list), ListRecord{}.encode());
     for (int i = 0; i < count; ++i) {
-      const std::string subject = sj(random_text(random, 3).c_str());
-      std::string log;
-      if (random() % 3 == 0) {
-        log = log_file_content(subject, std::string(kExtendedLogMark) + "Subject: s\n\n<HTML><body><p>" +
-                                            sj(random_text(random, 30).c_str()) + "<a href=\"http://hidden.example/\">" +
-                                            sj(random_text(random, 2).c_str()) + "</a></p></body></HTML>\n");
-      } else {
-        log = log_file_content(subject, "From: a@example.jp\n" + std::string(100, 'h') + "\n\n" +
-                                            sj(random_text(random, 40).c_str()) + "\n");
-      }
+      const bool extended = random() % 3 == 0;
+      const std::string log = testing::generated_log(random, extended, extended ? 30 : 40);
       char name[32];
       std::snprintf(name, sizeof name, "%d%02d%02d%02d0000_%d.log", year, 1 + i % 12, 1 + i % 28, i % 24, ++serial_);
       put_file(list_folder(list) + "\\" + name, log);
