@@ -408,6 +408,10 @@ struct Postings {
     }
   }
   static void append_number(std::string& digits, unsigned long value) {
+    if (value < kMoreDigits) {  // most gaps: one digit
+      digits += kDigits[value];
+      return;
+    }
     char buffer[16];
     std::size_t n = 0;
     while (value >= kMoreDigits) {
