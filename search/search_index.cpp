@@ -351,6 +351,15 @@ int shard_of(char16_t first, long second, long shards = kSearchShards) {
   return static_cast<int>(static_cast<long>(h >> 24) % shards);
 }
 
+// Asks the processor to load the memory at `address` into its caches.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 // A posting list under construction: gaps written as digits, the last id.
 // A run of ids that follow one another (gaps of 0) is written as the run
 // mark and the run's length, once it is at least kMinRun long.
@@ -430,21 +439,28 @@ class PairTable {
  public:
   PairTable() : slots_(kInitialSlots) {}
 
-  Postings& at(std::uint32_t key) {
+  Postings& at(std::uint32_t key) { return postings_[index_of(key)]; }
+
+  // The index of the postings of `key`, added when new.
+  std::size_t index_of(std::uint32_t key) {
     std::size_t slot = probe_start(key);
     while (slots_[slot].index != 0) {
-      if (slots_[slot].key == key) return postings_[slots_[slot].index - 1];
+      if (slots_[slot].key == key) return slots_[slot].index - 1;
       slot = (slot + 1) & (slots_.size() - 1);
     }
     if ((postings_.size() + 1) * 2 > slots_.size()) {
       grow();
-      return at(key);
+      return index_of(key);
     }
     postings_.emplace_back();
     pair_keys_.push_back(key);
     slots_[slot] = Slot{static_cast<std::uint32_t>(postings_.size()), key};
-    return postings_.back();
+    return postings_.size() - 1;
   }
+  Postings& postings(std::size_t i) { return postings_[i]; }
+
+  // Asks for the memory at(key) looks at first.
+  void prefetch(std::uint32_t key) const { larkspur::prefetch(&slots_[probe_start(key)]); }
 
   std::size_t size() const { return postings_.size(); }
   std::uint32_t key(std::size_t i) const { return pair_keys_[i]; }
@@ -569,14 +585,34 @@ class KeyTable {
   // Adds a block's keys (its ids above every id the table has) and empties it.
   void add_block(Block& block) {
     block.sort();
-    Postings* postings = nullptr;
-    std::uint64_t key = ~0ull;
-    for (std::uint64_t e : block.entries_) {
-      if (e >> 32 != key) {
-        key = e >> 32;
-        postings = key < 0x10000 ? &single_[key] : &pairs_.at(static_cast<std::uint32_t>(key - 0x10000));
+    // The block's keys, each with the first of its entries, then their
+    // postings, then the ids: the tables and the postings are far larger
+    // than the processor's caches, so the memory each key needs is asked for
+    // a few keys ahead of its use.
+    constexpr std::size_t kAhead = 8;
+    const std::vector<std::uint64_t>& entries = block.entries_;
+    runs_.clear();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i == 0 || entries[i] >> 32 != entries[i - 1] >> 32) runs_.push_back({entries[i] >> 32, i, 0, nullptr});
+    }
+    // Keys new to the table are added in the order of the block, as one by
+    // one; the postings move while they are added, so they are taken after.
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (k + kAhead < runs_.size() && runs_[k + kAhead].key >= 0x10000) {
+        pairs_.prefetch(static_cast<std::uint32_t>(runs_[k + kAhead].key - 0x10000));
       }
-      postings->add(static_cast<long>(e & 0xFFFFFFFFu));
+      if (runs_[k].key >= 0x10000) runs_[k].pair = pairs_.index_of(static_cast<std::uint32_t>(runs_[k].key - 0x10000));
+    }
+    for (Run& run : runs_) run.postings = run.key < 0x10000 ? &single_[run.key] : &pairs_.postings(run.pair);
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (k + kAhead < runs_.size()) prefetch(runs_[k + kAhead].postings);
+      if (k + kAhead / 2 < runs_.size()) {
+        const std::string& digits = runs_[k + kAhead / 2].postings->digits;
+        prefetch(digits.data() + digits.size());
+      }
+      Postings& postings = *runs_[k].postings;
+      const std::size_t end = k + 1 < runs_.size() ? runs_[k + 1].first : entries.size();
+      for (std::size_t i = runs_[k].first; i < end; ++i) postings.add(static_cast<long>(entries[i] & 0xFFFFFFFFu));
     }
     block.entries_.clear();
   }
@@ -623,8 +659,16 @@ class KeyTable {
     file += '"';
   }
 
+  struct Run {
+    std::uint64_t key;
+    std::size_t first;  // its first entry
+    std::size_t pair;   // a pair's index in pairs_
+    Postings* postings;
+  };
+
   std::vector<Postings> single_;
   PairTable pairs_;
+  std::vector<Run> runs_;  // add_block's, kept for its memory
 };
 
 // What a build takes from one log, made by any of its threads.
