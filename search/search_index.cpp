@@ -154,31 +154,51 @@ void append_literal_sjis(std::string& out, std::string_view sjis) {
 // Shift_JIS; any other non-ASCII unit is escaped.
 bool is_sjis_lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
 
+// search_sjis_code for every unit, looked up once a process: a build writes
+// every unit of every log through it.
+const std::vector<std::uint16_t>& sjis_codes() {
+  static const std::vector<std::uint16_t> codes = [] {
+    std::vector<std::uint16_t> all(0x10000, 0);
+    for (std::uint32_t u = 0x80; u < 0x10000; ++u) all[u] = platform::search_sjis_code(static_cast<char16_t>(u));
+    return all;
+  }();
+  return codes;
+}
+
 // A literal for a text file: as append_literal, with what Shift_JIS holds as
 // Shift_JIS bytes and any other non-ASCII unit as an escape.
 void append_sjis_literal(std::string& out, std::u16string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
+  const std::uint16_t* codes = sjis_codes().data();
+  // Six bytes a unit at most ("\uXXXX"), written through a pointer into a
+  // buffer the thread keeps, then appended.
+  thread_local std::vector<char> buffer;
+  if (buffer.size() < text.size() * 6 + 2) buffer.resize(text.size() * 6 + 2);
+  char* const first = buffer.data();
+  char* next = first;
+  *next++ = '"';
   for (const char16_t u : text) {
     if (u >= 0x20 && u < 0x7F && u != u'"' && u != u'\\') {
-      out += static_cast<char>(u);
+      *next++ = static_cast<char>(u);
     } else if (u == u'"' || u == u'\\') {
-      out += '\\';
-      out += static_cast<char>(u);
+      *next++ = '\\';
+      *next++ = static_cast<char>(u);
     } else if (const char letter = short_escape(u); letter != 0) {
-      out += '\\';
-      out += letter;
-    } else if (const std::uint16_t code = u >= 0x80 ? platform::search_sjis_code(u) : 0; code > 0xFF) {
-      out += static_cast<char>(code >> 8);
-      out += static_cast<char>(code & 0xFF);
+      *next++ = '\\';
+      *next++ = letter;
+    } else if (const std::uint16_t code = u >= 0x80 ? codes[u] : 0; code > 0xFF) {
+      *next++ = static_cast<char>(code >> 8);
+      *next++ = static_cast<char>(code & 0xFF);
     } else if (code != 0) {
-      out += static_cast<char>(code);
+      *next++ = static_cast<char>(code);
     } else {
-      out += "\\u";
-      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(u >> shift) & 0xF];
+      *next++ = '\\';
+      *next++ = 'u';
+      for (int shift = 12; shift >= 0; shift -= 4) *next++ = kHex[(u >> shift) & 0xF];
     }
   }
-  out += '"';
+  *next++ = '"';
+  out.append(first, static_cast<std::size_t>(next - first));
 }
 
 using Argument = std::variant<long, std::u16string>;
@@ -331,6 +351,15 @@ int shard_of(char16_t first, long second, long shards = kSearchShards) {
   return static_cast<int>(static_cast<long>(h >> 24) % shards);
 }
 
+// Asks the processor to load the memory at `address` into its caches.
+inline void prefetch(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address);
+#else
+  (void)address;
+#endif
+}
+
 // A posting list under construction: gaps written as digits, the last id.
 // A run of ids that follow one another (gaps of 0) is written as the run
 // mark and the run's length, once it is at least kMinRun long.
@@ -388,6 +417,10 @@ struct Postings {
     }
   }
   static void append_number(std::string& digits, unsigned long value) {
+    if (value < kMoreDigits) {  // most gaps: one digit
+      digits += kDigits[value];
+      return;
+    }
     char buffer[16];
     std::size_t n = 0;
     while (value >= kMoreDigits) {
@@ -404,24 +437,30 @@ struct Postings {
 // every text.
 class PairTable {
  public:
-  PairTable() : slots_(kInitialSlots, 0), keys_(kInitialSlots, 0) {}
+  PairTable() : slots_(kInitialSlots) {}
 
-  Postings& at(std::uint32_t key) {
+  Postings& at(std::uint32_t key) { return postings_[index_of(key)]; }
+
+  // The index of the postings of `key`, added when new.
+  std::size_t index_of(std::uint32_t key) {
     std::size_t slot = probe_start(key);
-    while (slots_[slot] != 0) {
-      if (keys_[slot] == key) return postings_[slots_[slot] - 1];
+    while (slots_[slot].index != 0) {
+      if (slots_[slot].key == key) return slots_[slot].index - 1;
       slot = (slot + 1) & (slots_.size() - 1);
     }
     if ((postings_.size() + 1) * 2 > slots_.size()) {
       grow();
-      return at(key);
+      return index_of(key);
     }
     postings_.emplace_back();
     pair_keys_.push_back(key);
-    slots_[slot] = static_cast<std::uint32_t>(postings_.size());
-    keys_[slot] = key;
-    return postings_.back();
+    slots_[slot] = Slot{static_cast<std::uint32_t>(postings_.size()), key};
+    return postings_.size() - 1;
   }
+  Postings& postings(std::size_t i) { return postings_[i]; }
+
+  // Asks for the memory at(key) looks at first.
+  void prefetch(std::uint32_t key) const { larkspur::prefetch(&slots_[probe_start(key)]); }
 
   std::size_t size() const { return postings_.size(); }
   std::uint32_t key(std::size_t i) const { return pair_keys_[i]; }
@@ -430,25 +469,27 @@ class PairTable {
  private:
   static constexpr std::size_t kInitialSlots = 1 << 16;
 
+  // A used slot's entry and its key side by side: one memory access a probe.
+  struct Slot {
+    std::uint32_t index = 0;  // index + 1 into postings_; 0 free
+    std::uint32_t key = 0;
+  };
+
   std::size_t probe_start(std::uint32_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B1u) ^ (key >> 15)) & (slots_.size() - 1);
   }
 
   void grow() {
-    std::vector<std::uint32_t> old_slots(slots_.size() * 2, 0);
-    std::vector<std::uint32_t> old_keys(keys_.size() * 2, 0);
+    std::vector<Slot> old_slots(slots_.size() * 2);
     old_slots.swap(slots_);
-    old_keys.swap(keys_);
     for (std::size_t i = 0; i < pair_keys_.size(); ++i) {
       std::size_t slot = probe_start(pair_keys_[i]);
-      while (slots_[slot] != 0) slot = (slot + 1) & (slots_.size() - 1);
-      slots_[slot] = static_cast<std::uint32_t>(i + 1);
-      keys_[slot] = pair_keys_[i];
+      while (slots_[slot].index != 0) slot = (slot + 1) & (slots_.size() - 1);
+      slots_[slot] = Slot{static_cast<std::uint32_t>(i + 1), pair_keys_[i]};
     }
   }
 
-  std::vector<std::uint32_t> slots_;  // index + 1 into postings_; 0 free
-  std::vector<std::uint32_t> keys_;   // the key of each used slot
+  std::vector<Slot> slots_;
   std::vector<Postings> postings_;
   std::vector<std::uint32_t> pair_keys_;  // the key of each entry of postings_
 };
@@ -517,12 +558,23 @@ class KeyTable {
     // key (units below 0x10000, pairs above), 11 bits a pass.
     void sort() {
       constexpr unsigned kBits = 11;
+      constexpr unsigned kPasses = 3;
+      constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+      constexpr std::uint64_t kMask = kBuckets - 1;
       scratch_.resize(entries_.size());
-      for (unsigned shift = 32; shift < 32 + 33; shift += kBits) {
-        std::vector<std::size_t> start((1u << kBits) + 1, 0);
-        for (std::uint64_t e : entries_) ++start[((e >> shift) & ((1u << kBits) - 1)) + 1];
-        for (std::size_t b = 1; b < start.size(); ++b) start[b] += start[b - 1];
-        for (std::uint64_t e : entries_) scratch_[start[(e >> shift) & ((1u << kBits) - 1)]++] = e;
+      // Every pass's counts in one reading of the entries.
+      std::vector<std::size_t> start(kPasses * kBuckets, 0);
+      for (std::uint64_t e : entries_) {
+        for (unsigned pass = 0; pass < kPasses; ++pass) ++start[pass * kBuckets + ((e >> (32 + pass * kBits)) & kMask)];
+      }
+      for (unsigned pass = 0; pass < kPasses; ++pass) {
+        std::size_t* counts = start.data() + pass * kBuckets;
+        // A pass whose digit is the same in every entry moves nothing.
+        if (std::find(counts, counts + kBuckets, entries_.size()) != counts + kBuckets) continue;
+        std::size_t sum = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b) sum += std::exchange(counts[b], sum);
+        const unsigned shift = 32 + pass * kBits;
+        for (std::uint64_t e : entries_) scratch_[counts[(e >> shift) & kMask]++] = e;
         entries_.swap(scratch_);
       }
     }
@@ -533,14 +585,34 @@ class KeyTable {
   // Adds a block's keys (its ids above every id the table has) and empties it.
   void add_block(Block& block) {
     block.sort();
-    Postings* postings = nullptr;
-    std::uint64_t key = ~0ull;
-    for (std::uint64_t e : block.entries_) {
-      if (e >> 32 != key) {
-        key = e >> 32;
-        postings = key < 0x10000 ? &single_[key] : &pairs_.at(static_cast<std::uint32_t>(key - 0x10000));
+    // The block's keys, each with the first of its entries, then their
+    // postings, then the ids: the tables and the postings are far larger
+    // than the processor's caches, so the memory each key needs is asked for
+    // a few keys ahead of its use.
+    constexpr std::size_t kAhead = 8;
+    const std::vector<std::uint64_t>& entries = block.entries_;
+    runs_.clear();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i == 0 || entries[i] >> 32 != entries[i - 1] >> 32) runs_.push_back({entries[i] >> 32, i, 0, nullptr});
+    }
+    // Keys new to the table are added in the order of the block, as one by
+    // one; the postings move while they are added, so they are taken after.
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (k + kAhead < runs_.size() && runs_[k + kAhead].key >= 0x10000) {
+        pairs_.prefetch(static_cast<std::uint32_t>(runs_[k + kAhead].key - 0x10000));
       }
-      postings->add(static_cast<long>(e & 0xFFFFFFFFu));
+      if (runs_[k].key >= 0x10000) runs_[k].pair = pairs_.index_of(static_cast<std::uint32_t>(runs_[k].key - 0x10000));
+    }
+    for (Run& run : runs_) run.postings = run.key < 0x10000 ? &single_[run.key] : &pairs_.postings(run.pair);
+    for (std::size_t k = 0; k < runs_.size(); ++k) {
+      if (k + kAhead < runs_.size()) prefetch(runs_[k + kAhead].postings);
+      if (k + kAhead / 2 < runs_.size()) {
+        const std::string& digits = runs_[k + kAhead / 2].postings->digits;
+        prefetch(digits.data() + digits.size());
+      }
+      Postings& postings = *runs_[k].postings;
+      const std::size_t end = k + 1 < runs_.size() ? runs_[k + 1].first : entries.size();
+      for (std::size_t i = runs_[k].first; i < end; ++i) postings.add(static_cast<long>(entries[i] & 0xFFFFFFFFu));
     }
     block.entries_.clear();
   }
@@ -587,8 +659,16 @@ class KeyTable {
     file += '"';
   }
 
+  struct Run {
+    std::uint64_t key;
+    std::size_t first;  // its first entry
+    std::size_t pair;   // a pair's index in pairs_
+    Postings* postings;
+  };
+
   std::vector<Postings> single_;
   PairTable pairs_;
+  std::vector<Run> runs_;  // add_block's, kept for its memory
 };
 
 // What a build takes from one log, made by any of its threads.
@@ -611,15 +691,12 @@ class SeenKeys {
   void start(std::size_t units) {
     if (++stamp_ == 0) {  // wrapped: every old mark could match again
       std::fill(single_.begin(), single_.end(), 0);
-      std::fill(pair_stamp_.begin(), pair_stamp_.end(), 0);
+      std::fill(pairs_.begin(), pairs_.end(), Slot{});
       stamp_ = 1;
     }
     std::size_t slots = kMinSlots;
     while (slots < units * 2) slots *= 2;
-    if (slots > pair_key_.size()) {
-      pair_key_.assign(slots, 0);
-      pair_stamp_.assign(slots, 0);
-    }
+    if (slots > pairs_.size()) pairs_.assign(slots, Slot{});
   }
   bool first_single(char16_t unit) {
     if (single_[unit] == stamp_) return false;
@@ -627,34 +704,46 @@ class SeenKeys {
     return true;
   }
   bool first_pair(std::uint32_t pair) {
-    const std::size_t mask = pair_key_.size() - 1;
+    const std::size_t mask = pairs_.size() - 1;
     for (std::size_t slot = ((pair * 0x9E3779B1u) ^ (pair >> 13)) & mask;; slot = (slot + 1) & mask) {
-      if (pair_stamp_[slot] != stamp_) {
-        pair_stamp_[slot] = stamp_;
-        pair_key_[slot] = pair;
+      Slot& at = pairs_[slot];
+      if (at.stamp != stamp_) {
+        at = Slot{pair, stamp_};
         return true;
       }
-      if (pair_key_[slot] == pair) return false;
+      if (at.key == pair) return false;
     }
   }
 
  private:
+  // A pair and the text it was seen in, side by side: one memory access a
+  // probe.
+  struct Slot {
+    std::uint32_t key = 0;
+    std::uint32_t stamp = 0;
+  };
   static constexpr std::size_t kMinSlots = 1 << 12;
   std::uint32_t stamp_ = 0;
   std::vector<std::uint32_t> single_;
-  std::vector<std::uint32_t> pair_key_;
-  std::vector<std::uint32_t> pair_stamp_;
+  std::vector<Slot> pairs_;
 };
+
+// is_search_blank, answered at once for the units a text is mostly made of
+// (ASCII letters and digits, kana, ideographs).
+bool is_blank_unit(char16_t u) {
+  if ((u > 0x20 && u < 0xA0) || (u > 0x3000 && u < 0xFEFF)) return false;
+  return is_search_blank(u);
+}
 
 // The distinct keys of a text into `out`, in the order they first occur.
 void collect_keys(std::u16string_view text, PreparedLog& out) {
   thread_local SeenKeys seen;
   const std::u16string folded = platform::fold_for_search(text);
   seen.start(folded.size());
-  bool blank = folded.empty() || is_search_blank(folded[0]);
+  bool blank = folded.empty() || is_blank_unit(folded[0]);
   for (std::size_t i = 0; i < folded.size(); ++i) {
     const char16_t a = folded[i];
-    const bool next_blank = i + 1 >= folded.size() || is_search_blank(folded[i + 1]);
+    const bool next_blank = i + 1 >= folded.size() || is_blank_unit(folded[i + 1]);
     if (!blank) {
       if (seen.first_single(a)) out.singles.push_back(a);
       if (!next_blank) {

@@ -307,6 +307,12 @@ std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, con
                                       const std::function<Outcome()>* also, Outcome& also_outcome) {
   std::vector<ListResult> results(lists.size());
   SiteLock lock;
+  // `also` reads the logs, which the regeneration never writes, and writes
+  // nothing of a web folder: it runs beside the lists' threads (the processor
+  // time a list leaves while it waits for the disk goes to it) and is joined
+  // before the lock is let go.
+  std::optional<std::jthread> beside;
+  if (also != nullptr) beside.emplace([also, &also_outcome] { also_outcome = (*also)(); });
   const std::vector<SeedPage> seeds = read_seed_pages();
   std::atomic<std::size_t> next{0};
   const auto work = [&] {
@@ -325,7 +331,7 @@ std::vector<ListResult> rebuild_lists(const std::vector<std::string>& lists, con
   for (unsigned i = 1; i < threads; ++i) helpers.emplace_back(work);
   work();
   for (std::thread& helper : helpers) helper.join();
-  if (also != nullptr) also_outcome = (*also)();
+  beside.reset();  // joins
   return results;
 }
 

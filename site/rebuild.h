@@ -28,10 +28,11 @@ Outcome rebuild_site(UserInterface& ui, ListPanelTable& table);
 Outcome rebuild_site(UserInterface& ui, ListPanelTable& table,
                      const std::function<bool(std::string_view path)>& delete_page);
 
-// The same, with `also` run while the site lock is still held after the pages
-// are made again and before the notice (the search index is built this way,
-// so no receive writes it in between); its failure fails the rebuild. With no
-// lists it runs under the lock all the same.
+// The same, with `also` run under the site lock on a thread of its own while
+// the pages are made again, and finished before the notice (the search index
+// is built this way, so no receive writes it in between); it must not write
+// into a list's folder. Its failure fails the rebuild. With no lists it runs
+// under the lock all the same.
 Outcome rebuild_site(UserInterface& ui, ListPanelTable& table, const std::function<Outcome()>& also);
 
 }  // namespace larkspur

@@ -64,8 +64,10 @@ bool is_lead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 &&
 
 std::u16string sjis_to_utf16_display(std::string_view sjis) {
   const SjisTable& table = SjisTable::get();
-  std::u16string out;
-  out.reserve(sjis.size());
+  // At most one unit a byte: written through a pointer, then cut to size
+  // (every log of an archive passes here when the index is built).
+  std::u16string out(sjis.size(), u'\0');
+  char16_t* next = out.data();
   for (std::size_t i = 0; i < sjis.size(); ++i) {
     const auto b = static_cast<unsigned char>(sjis[i]);
     char16_t unit = 0;
@@ -78,8 +80,9 @@ std::u16string sjis_to_utf16_display(std::string_view sjis) {
     // What the table does not know (a NUL, an extension row, a byte that is
     // no Shift_JIS) the converter decides, for the whole text.
     if (unit == 0) return SjisTable::convert(sjis);
-    out += unit;
+    *next++ = unit;
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
