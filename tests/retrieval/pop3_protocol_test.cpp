@@ -710,8 +710,13 @@ TEST(Pop3Cancel, UnblocksAReceive) {
   EXPECT_LT(returned - cancelled, std::chrono::seconds(2));
   expect_shut_down(client, server.address());
   server.stop();
-  // No QUIT: the cancelled session carries out no deletion.
-  EXPECT_EQ(server.transcript(), concat({kCheck, kLogin, {"RETR 1"}}));
+  // No QUIT: the cancelled session carries out no deletion. A session opened
+  // after it (the worker's reopen, before the shut-down reached it, or the
+  // check above) may have been heard logging in, and nothing more.
+  const Lines session = concat({kCheck, kLogin, {"RETR 1"}});
+  Lines heard = server.transcript();
+  while (heard.size() > session.size() && (heard.back() == "USER u" || heard.back() == "PASS p")) heard.pop_back();
+  EXPECT_EQ(heard, session);
   EXPECT_EQ(server.mailbox_names(), (Lines{"a", "b"}));
 }
 
