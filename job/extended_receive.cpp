@@ -142,7 +142,7 @@ class ExtendedReceive {
   void show_notice(const std::string& text) {
     state_.set_notice(text);
     job_.set_status(ReceiveStatus::kNotice);
-    job_.pause(kNoticePauseMs);
+    job_.hold_status();
   }
 
   bool take_lists();
@@ -210,14 +210,14 @@ void ExtendedReceive::run() {
       // No verified session to log in on: nothing of the account has left.
       job_.set_status(ReceiveStatus::kTlsFailed);
       job_.fail(opened.reason);
-      job_.pause(kLoginFailedPauseMs);
+      job_.hold_status();
       return;
     }
     // As in the classic job: the failed login, then the session that could
     // not open, then the lists and an empty mailbox.
     job_.set_status(ReceiveStatus::kAuthFailed);
     job_.fail(opened.reason);
-    job_.pause(kLoginFailedPauseMs);
+    job_.hold_status();
     if (job_.is_cancelled()) return;
     job_.set_status(ReceiveStatus::kSessionError);
   } else {
@@ -239,7 +239,7 @@ void ExtendedReceive::run() {
   }
   forget_messages_gone(state_);  // an empty mailbox keeps no stored id
   job_.set_status(ReceiveStatus::kNoMail);
-  job_.pause(kNoMailPauseMs);
+  job_.hold_status();
   if (job_.is_cancelled()) return;
   job_.set_status(ReceiveStatus::kDisconnecting);
   if (opened.ok()) source_.finish();
@@ -255,7 +255,7 @@ bool ExtendedReceive::take_lists() {
   if (!state_.list_files.empty()) return true;
   job_.set_status(ReceiveStatus::kNoList);
   job_.fail(status_text(ReceiveStatus::kNoList, {}));
-  job_.pause(kNoListPauseMs);
+  job_.hold_status();
   return false;
 }
 

@@ -117,7 +117,7 @@ void run_job(ReceiveJobContext& job) {
   if (!account) {
     job.set_status(ReceiveStatus::kNoAccount);
     job.fail(status_text(ReceiveStatus::kNoAccount, {}));
-    job.pause(kNoAccountPauseMs);
+    job.hold_status();
     return;
   }
   if (job.is_cancelled()) return;
@@ -150,12 +150,12 @@ void run_job(ReceiveJobContext& job) {
       job.set_status(ReceiveStatus::kTlsFailed);
       job.fail(status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
                std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
-      job.pause(kLoginFailedPauseMs);
+      job.hold_status();
       return;
     }
     job.set_status(ReceiveStatus::kAuthFailed);
     job.fail(login_failure_reason(pop3_login_failure(client)));
-    job.pause(kLoginFailedPauseMs);
+    job.hold_status();
   }
   if (job.is_cancelled()) return;
 
@@ -193,7 +193,7 @@ void run_job(ReceiveJobContext& job) {
   if (state.list_files.empty()) {
     job.set_status(ReceiveStatus::kNoList);
     job.fail(status_text(ReceiveStatus::kNoList, {}));
-    job.pause(kNoListPauseMs);
+    job.hold_status();
     if (job.is_cancelled()) return;
     job.set_status(ReceiveStatus::kDisconnecting);
     pop3_shutdown(client);
@@ -207,7 +207,7 @@ void run_job(ReceiveJobContext& job) {
   }
 
   job.set_status(ReceiveStatus::kNoMail);
-  job.pause(kNoMailPauseMs);
+  job.hold_status();
   if (job.is_cancelled()) return;
   job.set_status(ReceiveStatus::kDisconnecting);
   pop3_close(client);

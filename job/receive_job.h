@@ -33,20 +33,6 @@ namespace larkspur {
 // Extended mail handling (kAccountOptionExtendedMail) keeps them all.
 inline constexpr int kMaxScanned = 100;
 
-// How long the worker holds a status before the next one, so that the
-// progress dialog's timer shows it; one pause per status, each its own knob.
-// kNoAccount: no account record; the job ends without connecting.
-inline constexpr int kNoAccountPauseMs = 1200;
-// kAuthFailed or kTlsFailed: the server refused the login, or no verified
-// session could be opened.
-inline constexpr int kLoginFailedPauseMs = 1000;
-// kNoMail: the mailbox held no new message; disconnecting follows.
-inline constexpr int kNoMailPauseMs = 1200;
-// kNoList: no list record to sort into; disconnecting follows.
-inline constexpr int kNoListPauseMs = 1200;
-// kNotice: how many new messages there were past the kMaxScanned kept.
-inline constexpr int kNoticePauseMs = 1400;
-
 // The lock file that keeps a second job out of a working folder, also from
 // another process. Its name matches none of the system's search patterns.
 inline constexpr std::string_view kReceiveLockFile = "~receive.lock";
@@ -73,6 +59,25 @@ enum class ReceiveStatus : int {
   kTlsFailed = 15,      // no verified TLS session (certificate, handshake, STLS)
 };
 inline constexpr int kMaxStatus = static_cast<int>(ReceiveStatus::kTlsFailed);
+
+// How long the worker holds `status` before it sets the next one, so that the
+// progress dialog's timer shows it; 0 for the statuses the job passes through.
+constexpr int status_pause_ms(ReceiveStatus status) {
+  switch (status) {
+    case ReceiveStatus::kNoAccount:  // the job ends without connecting
+      return 1200;
+    case ReceiveStatus::kAuthFailed:  // the server refused the login,
+    case ReceiveStatus::kTlsFailed:   // or no verified session could be opened
+      return 1000;
+    case ReceiveStatus::kNoMail:  // disconnecting follows
+    case ReceiveStatus::kNoList:
+      return 1200;
+    case ReceiveStatus::kNotice:  // how many new messages there were past those kept
+      return 1400;
+    default:
+      return 0;
+  }
+}
 
 // One message of the scan: its POP3 number and decoded subject (Shift_JIS,
 // kept whole however long). With extended mail handling also its id (see
@@ -189,6 +194,8 @@ struct ReceiveJobContext {
   void set_status(ReceiveStatus status);
   // The injected pause; skipped once cancelled.
   void pause(int milliseconds);
+  // The pause of the status set last (status_pause_ms).
+  void hold_status() { pause(status_pause_ms(state.status())); }
   // Records a failure of the job (the first reason is kept).
   void fail(std::string_view reason);
   bool is_cancelled() const { return cancelled.load(std::memory_order_acquire); }

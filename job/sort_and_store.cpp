@@ -49,7 +49,7 @@ void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool
   if (remaining > 0) {
     job.state.set_notice(notice_text(remaining));
     job.set_status(ReceiveStatus::kNotice);
-    job.pause(kNoticePauseMs);
+    job.hold_status();
   }
   job.set_status(ReceiveStatus::kDisconnecting);
   if (pop3_close(client) != 1 && deletion_asked) {
