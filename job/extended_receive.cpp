@@ -127,14 +127,10 @@ class ExtendedReceive {
   void run_import();
 
  private:
-  // The one place a failure of the source or of the storing is recorded:
-  // status kReceiveFailed and the reason (the first reason is the job's).
-  // Nothing is recorded once the job is cancelled.
-  void failed(const std::string& reason) {
-    job_.set_status(ReceiveStatus::kReceiveFailed);
-    if (job_.is_cancelled()) return;
-    job_.fail(reason);
-  }
+  // A failure of the source or of the storing: status kReceiveFailed and
+  // the reason (the first reason is the job's), through the job's one place
+  // for it (nothing is recorded once the job is cancelled).
+  void failed(const std::string& reason) { job_.fail_with(ReceiveStatus::kReceiveFailed, reason); }
   void scan_failed(const std::string& reason) {
     if (job_.is_cancelled()) return;
     job_.fail(reason.empty() ? platform::jp("メールボックスの検索が途中で失敗しました") : reason);
@@ -311,8 +307,10 @@ void ExtendedReceive::scan() {
   std::set<int> missing;
   for (const SourceEntry& entry : unknown) missing.insert(entry.number);
   bool complete = true;
-  const SourceOutcome read = source_.headers(unknown, [&](int number, const SourceOutcome& outcome,
-                                                          std::string& header) {
+  const SourceOutcome read = source_.headers(unknown, [&](SourceMessage& read) {
+    const int number = read.number;
+    const SourceOutcome& outcome = read.outcome;
+    std::string& header = read.text;
     if (outcome.result == SourceResult::kRefused) {
       complete = false;
       scan_failed({});
@@ -400,8 +398,10 @@ bool ExtendedReceive::verify_planned(std::vector<Planned>& planned) {
   }
   std::set<int> unread;
   for (const SourceEntry& e : unverified) unread.insert(e.number);
-  const SourceOutcome read = source_.headers(unverified, [&](int number, const SourceOutcome& outcome,
-                                                             std::string& header) {
+  const SourceOutcome read = source_.headers(unverified, [&](SourceMessage& read) {
+    const int number = read.number;
+    const SourceOutcome& outcome = read.outcome;
+    const std::string& header = read.text;
     if (!outcome.ok()) return !job_.is_cancelled();
     Planned& entry = *by_number[number];
     entry.message.fingerprint = message_fingerprint(header);
@@ -576,8 +576,10 @@ bool ExtendedReceive::store_batch(std::vector<Planned*>& batch) {
   }
   std::set<int> unfetched;
   for (const SourceEntry& e : wanted) unfetched.insert(e.number);
-  const SourceOutcome fetched = source_.fetch(wanted, [&](int number, const SourceOutcome& outcome,
-                                                          std::string& raw) {
+  const SourceOutcome fetched = source_.fetch(wanted, [&](SourceMessage& fetched) {
+    const int number = fetched.number;
+    const SourceOutcome& outcome = fetched.outcome;
+    std::string& raw = fetched.text;
     Planned& entry = *by_number[number];
     progress(ReceiveStatus::kSorting);
     if (import_ && !outcome.ok()) {
@@ -851,8 +853,10 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
   for (const SourceEntry& entry : window) key_of[entry.number] = entry.id;
   std::vector<ScannedMessage> scanned;
   message_times_.clear();
-  const SourceOutcome read = source_.headers(window, [&](int number, const SourceOutcome& outcome,
-                                                         std::string& header) {
+  const SourceOutcome read = source_.headers(window, [&](SourceMessage& read) {
+    const int number = read.number;
+    const SourceOutcome& outcome = read.outcome;
+    const std::string& header = read.text;
     if (!outcome.ok()) {
       ++state_.report.unreadable;
       return !job_.is_cancelled();

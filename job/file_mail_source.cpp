@@ -426,13 +426,15 @@ class FileMailSource final : public MailSource {
   }
 
   SourceOutcome each(const std::vector<SourceEntry>& messages, const SourceSink& sink, bool header_only) {
+    SourceMessage read;
     for (const SourceEntry& message : messages) {
-      SourceOutcome outcome;
-      std::string text;
-      if (!read_message(message.number, header_only, text)) {
-        outcome = {SourceResult::kRefused, platform::jp("メールを読めませんでした")};
+      read.number = message.number;
+      read.outcome = {};
+      read.text.clear();
+      if (!read_message(message.number, header_only, read.text)) {
+        read.outcome = {SourceResult::kRefused, platform::jp("メールを読めませんでした")};
       }
-      if (!sink(message.number, outcome, text)) break;
+      if (!sink(read)) break;
     }
     return {};
   }

@@ -1,13 +1,15 @@
-// Where a receive job with extended mail handling takes its mail from: one
-// small interface, made for batches, so that the job never speaks a protocol
-// itself. POP3 (Pop3MailSource) sits behind it; files and IMAP fit the same
-// calls. Every call gives one kind of result (SourceOutcome); the job records
-// a failure in one place (job/extended_receive.cpp).
+// Where a receive job takes its mail from: one small interface, made for
+// batches, so that the job never speaks a protocol itself. POP3 sits behind
+// it (pipelined for extended mail handling, command by command for the
+// classic), and files; IMAP fits the same calls. Every call gives one kind of
+// result (SourceOutcome); the job records a failure in one place
+// (ExtendedReceive::failed, ReceiveJobContext::fail_with).
 //
-// A source is used in this order: open, list, then headers and fetch for the
-// messages it needs, mark_deleted for those whose logs are on disk, finish.
-// Message numbers are the source's handles for its messages and hold from
-// open to finish.
+// A source is used in this order: verify, open, list, then headers and fetch
+// for the messages it needs, mark_deleted for those whose logs are on disk,
+// finish. Message numbers are the source's handles for its messages and hold
+// from open to finish. The classic job opens a source three times (its login
+// check, its scan, its retrieval), as the classic handling always has.
 #pragma once
 
 #include <functional>
@@ -43,18 +45,36 @@ struct SourceEntry {
   long long size = -1;  // octets (-1: unknown)
 };
 
-// Receives one message's header block or whole text (dot-unstuffed lines,
-// each ended by LF), or the outcome that stands for it (refused, too long).
-// The text may be moved from. Returning false asks for nothing more.
-using SourceSink =
-    std::function<bool(int number, const SourceOutcome& outcome, std::string& text)>;
+// One message as the source hands it over: its header block or whole text
+// (dot-unstuffed lines, each ended by LF; the sink may move it away), or the
+// outcome that stands for it (refused, too long: no text).
+struct SourceMessage {
+  int number = 0;
+  SourceOutcome outcome;
+  std::string text;
+  // A source that decodes as it reads (the classic POP3 source) gives the
+  // decoded subject here and its own form of the text (see
+  // make_classic_pop3_source); empty for the others.
+  std::string subject;
+};
+
+// Receives the messages one by one, in order. Returning false asks for
+// nothing more.
+using SourceSink = std::function<bool(SourceMessage& message)>;
 
 class MailSource {
  public:
   virtual ~MailSource() = default;
 
-  // Opens the session. kNoSession with the reason when that failed; a TLS
-  // failure sets tls_failed too.
+  // Checks, on a session of its own that ends at once, that the source can
+  // be reached and takes the credentials, before any work. kNoSession with
+  // the reason when not (a TLS failure sets tls_failed too). Sources that
+  // have nothing to check (they log in with open) answer ok.
+  virtual SourceOutcome verify() { return {}; }
+
+  // Opens a session. kNoSession with the reason when that failed; a TLS
+  // failure sets tls_failed too. After finish a source may be opened again:
+  // each session has its own message numbers.
   virtual SourceOutcome open() = 0;
   virtual bool tls_failed() const = 0;
 
@@ -89,5 +109,18 @@ class MailSource {
 // session for everything, pipelined where the server allows it.
 std::unique_ptr<MailSource> make_pop3_source(Pop3Client& client, std::string user,
                                              std::string password);
+
+// A POP3 server as the classic mail handling reads it, command by command:
+// verify is a login of its own; each open is a new session; list is the
+// scan's LIST (numbers only, no ids, no sizes); headers sends "TOP n 0" per
+// message and gives each decoded subject (SourceMessage::subject, no text),
+// ending at the first failure; fetch sends "RETR n" per message and gives
+// the text converted as a classic log keeps it (Shift_JIS lines, LF) and the
+// subject decoded as the scan decodes it, so the job can tell whether a
+// number still names the message the scan saw; mark_deleted sends "DELE n"
+// per message, ending at the first that is not accepted. Every refusal,
+// loss or over-long message is an outcome of the call; the job records it.
+std::unique_ptr<MailSource> make_classic_pop3_source(Pop3Client& client, std::string user,
+                                                     std::string password);
 
 }  // namespace larkspur

@@ -1,5 +1,7 @@
-// The POP3 server as a mail source: one session (pop3_login) for the whole
-// job, every batch of commands pipelined where the server lists PIPELINING.
+// The POP3 server as a mail source. For extended mail handling one session
+// (pop3_login) serves the whole job, every batch of commands pipelined where
+// the server lists PIPELINING; the classic handling's source speaks as it
+// always has, a command at a time over three sessions.
 #include <algorithm>
 #include <map>
 #include <set>
@@ -23,6 +25,25 @@ SourceOutcome lost() {
   return {SourceResult::kLost, platform::jp("メールサーバーとの接続が切れました")};
 }
 
+SourceOutcome deletion_refused() {
+  return {SourceResult::kRefused, platform::jp("サーバーがメールの削除を拒否しました")};
+}
+
+SourceOutcome deletion_unanswered() {
+  return {SourceResult::kLost, platform::jp("メール削除の応答がありませんでした（ログは保存しました）")};
+}
+
+// A login that failed: why, and whether TLS was the cause.
+SourceOutcome no_session(const Pop3Client& client, bool& tls_failed) {
+  tls_failed = pop3_tls_failure(client) != Pop3TlsFailure::kNone;
+  if (tls_failed) {
+    return {SourceResult::kNoSession,
+            status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
+                std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")"};
+  }
+  return {SourceResult::kNoSession, login_failure_reason(pop3_login_failure(client))};
+}
+
 class Pop3MailSource final : public MailSource {
  public:
   Pop3MailSource(Pop3Client& client, std::string user, std::string password)
@@ -31,13 +52,7 @@ class Pop3MailSource final : public MailSource {
   SourceOutcome open() override {
     // The listing goes out with the login where the server pipelines.
     if (pop3_login(client_, user_, password_, list_requests()) == 1) return {};
-    tls_failed_ = pop3_tls_failure(client_) != Pop3TlsFailure::kNone;
-    if (tls_failed_) {
-      return {SourceResult::kNoSession,
-              status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
-                  std::string(pop3_tls_failure_reason(pop3_tls_failure(client_))) + ")"};
-    }
-    return {SourceResult::kNoSession, login_failure_reason(pop3_login_failure(client_))};
+    return no_session(client_, tls_failed_);
   }
 
   bool tls_failed() const override { return tls_failed_; }
@@ -121,11 +136,8 @@ class Pop3MailSource final : public MailSource {
       }
       return true;
     });
-    if (ran != 1) {
-      return {SourceResult::kLost,
-              platform::jp("メール削除の応答がありませんでした（ログは保存しました）")};
-    }
-    if (refused) return {SourceResult::kRefused, platform::jp("サーバーがメールの削除を拒否しました")};
+    if (ran != 1) return deletion_unanswered();
+    if (refused) return deletion_refused();
     return {};
   }
 
@@ -154,15 +166,22 @@ class Pop3MailSource final : public MailSource {
   SourceOutcome run(const std::vector<SourceEntry>& messages, const std::vector<Pop3Request>& requests,
                     const SourceSink& sink) {
     if (messages.empty()) return {};
+    SourceMessage message;
     const int ran = pop3_run_batch(client_, requests, [&](std::size_t index, Pop3Reply reply,
                                                          std::string& text) {
-      SourceOutcome outcome;
+      message.number = messages[index].number;
+      message.outcome = {};
       if (reply == Pop3Reply::kNegative) {
-        outcome = {SourceResult::kRefused, status_text(ReceiveStatus::kReceiveFailed, {})};
+        message.outcome = {SourceResult::kRefused, status_text(ReceiveStatus::kReceiveFailed, {})};
       } else if (reply == Pop3Reply::kTooLong) {
-        outcome = {SourceResult::kTooLong, {}};
+        message.outcome = {SourceResult::kTooLong, {}};
       }
-      return sink(messages[index].number, outcome, text);
+      // The reply's buffer and the message's trade places, so neither is
+      // allocated anew per message.
+      message.text.swap(text);
+      const bool more = sink(message);
+      message.text.swap(text);
+      return more;
     });
     return ran == 1 ? SourceOutcome{} : lost();
   }
@@ -173,7 +192,93 @@ class Pop3MailSource final : public MailSource {
   bool tls_failed_ = false;
 };
 
+// The classic handling's commands, one at a time, each session a connection
+// of its own (see make_classic_pop3_source).
+class ClassicPop3Source final : public MailSource {
+ public:
+  ClassicPop3Source(Pop3Client& client, std::string user, std::string password)
+      : client_(client), user_(std::move(user)), password_(std::move(password)) {}
+
+  SourceOutcome verify() override {
+    if (pop3_verify_login(client_, user_, password_) == 1) return {};
+    return no_session(client_, tls_failed_);
+  }
+
+  // Logs in again with the credentials verify stored (nothing is sent when
+  // they were not accepted).
+  SourceOutcome open() override {
+    if (pop3_open(client_) == 1) return {};
+    return {SourceResult::kNoSession, status_text(ReceiveStatus::kSessionError, {})};
+  }
+
+  bool tls_failed() const override { return tls_failed_; }
+
+  SourceOutcome list(std::vector<SourceEntry>& entries, bool& has_ids, int& unreadable) override {
+    entries.clear();
+    has_ids = false;
+    unreadable = 0;
+    std::vector<int> numbers;
+    if (pop3_message_numbers(client_, numbers) != 1) return lost();
+    for (int number : numbers) entries.push_back({number, {}, -1});
+    return {};
+  }
+
+  SourceOutcome headers(const std::vector<SourceEntry>& messages, const SourceSink& sink) override {
+    SourceMessage message;
+    for (const SourceEntry& entry : messages) {
+      message.number = entry.number;
+      if (pop3_scan_subject(client_, entry.number, message.subject) != 1) return lost();
+      if (!sink(message)) break;
+    }
+    return {};
+  }
+
+  // A message that could not be had (refused, cut short, over the bound) is
+  // handed on as refused: the classic handling tells them apart no further.
+  SourceOutcome fetch(const std::vector<SourceEntry>& messages, const SourceSink& sink) override {
+    SourceMessage message;
+    for (const SourceEntry& entry : messages) {
+      message.number = entry.number;
+      message.text.clear();
+      message.outcome = {};
+      if (pop3_retrieve(client_, entry.number, message.text, 0, 0, &message.subject) != 1) {
+        message.outcome = {SourceResult::kRefused, status_text(ReceiveStatus::kReceiveFailed, {})};
+      }
+      if (!sink(message)) break;
+    }
+    return {};
+  }
+
+  SourceOutcome mark_deleted(const std::vector<int>& numbers,
+                             const std::function<void(int number)>& on_marked) override {
+    for (int number : numbers) {
+      const int deleted = pop3_delete(client_, number);
+      if (deleted == 0) return deletion_refused();
+      // No answer: the server may have marked it all the same.
+      if (deleted == kDeleteUnanswered) return deletion_unanswered();
+      on_marked(number);
+    }
+    return {};
+  }
+
+  SourceOutcome finish() override {
+    if (pop3_close(client_) == 1) return {};
+    return lost();
+  }
+
+ private:
+  Pop3Client& client_;
+  std::string user_;
+  std::string password_;
+  bool tls_failed_ = false;
+};
+
 }  // namespace
+
+std::unique_ptr<MailSource> make_classic_pop3_source(Pop3Client& client, std::string user,
+                                                     std::string password) {
+  return std::make_unique<ClassicPop3Source>(client, std::move(user), std::move(password));
+}
 
 std::unique_ptr<MailSource> make_pop3_source(Pop3Client& client, std::string user,
                                              std::string password) {

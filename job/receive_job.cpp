@@ -56,6 +56,11 @@ std::string status_text(int status, std::string_view notice) {
 
 void ReceiveJobContext::fail(std::string_view reason) { state.report.outcome.fail(std::string(reason)); }
 
+void ReceiveJobContext::fail_with(ReceiveStatus status, std::string_view reason) {
+  set_status(status);
+  if (!is_cancelled()) fail(reason);
+}
+
 void ReceiveJobContext::set_status(ReceiveStatus status) {
   state.set_status(status);
   if (hooks.status_changed) hooks.status_changed(status);
@@ -138,45 +143,49 @@ void run_job(ReceiveJobContext& job) {
     receive_extended(job, *account, *source);
     return;
   }
+  const std::unique_ptr<MailSource> source =
+      make_classic_pop3_source(client, account->user_name, account->password);
 
   job.set_status(ReceiveStatus::kAuthenticating);
-  if (pop3_verify_login(client, account->user_name, account->password) != 1) {
+  if (const SourceOutcome login = source->verify(); !login.ok()) {
     // A check cut short by a cancel says nothing about the credentials.
     if (job.is_cancelled()) return;
-    if (pop3_tls_failure(client) != Pop3TlsFailure::kNone) {
+    if (source->tls_failed()) {
       // No verified session to log in on: the job ends like a failed
       // connection; nothing of the account has left. The reason goes with
       // the outcome for front ends that can show it.
       job.set_status(ReceiveStatus::kTlsFailed);
-      job.fail(status_text(ReceiveStatus::kTlsFailed, {}) + " (" +
-               std::string(pop3_tls_failure_reason(pop3_tls_failure(client))) + ")");
+      job.fail(login.reason);
       job.hold_status();
       return;
     }
+    // The job goes on: the scan finds no session to open and says so.
     job.set_status(ReceiveStatus::kAuthFailed);
-    job.fail(login_failure_reason(pop3_login_failure(client)));
+    job.fail(login.reason);
     job.hold_status();
   }
   if (job.is_cancelled()) return;
 
   // The scan: every listed message is read with TOP; the first kMaxScanned
   // are kept.
-  if (pop3_open(client) == 1) {
+  if (source->open().ok()) {
     job.set_status(ReceiveStatus::kScanning);
-    for (;;) {
-      const int step = pop3_next_message(client);
-      if (step != 1) {
-        if (step == -1) scan_failed(job);
-        break;
-      }
-      if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
-        state.scanned.push_back(
-            {pop3_current_number(client), pop3_current_subject(client), {}, false, -1, {}});
-      }
+    std::vector<SourceEntry> listed;
+    bool has_ids = false;
+    int unreadable = 0;
+    SourceOutcome scan = source->list(listed, has_ids, unreadable);
+    if (scan.ok()) {
+      scan = source->headers(listed, [&state](SourceMessage& message) {
+        if (state.scanned.size() < static_cast<std::size_t>(kMaxScanned)) {
+          state.scanned.push_back({message.number, std::move(message.subject), {}, false, -1, {}});
+        }
+        return true;
+      });
     }
-    pop3_close(client);
+    if (!scan.ok()) scan_failed(job);
+    source->finish();
   } else {
-    pop3_close(client);
+    source->finish();
     pop3_shutdown(client);
     if (job.is_cancelled()) return;
     job.set_status(ReceiveStatus::kSessionError);
@@ -202,7 +211,7 @@ void run_job(ReceiveJobContext& job) {
 
   finish_stopped_job(job);
   if (!state.scanned.empty()) {
-    sort_and_store(job);
+    sort_and_store(job, *source);
     return;
   }
 
@@ -210,7 +219,7 @@ void run_job(ReceiveJobContext& job) {
   job.hold_status();
   if (job.is_cancelled()) return;
   job.set_status(ReceiveStatus::kDisconnecting);
-  pop3_close(client);
+  source->finish();
   pop3_shutdown(client);
 }
 

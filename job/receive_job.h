@@ -198,6 +198,10 @@ struct ReceiveJobContext {
   void hold_status() { pause(status_pause_ms(state.status())); }
   // Records a failure of the job (the first reason is kept).
   void fail(std::string_view reason);
+  // The one place a step of the job that failed is recorded: the status
+  // (kReceiveFailed and the like) and, unless the job was cancelled (which
+  // is its own reason), the failure.
+  void fail_with(ReceiveStatus status, std::string_view reason);
   bool is_cancelled() const { return cancelled.load(std::memory_order_acquire); }
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "job/mail_source.h"
 #include "job/seen_messages.h"
 #include "retrieval/mime.h"
 #include "search/search_index.h"
@@ -39,11 +40,11 @@ void sweep_log_temporaries(std::string_view list_name) {
 // other-mail notice when messages matched no list, then QUIT, on which the
 // server carries out the deletions. Without a positive answer nobody knows
 // whether it did.
-void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool deletion_asked) {
-  Pop3Client& client = job.client;
+void finish_connection(ReceiveJobContext& job, MailSource& source, bool stopped, int remaining,
+                       bool deletion_asked) {
   if (stopped) {
-    pop3_close(client);
-    pop3_shutdown(client);
+    source.finish();
+    pop3_shutdown(job.client);
     return;
   }
   if (remaining > 0) {
@@ -52,10 +53,10 @@ void finish_connection(ReceiveJobContext& job, bool stopped, int remaining, bool
     job.hold_status();
   }
   job.set_status(ReceiveStatus::kDisconnecting);
-  if (pop3_close(client) != 1 && deletion_asked) {
+  if (!source.finish().ok() && deletion_asked) {
     job.fail(platform::jp("サーバーが切断（QUIT）に応答しなかったため、削除は確認できませんでした"));
   }
-  pop3_shutdown(client);
+  pop3_shutdown(job.client);
 }
 
 }  // namespace
@@ -165,10 +166,9 @@ void finish_stopped_job(ReceiveJobContext& job) {
   }
 }
 
-void sort_and_store(ReceiveJobContext& job) {
+void sort_and_store(ReceiveJobContext& job, MailSource& source) {
   ReceiveJobState& state = job.state;
-  Pop3Client& client = job.client;
-  if (pop3_open(client) != 1) {
+  if (!source.open().ok()) {
     if (!job.is_cancelled()) {
       job.fail(platform::jp("受信用の接続を開けませんでした"));
     }
@@ -181,8 +181,7 @@ void sort_and_store(ReceiveJobContext& job) {
   int log_number = 0;              // logs stored by this call so far
   std::set<int> deleted_messages;  // deleted by this job for an earlier list
   bool deletion_asked = false;     // a DELE was sent on this connection
-  std::string message_text;
-  std::string retrieved_subject;
+  SourceMessage retrieved;
   SortingMemory memory(job.ui);
   std::set<std::string> folders_made;  // list folders created by this job
 
@@ -209,11 +208,18 @@ void sort_and_store(ReceiveJobContext& job) {
       }
       prepare_list(job, memory, name);
 
-      message_text.clear();
-      if (pop3_retrieve(client, message.number, message_text, 0, 0, &retrieved_subject) != 1) {
-        job.set_status(ReceiveStatus::kReceiveFailed);
-        if (!deleted_messages.count(message.number) && !job.is_cancelled()) {
-          job.fail(status_text(ReceiveStatus::kReceiveFailed, {}));
+      // One message at a time, its deletion right behind its log.
+      retrieved = SourceMessage{};
+      source.fetch({{message.number, {}, -1}}, [&retrieved](SourceMessage& fetched) {
+        retrieved = std::move(fetched);
+        return true;
+      });
+      if (!retrieved.outcome.ok()) {
+        // A message this job deleted for an earlier list is gone by design.
+        if (deleted_messages.count(message.number)) {
+          job.set_status(ReceiveStatus::kReceiveFailed);
+        } else {
+          job.fail_with(ReceiveStatus::kReceiveFailed, retrieved.outcome.reason);
         }
         continue;
       }
@@ -221,36 +227,32 @@ void sort_and_store(ReceiveJobContext& job) {
       // have changed the mailbox since the scan, the number may name another
       // message now. Such a message is neither stored under the scanned
       // subject nor deleted; it stays on the server for the next job.
-      if (retrieved_subject != message.subject) {
-        job.set_status(ReceiveStatus::kReceiveFailed);
-        job.fail(platform::jp("スキャンの後にメールボックスが変わったため、メールを受信しませんでした（番号 ") +
-                 std::to_string(message.number) + platform::jp("）"));
+      if (retrieved.subject != message.subject) {
+        job.fail_with(ReceiveStatus::kReceiveFailed,
+                      platform::jp("スキャンの後にメールボックスが変わったため、メールを受信しませんでした（番号 ") +
+                          std::to_string(message.number) + platform::jp("）"));
         continue;
       }
 
       // The log goes to disk before the message may go from the server.
       const std::optional<StoredLog> log =
-          store_job_log(job, name, log_number + 1, message.subject, message_text);
+          store_job_log(job, name, log_number + 1, message.subject, retrieved.text);
       if (!log) continue;
       if (record->delete_from_server != 0) {
         deletion_asked = true;
-        const int deleted = pop3_delete(client, message.number);
-        if (deleted == 0) {
-          // Refused: the message stays on the server, so the next job brings
-          // it again; keeping this log as well would store it twice.
+        const SourceOutcome deleted = source.mark_deleted({message.number}, [](int) {});
+        if (deleted.result == SourceResult::kRefused) {
+          // The message stays on the server, so the next job brings it
+          // again; keeping this log as well would store it twice.
           platform::delete_file(log->path);
-          job.set_status(ReceiveStatus::kReceiveFailed);
-          if (!job.is_cancelled()) {
-            job.fail(platform::jp("サーバーがメールの削除を拒否しました"));
-          }
+          job.fail_with(ReceiveStatus::kReceiveFailed, deleted.reason);
           continue;
         }
-        if (deleted == kDeleteUnanswered) {
+        if (!deleted.ok()) {
           // No answer: the server may have marked it, and QUIT would then
           // delete it. The log is kept, so the message is never lost; at
           // worst it is stored again by the next job.
-          job.set_status(ReceiveStatus::kReceiveFailed);
-          job.fail(platform::jp("メール削除の応答がありませんでした（ログは保存しました）"));
+          job.fail_with(ReceiveStatus::kReceiveFailed, deleted.reason);
         }
         deleted_messages.insert(message.number);
       }
@@ -258,7 +260,7 @@ void sort_and_store(ReceiveJobContext& job) {
       show_stored_log(job, memory, name, *log);
     }
   }
-  finish_connection(job, job.is_cancelled(), remaining, deletion_asked);
+  finish_connection(job, source, job.is_cancelled(), remaining, deletion_asked);
 }
 
 }  // namespace larkspur

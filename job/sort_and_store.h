@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "job/mail_source.h"
 #include "job/receive_job.h"
 #include "panel/list_panel.h"
 #include "settings/store.h"
@@ -93,23 +94,23 @@ void show_stored_log(ReceiveJobContext& job, SortingMemory& memory, const std::s
 void finish_stopped_job(ReceiveJobContext& job);
 
 // Sorts the messages of job.state.scanned into the lists of
-// job.state.list_files over a retrieval connection of its own:
+// job.state.list_files over a retrieval session of its own (source.open):
 // - messages from the last scanned to the first; for each the lists in
 //   presentation order (the last list file first);
 // - a list whose record cannot be read is skipped for that message;
 // - on a match: status receiving, the list's slot in job.table is marked and its
 //   record's new_mail set, then RETR; the log is written (atomically, never
 //   over an existing file) and only then DELE when the list deletes; a failed
-//   RETR, log write or DELE sets status kReceiveFailed, and after a failed DELE the log
-//   just written is removed again;
+//   RETR, log write or DELE sets status kReceiveFailed, and after a refused DELE the
+//   log just written is removed again;
 // - after each stored log: update_list_pages, sort_link_pages,
 //   refresh_list_panel;
 // - at the end the notice of messages that matched no list (status notice
-//   and a pause), status disconnecting, QUIT and pop3_shutdown.
+//   and a pause), status disconnecting, source.finish (QUIT) and pop3_shutdown.
 // When the retrieval connection cannot be opened it returns at once (status
 // unchanged). Once cancelled no further message or list is handled.
 // Classic mail handling only: an account with extended mail handling sorts
 // in job/extended_receive.h.
-void sort_and_store(ReceiveJobContext& job);
+void sort_and_store(ReceiveJobContext& job, MailSource& source);
 
 }  // namespace larkspur

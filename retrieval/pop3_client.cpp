@@ -631,6 +631,22 @@ int pop3_open(Pop3Client& c) {
   return 1;
 }
 
+namespace {
+
+// "TOP n 0" on the open session; the subject of the header block is decoded
+// from its lines as sent (still dot-stuffed), as the retrieval feeds them.
+bool scan_subject(Pop3Client& c, Pop3Session& s, int number, std::string& subject) {
+  SubjectExtractor extractor;
+  const bool ok =
+      command_ok(c, s, "TOP " + std::to_string(number) + " 0") &&
+      read_multiline(c, s, [&extractor](std::string_view line) { extractor.header_line(line); }) ==
+          Multiline::kComplete;
+  if (ok) subject = extractor.subject();
+  return ok;
+}
+
+}  // namespace
+
 int pop3_next_message(Pop3Client& c) {
   Operation op(c);
   const SessionPtr s = op.open_session();
@@ -642,19 +658,23 @@ int pop3_next_message(Pop3Client& c) {
   }
   const int number = decimal_value(s->number_list[s->number_cursor]);
   c.current_subject.clear();
-  SubjectExtractor subject;
-  const bool ok =
-      command_ok(c, *s, "TOP " + std::to_string(number) + " 0") &&
-      read_multiline(c, *s, [&subject](std::string_view line) { subject.header_line(line); }) ==
-          Multiline::kComplete;
-  if (!ok) {
+  std::string subject;
+  if (!scan_subject(c, *s, number, subject)) {
     s->list_fetched = false;
     return -1;
   }
   c.current_number = number;
-  c.current_subject = subject.subject();
+  c.current_subject = std::move(subject);
   ++s->number_cursor;
   return 1;
+}
+
+int pop3_scan_subject(Pop3Client& c, int number, std::string& subject) {
+  Operation op(c);
+  subject.clear();
+  const SessionPtr s = op.open_session();
+  if (!s) return -1;
+  return scan_subject(c, *s, number, subject) ? 1 : -1;
 }
 
 int pop3_login(Pop3Client& c, std::string_view user, std::string_view password,

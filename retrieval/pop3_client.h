@@ -252,6 +252,12 @@ int pop3_next_message(Pop3Client& client);
 int pop3_current_number(const Pop3Client& client);
 std::string pop3_current_subject(const Pop3Client& client);
 
+// The scan's step for one message whose number the caller has (from
+// pop3_message_numbers, whose LIST is the scan's): "TOP n 0", and the
+// decoded subject of its header block into `subject`. 1 = read; -1 = failure
+// or no open connection (`subject` empty).
+int pop3_scan_subject(Pop3Client& client, int number, std::string& subject);
+
 // Retrieves message `number` ("RETR n") and appends its lines to `text`,
 // dot-unstuffed, converted to Shift_JIS, each followed by LF (crlf 0) or
 // CR LF (crlf nonzero). With delete_flag nonzero it then sends "DELE n"; the
