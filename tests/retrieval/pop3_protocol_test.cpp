@@ -114,7 +114,7 @@ std::string run_batch(Pop3Client& c, const std::vector<Pop3Request>& requests) {
 
 // Runs client steps, one result line per step (a scan gives one per message):
 //   init [SCHEME] | verify USER PASS | open | next | scan | retr N [del] [crlf] |
-//   dele N | close | shutdown | uidl | numbers | sizes | top N | raw N |
+//   dele N | close | shutdown | uidl | numbers | sizes | top N | raw N | subject N |
 //   why (the login failure, as its number) | login USER PASS [top N...] | pipelining |
 //   batch (see batch_requests and run_batch) |
 //   bursts (the sends since the last bursts step; needs `sends`)
@@ -182,6 +182,10 @@ Lines run_steps(Pop3Client& c, const std::string& address, const Lines& steps,
       const int r = verb == "top" ? pop3_header_block(c, std::stoi(a), text)
                                   : pop3_retrieve_raw(c, std::stoi(a), text);
       results.push_back(verb + " " + std::to_string(r) + " " + text);
+    } else if (verb == "subject") {
+      std::string subject;
+      const int r = pop3_scan_subject(c, std::stoi(a), subject);
+      results.push_back("subject " + std::to_string(r) + " " + subject);
     } else if (verb == "dele") {
       results.push_back("dele " + std::to_string(pop3_delete(c, std::stoi(a))));
     } else if (verb == "close") {
@@ -418,6 +422,14 @@ std::vector<ProtocolCase> protocol_cases() {
        .mailbox = {msg("d", {".X-Dot: 1", "..", "Subject: after dots", "", "b"})}, .server = {},
        .steps = {"scan"}, .results = {"next 1 #1 after dots", "next 0"},
        .wire = {"LIST", "TOP 1 0"}}),
+      // The classic scan as its source runs it: the listing, then one TOP per
+      // number, each subject decoded as the stepwise scan decodes it.
+      opened({.name = "scan_by_numbers_and_subjects", .mailbox = kTwo,
+       .server = faults({{"TOP", 2, Kind::kReply, "-ERR\r\n"}}),
+       .steps = {"numbers", "subject 1", "subject 2", "subject 1", "close"},
+       .results = {"numbers 1 1 2", "subject 1 " + sj("こんにちは"), "subject -1 ",
+        "subject 1 " + sj("こんにちは"), "close"},
+       .wire = {"LIST", "TOP 1 0", "TOP 2 0", "TOP 1 0", "QUIT"}}),
       opened({.name = "three_dots_stored_as_two", .mailbox = kTwo,
        .server = faults({{"RETR", 0, Kind::kReply, "+OK\r\n...\r\n..a\r\n.b\r\nend\r\n.\r\n"}}),
        .steps = {"retr 1", "close"}, .results = {"retr 1 ..\n.a\n.b\nend\n", "close"},
