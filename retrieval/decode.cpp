@@ -131,13 +131,18 @@ std::string jis_to_sjis_subject(std::string_view in) {
   return out;
 }
 
-std::string jis_to_sjis_line(std::string_view in) {
-  std::string out;
-  out.reserve(in.size());
+void append_jis_line_as_sjis(std::string& out, std::string_view in) {
+  out.reserve(out.size() + in.size());
   bool two_byte = false;
   std::size_t at = 0;
   while (at < in.size()) {
     if (!two_byte) {
+      // Every shift begins with ESC: the text up to the next one goes
+      // across as it is, in one piece.
+      const std::size_t escape = std::min(in.find('\x1B', at), in.size());
+      out.append(in.substr(at, escape - at));
+      at = escape;
+      if (at == in.size()) break;
       if (has_at(in, at, kJisStartB) || has_at(in, at, kJisStartAt)) {
         two_byte = true;
         at += 3;
@@ -146,7 +151,7 @@ std::string jis_to_sjis_line(std::string_view in) {
       }
       continue;
     }
-    if (has_at(in, at, kAsciiB) || has_at(in, at, kRomanJ)) {
+    if (in[at] == '\x1B' && (has_at(in, at, kAsciiB) || has_at(in, at, kRomanJ))) {
       two_byte = false;
       at += 3;
       continue;
@@ -165,6 +170,11 @@ std::string jis_to_sjis_line(std::string_view in) {
       out.push_back(in[at++]);
     }
   }
+}
+
+std::string jis_to_sjis_line(std::string_view in) {
+  std::string out;
+  append_jis_line_as_sjis(out, in);
   return out;
 }
 

@@ -67,5 +67,7 @@ unsigned char jis_pair_to_sjis(unsigned char j1, unsigned char j2,
 // pair, any other byte is copied and the state stays. The escape sequences
 // are dropped. The number of bytes written is the size of the result.
 std::string jis_to_sjis_line(std::string_view in);
+// The same, appended to `out` (no string of its own per line).
+void append_jis_line_as_sjis(std::string& out, std::string_view in);
 
 }  // namespace larkspur

@@ -574,7 +574,7 @@ void SubjectExtractor::header_line(std::string_view line) {
 
 void append_message_line(std::string& text, std::string_view line, bool crlf) {
   if (line.starts_with("..")) line.remove_prefix(1);
-  text += jis_to_sjis_line(line);
+  append_jis_line_as_sjis(text, line);
   text += crlf ? "\r\n" : "\n";
 }
 

@@ -29,21 +29,22 @@ std::string without_lf(std::string_view text) {
 
 }  // namespace
 
-std::unordered_set<std::string> linked_page_names(std::string_view page) {
+void find_linked_pages(std::string_view page, std::unordered_map<std::string_view, bool>& linked) {
   constexpr std::string_view kStart = "<A HREF=";
   constexpr std::string_view kTarget = " target=main>";
-  std::unordered_set<std::string> names;
   for (std::size_t pos = 0; pos < page.size();) {
     std::size_t end = page.find('\n', pos);
     if (end == std::string_view::npos) end = page.size();
     const std::string_view line = page.substr(pos, end - pos);
     if (line.starts_with(kStart)) {
       const std::size_t target = line.find(kTarget, kStart.size());
-      if (target != std::string_view::npos) names.emplace(line.substr(kStart.size(), target - kStart.size()));
+      if (target != std::string_view::npos) {
+        const auto found = linked.find(line.substr(kStart.size(), target - kStart.size()));
+        if (found != linked.end()) found->second = true;
+      }
     }
     pos = end + 1;
   }
-  return names;
 }
 
 std::string down_page() {
@@ -218,7 +219,11 @@ Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool me
   // line and gets its page on the next update rather than losing its link.
   // A log that has its link line already (its page went missing after it was
   // linked) gets its page but no second line.
-  const std::unordered_set<std::string> linked = linked_page_names(menu);
+  // Only the owed logs' names are looked for: a link page holds a line for
+  // each of thousands of logs, and an update owes one or two of them.
+  std::unordered_map<std::string_view, bool> linked;
+  for (const OwedLog& log : logs) linked.emplace(log.page_name, false);
+  find_linked_pages(menu, linked);
   LinkPageInserter inserter(std::move(menu), writing.link_limit);
   // A single log owed its page is read whole once, and so are the logs that
   // fit in the cache; any other is read twice, its head now and the whole log
@@ -230,9 +235,10 @@ Outcome write_owed_pages(const std::string& menu_path, std::string menu, bool me
   std::size_t cached = 0;
   for (std::size_t i = 0; i < logs.size(); ++i) {
     const OwedLog& log = logs[i];
-    if (linked.contains(log.page_name) && !one) continue;
+    const bool has_link = linked.at(log.page_name);
+    if (has_link && !one) continue;
     std::string text = platform::read_file(log.log_path, whole ? SIZE_MAX : kLogHeadReadBytes).value_or(std::string());
-    if (!linked.contains(log.page_name) &&
+    if (!has_link &&
         !inserter.insert(log.page_name, link_text_from_log(std::string_view(text).substr(0, kLogHeadReadBytes)))) {
       messages.push_back(size_refusal_message());
       outcome.fail(site_detail::too_large_reason(menu_path));
@@ -313,7 +319,6 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   // the file system ignores case.
   std::vector<OwedLog> pending;
   std::unordered_set<std::string> taken;
-  std::unordered_set<std::string> claimed;  // page names of the logs looked at so far
   for (std::string& page : pages) taken.insert(std::move(page));
   bool complete = true;
   const auto report_seen = [&] {
@@ -321,16 +326,29 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
     seen->pages = taken;
     seen->complete = complete;
   };
-  for (const std::string& name : platform::find_files(folder + "\\*.log")) {
-    if (seen != nullptr) seen->logs.insert(name);
+  // A list holds thousands of logs and owes pages to a few: the loop makes
+  // no string of its own for a log that has its page.
+  std::vector<std::string> logs = platform::find_files(folder + "\\*.log");
+  std::unordered_set<std::string_view> claimed;  // names less ".log" of the logs looked at so far
+  claimed.reserve(logs.size());
+  std::string page_name;
+  for (const std::string& name : logs) {
     if (name.size() < kLogExtension.size()) continue;
-    std::string page_name = page_name_of_log(name);
+    const std::string_view stem = std::string_view(name).substr(0, name.size() - kLogExtension.size());
+    if (!claimed.insert(stem).second) continue;
+    page_name.assign(stem);
+    page_name += kPageExtension;
+    const bool listed = taken.contains(page_name);
+    if (listed && linking == Linking::kLogsWithoutPage) continue;
     std::string page_path = web + "\\" + page_name;
-    if (!claimed.insert(page_name).second) continue;
-    const bool has_page = taken.contains(page_name) || platform::can_read_file(page_path);
+    const bool has_page = listed || platform::can_read_file(page_path);
     if (has_page && linking == Linking::kLogsWithoutPage) continue;
     if (!has_page) taken.insert(page_name);
-    pending.push_back({folder + "\\" + name, std::move(page_name), std::move(page_path), has_page, false});
+    pending.push_back({folder + "\\" + name, page_name, std::move(page_path), has_page, false});
+  }
+  claimed.clear();
+  if (seen != nullptr) {
+    for (std::string& name : logs) seen->logs.insert(std::move(name));
   }
   if (pending.empty() && !menu_lost) {
     report_seen();

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -64,10 +65,11 @@ std::string_view log_body_text(std::string_view log);
 // the account has extended mail handling (kAccountOptionExtendedMail).
 std::size_t link_page_limit();
 
-// The page names the link lines of a link page point to: every line that
-// begins "<A HREF=" + name + " target=main>", the head line included (without
-// seed pages the first link line is the head line).
-std::unordered_set<std::string> linked_page_names(std::string_view page);
+// Sets the flag of each name in `linked` that a link line of the link page
+// `page` points to: a line that begins "<A HREF=" + name + " target=main>",
+// the head line included (without seed pages the first link line is the
+// head line). Names not in `linked` are passed over.
+void find_linked_pages(std::string_view page, std::unordered_map<std::string_view, bool>& linked);
 
 // One link line: "<A HREF=" + page name + " target=main>" + text without LF +
 // "</A><P>\n".

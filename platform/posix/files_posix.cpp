@@ -158,14 +158,15 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
 
   // Each name is upper-cased once; comparing (upper-cased, as found) pairs
   // gives the order of ntfs_name_less without folding on every comparison.
-  // Both forms of every name go into one buffer of code units, so a name
-  // costs no allocation but its entry's own.
+  // Both forms of every name go into one buffer, each code unit as two bytes
+  // high byte first, so that comparing bytes (memcmp) orders code units: a
+  // name costs no allocation but its entry's own.
   struct Found {
-    std::size_t at;      // the upper-cased name in `units`, then the name as found
-    std::size_t length;  // code units of each form
+    std::size_t at;      // the upper-cased name in `keys`, then the name as found
+    std::size_t length;  // bytes of each form
     DirEntry entry;
   };
-  std::u16string units;
+  std::string keys;
   std::u16string wide;
   std::vector<Found> found;
   while (const dirent* item = ::readdir(dir.get())) {
@@ -193,14 +194,20 @@ std::vector<DirEntry> find_entries(std::string_view pattern) {
     const bool is_folder = item->d_type == DT_DIR ||
                            ((item->d_type == DT_UNKNOWN || item->d_type == DT_LNK) &&
                             is_folder_native(folder + "/" + std::string(name)));
-    const std::size_t at = units.size();
-    for (const char16_t unit : wide) units += detail::ntfs_upcase(unit);
-    units += wide;
-    found.push_back({at, wide.size(), {std::move(*sjis), is_folder}});
+    const std::size_t at = keys.size();
+    keys.resize(at + 4 * wide.size());
+    char* key = keys.data() + at;
+    const auto put = [&key](char16_t unit) {
+      *key++ = static_cast<char>(unit >> 8);
+      *key++ = static_cast<char>(unit & 0xFF);
+    };
+    for (const char16_t unit : wide) put(detail::ntfs_upcase(unit));
+    for (const char16_t unit : wide) put(unit);
+    found.push_back({at, 2 * wide.size(), {std::move(*sjis), is_folder}});
   }
-  const std::u16string_view all = units;
+  const std::string_view all = keys;
   std::sort(found.begin(), found.end(), [all](const Found& a, const Found& b) {
-    // char16_t compares as unsigned: the order of the code units.
+    // Bytes compare as unsigned: the order of the code units.
     const int folded = all.substr(a.at, a.length).compare(all.substr(b.at, b.length));
     if (folded != 0) return folded < 0;
     return all.substr(a.at + a.length, a.length) < all.substr(b.at + b.length, b.length);

@@ -46,6 +46,8 @@ class DirectorySearch : public larkspur::testing::InTempFolder {
       put_file(std::string("d\\") + name, name);
     }
     ASSERT_TRUE(create_folder("d\\sub.stf"));
+    ASSERT_TRUE(create_folder("j"));
+    for (const char* name : {"ｱ.txt", "あ.txt", "z.txt", "Ω.txt"}) put_file("j\\" + sj(name), name);
   }
 };
 
@@ -72,6 +74,9 @@ TEST_F(DirectorySearch, MatchesExtensionExactlyInNtfsOrder) {
       {"d\\*.html", {}},
       {"missing\\*.stf", {}},
       {"d\\sub.stf\\*.*", {}},
+      // By UTF-16 code unit, not by Shift_JIS byte (あ 82A0 before Ω 83B6)
+      // nor by the units' low bytes.
+      {"j\\*", {"z.txt", sj("Ω.txt"), sj("あ.txt"), sj("ｱ.txt")}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(find_files(c.pattern), c.expected) << c.pattern;
