@@ -43,7 +43,8 @@ std::uintmax_t bytes_below(const fs::path& folder, const std::string& extension)
 
 double time_new_logs(const bench::CorpusShape& shape, int runs, int serial_base, bool with_index) {
   bench::YesUi ui;
-  SiteJob job(ui);
+  ListNamesCache names;
+  SiteJob job(ui, names);
   std::vector<double> times;
   for (int run = 0; run < shape.lists + runs; ++run) {
     const std::string name = bench::corpus_list_name(run % shape.lists);

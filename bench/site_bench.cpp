@@ -91,7 +91,8 @@ struct NewLogTimes {
 };
 NewLogTimes time_new_logs(const bench::CorpusShape& shape, int runs, int serial_base) {
   bench::YesUi ui;
-  SiteJob job(ui);
+  ListNamesCache names;
+  SiteJob job(ui, names);
   std::vector<double> first;
   std::vector<double> later;
   for (int run = 0; run < shape.lists + runs; ++run) {

@@ -57,13 +57,15 @@ std::string notice_text(int remaining);
 // records and the panel (each reads again only what changed), and the list
 // folders already cleared of leftover temporaries.
 struct SortingMemory {
-  explicit SortingMemory(UserInterface& ui) : site(ui), panel(records) {}
+  explicit SortingMemory(UserInterface& ui) : site(ui, list_names), panel(records, list_names) {}
   // The logs show_stored_log stored go into the search index here, at one
   // reading and writing of it, before the site job takes its marks away (a
   // stop before this leaves them to the next job's catch-up).
   ~SortingMemory();
   SortingMemory(const SortingMemory&) = delete;
   SortingMemory& operator=(const SortingMemory&) = delete;
+  // One reading of LKset\ serves the site work and the panel.
+  ListNamesCache list_names;
   SiteJob site;
   ListRecordCache records;
   ListPanelRefresher panel;

@@ -55,7 +55,6 @@ void refill(ListPanelTable& table, const std::vector<std::string>& lists, HasPag
   std::size_t next = 0;
   // enumerate_lists() holds at most the first kMaxLists record files in search
   // order, so the table, the sorter and the dialogs agree on which lists exist.
-  // kMaxLists is the table's size too.
   for (const std::string& name : lists) {
     if (!has_page(name)) continue;
     ListPanelSlot& slot = slots[next++];

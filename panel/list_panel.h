@@ -64,13 +64,14 @@ void refresh_list_panel(ListPanelTable& table);
 // as refresh_list_panel would. One object per job and thread.
 class ListPanelRefresher {
  public:
-  explicit ListPanelRefresher(ListRecordCache& records) : records_(records) {}
+  ListPanelRefresher(ListRecordCache& records, ListNamesCache& list_names)
+      : records_(records), list_names_(list_names) {}
   void refresh(ListPanelTable& table);
 
  private:
   ListRecordCache& records_;
   platform::StampedValues<bool> has_page_;  // by list name, from its web folder's stamp
-  ListNamesCache list_names_;
+  ListNamesCache& list_names_;
 };
 
 }  // namespace larkspur

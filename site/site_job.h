@@ -43,8 +43,10 @@ Outcome finish_stopped_site_work(const std::vector<std::string>& list_names, Use
 class SiteJob {
  public:
   // Messages (the size message) are shown through `ui`, never while the site
-  // lock is held. One object per job, used from one thread.
-  explicit SiteJob(UserInterface& ui) : ui_(ui), link_limit_(link_page_limit()) {}
+  // lock is held. The list names come from `list_names`, which the job's
+  // other users share. One object per job, used from one thread.
+  SiteJob(UserInterface& ui, ListNamesCache& list_names)
+      : ui_(ui), link_limit_(link_page_limit()), list_names_(list_names) {}
   // Removes the marks of log_coming (the job is over, its pages are written
   // or the failure to write them was reported) and the spares of the link
   // pages it wrote, which serve only the writes of one job.
@@ -96,7 +98,7 @@ class SiteJob {
   std::unordered_map<std::string, KnownList> lists_;
   std::unordered_map<std::string, platform::FileStamp> sorted_;  // link page -> stamp while in order
   std::vector<std::string> sort_lists_;  // the lists sort_link_pages takes, this call
-  ListNamesCache list_names_;
+  ListNamesCache& list_names_;
   std::unordered_set<std::string> marked_;  // list names whose mark this job made
   std::unordered_set<std::string> spares_;  // spare files of the link pages this job wrote
 };

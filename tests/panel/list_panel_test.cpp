@@ -160,7 +160,8 @@ TEST_F(ListPanelTest, ClearShownMarkOnlyForShownSlots) {
 // fresh refresh would after every kind of change between two of its calls.
 TEST_F(ListPanelTest, RefresherFollowsEveryChangeBetweenRefreshes) {
   ListRecordCache records;
-  ListPanelRefresher refresher(records);
+  ListNamesCache names;
+  ListPanelRefresher refresher(records, names);
   ListPanelTable fresh;
   add_list("A", 0, true);
   add_list("B", 0, false);

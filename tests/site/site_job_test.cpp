@@ -73,7 +73,8 @@ TEST(SiteJob, LeavesWhatUpdatingAndSortingLeave) {
       platform::create_folder(list_folder(name));
     }
     testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
-    SiteJob job(ui);
+    ListNamesCache names;
+    SiteJob job(ui, names);
     for (int step = 0; step < static_cast<int>(std::size(lists)); ++step) {
       if (others.count(step)) others.at(step)();
       store(lists[step], step);
@@ -181,7 +182,8 @@ TEST(SiteJob, LeavesNoPrivateFileWhenItEnds) {
   platform::create_folder(list_folder("A"));
   {
     testing::ScriptedUi ui{testing::ScriptedUi::Unscripted::kAnswerNo};
-    SiteJob job(ui);
+    ListNamesCache names;
+    SiteJob job(ui, names);
     for (int serial = 1; serial <= 3; ++serial) {
       job.log_coming("A");
       EXPECT_TRUE(platform::can_read_file(list_folder("A") + "\\" + std::string(kPagesPendingMark)));
