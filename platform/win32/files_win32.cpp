@@ -110,9 +110,9 @@ bool detail::write_and_move(std::string_view temp_path, std::string_view path, s
   if (!native || !temp) return false;
 
   if (is_folder_native(*native)) return false;
-  if (mode == Replace::kOnlyIfAbsent && GetFileAttributesW(native->c_str()) != INVALID_FILE_ATTRIBUTES) {
-    return false;
-  }
+  // A name that is taken already is refused by the move itself (no
+  // MOVEFILE_REPLACE_EXISTING), so it is not looked up first: a new log's
+  // name is nearly always free.
   Handle file(CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return false;
