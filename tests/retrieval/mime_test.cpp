@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <string>
 
 #include "platform/platform.h"
@@ -201,27 +201,30 @@ TEST(Mime, NothingPastTheLimitsIsLost) {
 }
 
 // Every decoder of a receive is linear in its input: sixteen times the
-// input may take sixteen times as long, and the bound leaves room for a
-// loaded machine (a quadratic decoder takes about 256 times as long). The
-// shortest of a few runs is compared, so a busy moment does not count.
+// input may take sixteen times as long. The bound leaves room for a loaded
+// machine and for the caches, which hold the small input and not the big
+// one (quiet, the ratios run from 16 to about 30); a quadratic decoder takes
+// about 256 times as long. The shortest of a few runs is compared, each
+// timed by the processor time it took (std::clock), so that neither a busy
+// moment nor being kept waiting by other processes counts.
 TEST(Mime, HostileMessagesTakeTimeInProportionToTheirSize) {
   constexpr std::size_t kSmall = 32 * 1024;
-  constexpr double kAllowedRatio = 40;
+  constexpr double kAllowedRatio = 64;
   const auto shortest = [](const std::string& message, int runs) {
     double best = 1e9;
     for (int i = 0; i < runs; ++i) {
-      const auto start = std::chrono::steady_clock::now();
+      const std::clock_t start = std::clock();
       std::size_t size = extended_subject(message).size() + extended_log_text(message).size();
       size += decode_encoded_words(message).size() + jis_to_sjis_subject(message).size();
       size += jis_to_sjis_line(message).size() + convert_log_body(message).size();
       EXPECT_GT(size, 0u);
-      best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+      best = std::min(best, static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC);
     }
     return best;
   };
   for (const testing::HostileShape& shape : testing::kHostileShapes) {
     const double small = shortest(testing::hostile_message(shape, kSmall), 3);
-    const double big = shortest(testing::hostile_message(shape, 16 * kSmall), 2);
+    const double big = shortest(testing::hostile_message(shape, 16 * kSmall), 3);
     EXPECT_LT(big, kAllowedRatio * small) << shape.name << ": " << small << " s, then " << big << " s";
   }
 }
