@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::string_view kMenuName = "menu.htm";
 
+// Logs kept whole from their link line to their page within one update of a
+// list, so that each is read once: a batch of a receive, or the logs an
+// import gathers for a list between two writes of its link page (a few
+// hundred of about 8 KB), fits.
+constexpr std::size_t kLogCacheBytes = std::size_t{8} << 20;
+
 std::string base_name(std::string_view path) {
   const std::size_t last = path.rfind('\\');
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
@@ -178,6 +184,7 @@ PageWriting SiteJob::page_writing(const std::string& list_name) {
   const bool sorted_here = std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
   PageWriting writing;
   writing.link_limit = link_limit_;
+  writing.log_cache_bytes = kLogCacheBytes;
   writing.write_link_page = [this, sorted_here](const std::string& path, std::string bytes) {
     if (sorted_here) {
       if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);
