@@ -28,6 +28,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!usable_message_id(key)) std::abort();
   }
   if (read_stored_keys("L", false).size() != keys.size()) std::abort();
+  const std::unordered_set<std::string> names = read_stored_key_names("L");
+  if (names.size() != keys.size()) std::abort();
+  for (const auto& [key, message] : keys) {
+    if (!names.contains(key)) std::abort();
+  }
 
   if (!write_stored_ids("L", ids)) std::abort();
   const StoredIds again = read_stored_ids("L");

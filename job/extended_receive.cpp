@@ -31,7 +31,8 @@ struct ListInJob {
   StoredIds stored_ids;
   bool ids_read = false;
   bool ids_changed = false;  // ids written in this batch, not yet forced to disk
-  StoredKeys keys;
+  StoredKeys keys;            // a receive's: each key with its log and fingerprint
+  std::unordered_set<std::string> key_names;  // an import's: the keys alone
   // The fingerprints of the messages its ids note: a message a receive
   // stored before keys were noted is known by them.
   std::unordered_set<std::string> fingerprints;
@@ -41,10 +42,16 @@ struct ListInJob {
   bool tail_torn = false;
 };
 
-// The list's keys; an import keeps the keys alone (see read_stored_keys).
-StoredKeys& stored_keys_of(ListInJob& list, bool details = true) {
+// Reads, once per job, what the list's ids file says of the messages stored
+// before: their keys (an import keeps the keys alone, in key_names; a receive
+// the keys with their details) and the fingerprints of its ids.
+void read_keys_once(ListInJob& list, bool import) {
   if (!list.keys_read) {
-    list.keys = read_stored_keys(list.name, details);
+    if (import) {
+      list.key_names = read_stored_key_names(list.name);
+    } else {
+      list.keys = read_stored_keys(list.name);
+    }
     for (const auto& [id, stored] : read_stored_ids(list.name)) {
       if (!stored.fingerprint.empty()) list.fingerprints.insert(stored.fingerprint);
     }
@@ -52,7 +59,16 @@ StoredKeys& stored_keys_of(ListInJob& list, bool details = true) {
     list.tail_torn = tail && !tail->empty() && tail->back() != '\n';
     list.keys_read = true;
   }
+}
+
+StoredKeys& stored_keys_of(ListInJob& list) {
+  read_keys_once(list, false);
   return list.keys;
+}
+
+std::unordered_set<std::string>& imported_keys_of(ListInJob& list) {
+  read_keys_once(list, true);
+  return list.key_names;
 }
 
 StoredIds& stored_ids_of(ListInJob& list) {
@@ -66,7 +82,7 @@ StoredIds& stored_ids_of(ListInJob& list) {
 // Whether an import finds the message stored in the list before: its key
 // noted, or (stored by a receive before keys were noted) its fingerprint.
 bool imported_before(ListInJob& list, const std::string& key, std::string_view fingerprint) {
-  if (stored_keys_of(list, false).contains(key)) return true;
+  if (imported_keys_of(list).contains(key)) return true;
   return !fingerprint.empty() && list.fingerprints.count(std::string(fingerprint)) != 0;
 }
 
@@ -554,9 +570,13 @@ bool ExtendedReceive::keyed_before(ListInJob& list, const ScannedMessage& messag
 
 // Notes `key` as stored for the list (after its log, as an id is).
 bool ExtendedReceive::note_key(ListInJob& list, const std::string& key, const KeyedMessage& message) {
-  StoredKeys& keys = stored_keys_of(list, !import_);
+  read_keys_once(list, import_ != nullptr);
   if (!usable_message_id(key)) return true;
-  keys[key] = import_ ? KeyedMessage{} : message;
+  if (import_) {
+    list.key_names.insert(key);
+  } else {
+    list.keys[key] = message;
+  }
   list.ids_changed = true;
   if (list.tail_torn) {
     list.tail_torn = false;
@@ -892,7 +912,7 @@ bool ExtendedReceive::import_window(const std::vector<SourceEntry>& window) {
       // What a real import would store: each list lacking the key, the key
       // then known (the same message twice in the files counts once).
       for (ListInJob* list : entry.lists) {
-        if (stored_keys_of(*list, false).emplace(message.id, KeyedMessage{}).second) {
+        if (imported_keys_of(*list).insert(message.id).second) {
           ++state_.report.stored_per_list[list->name];
         }
       }

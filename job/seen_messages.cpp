@@ -223,21 +223,35 @@ std::string key_lines(std::string_view text) {
   return lines;
 }
 
+// Calls on_key(key, rest of the line) for each usable key of the list's ids
+// file, in file order.
+template <typename OnKey>
+void each_stored_key(std::string_view list_name, OnKey on_key) {
+  const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
+  if (!text) return;
+  each_line(key_lines(*text), [&on_key](std::string_view line) {
+    line.remove_prefix(1);
+    const std::string_view key = take_field(line);
+    if (usable_message_id(key)) on_key(key, line);
+  });
+}
+
 }  // namespace
 
 StoredKeys read_stored_keys(std::string_view list_name, bool details) {
   StoredKeys keys;
-  const std::optional<std::string> text = platform::read_file(stored_ids_path(list_name));
-  if (!text) return keys;
-  each_line(key_lines(*text), [&keys, details](std::string_view line) {
-    line.remove_prefix(1);
-    const std::string_view key = take_field(line);
-    if (!usable_message_id(key)) return;
+  each_stored_key(list_name, [&keys, details](std::string_view key, std::string_view line) {
     KeyedMessage& message = keys[std::string(key)];
     if (!details) return;
     message.log = std::string(take_field(line));
     message.fingerprint = std::string(take_field(line));
   });
+  return keys;
+}
+
+std::unordered_set<std::string> read_stored_key_names(std::string_view list_name) {
+  std::unordered_set<std::string> keys;
+  each_stored_key(list_name, [&keys](std::string_view key, std::string_view) { keys.emplace(key); });
   return keys;
 }
 

@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace larkspur {
 
@@ -124,6 +125,9 @@ using StoredKeys = std::unordered_map<std::string, KeyedMessage>;
 // no key. Without `details` only the keys are kept (logs and fingerprints
 // empty): what an import needs, at a third of the memory.
 StoredKeys read_stored_keys(std::string_view list_name, bool details = true);
+// The keys alone, as a set: what an import asks of them (whether a key is
+// noted), at about half the memory of read_stored_keys without details.
+std::unordered_set<std::string> read_stored_key_names(std::string_view list_name);
 // Adds the key of a message whose log is written ("TAB key TAB log TAB
 // fingerprint"), as append_stored_id does (not forced to disk; the caller
 // forces stored_ids_path with its logs). False when it could not be written.

@@ -13,6 +13,12 @@ namespace {
 
 constexpr std::string_view kMenuName = "menu.htm";
 
+// Logs kept whole from their link line to their page within one update of a
+// list, so that each is read once: a batch of a receive, or the logs an
+// import gathers for a list between two writes of its link page (a few
+// hundred of about 8 KB), fits.
+constexpr std::size_t kLogCacheBytes = std::size_t{8} << 20;
+
 std::string base_name(std::string_view path) {
   const std::size_t last = path.rfind('\\');
   return std::string(last == std::string_view::npos ? path : path.substr(last + 1));
@@ -119,7 +125,10 @@ Outcome SiteJob::update(const std::string& list_name, const std::vector<std::str
   const std::optional<platform::FileStamp> stamp = platform::file_stamp(web);
   // Known only when the next update would find nothing to do but new logs.
   if (seen.complete && stamp) {
-    lists_.emplace(list_name, KnownList{*stamp, std::move(seen.logs), std::move(seen.pages)});
+    KnownList known{*stamp, {}};
+    known.logs.reserve(seen.logs.size());
+    for (const std::string& log : seen.logs) known.logs.insert(log_digest(log));
+    lists_.emplace(list_name, std::move(known));
   }
   return outcome;
 }
@@ -136,7 +145,7 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   // Two logs of one page name: which one takes it is the whole update's call.
   std::unordered_set<std::string> claimed;
   for (const std::string& log_name : log_names) {
-    if (log_name.size() < kLogExtension.size() || known.logs.contains(log_name) ||
+    if (log_name.size() < kLogExtension.size() || known.logs.contains(log_digest(log_name)) ||
         !claimed.insert(page_name_of_log(log_name)).second) {
       return false;
     }
@@ -147,10 +156,10 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   // The logs that need a page (a log with its page there is only noted).
   std::vector<OwedLog> owed;
   for (const std::string& log_name : log_names) {
-    known.logs.emplace(log_name);
+    known.logs.insert(log_digest(log_name));
     std::string page_name = page_name_of_log(log_name);
     std::string page_path = web + "\\" + page_name;
-    if (known.pages.contains(page_name) || platform::can_read_file(page_path)) continue;
+    if (platform::can_read_file(page_path)) continue;
     owed.push_back({list_folder(list_name) + "\\" + log_name, std::move(page_name), std::move(page_path), false, false});
   }
   if (owed.empty()) return true;
@@ -160,9 +169,6 @@ bool SiteJob::update_known(KnownList& known, const std::string& list_name,
   std::optional<std::string> menu = platform::read_file(menu_path);
   if (!menu) return false;
   outcome = write_owed_pages(menu_path, std::move(*menu), false, owed, page_writing(list_name), messages);
-  for (const OwedLog& log : owed) {
-    if (log.written) known.pages.insert(log.page_name);
-  }
   const std::optional<platform::FileStamp> after = platform::file_stamp(web);
   if (!outcome.ok() || !after) {
     lists_.erase(list_name);  // the next log takes the whole update
@@ -178,6 +184,7 @@ PageWriting SiteJob::page_writing(const std::string& list_name) {
   const bool sorted_here = std::find(sort_lists_.begin(), sort_lists_.end(), list_name) != sort_lists_.end();
   PageWriting writing;
   writing.link_limit = link_limit_;
+  writing.log_cache_bytes = kLogCacheBytes;
   writing.write_link_page = [this, sorted_here](const std::string& path, std::string bytes) {
     if (sorted_here) {
       if (std::optional<std::string> sorted = sort_link_page(bytes)) bytes = std::move(*sorted);

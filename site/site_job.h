@@ -75,11 +75,15 @@ class SiteJob {
 
  private:
   // A web folder as this job left it, every log of the list with its page.
+  // The logs are kept as digests of their names: a list of many thousand
+  // logs would otherwise hold every name twice over for the whole job. Two
+  // names of one digest only send a log to the whole update. Whether a page
+  // is there is asked of the folder, which the stamp says is as left.
   struct KnownList {
     platform::FileStamp web;
-    std::unordered_set<std::string> logs;
-    std::unordered_set<std::string> pages;
+    std::unordered_set<std::size_t> logs;
   };
+  static std::size_t log_digest(std::string_view log_name) { return std::hash<std::string_view>()(log_name); }
 
   Outcome update(const std::string& list_name, const std::vector<std::string>& log_names,
                  std::vector<Message>& messages);

@@ -266,6 +266,25 @@ TEST_F(ExclusiveCreation, NeverReplaces) {
   EXPECT_TRUE(temporary_leftovers().empty());
 }
 
+// Files made without forcing are forced as a batch; a batch that names a
+// file which is not there is not reported as forced.
+TEST_F(ExclusiveCreation, DeferredFilesAreForcedAsABatch) {
+  ASSERT_TRUE(create_file_exclusive_deferred("a.log", "a"));
+  ASSERT_TRUE(create_file_exclusive_deferred("b.log", "b"));
+  struct Case {
+    std::vector<std::string> paths;
+    bool forced;
+  };
+  const Case cases[] = {
+      {{}, true},
+      {{"a.log", "b.log", "a.log"}, true},
+      {{"a.log", "gone.log", "b.log"}, false},
+      {{"gone.log"}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(force_to_disk(c.paths), c.forced) << c.paths.size();
+  EXPECT_EQ(get_file("b.log"), "b");
+}
+
 class Files : public larkspur::testing::InTempFolder {};
 
 TEST_F(Files, ReadsWholeOrFirstBytes) {
