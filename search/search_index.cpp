@@ -13,6 +13,8 @@
 #include <utility>
 #include <variant>
 
+#include <zlib.h>
+
 #include "platform/platform.h"
 #include "search/search_text.h"
 #include "settings/records.h"
@@ -22,8 +24,7 @@ namespace larkspur {
 namespace {
 
 constexpr std::string_view kGenerationPrefix = "g";
-// The layout of the files: an index written otherwise is built anew.
-constexpr long kIndexFormat = 4;
+constexpr long kIndexFormat = kSearchIndexFormat;
 constexpr std::string_view kScriptExtension = ".js";
 // Postings are written as base-64 digits (the alphabet below), five bits of a
 // gap each, least significant first; a digit of 32 or more has more digits
@@ -90,6 +91,161 @@ std::string temporary_of(std::string_view path) { return std::string(path) + ".t
 
 bool write_index_file(std::string_view path, std::string_view bytes) {
   return platform::write_file_fast_via(path, temporary_of(path), bytes);
+}
+
+// ------------------------------------------------------------ packed files
+
+// The texts, postings and message lists of a generation and its segments are
+// stored deflated ("packed"): a packed file is the one line
+//   LS.z("<name>","<hash>","<deflated bytes>");
+// whose inflated bytes are the lines the file holds (Shift_JIS for the texts,
+// UTF-8 for the rest). The page loads it with charset "x-user-defined", which
+// reads bytes 00-7F as ASCII and 80-FF as U+F780-U+F7FF: the deflated bytes
+// stand in the literal as themselves (the page takes each unit's low byte),
+// but for the quote, the backslash, CR and LF, which are escaped. No byte
+// becomes a line separator (U+2028/9), and no file starts with a byte order
+// mark, which would override the charset. <name> is the file's name without
+// ".js" (the page waits for that file's inflation), <hash> the hash of the
+// inflated bytes (a build compares it, not the bytes, with the previous
+// generation's file of the name). The tail's files (x<I>.js) and state.js,
+// rewritten by every receive, stay plain.
+constexpr std::string_view kPackHead = "LS.z(\"";
+// zlib's level: 4 packs the texts nearly as tight as its default (6) at
+// about twice the speed, and a full build deflates every text it holds.
+constexpr int kPackLevel = 4;
+// The most a packed file may inflate to: a chunk of texts of huge messages
+// is far below; a damaged file cannot make a reader allocate without end.
+constexpr std::size_t kMaxUnpackedBytes = std::size_t{1} << 28;
+// Enough of a packed file's start to hold its name and hash.
+constexpr std::size_t kPackedHeadBytes = 128;
+
+std::string hex_of(std::uint64_t value) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+  return out;
+}
+
+// Raw deflate (no zlib header: what DecompressionStream("deflate-raw") reads).
+std::string deflate_bytes(std::string_view bytes) {
+  z_stream stream{};
+  if (deflateInit2(&stream, kPackLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  return result == Z_STREAM_END ? out : std::string{};
+}
+
+std::optional<std::string> inflate_bytes(std::string_view bytes) {
+  z_stream stream{};
+  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return std::nullopt;
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+  stream.avail_in = static_cast<uInt>(bytes.size());
+  std::string out;
+  int result = Z_OK;
+  while (result == Z_OK) {
+    const std::size_t have = out.size();
+    if (have >= kMaxUnpackedBytes) break;
+    out.resize(have + std::max<std::size_t>(bytes.size() * 3, 1 << 16));
+    stream.next_out = reinterpret_cast<Bytef*>(out.data() + have);
+    stream.avail_out = static_cast<uInt>(out.size() - have);
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.resize(out.size() - stream.avail_out);
+    if (result == Z_BUF_ERROR && stream.avail_in != 0) result = Z_OK;  // wanted more room
+  }
+  inflateEnd(&stream);
+  if (result != Z_STREAM_END || stream.avail_in != 0) return std::nullopt;
+  return out;
+}
+
+// The packed file `name` (without ".js") of `content`, whose hash is `hash`.
+std::string pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
+  const std::string deflated = deflate_bytes(content);
+  std::string out;
+  out.reserve(deflated.size() + deflated.size() / 64 + 64);
+  out += kPackHead;
+  out += name;
+  out += "\",\"" + hex_of(hash) + "\",\"";
+  for (const char c : deflated) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  out += "\");\n";
+  return out;
+}
+
+// The header of a packed file: its name and hash (as written), and where its
+// deflated bytes start.
+struct PackedHead {
+  std::string_view name;
+  std::string_view hash;
+  std::size_t bytes_at = 0;
+};
+std::optional<PackedHead> packed_head(std::string_view file) {
+  if (!file.starts_with(kPackHead)) return std::nullopt;
+  PackedHead head;
+  const std::size_t name_end = file.find('"', kPackHead.size());
+  if (name_end == std::string_view::npos || file.substr(name_end).substr(0, 3) != "\",\"") return std::nullopt;
+  head.name = file.substr(kPackHead.size(), name_end - kPackHead.size());
+  const std::size_t hash_end = file.find('"', name_end + 3);
+  if (hash_end == std::string_view::npos || file.substr(hash_end).substr(0, 3) != "\",\"") return std::nullopt;
+  head.hash = file.substr(name_end + 3, hash_end - name_end - 3);
+  head.bytes_at = hash_end + 3;
+  return head;
+}
+
+// The inflated bytes of a packed file; nullopt when it is not one or is damaged.
+std::optional<std::string> unpack_file(std::string_view file) {
+  const std::optional<PackedHead> head = packed_head(file);
+  if (!head) return std::nullopt;
+  std::string deflated;
+  deflated.reserve(file.size() - head->bytes_at);
+  std::size_t i = head->bytes_at;
+  for (; i < file.size() && file[i] != '"'; ++i) {
+    if (file[i] != '\\') {
+      deflated += file[i];
+      continue;
+    }
+    if (++i >= file.size()) return std::nullopt;
+    const char e = file[i];
+    deflated += e == 'n' ? '\n' : e == 'r' ? '\r' : e;
+  }
+  if (file.substr(i) != "\");\n") return std::nullopt;
+  return inflate_bytes(deflated);
+}
+
+// The name a packed file calls itself: its file name without ".js".
+std::string_view pack_name(std::string_view file_name) {
+  return file_name.ends_with(kScriptExtension) ? file_name.substr(0, file_name.size() - kScriptExtension.size()) : file_name;
+}
+// The packed file of `content`, to be stored as `file_name` ("t3.js").
+std::string packed(std::string_view file_name, std::string_view content) {
+  return pack_file(pack_name(file_name), content, file_hash(content));
+}
+// True when the packed file at `path` holds content of hash `hash`, under
+// the name `file_name` would give it: it need not be written again.
+bool holds_packed(std::string_view path, std::string_view file_name, std::uint64_t hash) {
+  const std::optional<std::string> start = platform::read_file(path, kPackedHeadBytes);
+  const std::optional<PackedHead> head = start ? packed_head(*start) : std::nullopt;
+  return head && head->name == pack_name(file_name) && head->hash == hex_of(hash);
+}
+
+// What an index file holds: a packed file's inflated bytes, a plain file's
+// bytes. nullopt when it cannot be read (or a packed one is damaged).
+std::optional<std::string> read_index_file(std::string_view path) {
+  std::optional<std::string> bytes = platform::read_file(path);
+  if (!bytes || !bytes->starts_with(kPackHead)) return bytes;
+  return unpack_file(*bytes);
 }
 
 // ------------------------------------------------------------ the format
@@ -326,7 +482,7 @@ class CallReader {
 };
 
 std::optional<std::vector<Call>> read_calls(std::string_view path, bool sjis = false) {
-  const std::optional<std::string> bytes = platform::read_file(path);
+  const std::optional<std::string> bytes = read_index_file(path);
   if (!bytes) return std::nullopt;
   return CallReader(*bytes, sjis).all();
 }
@@ -1002,16 +1158,18 @@ bool build_search_index_locked() {
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
   // joined (ids ascend from one run to the next).
-  // A file the current generation holds with the very same bytes is not
-  // written again (a rebuild over unchanged logs writes next to nothing);
-  // should the new generation differ, it is copied over from there.
+  // A file the current generation holds with the very same content (by its
+  // hash) is neither deflated nor written again (a rebuild over unchanged
+  // logs writes next to nothing); should the new generation differ, it is
+  // copied over from there.
   const std::string previous = old ? generation_folder(old->generation) : std::string();
-  const auto put = [&](const std::string& name, const std::string& bytes, std::vector<std::string>& reused) {
-    if (!previous.empty() && platform::read_file(previous + "\\" + name) == bytes) {
+  const auto put = [&](const std::string& name, const std::string& content, std::uint64_t hash,
+                       std::vector<std::string>& reused) {
+    if (!previous.empty() && holds_packed(previous + "\\" + name, name, hash)) {
       reused.push_back(name);
       return true;
     }
-    return write_index_file(folder + "\\" + name, bytes);
+    return write_index_file(folder + "\\" + name, pack_file(pack_name(name), content, hash));
   };
   struct Part {
     KeyTable keys;
@@ -1028,8 +1186,9 @@ bool build_search_index_locked() {
   const auto build_part = [&](unsigned t) {
     Part& part = parts[t];
     ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-      part.ok = put(name, bytes, part.reused) && part.ok;
-      part.files.emplace_back(std::move(name), file_hash(bytes));
+      const std::uint64_t hash = file_hash(bytes);
+      part.ok = put(name, bytes, hash, part.reused) && part.ok;
+      part.files.emplace_back(std::move(name), hash);
     });
     KeyTable::Block block;
     const std::size_t end = std::min(entries.size(), (t + 1) * per_part);
@@ -1057,8 +1216,9 @@ bool build_search_index_locked() {
   std::vector<std::string> files;  // names of the generation's files
   std::vector<std::string> reused_names;  // of those, the ones not in the build folder
   const auto write = [&](std::string name, const std::string& bytes) {
-    hash.add(name, file_hash(bytes));
-    ok = put(name, bytes, reused_names) && ok;
+    const std::uint64_t file = file_hash(bytes);
+    hash.add(name, file);
+    ok = put(name, bytes, file, reused_names) && ok;
     files.push_back(std::move(name));
   };
   KeyTable& keys = parts[0].keys;
@@ -1082,8 +1242,30 @@ bool build_search_index_locked() {
     std::u16string name = platform::sjis_to_utf16_display(without_log_extension(entry.name));
     if (stored_later(name, state.newest[entry.list])) state.newest[entry.list] = std::move(name);
   }
+  // The posting files are deflated by the threads together: a fresh build
+  // spends a good part of its time deflating.
   const std::vector<std::string> shards = keys.shard_files();
-  for (int s = 0; s < kSearchShards; ++s) write("p" + std::to_string(s) + ".js", shards[s]);
+  std::vector<std::uint64_t> shard_hashes(shards.size());
+  for (Part& part : parts) part.reused.clear();
+  const auto put_shards = [&](unsigned t) {
+    for (std::size_t s = t; s < shards.size(); s += threads) {
+      shard_hashes[s] = file_hash(shards[s]);
+      parts[t].ok = put("p" + std::to_string(s) + ".js", shards[s], shard_hashes[s], parts[t].reused) && parts[t].ok;
+    }
+  };
+  helpers.clear();
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(put_shards, t);
+  put_shards(0);
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t s = 0; s < shards.size(); ++s) {
+    std::string name = "p" + std::to_string(s) + ".js";
+    hash.add(name, shard_hashes[s]);
+    files.push_back(std::move(name));
+  }
+  for (Part& part : parts) {
+    ok = ok && part.ok;
+    reused_names.insert(reused_names.end(), part.reused.begin(), part.reused.end());
+  }
   write("m.js", meta);
   write("n.js", names);
   ok = write_page_if_changed() && ok;
@@ -1154,8 +1336,12 @@ int size_class(const Segment& segment) {
 bool write_segment(const std::string& folder, const Segment& segment, const KeyTable& keys, const std::string& meta) {
   bool ok = true;
   const std::vector<std::string> shards = keys.shard_files(segment.shards, "LS.q(" + std::to_string(segment.first) + ",");
-  for (long s = 0; s < segment.shards; ++s) ok = write_index_file(segment_shard_path(folder, segment, s), shards[s]) && ok;
-  return write_index_file(segment_meta_path(folder, segment), meta) && ok;
+  for (long s = 0; s < segment.shards; ++s) {
+    const std::string path = segment_shard_path(folder, segment, s);
+    ok = write_index_file(path, packed(path.substr(folder.size() + 1), shards[s])) && ok;
+  }
+  const std::string meta_file = segment_meta_path(folder, segment);
+  return write_index_file(meta_file, packed(meta_file.substr(folder.size() + 1), meta)) && ok;
 }
 
 void delete_segment(const std::string& folder, const Segment& segment) {
@@ -1187,7 +1373,7 @@ bool merge_segments(State& state, const std::string& folder, std::vector<Segment
           }
         }
       }
-      const std::optional<std::string> bytes = platform::read_file(segment_meta_path(folder, *segment));
+      const std::optional<std::string> bytes = read_index_file(segment_meta_path(folder, *segment));
       if (!bytes) return false;
       meta += *bytes;
     }
@@ -1210,7 +1396,7 @@ bool flush_tail(State& state) {
   segment.shards = shards_for(segment.end - segment.first);
   bool ok = true;
   ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-    ok = write_index_file(folder + "\\" + name, bytes) && ok;
+    ok = write_index_file(folder + "\\" + name, packed(name, bytes)) && ok;
   });
   KeyTable keys;
   std::string meta;

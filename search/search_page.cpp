@@ -53,11 +53,14 @@ std::string search_page_html() {
 "use strict";
 (function () {
   var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
+  var FORMAT = )PAGE" + std::to_string(kSearchIndexFormat) + R"PAGE(;
   var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
+  var unpacking = {};
   // The index files call these as they load.
   window.LS = {
-    state: function (gen, docs, nshards, chunk) {
-      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [] };
+    // An index of another layout is as none: Larkspur builds it anew.
+    state: function (gen, docs, nshards, chunk, format) {
+      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [], usable: format === FORMAT };
     },
     seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
@@ -77,16 +80,36 @@ std::string search_page_html() {
       shards["s" + first + "_" + k] = map;
     },
     sm: function (id, list, name) { names[id] = [list, name]; },
-    x: function (id, text) { tails[id] = text; }
+    x: function (id, text) { tails[id] = text; },
+    // A packed file: deflated lines (Shift_JIS for the texts, t*.js; UTF-8
+    // for the rest) in a literal read as x-user-defined, where a byte is the
+    // unit's low byte. Each line is a call whose arguments are JSON.
+    z: function (name, hash, bytes) {
+      var raw = new Uint8Array(bytes.length);
+      for (var i = 0; i < bytes.length; i++) raw[i] = bytes.charCodeAt(i) & 0xFF;
+      var inflated = new Blob([raw]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
+      unpacking[name] = new Response(inflated).arrayBuffer().then(function (buffer) {
+        var text = new TextDecoder(name.charAt(0) === "t" ? "shift_jis" : "utf-8").decode(buffer);
+        text.split("\n").forEach(function (line) {
+          var call = /^LS\.(\w+)\(([^]*)\);$/.exec(line);
+          if (call && call[1] !== "z" && LS.hasOwnProperty(call[1])) LS[call[1]].apply(null, JSON.parse("[" + call[2] + "]"));
+        });
+        return true;
+      }).catch(function () { return false; });
+    }
   };
-  // The text files (t*.js) are in Shift_JIS; the other files in UTF-8.
-  function load(src, charset) {
+  // Packed files are waited for until their lines have run; state.js and
+  // the tail's files (x*.js) are plain UTF-8.
+  function load(src, isPacked) {
     if (!loaded[src]) {
       loaded[src] = new Promise(function (resolve) {
         var s = document.createElement("script");
-        if (charset) s.charset = charset;
+        if (isPacked) s.charset = "x-user-defined";
         s.src = src;
-        s.onload = function () { resolve(true); };
+        s.onload = function () {
+          var name = src.substring(src.lastIndexOf("/") + 1).replace(/\.js$/, "");
+          resolve(isPacked ? unpacking[name] || false : true);
+        };
         s.onerror = function () { resolve(false); };
         document.head.appendChild(s);
       });
@@ -142,9 +165,10 @@ std::string search_page_html() {
   function start() {
     state = null;
     return load("state.js?" + Date.now()).then(function () {
+      if (state && !state.usable) state = null;
       if (!state) return false;
-      return Promise.all([load(folder() + "n.js")].concat(state.segs.map(function (s) {
-        return load(folder() + "s" + s.first + "_" + s.end + "m.js");
+      return Promise.all([load(folder() + "n.js", true)].concat(state.segs.map(function (s) {
+        return load(folder() + "s" + s.first + "_" + s.end + "m.js", true);
       })));
     });
   }
@@ -189,7 +213,7 @@ std::string search_page_html() {
       var keys = [], verify = false;
       ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
       var files = [];
-      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0])); }); });
+      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0], true)); }); });
       state.tail.forEach(function (t) { files.push(load(folder() + "x" + t[0] + ".js")); });
       return Promise.all(files).then(function () {
         var candidates = null;
@@ -228,7 +252,7 @@ std::string search_page_html() {
       end++;
     }
     return Promise.all(need.filter(function (c) { return !chunks[c]; })
-                           .map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+                           .map(function (c) { return load(folder() + "t" + c + ".js", true); })).then(function () {
       for (; q.pos < end; q.pos++) if (holds(q.cands[q.pos], q.words)) q.main.push(q.cands[q.pos]);
       return ensure(q, n);
     });
@@ -315,7 +339,7 @@ std::string search_page_html() {
         var c = Math.floor(docs[i].id / state.chunk);
         if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
       }
-      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", true); })).then(function () {
         if (q !== current) return;
         hitsBox.textContent = "";
         for (var i = offset; i < end; i++) {
