@@ -105,9 +105,12 @@ bool write_index_file(std::string_view path, std::string_view bytes) {
 // but for the quote, the backslash, CR and LF, which are escaped. No byte
 // becomes a line separator (U+2028/9), and no file starts with a byte order
 // mark, which would override the charset. <name> is the file's name without
-// ".js" (the page waits for that file's inflation), <hash> the hash of the
-// inflated bytes (a build compares it, not the bytes, with the previous
-// generation's file of the name). The tail's files (x<I>.js) and state.js,
+// ".js" (the page waits for that file's inflation). <hash> is the hash of
+// the inflated bytes, then that of the rest of the file as written (the
+// escaped bytes and the line's end), in hex: a build compares the first
+// with the previous generation's file of the name instead of deflating
+// again, and the second tells whether that file is still as written (a
+// rebuild repairs a damaged index). The tail's files (x<I>.js) and state.js,
 // rewritten by every receive, stay plain.
 constexpr std::string_view kPackHead = "LS.z(\"";
 // zlib's level: 4 packs the texts nearly as tight as its default (6) at
@@ -116,8 +119,6 @@ constexpr int kPackLevel = 4;
 // The most a packed file may inflate to: a chunk of texts of huge messages
 // is far below; a damaged file cannot make a reader allocate without end.
 constexpr std::size_t kMaxUnpackedBytes = std::size_t{1} << 28;
-// Enough of a packed file's start to hold its name and hash.
-constexpr std::size_t kPackedHeadBytes = 128;
 
 std::string hex_of(std::uint64_t value) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -170,7 +171,10 @@ std::string pack_file(std::string_view name, std::string_view content, std::uint
   out.reserve(deflated.size() + deflated.size() / 64 + 64);
   out += kPackHead;
   out += name;
-  out += "\",\"" + hex_of(hash) + "\",\"";
+  out += "\",\"" + hex_of(hash);
+  const std::size_t written_hash_at = out.size();
+  out += hex_of(0) + "\",\"";
+  const std::size_t bytes_at = out.size();
   for (const char c : deflated) {
     switch (c) {
       case '"': out += "\\\""; break;
@@ -181,6 +185,8 @@ std::string pack_file(std::string_view name, std::string_view content, std::uint
     }
   }
   out += "\");\n";
+  const std::string written = hex_of(file_hash(std::string_view(out).substr(bytes_at)));
+  out.replace(written_hash_at, written.size(), written);
   return out;
 }
 
@@ -233,11 +239,15 @@ std::string packed(std::string_view file_name, std::string_view content) {
   return pack_file(pack_name(file_name), content, file_hash(content));
 }
 // True when the packed file at `path` holds content of hash `hash`, under
-// the name `file_name` would give it: it need not be written again.
+// the name `file_name` would give it, and is as it was written: it need not
+// be written again.
 bool holds_packed(std::string_view path, std::string_view file_name, std::uint64_t hash) {
-  const std::optional<std::string> start = platform::read_file(path, kPackedHeadBytes);
-  const std::optional<PackedHead> head = start ? packed_head(*start) : std::nullopt;
-  return head && head->name == pack_name(file_name) && head->hash == hex_of(hash);
+  const std::optional<std::string> file = platform::read_file(path);
+  const std::optional<PackedHead> head = file ? packed_head(*file) : std::nullopt;
+  constexpr std::size_t kHexDigits = 16;
+  return head && head->name == pack_name(file_name) && head->hash.size() == 2 * kHexDigits &&
+         head->hash.substr(0, kHexDigits) == hex_of(hash) &&
+         head->hash.substr(kHexDigits) == hex_of(file_hash(std::string_view(*file).substr(head->bytes_at)));
 }
 
 // What an index file holds: a packed file's inflated bytes, a plain file's
@@ -1272,11 +1282,18 @@ bool build_search_index_locked() {
   state.generation = hash.name();
   const std::string target = generation_folder(state.generation);
   const bool current = old && old->generation == state.generation;
+  const std::unordered_set<std::string> reused(reused_names.begin(), reused_names.end());
+  if (ok && current) {
+    // The same contents: a file written all the same was found damaged or
+    // missing in the current generation, and replaces what is there.
+    for (const std::string& name : files) {
+      if (reused.count(name) == 0) ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
+    }
+  }
   if (ok && !current) {
     // A folder of this name that is not current is what a killed build left.
     remove_generation(target);
     ok = platform::create_folder(target);
-    const std::unordered_set<std::string> reused(reused_names.begin(), reused_names.end());
     for (const std::string& name : files) {
       if (reused.count(name) == 0) {
         ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
