@@ -36,6 +36,16 @@ constexpr unsigned kGapBits = 5;
 // Marks a run of consecutive ids: its length follows, in the same digits.
 constexpr char kRunMark = '.';
 constexpr long kMinRun = 3;
+// Postings scattered over the archive (most keys') take fewer digits as a
+// Rice code: kRiceMark, its parameter k as one digit, then bits, six a digit
+// (most significant first): per id, its gap's quotient by 2^k as that many 1
+// bits and a 0, then the gap's low k bits. The last digit is filled with 1
+// bits, which never complete a gap. A key's postings are written in
+// whichever form is shorter; in the packed posting files the digits of a
+// Rice code deflate to about their six bits each.
+constexpr char kRiceMark = '~';
+constexpr unsigned kDigitBits = 6;
+constexpr unsigned kMaxRiceParameter = 30;
 
 // A generation is named after a hash of its files, so building from the same
 // logs always gives the same names, however often a build was cut short.
@@ -660,18 +670,67 @@ class PairTable {
   std::vector<std::uint32_t> pair_keys_;  // the key of each entry of postings_
 };
 
-std::vector<long> decode_postings(std::u16string_view digits) {
+// The largest gap a reader takes: more than any generation's ids, so a
+// damaged file cannot make it allocate without end.
+constexpr unsigned long kMaxGap = 1ul << 31;
+
+template <typename Char>
+std::size_t digit_value(Char d) {
+  return static_cast<std::uint32_t>(d) < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
+}
+
+// The ids of a Rice code (the digits after kRiceMark).
+template <typename Char>
+std::vector<long> decode_rice(std::basic_string_view<Char> digits) {
+  std::vector<long> ids;
+  if (digits.empty()) return ids;
+  const std::size_t k = digit_value(digits[0]);
+  if (k > kMaxRiceParameter) return ids;
+  long last = -1;
+  unsigned long quotient = 0;
+  unsigned long remainder = 0;
+  std::size_t remainder_bits = 0;
+  bool in_remainder = false;
+  for (std::size_t i = 1; i < digits.size(); ++i) {
+    const std::size_t value = digit_value(digits[i]);
+    if (value == std::string_view::npos) break;
+    for (int b = kDigitBits - 1; b >= 0; --b) {
+      const unsigned bit = (value >> b) & 1;
+      if (!in_remainder) {
+        if (bit != 0) {
+          if (++quotient > (kMaxGap >> k)) return ids;
+          continue;
+        }
+        in_remainder = true;
+      } else {
+        remainder = remainder << 1 | bit;
+        ++remainder_bits;
+      }
+      if (remainder_bits == k) {
+        last += static_cast<long>(quotient << k | remainder) + 1;
+        ids.push_back(last);
+        quotient = remainder = remainder_bits = 0;
+        in_remainder = false;
+      }
+    }
+  }
+  return ids;
+}
+
+template <typename Char>
+std::vector<long> decode_postings(std::basic_string_view<Char> digits) {
+  if (!digits.empty() && digits[0] == static_cast<Char>(kRiceMark)) return decode_rice(digits.substr(1));
   std::vector<long> ids;
   long last = -1;
   unsigned long gap = 0;
   unsigned shift = 0;
   bool run = false;  // the number being read is a run's length
-  for (char16_t d : digits) {
-    if (d == kRunMark && !run && shift == 0) {
+  for (const Char d : digits) {
+    if (d == static_cast<Char>(kRunMark) && !run && shift == 0) {
       run = true;
       continue;
     }
-    const std::size_t value = d < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
+    const std::size_t value = digit_value(d);
     if (value == std::string_view::npos || shift > 60) break;
     if (value >= kMoreDigits) {
       gap |= static_cast<unsigned long>(value - kMoreDigits) << shift;
@@ -682,7 +741,7 @@ std::vector<long> decode_postings(std::u16string_view digits) {
     if (run) {
       // Bounded by the ids any generation can hold: a damaged file cannot
       // make the reader allocate without end.
-      for (unsigned long i = 0; i < gap && i < (1ul << 31); ++i) ids.push_back(++last);
+      for (unsigned long i = 0; i < gap && i < kMaxGap; ++i) ids.push_back(++last);
     } else {
       last += static_cast<long>(gap) + 1;
       ids.push_back(last);
@@ -692,6 +751,81 @@ std::vector<long> decode_postings(std::u16string_view digits) {
     run = false;
   }
   return ids;
+}
+std::vector<long> decode_postings(std::u16string_view digits) { return decode_postings<char16_t>(digits); }
+
+// Bits onto digits, six a digit, most significant first.
+class DigitWriter {
+ public:
+  explicit DigitWriter(std::string& out) : out_(out) {}
+  // The low `count` (at most 32) bits of `value`.
+  void put(std::uint64_t value, unsigned count) {
+    bits_ = bits_ << count | (value & ((std::uint64_t{1} << count) - 1));
+    pending_ += count;
+    while (pending_ >= kDigitBits) {
+      pending_ -= kDigitBits;
+      out_ += kDigits[(bits_ >> pending_) & ((1u << kDigitBits) - 1)];
+    }
+  }
+  // Fills the last digit with 1 bits.
+  void finish() {
+    if (pending_ != 0) put(~std::uint64_t{0}, kDigitBits - pending_);
+  }
+
+ private:
+  std::string& out_;
+  std::uint64_t bits_ = 0;
+  unsigned pending_ = 0;
+};
+
+// `ids` (ascending) as a Rice code, the mark and parameter first.
+void append_rice(std::string& out, const std::vector<long>& ids, unsigned k) {
+  out += kRiceMark;
+  out += kDigits[k];
+  DigitWriter writer(out);
+  long last = -1;
+  for (const long id : ids) {
+    const auto gap = static_cast<std::uint64_t>(id - last - 1);
+    last = id;
+    std::uint64_t quotient = gap >> k;
+    for (; quotient >= 32; quotient -= 32) writer.put(~std::uint64_t{0}, 32);
+    writer.put(((std::uint64_t{1} << quotient) - 1) << 1, static_cast<unsigned>(quotient) + 1);
+    if (k != 0) writer.put(gap, k);
+  }
+  writer.finish();
+}
+
+// The digits of `digits`' postings in whichever form is shorter: as they
+// are, or as a Rice code with the best parameter near the one the mean gap
+// suggests.
+void append_shortest(std::string& out, std::string_view digits) {
+  const std::vector<long> ids = decode_postings(digits);
+  if (ids.empty()) {
+    out += digits;
+    return;
+  }
+  const double mean_gap = static_cast<double>(ids.back() + 1 - static_cast<long>(ids.size())) / static_cast<double>(ids.size());
+  unsigned guess = 0;
+  while (guess < kMaxRiceParameter && static_cast<double>(std::uint64_t{2} << guess) < mean_gap) ++guess;
+  std::uint64_t best_bits = UINT64_MAX;
+  unsigned best = 0;
+  for (unsigned k = guess == 0 ? 0 : guess - 1; k <= std::min(guess + 1, kMaxRiceParameter); ++k) {
+    std::uint64_t bits = ids.size() * (std::uint64_t{k} + 1);
+    long last = -1;
+    for (const long id : ids) {
+      bits += static_cast<std::uint64_t>(id - last - 1) >> k;
+      last = id;
+    }
+    if (bits < best_bits) {
+      best_bits = bits;
+      best = k;
+    }
+  }
+  if ((best_bits + kDigitBits - 1) / kDigitBits + 2 >= digits.size()) {
+    out += digits;
+  } else {
+    append_rice(out, ids, best);
+  }
 }
 
 // The postings of every key of a whole generation, while it is built.
@@ -799,29 +933,43 @@ class KeyTable {
 
   // The bytes of every shard file of `shards`, each opened by `head` and its
   // shard number ("LS.p(" for a generation's, "LS.q(<first>," for a segment's).
-  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(") const {
+  // `threads` threads share the work, each over the shards of its remainder.
+  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(",
+                                       unsigned threads = 1) const {
     std::vector<std::string> files(static_cast<std::size_t>(shards));
     for (long s = 0; s < shards; ++s) files[s] = head + std::to_string(s);
-    for (std::size_t u = 0; u < single_.size(); ++u) {
-      if (single_[u].last < 0) continue;
-      const char16_t key[1] = {static_cast<char16_t>(u)};
-      append_entry(files[shard_of(key[0], -1, shards)], std::u16string_view(key, 1), single_[u]);
-    }
-    for (std::size_t i = 0; i < pairs_.size(); ++i) {
-      const std::uint32_t pair = pairs_.key(i);
-      const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
-      append_entry(files[shard_of(key[0], key[1], shards)], std::u16string_view(key, 2), pairs_.postings(i));
-    }
+    const auto fill = [&](unsigned t) {
+      std::string digits;
+      const auto mine = [&](int shard) { return static_cast<unsigned>(shard) % threads == t; };
+      for (std::size_t u = 0; u < single_.size(); ++u) {
+        if (single_[u].last < 0) continue;
+        const char16_t key[1] = {static_cast<char16_t>(u)};
+        const int shard = shard_of(key[0], -1, shards);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 1), single_[u], digits);
+      }
+      for (std::size_t i = 0; i < pairs_.size(); ++i) {
+        const std::uint32_t pair = pairs_.key(i);
+        const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
+        const int shard = shard_of(key[0], key[1], shards);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 2), pairs_.postings(i), digits);
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(fill, t);
+    fill(0);
+    for (std::thread& helper : helpers) helper.join();
     for (std::string& file : files) file += ");\n";
     return files;
   }
 
  private:
-  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings) {
+  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings, std::string& digits) {
     file += ',';
     append_literal(file, key);
     file += ",\"";
-    postings.append_to(file);
+    digits.clear();
+    postings.append_to(digits);
+    append_shortest(file, digits);
     file += '"';
   }
 
@@ -1254,7 +1402,7 @@ bool build_search_index_locked() {
   }
   // The posting files are deflated by the threads together: a fresh build
   // spends a good part of its time deflating.
-  const std::vector<std::string> shards = keys.shard_files();
+  const std::vector<std::string> shards = keys.shard_files(kSearchShards, "LS.p(", threads);
   std::vector<std::uint64_t> shard_hashes(shards.size());
   for (Part& part : parts) part.reused.clear();
   const auto put_shards = [&](unsigned t) {

@@ -139,8 +139,28 @@ std::string search_page_html() {
     return keys;
   }
   // Gaps as digits, five bits each, low first; "." and a length: a run of
-  // consecutive ids.
+  // consecutive ids. Or "~", k, then a Rice code: six bits a digit, most
+  // significant first; per id, its gap's quotient by 2^k in 1 bits and a 0,
+  // then the gap's low k bits.
+  function decodeRice(digits) {
+    var ids = [], last = -1, k = DIGITS.indexOf(digits.charAt(1)), q = 0, r = 0, n = 0, inR = false;
+    if (k < 0 || k > 30) return ids;
+    for (var i = 2; i < digits.length; i++) {
+      var v = DIGITS.indexOf(digits.charAt(i));
+      if (v < 0) break;
+      for (var b = 5; b >= 0; b--) {
+        var bit = (v >> b) & 1;
+        if (!inR) {
+          if (bit) { q++; continue; }
+          inR = true;
+        } else { r = r * 2 + bit; n++; }
+        if (n === k) { last += q * Math.pow(2, k) + r + 1; ids.push(last); q = 0; r = 0; n = 0; inR = false; }
+      }
+    }
+    return ids;
+  }
   function decode(digits) {
+    if (digits.charAt(0) === "~") return decodeRice(digits);
     var ids = [], last = -1, gap = 0, shift = 0, run = false;
     for (var i = 0; i < digits.length; i++) {
       var c = digits.charAt(i);
