@@ -123,8 +123,11 @@ bool write_index_file(std::string_view path, std::string_view bytes) {
 // rebuild repairs a damaged index). The tail's files (x<I>.js) and state.js,
 // rewritten by every receive, stay plain.
 constexpr std::string_view kPackHead = "LS.z(\"";
-// zlib's level: 4 packs the texts nearly as tight as its default (6) at
-// about twice the speed, and a full build deflates every text it holds.
+// zlib's levels. The texts are most of the index: they get zlib's default,
+// about 4 % tighter than level 4 at half its speed (a full build deflates
+// every text). The postings are mostly Rice codes, which no level packs
+// tighter than their six bits a digit.
+constexpr int kTextPackLevel = 6;
 constexpr int kPackLevel = 4;
 // The most a packed file may inflate to: a chunk of texts of huge messages
 // is far below; a damaged file cannot make a reader allocate without end.
@@ -138,9 +141,9 @@ std::string hex_of(std::uint64_t value) {
 }
 
 // Raw deflate (no zlib header: what DecompressionStream("deflate-raw") reads).
-std::string deflate_bytes(std::string_view bytes) {
+std::string deflate_bytes(std::string_view bytes, int level) {
   z_stream stream{};
-  if (deflateInit2(&stream, kPackLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
   std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   stream.avail_in = static_cast<uInt>(bytes.size());
@@ -176,7 +179,7 @@ std::optional<std::string> inflate_bytes(std::string_view bytes) {
 
 // The packed file `name` (without ".js") of `content`, whose hash is `hash`.
 std::string pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
-  const std::string deflated = deflate_bytes(content);
+  const std::string deflated = deflate_bytes(content, name.starts_with("t") ? kTextPackLevel : kPackLevel);
   std::string out;
   out.reserve(deflated.size() + deflated.size() / 64 + 64);
   out += kPackHead;
@@ -989,7 +992,7 @@ class KeyTable {
 struct PreparedLog {
   std::string text_literal;     // Shift_JIS, for the text files
   std::string subject_literal;  // UTF-8, for m.js
-  std::string subject_sjis;     // Shift_JIS, for the text files
+  std::string subject_sjis;     // for the text files (chunk_subject)
   std::vector<char16_t> singles;     // distinct keys of one unit
   std::vector<std::uint32_t> pairs;  // distinct keys of two units (first << 16 | second)
 };
@@ -1069,20 +1072,31 @@ void collect_keys(std::u16string_view text, PreparedLog& out) {
   }
 }
 
+// A subject as a text file holds it: 0 where it is its text's first line
+// (the text is the subject, a line break and the body: a subject without
+// a line break), else a Shift_JIS literal.
+std::string chunk_subject(std::u16string_view subject) {
+  if (subject.find(u'\n') == std::u16string_view::npos) return "0";
+  std::string out;
+  append_sjis_literal(out, subject);
+  return out;
+}
+
 PreparedLog prepare_log(std::string_view log) {
   PreparedLog out;
   const std::u16string text = search_text(log);
   append_sjis_literal(out.text_literal, text);
   const std::u16string subject = search_subject(log);
   append_literal(out.subject_literal, subject);
-  append_sjis_literal(out.subject_sjis, subject);
+  out.subject_sjis = chunk_subject(subject);
   collect_keys(text, out);
   return out;
 }
 
 // The text files of consecutive messages: t<C>.js holds the texts of ids
-// C * kSearchChunkDocs on, then their subjects (the page finds a text at
-// its id's remainder, so a run of ids starts at a chunk's first id).
+// C * kSearchChunkDocs on, then their subjects (chunk_subject; the page
+// finds a text at its id's remainder, so a run of ids starts at a chunk's
+// first id).
 class ChunkFiles {
  public:
   using Writer = std::function<void(std::string name, const std::string& bytes)>;
@@ -1574,12 +1588,10 @@ bool flush_tail(State& state) {
     collect_keys(text, prepared);
     keys.add_keys(id, prepared.singles, prepared.pairs);
     std::string text_literal;
-    std::string subject_sjis;
     std::string subject_literal;
     append_sjis_literal(text_literal, text);
-    append_sjis_literal(subject_sjis, doc.subject);
     append_literal(subject_literal, doc.subject);
-    chunks.add(id, text_literal, subject_sjis);
+    chunks.add(id, text_literal, chunk_subject(doc.subject));
     std::string name_literal;
     append_literal(name_literal, doc.name);
     meta += "LS.sm(" + std::to_string(id) + "," + std::to_string(doc.list) + "," + name_literal + "," + subject_literal + ");\n";

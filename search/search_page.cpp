@@ -210,11 +210,14 @@ std::string search_page_html() {
     }
     return null;
   }
-  // A subject, once the text file of its message is loaded.
+  // A subject, once the text file of its message is loaded: 0 stands for
+  // the first line of its text.
   function subjectOf(doc) {
     if (doc.id >= state.docs) return doc.subject;
-    var s = subjects[Math.floor(doc.id / state.chunk)];
-    return s ? s[doc.id % state.chunk] : "";
+    var s = subjects[Math.floor(doc.id / state.chunk)], subject = s ? s[doc.id % state.chunk] : "";
+    if (subject !== 0) return subject;
+    var text = textOf(doc.id) || "";
+    return text.indexOf("\n") < 0 ? text : text.substr(0, text.indexOf("\n"));
   }
   function newestFirst(a, b) {
     var da = a.name.substr(0, 14), db = b.name.substr(0, 14);

@@ -50,6 +50,10 @@ def check_search(page, archive, output, cli, queries):
     check(any(m == "株価" for m in marks) and any(m in ("カタカナ", "ｶﾀｶﾅ") for m in marks),
           "both words are highlighted, in the text as written")
     check("件中" in page.evaluate("document.getElementById('status').textContent"), "the total is shown")
+    subjects = page.evaluate("[...document.querySelectorAll('#hits li a')].map(a => a.textContent)")
+    lines = subprocess.run([cli, "-C", archive, "search", "--limit", "20", "--", "株価", "ｶﾀｶﾅ"],
+                           capture_output=True, text=True).stdout.splitlines()
+    check(subjects == [line.split("\t")[3] or "(件名なし)" for line in lines], "the subjects shown are the tool's")
     first = page.evaluate("document.querySelector('#hits li a').getAttribute('href')")
     check(first.startswith("../LKset/") and first.endswith(".htm"), "a result links to its message page")
     page.screenshot(os.path.join(output, "search.png"), 1000, 900)
