@@ -1,6 +1,7 @@
 #include "search/search_index.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <thread>
@@ -677,9 +678,19 @@ class PairTable {
 // damaged file cannot make it allocate without end.
 constexpr unsigned long kMaxGap = 1ul << 31;
 
+// The value of each ASCII character as a digit; npos for none. A build
+// reads every key's digits back (append_shortest).
+constexpr std::array<std::size_t, 0x80> kDigitValues = [] {
+  std::array<std::size_t, 0x80> values{};
+  values.fill(std::string_view::npos);
+  for (std::size_t i = 0; i < kDigits.size(); ++i) values[static_cast<unsigned char>(kDigits[i])] = i;
+  return values;
+}();
+
 template <typename Char>
 std::size_t digit_value(Char d) {
-  return static_cast<std::uint32_t>(d) < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
+  const auto code = static_cast<std::uint32_t>(d);
+  return code < kDigitValues.size() ? kDigitValues[code] : std::string_view::npos;
 }
 
 // The ids of a Rice code (the digits after kRiceMark).
@@ -802,6 +813,12 @@ void append_rice(std::string& out, const std::vector<long>& ids, unsigned k) {
 // are, or as a Rice code with the best parameter near the one the mean gap
 // suggests.
 void append_shortest(std::string& out, std::string_view digits) {
+  // A key of few ids is written as it is: a Rice code could save a digit or two.
+  constexpr std::size_t kMinRiceDigits = 4;
+  if (digits.size() < kMinRiceDigits) {
+    out += digits;
+    return;
+  }
   const std::vector<long> ids = decode_postings(digits);
   if (ids.empty()) {
     out += digits;
@@ -810,18 +827,22 @@ void append_shortest(std::string& out, std::string_view digits) {
   const double mean_gap = static_cast<double>(ids.back() + 1 - static_cast<long>(ids.size())) / static_cast<double>(ids.size());
   unsigned guess = 0;
   while (guess < kMaxRiceParameter && static_cast<double>(std::uint64_t{2} << guess) < mean_gap) ++guess;
+  // The bits of the parameters guess - 1, guess and guess + 1, in one pass.
+  const unsigned low = guess == 0 ? 0 : guess - 1;
+  std::uint64_t quotients[3] = {0, 0, 0};
+  long last = -1;
+  for (const long id : ids) {
+    const auto gap = static_cast<std::uint64_t>(id - last - 1);
+    last = id;
+    for (unsigned i = 0; i < 3; ++i) quotients[i] += gap >> (low + i);
+  }
   std::uint64_t best_bits = UINT64_MAX;
   unsigned best = 0;
-  for (unsigned k = guess == 0 ? 0 : guess - 1; k <= std::min(guess + 1, kMaxRiceParameter); ++k) {
-    std::uint64_t bits = ids.size() * (std::uint64_t{k} + 1);
-    long last = -1;
-    for (const long id : ids) {
-      bits += static_cast<std::uint64_t>(id - last - 1) >> k;
-      last = id;
-    }
+  for (unsigned i = 0; i < 3 && low + i <= kMaxRiceParameter; ++i) {
+    const std::uint64_t bits = ids.size() * (std::uint64_t{low} + i + 1) + quotients[i];
     if (bits < best_bits) {
       best_bits = bits;
-      best = k;
+      best = low + i;
     }
   }
   if ((best_bits + kDigitBits - 1) / kDigitBits + 2 >= digits.size()) {
