@@ -132,7 +132,7 @@ constexpr int kTextPackLevel = 6;
 constexpr int kPackLevel = 4;
 // The most a packed file may inflate to: a chunk of texts of huge messages
 // is far below; a damaged file cannot make a reader allocate without end.
-constexpr std::size_t kMaxUnpackedBytes = std::size_t{1} << 28;
+constexpr std::size_t kMaxUnpackedBytes = std::size_t{1} << 30;
 
 std::string hex_of(std::uint64_t value) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -142,9 +142,9 @@ std::string hex_of(std::uint64_t value) {
 }
 
 // Raw deflate (no zlib header: what DecompressionStream("deflate-raw") reads).
-std::string deflate_bytes(std::string_view bytes, int level) {
+std::optional<std::string> deflate_bytes(std::string_view bytes, int level) {
   z_stream stream{};
-  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
+  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::nullopt;
   std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   stream.avail_in = static_cast<uInt>(bytes.size());
@@ -153,7 +153,8 @@ std::string deflate_bytes(std::string_view bytes, int level) {
   const int result = deflate(&stream, Z_FINISH);
   out.resize(stream.total_out);
   deflateEnd(&stream);
-  return result == Z_STREAM_END ? out : std::string{};
+  if (result != Z_STREAM_END) return std::nullopt;
+  return out;
 }
 
 std::optional<std::string> inflate_bytes(std::string_view bytes) {
@@ -178,18 +179,20 @@ std::optional<std::string> inflate_bytes(std::string_view bytes) {
   return out;
 }
 
-// The packed file `name` (without ".js") of `content`, whose hash is `hash`.
-std::string pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
-  const std::string deflated = deflate_bytes(content, name.starts_with("t") ? kTextPackLevel : kPackLevel);
+// The packed file `name` (without ".js") of `content`, whose hash is `hash`;
+// nullopt when zlib fails (out of memory).
+std::optional<std::string> pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
+  const std::optional<std::string> deflated = deflate_bytes(content, name.starts_with("t") ? kTextPackLevel : kPackLevel);
+  if (!deflated) return std::nullopt;
   std::string out;
-  out.reserve(deflated.size() + deflated.size() / 64 + 64);
+  out.reserve(deflated->size() + deflated->size() / 64 + 64);
   out += kPackHead;
   out += name;
   out += "\",\"" + hex_of(hash);
   const std::size_t written_hash_at = out.size();
   out += hex_of(0) + "\",\"";
   const std::size_t bytes_at = out.size();
-  for (const char c : deflated) {
+  for (const char c : *deflated) {
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -248,9 +251,10 @@ std::optional<std::string> unpack_file(std::string_view file) {
 std::string_view pack_name(std::string_view file_name) {
   return file_name.ends_with(kScriptExtension) ? file_name.substr(0, file_name.size() - kScriptExtension.size()) : file_name;
 }
-// The packed file of `content`, to be stored as `file_name` ("t3.js").
-std::string packed(std::string_view file_name, std::string_view content) {
-  return pack_file(pack_name(file_name), content, file_hash(content));
+// Writes the packed file of `content` to `path`, named as `file_name` ("t3.js").
+bool write_packed(std::string_view path, std::string_view file_name, std::string_view content) {
+  const std::optional<std::string> file = pack_file(pack_name(file_name), content, file_hash(content));
+  return file && write_index_file(path, *file);
 }
 // True when the packed file at `path` holds content of hash `hash`, under
 // the name `file_name` would give it, and is as it was written: it need not
@@ -1362,7 +1366,8 @@ bool build_search_index_locked() {
       reused.push_back(name);
       return true;
     }
-    return write_index_file(folder + "\\" + name, pack_file(pack_name(name), content, hash));
+    const std::optional<std::string> file = pack_file(pack_name(name), content, hash);
+    return file && write_index_file(folder + "\\" + name, *file);
   };
   struct Part {
     KeyTable keys;
@@ -1538,10 +1543,10 @@ bool write_segment(const std::string& folder, const Segment& segment, const KeyT
   const std::vector<std::string> shards = keys.shard_files(segment.shards, "LS.q(" + std::to_string(segment.first) + ",");
   for (long s = 0; s < segment.shards; ++s) {
     const std::string path = segment_shard_path(folder, segment, s);
-    ok = write_index_file(path, packed(path.substr(folder.size() + 1), shards[s])) && ok;
+    ok = write_packed(path, path.substr(folder.size() + 1), shards[s]) && ok;
   }
   const std::string meta_file = segment_meta_path(folder, segment);
-  return write_index_file(meta_file, packed(meta_file.substr(folder.size() + 1), meta)) && ok;
+  return write_packed(meta_file, meta_file.substr(folder.size() + 1), meta) && ok;
 }
 
 void delete_segment(const std::string& folder, const Segment& segment) {
@@ -1596,7 +1601,7 @@ bool flush_tail(State& state) {
   segment.shards = shards_for(segment.end - segment.first);
   bool ok = true;
   ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-    ok = write_index_file(folder + "\\" + name, packed(name, bytes)) && ok;
+    ok = write_packed(folder + "\\" + name, name, bytes) && ok;
   });
   KeyTable keys;
   std::string meta;
