@@ -856,6 +856,30 @@ void append_shortest(std::string& out, std::string_view digits) {
   }
 }
 
+// A posting file as KeyTable::shard_files writes it without `shortest`,
+// with every key's postings in their shortest form: the build hashes the
+// first (cheap to make) and makes this only for a file it must write.
+std::string shortest_postings(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  std::size_t i = raw.find(",\"");  // the head holds numbers only
+  std::size_t copied = 0;
+  while (i != std::string_view::npos && i + 2 < raw.size() && raw.compare(i, 2, ",\"") == 0) {
+    std::size_t key_end = i + 2;  // the key literal's closing quote
+    while (key_end < raw.size() && raw[key_end] != '"') key_end += raw[key_end] == '\\' ? 2 : 1;
+    if (key_end >= raw.size() || raw.compare(key_end, 3, "\",\"") != 0) break;
+    const std::size_t digits_at = key_end + 3;
+    const std::size_t digits_end = raw.find('"', digits_at);
+    if (digits_end == std::string_view::npos) break;
+    out.append(raw, copied, digits_at - copied);
+    append_shortest(out, raw.substr(digits_at, digits_end - digits_at));
+    copied = digits_end;
+    i = digits_end + 1;
+  }
+  out.append(raw, copied);
+  return out;
+}
+
 // The postings of every key of a whole generation, while it is built.
 class KeyTable {
  public:
@@ -962,8 +986,10 @@ class KeyTable {
   // The bytes of every shard file of `shards`, each opened by `head` and its
   // shard number ("LS.p(" for a generation's, "LS.q(<first>," for a segment's).
   // `threads` threads share the work, each over the shards of its remainder.
+  // `shortest`: each key's postings in their shortest form (append_shortest),
+  // else as they are (shortest_postings makes the file's final form).
   std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(",
-                                       unsigned threads = 1) const {
+                                       unsigned threads = 1, bool shortest = true) const {
     std::vector<std::string> files(static_cast<std::size_t>(shards));
     for (long s = 0; s < shards; ++s) files[s] = head + std::to_string(s);
     const auto fill = [&](unsigned t) {
@@ -973,13 +999,13 @@ class KeyTable {
         if (single_[u].last < 0) continue;
         const char16_t key[1] = {static_cast<char16_t>(u)};
         const int shard = shard_of(key[0], -1, shards);
-        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 1), single_[u], digits);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 1), single_[u], digits, shortest);
       }
       for (std::size_t i = 0; i < pairs_.size(); ++i) {
         const std::uint32_t pair = pairs_.key(i);
         const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
         const int shard = shard_of(key[0], key[1], shards);
-        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 2), pairs_.postings(i), digits);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 2), pairs_.postings(i), digits, shortest);
       }
     };
     std::vector<std::thread> helpers;
@@ -991,13 +1017,18 @@ class KeyTable {
   }
 
  private:
-  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings, std::string& digits) {
+  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings, std::string& digits,
+                           bool shortest) {
     file += ',';
     append_literal(file, key);
     file += ",\"";
-    digits.clear();
-    postings.append_to(digits);
-    append_shortest(file, digits);
+    if (shortest) {
+      digits.clear();
+      postings.append_to(digits);
+      append_shortest(file, digits);
+    } else {
+      postings.append_to(file);
+    }
     file += '"';
   }
 
@@ -1442,13 +1473,21 @@ bool build_search_index_locked() {
   }
   // The posting files are deflated by the threads together: a fresh build
   // spends a good part of its time deflating.
-  const std::vector<std::string> shards = keys.shard_files(kSearchShards, "LS.p(", threads);
+  // Their hashes are those of the postings as the table holds them: the
+  // shortest forms are made only for the files to be written.
+  const std::vector<std::string> shards = keys.shard_files(kSearchShards, "LS.p(", threads, false);
   std::vector<std::uint64_t> shard_hashes(shards.size());
   for (Part& part : parts) part.reused.clear();
   const auto put_shards = [&](unsigned t) {
     for (std::size_t s = t; s < shards.size(); s += threads) {
       shard_hashes[s] = file_hash(shards[s]);
-      parts[t].ok = put("p" + std::to_string(s) + ".js", shards[s], shard_hashes[s], parts[t].reused) && parts[t].ok;
+      const std::string name = "p" + std::to_string(s) + ".js";
+      if (!previous.empty() && holds_packed(previous + "\\" + name, name, shard_hashes[s])) {
+        parts[t].reused.push_back(name);
+        continue;
+      }
+      const std::optional<std::string> file = pack_file(pack_name(name), shortest_postings(shards[s]), shard_hashes[s]);
+      parts[t].ok = file && write_index_file(folder + "\\" + name, *file) && parts[t].ok;
     }
   };
   helpers.clear();
