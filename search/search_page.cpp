@@ -396,8 +396,14 @@ std::string search_page_html() {
     });
   }
   function run(query) {
-    status.textContent = "検索しています…";
     document.body.removeAttribute("data-shown");
+    // The index is deflated: a browser that cannot inflate cannot search.
+    if (typeof DecompressionStream === "undefined") {
+      status.textContent = "このブラウザーでは検索できません。新しい版の Chrome・Edge・Firefox で開いてください。";
+      document.body.setAttribute("data-shown", String(Date.now()));
+      return Promise.resolve();
+    }
+    status.textContent = "検索しています…";
     return prepare(query).then(function (q) {
       if (q === null) {
         // Larkspur may be building the index now: it is looked for again.

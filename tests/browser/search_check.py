@@ -68,6 +68,15 @@ def check_search(page, archive, output, cli, queries):
           "no result runs script or adds elements")
     page.screenshot(os.path.join(output, "search-hostile.png"), 1000, 500)
 
+    # A browser that cannot inflate says so rather than find nothing.
+    page.open("about:blank")
+    page.open(url)
+    page.evaluate("delete window.DecompressionStream; document.getElementById('q').value = 'x';"
+                  " document.getElementById('form').requestSubmit(); 0")
+    page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+    check("このブラウザーでは検索できません" in page.evaluate("document.getElementById('status').textContent"),
+          "a browser without DecompressionStream is told so")
+
     # An index of another layout (an older Larkspur's) is read as none.
     state_path = os.path.join(archive, "search", "state.js")
     state = open(state_path, "rb").read()
