@@ -14,9 +14,8 @@
 #include <utility>
 #include <variant>
 
-#include <zlib.h>
-
 #include "platform/platform.h"
+#include "search/search_pack.h"
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
@@ -56,43 +55,25 @@ std::string generation_folder(std::string_view generation) {
 // Where a build writes its files before they move to their generation's folder.
 std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
 
-// FNV-1a-like, 64 bits, over the names and the hashes of the bytes of a
-// generation's files (hashed by the threads that write them).
+// The hash of a generation: of the names and content hashes of its files
+// (hashed by the threads that write them).
 class GenerationHash {
  public:
   void add(std::string_view name, std::uint64_t file_hash) {
-    mix(name);
-    mix(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
+    hash_.add(name);
+    hash_.add(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
   }
-  void add_bytes(std::string_view bytes) { mix(bytes); }
-  std::uint64_t value() const { return hash_; }
   std::string name() const {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_ >> shift) & 0xF];
+    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_.value() >> shift) & 0xF];
     return out;
   }
 
  private:
-  // Eight bytes a step (the build hashes every byte of the index).
-  void mix(std::string_view bytes) {
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + i, 8);
-      hash_ = (hash_ ^ word) * 0x100000001b3ull;
-      hash_ ^= hash_ >> 29;
-    }
-    for (; i < bytes.size(); ++i) hash_ = (hash_ ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ull;
-    hash_ = (hash_ ^ 0xFF) * 0x100000001b3ull;  // ends the piece
-  }
-  std::uint64_t hash_ = 0xcbf29ce484222325ull;
+  SearchHash hash_;
 };
-std::uint64_t file_hash(std::string_view bytes) {
-  GenerationHash hash;
-  hash.add_bytes(bytes);
-  return hash.value();
-}
+std::uint64_t file_hash(std::string_view bytes) { return search_file_hash(bytes); }
 
 std::string chunk_path(const std::string& folder, long chunk) { return folder + "\\t" + std::to_string(chunk) + ".js"; }
 std::string shard_path(const std::string& folder, long shard) { return folder + "\\p" + std::to_string(shard) + ".js"; }
@@ -107,144 +88,17 @@ bool write_index_file(std::string_view path, std::string_view bytes) {
 // ------------------------------------------------------------ packed files
 
 // The texts, postings and message lists of a generation and its segments are
-// stored deflated ("packed"): a packed file is the one line
-//   LS.z("<name>","<hash>","<deflated bytes>");
-// whose inflated bytes are the lines the file holds (Shift_JIS for the texts,
-// UTF-8 for the rest). The page loads it with charset "x-user-defined", which
-// reads bytes 00-7F as ASCII and 80-FF as U+F780-U+F7FF: the deflated bytes
-// stand in the literal as themselves (the page takes each unit's low byte),
-// but for the quote, the backslash, CR and LF, which are escaped. No byte
-// becomes a line separator (U+2028/9), and no file starts with a byte order
-// mark, which would override the charset. <name> is the file's name without
-// ".js" (the page waits for that file's inflation). <hash> is the hash of
-// the inflated bytes, then that of the rest of the file as written (the
-// escaped bytes and the line's end), in hex: a build compares the first
-// with the previous generation's file of the name instead of deflating
-// again, and the second tells whether that file is still as written (a
-// rebuild repairs a damaged index). The tail's files (x<I>.js) and state.js,
+// packed (see search_pack.h); the tail's files (x<I>.js) and state.js,
 // rewritten by every receive, stay plain.
-constexpr std::string_view kPackHead = "LS.z(\"";
 // zlib's levels. The texts are most of the index: they get zlib's default,
 // about 4 % tighter than level 4 at half its speed (a full build deflates
 // every text). The postings are mostly Rice codes, which no level packs
 // tighter than their six bits a digit.
 constexpr int kTextPackLevel = 6;
 constexpr int kPackLevel = 4;
-// The most a packed file may inflate to: a chunk of texts of huge messages
-// is far below; a damaged file cannot make a reader allocate without end.
-constexpr std::size_t kMaxUnpackedBytes = std::size_t{1} << 30;
 
-std::string hex_of(std::uint64_t value) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
-  return out;
-}
-
-// Raw deflate (no zlib header: what DecompressionStream("deflate-raw") reads).
-std::optional<std::string> deflate_bytes(std::string_view bytes, int level) {
-  z_stream stream{};
-  if (deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::nullopt;
-  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out.size());
-  const int result = deflate(&stream, Z_FINISH);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  if (result != Z_STREAM_END) return std::nullopt;
-  return out;
-}
-
-std::optional<std::string> inflate_bytes(std::string_view bytes) {
-  z_stream stream{};
-  if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return std::nullopt;
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  std::string out;
-  int result = Z_OK;
-  while (result == Z_OK) {
-    const std::size_t have = out.size();
-    if (have >= kMaxUnpackedBytes) break;
-    out.resize(have + std::max<std::size_t>(bytes.size() * 3, 1 << 16));
-    stream.next_out = reinterpret_cast<Bytef*>(out.data() + have);
-    stream.avail_out = static_cast<uInt>(out.size() - have);
-    result = inflate(&stream, Z_NO_FLUSH);
-    out.resize(out.size() - stream.avail_out);
-    if (result == Z_BUF_ERROR && stream.avail_in != 0) result = Z_OK;  // wanted more room
-  }
-  inflateEnd(&stream);
-  if (result != Z_STREAM_END || stream.avail_in != 0) return std::nullopt;
-  return out;
-}
-
-// The packed file `name` (without ".js") of `content`, whose hash is `hash`;
-// nullopt when zlib fails (out of memory).
 std::optional<std::string> pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
-  const std::optional<std::string> deflated = deflate_bytes(content, name.starts_with("t") ? kTextPackLevel : kPackLevel);
-  if (!deflated) return std::nullopt;
-  std::string out;
-  out.reserve(deflated->size() + deflated->size() / 64 + 64);
-  out += kPackHead;
-  out += name;
-  out += "\",\"" + hex_of(hash);
-  const std::size_t written_hash_at = out.size();
-  out += hex_of(0) + "\",\"";
-  const std::size_t bytes_at = out.size();
-  for (const char c : *deflated) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  out += "\");\n";
-  const std::string written = hex_of(file_hash(std::string_view(out).substr(bytes_at)));
-  out.replace(written_hash_at, written.size(), written);
-  return out;
-}
-
-// The header of a packed file: its name and hash (as written), and where its
-// deflated bytes start.
-struct PackedHead {
-  std::string_view name;
-  std::string_view hash;
-  std::size_t bytes_at = 0;
-};
-std::optional<PackedHead> packed_head(std::string_view file) {
-  if (!file.starts_with(kPackHead)) return std::nullopt;
-  PackedHead head;
-  const std::size_t name_end = file.find('"', kPackHead.size());
-  if (name_end == std::string_view::npos || file.substr(name_end).substr(0, 3) != "\",\"") return std::nullopt;
-  head.name = file.substr(kPackHead.size(), name_end - kPackHead.size());
-  const std::size_t hash_end = file.find('"', name_end + 3);
-  if (hash_end == std::string_view::npos || file.substr(hash_end).substr(0, 3) != "\",\"") return std::nullopt;
-  head.hash = file.substr(name_end + 3, hash_end - name_end - 3);
-  head.bytes_at = hash_end + 3;
-  return head;
-}
-
-// The inflated bytes of a packed file; nullopt when it is not one or is damaged.
-std::optional<std::string> unpack_file(std::string_view file) {
-  const std::optional<PackedHead> head = packed_head(file);
-  if (!head) return std::nullopt;
-  std::string deflated;
-  deflated.reserve(file.size() - head->bytes_at);
-  std::size_t i = head->bytes_at;
-  for (; i < file.size() && file[i] != '"'; ++i) {
-    if (file[i] != '\\') {
-      deflated += file[i];
-      continue;
-    }
-    if (++i >= file.size()) return std::nullopt;
-    const char e = file[i];
-    deflated += e == 'n' ? '\n' : e == 'r' ? '\r' : e;
-  }
-  if (file.substr(i) != "\");\n") return std::nullopt;
-  return inflate_bytes(deflated);
+  return pack_search_file(name, content, hash, name.starts_with("t") ? kTextPackLevel : kPackLevel);
 }
 
 // The name a packed file calls itself: its file name without ".js".
@@ -261,19 +115,15 @@ bool write_packed(std::string_view path, std::string_view file_name, std::string
 // be written again.
 bool holds_packed(std::string_view path, std::string_view file_name, std::uint64_t hash) {
   const std::optional<std::string> file = platform::read_file(path);
-  const std::optional<PackedHead> head = file ? packed_head(*file) : std::nullopt;
-  constexpr std::size_t kHexDigits = 16;
-  return head && head->name == pack_name(file_name) && head->hash.size() == 2 * kHexDigits &&
-         head->hash.substr(0, kHexDigits) == hex_of(hash) &&
-         head->hash.substr(kHexDigits) == hex_of(file_hash(std::string_view(*file).substr(head->bytes_at)));
+  return file && packed_search_file_holds(*file, pack_name(file_name), hash);
 }
 
 // What an index file holds: a packed file's inflated bytes, a plain file's
 // bytes. nullopt when it cannot be read (or a packed one is damaged).
 std::optional<std::string> read_index_file(std::string_view path) {
   std::optional<std::string> bytes = platform::read_file(path);
-  if (!bytes || !bytes->starts_with(kPackHead)) return bytes;
-  return unpack_file(*bytes);
+  if (!bytes || !bytes->starts_with(kSearchPackHead)) return bytes;
+  return unpack_search_file(*bytes);
 }
 
 // ------------------------------------------------------------ the format

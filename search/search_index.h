@@ -7,7 +7,7 @@
 //
 // Layout (script files, each a run of lines "LS.<call>(<args>);"; all but
 // state.js and the tail's x<I>.js are packed: one line LS.z(...) holding
-// those lines deflated, see search_index.cpp):
+// those lines deflated, see search_pack.h):
 //   search\index.htm        the search page
 //   search\state.js         the current generation, its message count, the
 //                           list names and the messages stored since that
@@ -47,7 +47,7 @@ inline constexpr std::string_view kSearchState = "search\\state.js";
 // The layout of the index files, in state.js: an index of another layout is
 // as none (the page and the tool wait for or build a new one). 4 and before
 // wrote every file as plain script; 5 packs the texts, postings and message
-// lists (see "packed files" in search_index.cpp).
+// lists (see search_pack.h).
 inline constexpr long kSearchIndexFormat = 5;
 
 // Messages per text file of a generation: a query loads the files of its

@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "search/search_index.h"
+#include "search/search_pack.h"
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
@@ -241,6 +242,32 @@ TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
   ASSERT_TRUE(build_search_index_locked());
   EXPECT_NE(generation(), rebuilt);
   expect_exact(random);
+}
+
+// A packed file reads back as its content whatever bytes its deflated form
+// holds (quotes, backslashes, CR, LF, NUL, bytes 80-FF), and tells a byte
+// changed after its header.
+TEST(SearchPackTest, ContentReadsBackAndChangesAreFound) {
+  std::string every_byte;
+  for (int i = 0; i < 4 * 256; ++i) every_byte += static_cast<char>(i % 256);
+  std::string noise;  // deflates to itself, near enough: every byte value
+  std::mt19937 random(11);
+  for (int i = 0; i < (1 << 20); ++i) noise += static_cast<char>(random());
+  for (const std::string& content : {std::string(), every_byte, noise, sj("LS.t(0,\"株価\\n\");\n")}) {
+    const std::uint64_t hash = search_file_hash(content);
+    for (const int level : {1, 6}) {
+      const std::optional<std::string> file = pack_search_file("t7", content, hash, level);
+      ASSERT_TRUE(file);
+      EXPECT_EQ(file->find_first_of("\r\n"), file->size() - 1);  // one line
+      EXPECT_EQ(unpack_search_file(*file), content);
+      EXPECT_TRUE(packed_search_file_holds(*file, "t7", hash));
+      EXPECT_FALSE(packed_search_file_holds(*file, "t8", hash));
+      EXPECT_FALSE(packed_search_file_holds(*file, "t7", hash + 1));
+      std::string changed = *file;
+      changed[changed.size() - 5] ^= 0x01;
+      EXPECT_FALSE(packed_search_file_holds(changed, "t7", hash));
+    }
+  }
 }
 
 // What may happen to the index files between two runs: an index of an
