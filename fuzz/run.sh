@@ -12,7 +12,7 @@ out=${LARKSPUR_FUZZ_DIR:-$root/build/fuzz}
 cxx=${CXX_FUZZ:-clang++}
 targets=(decode_encoded_words jis_to_sjis_subject jis_to_sjis_line line_reader pop3_session
          server_field records convert_log_body log_text sort_link_page mime mail_date
-         scan_cache stored_ids message_id search_text)
+         scan_cache stored_ids message_id search_text search_pack)
 
 # The code each target links, with the fakes the tests share (tests/fakes/):
 # the decoders and the POP3 client with the sockets stubbed (net_stub.cpp);
@@ -43,7 +43,10 @@ declare -A sources=(
   [scan_cache]=$ids_sources [stored_ids]=$ids_sources [message_id]=$ids_sources
   [search_text]="search/search_text.cpp site/list_pages.cpp site/log_page.cpp $page_fakes
                  tests/fakes/search_stub.cpp"
+  [search_pack]="search/search_pack.cpp"
 )
+# Libraries a target links beside its sources.
+declare -A libraries=([search_pack]="-lz")
 
 if ! command -v "$cxx" >/dev/null; then
   echo "fuzz: $cxx not found (Debian packages clang and libclang-rt-dev)"; exit 1
@@ -73,7 +76,8 @@ for target in "${targets[@]}"; do
     obj=$(object_of "$src") || { failed=1; continue 2; }
     objects+=("$obj")
   done
-  if ! "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/fuzz_$target.cpp" "${objects[@]}" -o "$exe"; then
+  # shellcheck disable=SC2086
+  if ! "$cxx" "${flags[@]}" -fsanitize=fuzzer "$root/fuzz/fuzz_$target.cpp" "${objects[@]}" ${libraries[$target]:-} -o "$exe"; then
     echo "fuzz: cannot build $target"; failed=1; continue
   fi
   corpus="$out/corpus/$target"

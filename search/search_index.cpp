@@ -1,6 +1,7 @@
 #include "search/search_index.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <thread>
@@ -14,6 +15,7 @@
 #include <variant>
 
 #include "platform/platform.h"
+#include "search/search_pack.h"
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
@@ -22,8 +24,7 @@ namespace larkspur {
 namespace {
 
 constexpr std::string_view kGenerationPrefix = "g";
-// The layout of the files: an index written otherwise is built anew.
-constexpr long kIndexFormat = 4;
+constexpr long kIndexFormat = kSearchIndexFormat;
 constexpr std::string_view kScriptExtension = ".js";
 // Postings are written as base-64 digits (the alphabet below), five bits of a
 // gap each, least significant first; a digit of 32 or more has more digits
@@ -35,6 +36,16 @@ constexpr unsigned kGapBits = 5;
 // Marks a run of consecutive ids: its length follows, in the same digits.
 constexpr char kRunMark = '.';
 constexpr long kMinRun = 3;
+// Postings scattered over the archive (most keys') take fewer digits as a
+// Rice code: kRiceMark, its parameter k as one digit, then bits, six a digit
+// (most significant first): per id, its gap's quotient by 2^k as that many 1
+// bits and a 0, then the gap's low k bits. The last digit is filled with 1
+// bits, which never complete a gap. A key's postings are written in
+// whichever form is shorter; in the packed posting files the digits of a
+// Rice code deflate to about their six bits each.
+constexpr char kRiceMark = '~';
+constexpr unsigned kDigitBits = 6;
+constexpr unsigned kMaxRiceParameter = 30;
 
 // A generation is named after a hash of its files, so building from the same
 // logs always gives the same names, however often a build was cut short.
@@ -44,43 +55,25 @@ std::string generation_folder(std::string_view generation) {
 // Where a build writes its files before they move to their generation's folder.
 std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
 
-// FNV-1a-like, 64 bits, over the names and the hashes of the bytes of a
-// generation's files (hashed by the threads that write them).
+// The hash of a generation: of the names and content hashes of its files
+// (hashed by the threads that write them).
 class GenerationHash {
  public:
   void add(std::string_view name, std::uint64_t file_hash) {
-    mix(name);
-    mix(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
+    hash_.add(name);
+    hash_.add(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
   }
-  void add_bytes(std::string_view bytes) { mix(bytes); }
-  std::uint64_t value() const { return hash_; }
   std::string name() const {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_ >> shift) & 0xF];
+    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_.value() >> shift) & 0xF];
     return out;
   }
 
  private:
-  // Eight bytes a step (the build hashes every byte of the index).
-  void mix(std::string_view bytes) {
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes.data() + i, 8);
-      hash_ = (hash_ ^ word) * 0x100000001b3ull;
-      hash_ ^= hash_ >> 29;
-    }
-    for (; i < bytes.size(); ++i) hash_ = (hash_ ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3ull;
-    hash_ = (hash_ ^ 0xFF) * 0x100000001b3ull;  // ends the piece
-  }
-  std::uint64_t hash_ = 0xcbf29ce484222325ull;
+  SearchHash hash_;
 };
-std::uint64_t file_hash(std::string_view bytes) {
-  GenerationHash hash;
-  hash.add_bytes(bytes);
-  return hash.value();
-}
+std::uint64_t file_hash(std::string_view bytes) { return search_file_hash(bytes); }
 
 std::string chunk_path(const std::string& folder, long chunk) { return folder + "\\t" + std::to_string(chunk) + ".js"; }
 std::string shard_path(const std::string& folder, long shard) { return folder + "\\p" + std::to_string(shard) + ".js"; }
@@ -90,6 +83,47 @@ std::string temporary_of(std::string_view path) { return std::string(path) + ".t
 
 bool write_index_file(std::string_view path, std::string_view bytes) {
   return platform::write_file_fast_via(path, temporary_of(path), bytes);
+}
+
+// ------------------------------------------------------------ packed files
+
+// The texts, postings and message lists of a generation and its segments are
+// packed (see search_pack.h); the tail's files (x<I>.js) and state.js,
+// rewritten by every receive, stay plain.
+// zlib's levels. The texts are most of the index: they get zlib's default,
+// about 4 % tighter than level 4 at half its speed (a full build deflates
+// every text). The postings are mostly Rice codes, which no level packs
+// tighter than their six bits a digit.
+constexpr int kTextPackLevel = 6;
+constexpr int kPackLevel = 4;
+
+std::optional<std::string> pack_file(std::string_view name, std::string_view content, std::uint64_t hash) {
+  return pack_search_file(name, content, hash, name.starts_with("t") ? kTextPackLevel : kPackLevel);
+}
+
+// The name a packed file calls itself: its file name without ".js".
+std::string_view pack_name(std::string_view file_name) {
+  return file_name.ends_with(kScriptExtension) ? file_name.substr(0, file_name.size() - kScriptExtension.size()) : file_name;
+}
+// Writes the packed file of `content` to `path`, named as `file_name` ("t3.js").
+bool write_packed(std::string_view path, std::string_view file_name, std::string_view content) {
+  const std::optional<std::string> file = pack_file(pack_name(file_name), content, file_hash(content));
+  return file && write_index_file(path, *file);
+}
+// True when the packed file at `path` holds content of hash `hash`, under
+// the name `file_name` would give it, and is as it was written: it need not
+// be written again.
+bool holds_packed(std::string_view path, std::string_view file_name, std::uint64_t hash) {
+  const std::optional<std::string> file = platform::read_file(path);
+  return file && packed_search_file_holds(*file, pack_name(file_name), hash);
+}
+
+// What an index file holds: a packed file's inflated bytes, a plain file's
+// bytes. nullopt when it cannot be read (or a packed one is damaged).
+std::optional<std::string> read_index_file(std::string_view path) {
+  std::optional<std::string> bytes = platform::read_file(path);
+  if (!bytes || !bytes->starts_with(kSearchPackHead)) return bytes;
+  return unpack_search_file(*bytes);
 }
 
 // ------------------------------------------------------------ the format
@@ -326,7 +360,7 @@ class CallReader {
 };
 
 std::optional<std::vector<Call>> read_calls(std::string_view path, bool sjis = false) {
-  const std::optional<std::string> bytes = platform::read_file(path);
+  const std::optional<std::string> bytes = read_index_file(path);
   if (!bytes) return std::nullopt;
   return CallReader(*bytes, sjis).all();
 }
@@ -494,18 +528,77 @@ class PairTable {
   std::vector<std::uint32_t> pair_keys_;  // the key of each entry of postings_
 };
 
-std::vector<long> decode_postings(std::u16string_view digits) {
+// The largest gap a reader takes: more than any generation's ids, so a
+// damaged file cannot make it allocate without end.
+constexpr unsigned long kMaxGap = 1ul << 31;
+
+// The value of each ASCII character as a digit; npos for none. A build
+// reads every key's digits back (append_shortest).
+constexpr std::array<std::size_t, 0x80> kDigitValues = [] {
+  std::array<std::size_t, 0x80> values{};
+  values.fill(std::string_view::npos);
+  for (std::size_t i = 0; i < kDigits.size(); ++i) values[static_cast<unsigned char>(kDigits[i])] = i;
+  return values;
+}();
+
+template <typename Char>
+std::size_t digit_value(Char d) {
+  const auto code = static_cast<std::uint32_t>(d);
+  return code < kDigitValues.size() ? kDigitValues[code] : std::string_view::npos;
+}
+
+// The ids of a Rice code (the digits after kRiceMark).
+template <typename Char>
+std::vector<long> decode_rice(std::basic_string_view<Char> digits) {
+  std::vector<long> ids;
+  if (digits.empty()) return ids;
+  const std::size_t k = digit_value(digits[0]);
+  if (k > kMaxRiceParameter) return ids;
+  long last = -1;
+  unsigned long quotient = 0;
+  unsigned long remainder = 0;
+  std::size_t remainder_bits = 0;
+  bool in_remainder = false;
+  for (std::size_t i = 1; i < digits.size(); ++i) {
+    const std::size_t value = digit_value(digits[i]);
+    if (value == std::string_view::npos) break;
+    for (int b = kDigitBits - 1; b >= 0; --b) {
+      const unsigned bit = (value >> b) & 1;
+      if (!in_remainder) {
+        if (bit != 0) {
+          if (++quotient > (kMaxGap >> k)) return ids;
+          continue;
+        }
+        in_remainder = true;
+      } else {
+        remainder = remainder << 1 | bit;
+        ++remainder_bits;
+      }
+      if (remainder_bits == k) {
+        last += static_cast<long>(quotient << k | remainder) + 1;
+        ids.push_back(last);
+        quotient = remainder = remainder_bits = 0;
+        in_remainder = false;
+      }
+    }
+  }
+  return ids;
+}
+
+template <typename Char>
+std::vector<long> decode_postings(std::basic_string_view<Char> digits) {
+  if (!digits.empty() && digits[0] == static_cast<Char>(kRiceMark)) return decode_rice(digits.substr(1));
   std::vector<long> ids;
   long last = -1;
   unsigned long gap = 0;
   unsigned shift = 0;
   bool run = false;  // the number being read is a run's length
-  for (char16_t d : digits) {
-    if (d == kRunMark && !run && shift == 0) {
+  for (const Char d : digits) {
+    if (d == static_cast<Char>(kRunMark) && !run && shift == 0) {
       run = true;
       continue;
     }
-    const std::size_t value = d < 0x80 ? kDigits.find(static_cast<char>(d)) : std::string_view::npos;
+    const std::size_t value = digit_value(d);
     if (value == std::string_view::npos || shift > 60) break;
     if (value >= kMoreDigits) {
       gap |= static_cast<unsigned long>(value - kMoreDigits) << shift;
@@ -516,7 +609,7 @@ std::vector<long> decode_postings(std::u16string_view digits) {
     if (run) {
       // Bounded by the ids any generation can hold: a damaged file cannot
       // make the reader allocate without end.
-      for (unsigned long i = 0; i < gap && i < (1ul << 31); ++i) ids.push_back(++last);
+      for (unsigned long i = 0; i < gap && i < kMaxGap; ++i) ids.push_back(++last);
     } else {
       last += static_cast<long>(gap) + 1;
       ids.push_back(last);
@@ -526,6 +619,115 @@ std::vector<long> decode_postings(std::u16string_view digits) {
     run = false;
   }
   return ids;
+}
+std::vector<long> decode_postings(std::u16string_view digits) { return decode_postings<char16_t>(digits); }
+
+// Bits onto digits, six a digit, most significant first.
+class DigitWriter {
+ public:
+  explicit DigitWriter(std::string& out) : out_(out) {}
+  // The low `count` (at most 32) bits of `value`.
+  void put(std::uint64_t value, unsigned count) {
+    bits_ = bits_ << count | (value & ((std::uint64_t{1} << count) - 1));
+    pending_ += count;
+    while (pending_ >= kDigitBits) {
+      pending_ -= kDigitBits;
+      out_ += kDigits[(bits_ >> pending_) & ((1u << kDigitBits) - 1)];
+    }
+  }
+  // Fills the last digit with 1 bits.
+  void finish() {
+    if (pending_ != 0) put(~std::uint64_t{0}, kDigitBits - pending_);
+  }
+
+ private:
+  std::string& out_;
+  std::uint64_t bits_ = 0;
+  unsigned pending_ = 0;
+};
+
+// `ids` (ascending) as a Rice code, the mark and parameter first.
+void append_rice(std::string& out, const std::vector<long>& ids, unsigned k) {
+  out += kRiceMark;
+  out += kDigits[k];
+  DigitWriter writer(out);
+  long last = -1;
+  for (const long id : ids) {
+    const auto gap = static_cast<std::uint64_t>(id - last - 1);
+    last = id;
+    std::uint64_t quotient = gap >> k;
+    for (; quotient >= 32; quotient -= 32) writer.put(~std::uint64_t{0}, 32);
+    writer.put(((std::uint64_t{1} << quotient) - 1) << 1, static_cast<unsigned>(quotient) + 1);
+    if (k != 0) writer.put(gap, k);
+  }
+  writer.finish();
+}
+
+// The digits of `digits`' postings in whichever form is shorter: as they
+// are, or as a Rice code with the best parameter near the one the mean gap
+// suggests.
+void append_shortest(std::string& out, std::string_view digits) {
+  // A key of few ids is written as it is: a Rice code could save a digit or two.
+  constexpr std::size_t kMinRiceDigits = 4;
+  if (digits.size() < kMinRiceDigits) {
+    out += digits;
+    return;
+  }
+  const std::vector<long> ids = decode_postings(digits);
+  if (ids.empty()) {
+    out += digits;
+    return;
+  }
+  const double mean_gap = static_cast<double>(ids.back() + 1 - static_cast<long>(ids.size())) / static_cast<double>(ids.size());
+  unsigned guess = 0;
+  while (guess < kMaxRiceParameter && static_cast<double>(std::uint64_t{2} << guess) < mean_gap) ++guess;
+  // The bits of the parameters guess - 1, guess and guess + 1, in one pass.
+  const unsigned low = guess == 0 ? 0 : guess - 1;
+  std::uint64_t quotients[3] = {0, 0, 0};
+  long last = -1;
+  for (const long id : ids) {
+    const auto gap = static_cast<std::uint64_t>(id - last - 1);
+    last = id;
+    for (unsigned i = 0; i < 3; ++i) quotients[i] += gap >> (low + i);
+  }
+  std::uint64_t best_bits = UINT64_MAX;
+  unsigned best = 0;
+  for (unsigned i = 0; i < 3 && low + i <= kMaxRiceParameter; ++i) {
+    const std::uint64_t bits = ids.size() * (std::uint64_t{low} + i + 1) + quotients[i];
+    if (bits < best_bits) {
+      best_bits = bits;
+      best = low + i;
+    }
+  }
+  if ((best_bits + kDigitBits - 1) / kDigitBits + 2 >= digits.size()) {
+    out += digits;
+  } else {
+    append_rice(out, ids, best);
+  }
+}
+
+// A posting file as KeyTable::shard_files writes it without `shortest`,
+// with every key's postings in their shortest form: the build hashes the
+// first (cheap to make) and makes this only for a file it must write.
+std::string shortest_postings(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  std::size_t i = raw.find(",\"");  // the head holds numbers only
+  std::size_t copied = 0;
+  while (i != std::string_view::npos && i + 2 < raw.size() && raw.compare(i, 2, ",\"") == 0) {
+    std::size_t key_end = i + 2;  // the key literal's closing quote
+    while (key_end < raw.size() && raw[key_end] != '"') key_end += raw[key_end] == '\\' ? 2 : 1;
+    if (key_end >= raw.size() || raw.compare(key_end, 3, "\",\"") != 0) break;
+    const std::size_t digits_at = key_end + 3;
+    const std::size_t digits_end = raw.find('"', digits_at);
+    if (digits_end == std::string_view::npos) break;
+    out.append(raw, copied, digits_at - copied);
+    append_shortest(out, raw.substr(digits_at, digits_end - digits_at));
+    copied = digits_end;
+    i = digits_end + 1;
+  }
+  out.append(raw, copied);
+  return out;
 }
 
 // The postings of every key of a whole generation, while it is built.
@@ -633,29 +835,50 @@ class KeyTable {
 
   // The bytes of every shard file of `shards`, each opened by `head` and its
   // shard number ("LS.p(" for a generation's, "LS.q(<first>," for a segment's).
-  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(") const {
+  // `threads` threads share the work, each over the shards of its remainder.
+  // `shortest`: each key's postings in their shortest form (append_shortest),
+  // else as they are (shortest_postings makes the file's final form).
+  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(",
+                                       unsigned threads = 1, bool shortest = true) const {
     std::vector<std::string> files(static_cast<std::size_t>(shards));
     for (long s = 0; s < shards; ++s) files[s] = head + std::to_string(s);
-    for (std::size_t u = 0; u < single_.size(); ++u) {
-      if (single_[u].last < 0) continue;
-      const char16_t key[1] = {static_cast<char16_t>(u)};
-      append_entry(files[shard_of(key[0], -1, shards)], std::u16string_view(key, 1), single_[u]);
-    }
-    for (std::size_t i = 0; i < pairs_.size(); ++i) {
-      const std::uint32_t pair = pairs_.key(i);
-      const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
-      append_entry(files[shard_of(key[0], key[1], shards)], std::u16string_view(key, 2), pairs_.postings(i));
-    }
+    const auto fill = [&](unsigned t) {
+      std::string digits;
+      const auto mine = [&](int shard) { return static_cast<unsigned>(shard) % threads == t; };
+      for (std::size_t u = 0; u < single_.size(); ++u) {
+        if (single_[u].last < 0) continue;
+        const char16_t key[1] = {static_cast<char16_t>(u)};
+        const int shard = shard_of(key[0], -1, shards);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 1), single_[u], digits, shortest);
+      }
+      for (std::size_t i = 0; i < pairs_.size(); ++i) {
+        const std::uint32_t pair = pairs_.key(i);
+        const char16_t key[2] = {static_cast<char16_t>(pair >> 16), static_cast<char16_t>(pair & 0xFFFF)};
+        const int shard = shard_of(key[0], key[1], shards);
+        if (mine(shard)) append_entry(files[shard], std::u16string_view(key, 2), pairs_.postings(i), digits, shortest);
+      }
+    };
+    std::vector<std::thread> helpers;
+    for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(fill, t);
+    fill(0);
+    for (std::thread& helper : helpers) helper.join();
     for (std::string& file : files) file += ");\n";
     return files;
   }
 
  private:
-  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings) {
+  static void append_entry(std::string& file, std::u16string_view key, const Postings& postings, std::string& digits,
+                           bool shortest) {
     file += ',';
     append_literal(file, key);
     file += ",\"";
-    postings.append_to(file);
+    if (shortest) {
+      digits.clear();
+      postings.append_to(digits);
+      append_shortest(file, digits);
+    } else {
+      postings.append_to(file);
+    }
     file += '"';
   }
 
@@ -675,7 +898,7 @@ class KeyTable {
 struct PreparedLog {
   std::string text_literal;     // Shift_JIS, for the text files
   std::string subject_literal;  // UTF-8, for m.js
-  std::string subject_sjis;     // Shift_JIS, for the text files
+  std::string subject_sjis;     // for the text files (chunk_subject)
   std::vector<char16_t> singles;     // distinct keys of one unit
   std::vector<std::uint32_t> pairs;  // distinct keys of two units (first << 16 | second)
 };
@@ -755,20 +978,31 @@ void collect_keys(std::u16string_view text, PreparedLog& out) {
   }
 }
 
+// A subject as a text file holds it: 0 where it is its text's first line
+// (the text is the subject, a line break and the body: a subject without
+// a line break), else a Shift_JIS literal.
+std::string chunk_subject(std::u16string_view subject) {
+  if (subject.find(u'\n') == std::u16string_view::npos) return "0";
+  std::string out;
+  append_sjis_literal(out, subject);
+  return out;
+}
+
 PreparedLog prepare_log(std::string_view log) {
   PreparedLog out;
   const std::u16string text = search_text(log);
   append_sjis_literal(out.text_literal, text);
   const std::u16string subject = search_subject(log);
   append_literal(out.subject_literal, subject);
-  append_sjis_literal(out.subject_sjis, subject);
+  out.subject_sjis = chunk_subject(subject);
   collect_keys(text, out);
   return out;
 }
 
 // The text files of consecutive messages: t<C>.js holds the texts of ids
-// C * kSearchChunkDocs on, then their subjects (the page finds a text at
-// its id's remainder, so a run of ids starts at a chunk's first id).
+// C * kSearchChunkDocs on, then their subjects (chunk_subject; the page
+// finds a text at its id's remainder, so a run of ids starts at a chunk's
+// first id).
 class ChunkFiles {
  public:
   using Writer = std::function<void(std::string name, const std::string& bytes)>;
@@ -1002,16 +1236,19 @@ bool build_search_index_locked() {
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
   // joined (ids ascend from one run to the next).
-  // A file the current generation holds with the very same bytes is not
-  // written again (a rebuild over unchanged logs writes next to nothing);
-  // should the new generation differ, it is copied over from there.
+  // A file the current generation holds with the very same content (by its
+  // hash) is neither deflated nor written again (a rebuild over unchanged
+  // logs writes next to nothing); should the new generation differ, it is
+  // copied over from there.
   const std::string previous = old ? generation_folder(old->generation) : std::string();
-  const auto put = [&](const std::string& name, const std::string& bytes, std::vector<std::string>& reused) {
-    if (!previous.empty() && platform::read_file(previous + "\\" + name) == bytes) {
+  const auto put = [&](const std::string& name, const std::string& content, std::uint64_t hash,
+                       std::vector<std::string>& reused) {
+    if (!previous.empty() && holds_packed(previous + "\\" + name, name, hash)) {
       reused.push_back(name);
       return true;
     }
-    return write_index_file(folder + "\\" + name, bytes);
+    const std::optional<std::string> file = pack_file(pack_name(name), content, hash);
+    return file && write_index_file(folder + "\\" + name, *file);
   };
   struct Part {
     KeyTable keys;
@@ -1028,8 +1265,9 @@ bool build_search_index_locked() {
   const auto build_part = [&](unsigned t) {
     Part& part = parts[t];
     ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-      part.ok = put(name, bytes, part.reused) && part.ok;
-      part.files.emplace_back(std::move(name), file_hash(bytes));
+      const std::uint64_t hash = file_hash(bytes);
+      part.ok = put(name, bytes, hash, part.reused) && part.ok;
+      part.files.emplace_back(std::move(name), hash);
     });
     KeyTable::Block block;
     const std::size_t end = std::min(entries.size(), (t + 1) * per_part);
@@ -1057,8 +1295,9 @@ bool build_search_index_locked() {
   std::vector<std::string> files;  // names of the generation's files
   std::vector<std::string> reused_names;  // of those, the ones not in the build folder
   const auto write = [&](std::string name, const std::string& bytes) {
-    hash.add(name, file_hash(bytes));
-    ok = put(name, bytes, reused_names) && ok;
+    const std::uint64_t file = file_hash(bytes);
+    hash.add(name, file);
+    ok = put(name, bytes, file, reused_names) && ok;
     files.push_back(std::move(name));
   };
   KeyTable& keys = parts[0].keys;
@@ -1082,19 +1321,56 @@ bool build_search_index_locked() {
     std::u16string name = platform::sjis_to_utf16_display(without_log_extension(entry.name));
     if (stored_later(name, state.newest[entry.list])) state.newest[entry.list] = std::move(name);
   }
-  const std::vector<std::string> shards = keys.shard_files();
-  for (int s = 0; s < kSearchShards; ++s) write("p" + std::to_string(s) + ".js", shards[s]);
+  // The posting files are deflated by the threads together: a fresh build
+  // spends a good part of its time deflating.
+  // Their hashes are those of the postings as the table holds them: the
+  // shortest forms are made only for the files to be written.
+  const std::vector<std::string> shards = keys.shard_files(kSearchShards, "LS.p(", threads, false);
+  std::vector<std::uint64_t> shard_hashes(shards.size());
+  for (Part& part : parts) part.reused.clear();
+  const auto put_shards = [&](unsigned t) {
+    for (std::size_t s = t; s < shards.size(); s += threads) {
+      shard_hashes[s] = file_hash(shards[s]);
+      const std::string name = "p" + std::to_string(s) + ".js";
+      if (!previous.empty() && holds_packed(previous + "\\" + name, name, shard_hashes[s])) {
+        parts[t].reused.push_back(name);
+        continue;
+      }
+      const std::optional<std::string> file = pack_file(pack_name(name), shortest_postings(shards[s]), shard_hashes[s]);
+      parts[t].ok = file && write_index_file(folder + "\\" + name, *file) && parts[t].ok;
+    }
+  };
+  helpers.clear();
+  for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(put_shards, t);
+  put_shards(0);
+  for (std::thread& helper : helpers) helper.join();
+  for (std::size_t s = 0; s < shards.size(); ++s) {
+    std::string name = "p" + std::to_string(s) + ".js";
+    hash.add(name, shard_hashes[s]);
+    files.push_back(std::move(name));
+  }
+  for (Part& part : parts) {
+    ok = ok && part.ok;
+    reused_names.insert(reused_names.end(), part.reused.begin(), part.reused.end());
+  }
   write("m.js", meta);
   write("n.js", names);
   ok = write_page_if_changed() && ok;
   state.generation = hash.name();
   const std::string target = generation_folder(state.generation);
   const bool current = old && old->generation == state.generation;
+  const std::unordered_set<std::string> reused(reused_names.begin(), reused_names.end());
+  if (ok && current) {
+    // The same contents: a file written all the same was found damaged or
+    // missing in the current generation, and replaces what is there.
+    for (const std::string& name : files) {
+      if (reused.count(name) == 0) ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
+    }
+  }
   if (ok && !current) {
     // A folder of this name that is not current is what a killed build left.
     remove_generation(target);
     ok = platform::create_folder(target);
-    const std::unordered_set<std::string> reused(reused_names.begin(), reused_names.end());
     for (const std::string& name : files) {
       if (reused.count(name) == 0) {
         ok = ok && platform::set_aside(folder + "\\" + name, target + "\\" + name);
@@ -1154,8 +1430,12 @@ int size_class(const Segment& segment) {
 bool write_segment(const std::string& folder, const Segment& segment, const KeyTable& keys, const std::string& meta) {
   bool ok = true;
   const std::vector<std::string> shards = keys.shard_files(segment.shards, "LS.q(" + std::to_string(segment.first) + ",");
-  for (long s = 0; s < segment.shards; ++s) ok = write_index_file(segment_shard_path(folder, segment, s), shards[s]) && ok;
-  return write_index_file(segment_meta_path(folder, segment), meta) && ok;
+  for (long s = 0; s < segment.shards; ++s) {
+    const std::string path = segment_shard_path(folder, segment, s);
+    ok = write_packed(path, path.substr(folder.size() + 1), shards[s]) && ok;
+  }
+  const std::string meta_file = segment_meta_path(folder, segment);
+  return write_packed(meta_file, meta_file.substr(folder.size() + 1), meta) && ok;
 }
 
 void delete_segment(const std::string& folder, const Segment& segment) {
@@ -1187,7 +1467,7 @@ bool merge_segments(State& state, const std::string& folder, std::vector<Segment
           }
         }
       }
-      const std::optional<std::string> bytes = platform::read_file(segment_meta_path(folder, *segment));
+      const std::optional<std::string> bytes = read_index_file(segment_meta_path(folder, *segment));
       if (!bytes) return false;
       meta += *bytes;
     }
@@ -1210,7 +1490,7 @@ bool flush_tail(State& state) {
   segment.shards = shards_for(segment.end - segment.first);
   bool ok = true;
   ChunkFiles chunks([&](std::string name, const std::string& bytes) {
-    ok = write_index_file(folder + "\\" + name, bytes) && ok;
+    ok = write_packed(folder + "\\" + name, name, bytes) && ok;
   });
   KeyTable keys;
   std::string meta;
@@ -1223,12 +1503,10 @@ bool flush_tail(State& state) {
     collect_keys(text, prepared);
     keys.add_keys(id, prepared.singles, prepared.pairs);
     std::string text_literal;
-    std::string subject_sjis;
     std::string subject_literal;
     append_sjis_literal(text_literal, text);
-    append_sjis_literal(subject_sjis, doc.subject);
     append_literal(subject_literal, doc.subject);
-    chunks.add(id, text_literal, subject_sjis);
+    chunks.add(id, text_literal, chunk_subject(doc.subject));
     std::string name_literal;
     append_literal(name_literal, doc.name);
     meta += "LS.sm(" + std::to_string(id) + "," + std::to_string(doc.list) + "," + name_literal + "," + subject_literal + ");\n";

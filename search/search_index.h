@@ -5,7 +5,9 @@
 // a message matches when its folded text (fold_for_search of search_text)
 // contains every word of the folded query as a substring.
 //
-// Layout (UTF-8 script files, each a run of lines "LS.<call>(<args>);"):
+// Layout (script files, each a run of lines "LS.<call>(<args>);"; all but
+// state.js and the tail's x<I>.js are packed: one line LS.z(...) holding
+// those lines deflated, see search_pack.h):
 //   search\index.htm        the search page
 //   search\state.js         the current generation, its message count, the
 //                           list names and the messages stored since that
@@ -14,8 +16,8 @@
 //                           list, name, subject (for the tool)
 //   search\g<N>\n.js        the same without the subjects (for the page)
 //   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on, then
-//                           their subjects, in Shift_JIS (the other files
-//                           are UTF-8)
+//                           their subjects, in Shift_JIS (the lines of the
+//                           other files are UTF-8)
 //   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
 //   search\g<N>\x<I>.js     the text of tail message I
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
@@ -41,6 +43,12 @@ namespace larkspur {
 inline constexpr std::string_view kSearchFolder = "search";
 inline constexpr std::string_view kSearchPage = "search\\index.htm";
 inline constexpr std::string_view kSearchState = "search\\state.js";
+
+// The layout of the index files, in state.js: an index of another layout is
+// as none (the page and the tool wait for or build a new one). 4 and before
+// wrote every file as plain script; 5 packs the texts, postings and message
+// lists (see search_pack.h).
+inline constexpr long kSearchIndexFormat = 5;
 
 // Messages per text file of a generation: a query loads the files of its
 // candidates, so files stay small (a few hundred KB of text).

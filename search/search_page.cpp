@@ -53,11 +53,14 @@ std::string search_page_html() {
 "use strict";
 (function () {
   var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
+  var FORMAT = )PAGE" + std::to_string(kSearchIndexFormat) + R"PAGE(;
   var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
+  var unpacking = {};
   // The index files call these as they load.
   window.LS = {
-    state: function (gen, docs, nshards, chunk) {
-      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [] };
+    // An index of another layout is as none: Larkspur builds it anew.
+    state: function (gen, docs, nshards, chunk, format) {
+      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [], usable: format === FORMAT };
     },
     seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
@@ -77,16 +80,36 @@ std::string search_page_html() {
       shards["s" + first + "_" + k] = map;
     },
     sm: function (id, list, name) { names[id] = [list, name]; },
-    x: function (id, text) { tails[id] = text; }
+    x: function (id, text) { tails[id] = text; },
+    // A packed file: deflated lines (Shift_JIS for the texts, t*.js; UTF-8
+    // for the rest) in a literal read as x-user-defined, where a byte is the
+    // unit's low byte. Each line is a call whose arguments are JSON.
+    z: function (name, hash, bytes) {
+      var raw = new Uint8Array(bytes.length);
+      for (var i = 0; i < bytes.length; i++) raw[i] = bytes.charCodeAt(i) & 0xFF;
+      var inflated = new Blob([raw]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
+      unpacking[name] = new Response(inflated).arrayBuffer().then(function (buffer) {
+        var text = new TextDecoder(name.charAt(0) === "t" ? "shift_jis" : "utf-8").decode(buffer);
+        text.split("\n").forEach(function (line) {
+          var call = /^LS\.(\w+)\(([^]*)\);$/.exec(line);
+          if (call && call[1] !== "z" && LS.hasOwnProperty(call[1])) LS[call[1]].apply(null, JSON.parse("[" + call[2] + "]"));
+        });
+        return true;
+      }).catch(function () { return false; });
+    }
   };
-  // The text files (t*.js) are in Shift_JIS; the other files in UTF-8.
-  function load(src, charset) {
+  // Packed files are waited for until their lines have run; state.js and
+  // the tail's files (x*.js) are plain UTF-8.
+  function load(src, isPacked) {
     if (!loaded[src]) {
       loaded[src] = new Promise(function (resolve) {
         var s = document.createElement("script");
-        if (charset) s.charset = charset;
+        if (isPacked) s.charset = "x-user-defined";
         s.src = src;
-        s.onload = function () { resolve(true); };
+        s.onload = function () {
+          var name = src.substring(src.lastIndexOf("/") + 1).replace(/\.js$/, "");
+          resolve(isPacked ? unpacking[name] || false : true);
+        };
         s.onerror = function () { resolve(false); };
         document.head.appendChild(s);
       });
@@ -116,8 +139,28 @@ std::string search_page_html() {
     return keys;
   }
   // Gaps as digits, five bits each, low first; "." and a length: a run of
-  // consecutive ids.
+  // consecutive ids. Or "~", k, then a Rice code: six bits a digit, most
+  // significant first; per id, its gap's quotient by 2^k in 1 bits and a 0,
+  // then the gap's low k bits.
+  function decodeRice(digits) {
+    var ids = [], last = -1, k = DIGITS.indexOf(digits.charAt(1)), q = 0, r = 0, n = 0, inR = false;
+    if (k < 0 || k > 30) return ids;
+    for (var i = 2; i < digits.length; i++) {
+      var v = DIGITS.indexOf(digits.charAt(i));
+      if (v < 0) break;
+      for (var b = 5; b >= 0; b--) {
+        var bit = (v >> b) & 1;
+        if (!inR) {
+          if (bit) { q++; continue; }
+          inR = true;
+        } else { r = r * 2 + bit; n++; }
+        if (n === k) { last += q * Math.pow(2, k) + r + 1; ids.push(last); q = 0; r = 0; n = 0; inR = false; }
+      }
+    }
+    return ids;
+  }
   function decode(digits) {
+    if (digits.charAt(0) === "~") return decodeRice(digits);
     var ids = [], last = -1, gap = 0, shift = 0, run = false;
     for (var i = 0; i < digits.length; i++) {
       var c = digits.charAt(i);
@@ -142,9 +185,10 @@ std::string search_page_html() {
   function start() {
     state = null;
     return load("state.js?" + Date.now()).then(function () {
+      if (state && !state.usable) state = null;
       if (!state) return false;
-      return Promise.all([load(folder() + "n.js")].concat(state.segs.map(function (s) {
-        return load(folder() + "s" + s.first + "_" + s.end + "m.js");
+      return Promise.all([load(folder() + "n.js", true)].concat(state.segs.map(function (s) {
+        return load(folder() + "s" + s.first + "_" + s.end + "m.js", true);
       })));
     });
   }
@@ -166,11 +210,14 @@ std::string search_page_html() {
     }
     return null;
   }
-  // A subject, once the text file of its message is loaded.
+  // A subject, once the text file of its message is loaded: 0 stands for
+  // the first line of its text.
   function subjectOf(doc) {
     if (doc.id >= state.docs) return doc.subject;
-    var s = subjects[Math.floor(doc.id / state.chunk)];
-    return s ? s[doc.id % state.chunk] : "";
+    var s = subjects[Math.floor(doc.id / state.chunk)], subject = s ? s[doc.id % state.chunk] : "";
+    if (subject !== 0) return subject;
+    var text = textOf(doc.id) || "";
+    return text.indexOf("\n") < 0 ? text : text.substr(0, text.indexOf("\n"));
   }
   function newestFirst(a, b) {
     var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
@@ -189,7 +236,7 @@ std::string search_page_html() {
       var keys = [], verify = false;
       ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
       var files = [];
-      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0])); }); });
+      keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0], true)); }); });
       state.tail.forEach(function (t) { files.push(load(folder() + "x" + t[0] + ".js")); });
       return Promise.all(files).then(function () {
         var candidates = null;
@@ -228,7 +275,7 @@ std::string search_page_html() {
       end++;
     }
     return Promise.all(need.filter(function (c) { return !chunks[c]; })
-                           .map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+                           .map(function (c) { return load(folder() + "t" + c + ".js", true); })).then(function () {
       for (; q.pos < end; q.pos++) if (holds(q.cands[q.pos], q.words)) q.main.push(q.cands[q.pos]);
       return ensure(q, n);
     });
@@ -315,7 +362,7 @@ std::string search_page_html() {
         var c = Math.floor(docs[i].id / state.chunk);
         if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
       }
-      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", "Shift_JIS"); })).then(function () {
+      return Promise.all(need.map(function (c) { return load(folder() + "t" + c + ".js", true); })).then(function () {
         if (q !== current) return;
         hitsBox.textContent = "";
         for (var i = offset; i < end; i++) {
@@ -349,8 +396,14 @@ std::string search_page_html() {
     });
   }
   function run(query) {
-    status.textContent = "検索しています…";
     document.body.removeAttribute("data-shown");
+    // The index is deflated: a browser that cannot inflate cannot search.
+    if (typeof DecompressionStream === "undefined") {
+      status.textContent = "このブラウザーでは検索できません。新しい版の Chrome・Edge・Firefox で開いてください。";
+      document.body.setAttribute("data-shown", String(Date.now()));
+      return Promise.resolve();
+    }
+    status.textContent = "検索しています…";
     return prepare(query).then(function (q) {
       if (q === null) {
         // Larkspur may be building the index now: it is looked for again.

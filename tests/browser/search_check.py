@@ -50,6 +50,10 @@ def check_search(page, archive, output, cli, queries):
     check(any(m == "株価" for m in marks) and any(m in ("カタカナ", "ｶﾀｶﾅ") for m in marks),
           "both words are highlighted, in the text as written")
     check("件中" in page.evaluate("document.getElementById('status').textContent"), "the total is shown")
+    subjects = page.evaluate("[...document.querySelectorAll('#hits li a')].map(a => a.textContent)")
+    lines = subprocess.run([cli, "-C", archive, "search", "--limit", "20", "--", "株価", "ｶﾀｶﾅ"],
+                           capture_output=True, text=True).stdout.splitlines()
+    check(subjects == [line.split("\t")[3] or "(件名なし)" for line in lines], "the subjects shown are the tool's")
     first = page.evaluate("document.querySelector('#hits li a').getAttribute('href')")
     check(first.startswith("../LKset/") and first.endswith(".htm"), "a result links to its message page")
     page.screenshot(os.path.join(output, "search.png"), 1000, 900)
@@ -63,6 +67,29 @@ def check_search(page, archive, output, cli, queries):
           and page.evaluate("document.querySelectorAll('#hits img, #hits script, #hits b').length") == 0,
           "no result runs script or adds elements")
     page.screenshot(os.path.join(output, "search-hostile.png"), 1000, 500)
+
+    # A browser that cannot inflate says so rather than find nothing.
+    page.open("about:blank")
+    page.open(url)
+    page.evaluate("delete window.DecompressionStream; document.getElementById('q').value = 'x';"
+                  " document.getElementById('form').requestSubmit(); 0")
+    page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+    check("このブラウザーでは検索できません" in page.evaluate("document.getElementById('status').textContent"),
+          "a browser without DecompressionStream is told so")
+
+    # An index of another layout (an older Larkspur's) is read as none.
+    state_path = os.path.join(archive, "search", "state.js")
+    state = open(state_path, "rb").read()
+    head = state.index(b");")
+    open(state_path, "wb").write(state[:head - 1] + b"4" + state[head:])
+    try:
+        page.open("about:blank")
+        page.open(url + "#q=%E5%8D%B1%E9%99%BA")
+        page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+        check("索引がありません" in page.evaluate("document.getElementById('status').textContent"),
+              "an index of an older layout is taken for none")
+    finally:
+        open(state_path, "wb").write(state)
 
 
 def main():

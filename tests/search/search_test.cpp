@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "search/search_index.h"
+#include "search/search_pack.h"
 #include "search/search_text.h"
 #include "settings/records.h"
 #include "settings/store.h"
@@ -241,6 +242,91 @@ TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
   ASSERT_TRUE(build_search_index_locked());
   EXPECT_NE(generation(), rebuilt);
   expect_exact(random);
+}
+
+// A packed file reads back as its content whatever bytes its deflated form
+// holds (quotes, backslashes, CR, LF, NUL, bytes 80-FF), and tells a byte
+// changed after its header.
+TEST(SearchPackTest, ContentReadsBackAndChangesAreFound) {
+  std::string every_byte;
+  for (int i = 0; i < 4 * 256; ++i) every_byte += static_cast<char>(i % 256);
+  std::string noise;  // deflates to itself, near enough: every byte value
+  std::mt19937 random(11);
+  for (int i = 0; i < (1 << 20); ++i) noise += static_cast<char>(random());
+  for (const std::string& content : {std::string(), every_byte, noise, sj("LS.t(0,\"株価\\n\");\n")}) {
+    const std::uint64_t hash = search_file_hash(content);
+    for (const int level : {1, 6}) {
+      const std::optional<std::string> file = pack_search_file("t7", content, hash, level);
+      ASSERT_TRUE(file);
+      EXPECT_EQ(file->find_first_of("\r\n"), file->size() - 1);  // one line
+      EXPECT_EQ(unpack_search_file(*file), content);
+      EXPECT_TRUE(packed_search_file_holds(*file, "t7", hash));
+      EXPECT_FALSE(packed_search_file_holds(*file, "t8", hash));
+      EXPECT_FALSE(packed_search_file_holds(*file, "t7", hash + 1));
+      std::string changed = *file;
+      changed[changed.size() - 5] ^= 0x01;
+      EXPECT_FALSE(packed_search_file_holds(changed, "t7", hash));
+    }
+  }
+}
+
+// What may happen to the index files between two runs: an index of an
+// older layout is as none; a file cut short, altered or gone makes a query
+// find less (and never read past what is there). The next rebuild restores
+// an index that answers exactly.
+TEST_F(SearchIndexTest, ARebuildRestoresAnOlderOrDamagedIndex) {
+  std::mt19937 random(5);
+  write_logs(sj("天気"), 40, random);
+  write_logs(sj("経済"), 40, random);
+  ASSERT_TRUE(build_search_index_locked());
+  std::string generation;
+  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) generation = entry.name;
+  const std::string folder = std::string(kSearchFolder) + "\\" + generation + "\\";
+  using Damage = std::optional<std::string> (*)(std::string);
+  struct Case {
+    const char* what;
+    std::vector<std::string> files;  // in the generation's folder; empty: state.js
+    Damage damage;                   // nullopt: the file is deleted
+    bool no_index;                   // a query then finds no index at all (else: may find less)
+  };
+  const Case cases[] = {
+      {"an older layout", {}, [](std::string s) -> std::optional<std::string> {
+         s[s.find(");") - 1] = '4';  // the layout number
+         return s;
+       }, true},
+      {"texts cut short", {"t0.js", "t1.js"}, [](std::string s) -> std::optional<std::string> { return s.substr(0, s.size() / 2); }, false},
+      {"a byte of the texts altered", {"t0.js"}, [](std::string s) -> std::optional<std::string> {
+         s[s.size() / 2] = static_cast<char>(s[s.size() / 2] ^ 0x5A);
+         return s;
+       }, false},
+      {"postings ending in an escape", {"p0.js", "p1.js", "p7.js"}, [](std::string s) -> std::optional<std::string> {
+         return s.substr(0, s.size() - 4) + "\\";
+       }, false},
+      {"the message lists gone", {"m.js", "n.js"}, [](std::string) -> std::optional<std::string> { return std::nullopt; }, false},
+      {"plain lines where packed ones were", {"t0.js", "p3.js"}, [](std::string) -> std::optional<std::string> {
+         return std::string("LS.t(0,\"x\");\n");
+       }, false},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::string> paths = c.files.empty() ? std::vector<std::string>{std::string(kSearchState)} : [&] {
+      std::vector<std::string> out;
+      for (const std::string& name : c.files) out.push_back(folder + name);
+      return out;
+    }();
+    for (const std::string& path : paths) {
+      const std::optional<std::string> damaged = c.damage(platform::read_file(path).value());
+      if (damaged) put_file(path, *damaged);
+      else platform::delete_file(path);
+    }
+    for (const char16_t* query : {u"の", u"天気", u"です。", u"ab"}) {
+      const auto result = search_archive(query, std::nullopt, SIZE_MAX);
+      if (c.no_index) {
+        EXPECT_FALSE(result) << c.what;
+      }
+    }
+    ASSERT_TRUE(build_search_index_locked()) << c.what;
+    expect_exact(random);
+  }
 }
 
 TEST_F(SearchIndexTest, ListFilterAndLimit) {
