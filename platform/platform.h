@@ -250,7 +250,8 @@ bool folder_exists(std::string_view path);
 // One state of a file or folder, told cheaply: writing the file, replacing it,
 // or adding, removing or renaming an entry of the folder gives another stamp
 // (short of two changes of equal size within one tick of the file system's
-// clock). Compared, never interpreted.
+// clock). Compared, never interpreted, but for the times being the file
+// system's clock: a later change gives a time no smaller.
 struct FileStamp {
   std::uint64_t size = 0;
   std::uint64_t modified = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <thread>
@@ -55,6 +56,13 @@ std::string generation_folder(std::string_view generation) {
 // Where a build writes its files before they move to their generation's folder.
 std::string build_folder() { return std::string(kSearchFolder) + "\\~build"; }
 
+std::string hex_of(std::uint64_t value) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
+  return out;
+}
+
 // The hash of a generation: of the names and content hashes of its files
 // (hashed by the threads that write them).
 class GenerationHash {
@@ -63,12 +71,7 @@ class GenerationHash {
     hash_.add(name);
     hash_.add(std::string_view(reinterpret_cast<const char*>(&file_hash), sizeof file_hash));
   }
-  std::string name() const {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(hash_.value() >> shift) & 0xF];
-    return out;
-  }
+  std::string name() const { return hex_of(hash_.value()); }
 
  private:
   SearchHash hash_;
@@ -1210,16 +1213,158 @@ std::string SearchHit::page_path() const { return list_folder(list) + "\\web\\" 
 
 // ---------------------------------------------------------------- writers
 
+namespace {
+
+// What a generation was built from ("search\\sources.txt", read by builds
+// alone): the generation's name, a hash of its sources, and its files with
+// the hashes of their contents, a line each:
+//   generation <name>
+//   sources <hash>      (or "-")
+//   file <name> <hash>
+// The sources are every list's name and every log's name and FileStamp, in
+// the order of the build, with the layout and the folding. A rebuild whose
+// sources hash the same, and whose generation's files all read back as they
+// were written, keeps that generation: deriving every message's keys again
+// takes seconds for an archive of tens of thousands of messages, and would
+// give the very same files. Anything else builds anew.
+constexpr std::string_view kSearchSources = "search\\sources.txt";
+// Raised whenever what a build derives from a log (the text searched, its
+// keys) changes without the layout changing: an index an older Larkspur
+// built is then built anew by the first rebuild.
+constexpr int kSourcesVersion = 1;
+
+struct LogEntry {
+  std::string name;  // log file name
+  long list;
+};
+
+// Folding that differs between two builds (another system's Unicode tables)
+// gives other keys: a hash of what it makes of characters each of its steps
+// touches.
+std::uint64_t folding_fingerprint() {
+  static constexpr std::u16string_view kProbe =
+      u"ＡＺａｚ０９ABCxyzÀÉÖåßſﬁĲǅΣσςДдӀ①Ⅻ㍻㌔㈱ｶﾞｷﾟﾊﾟｱｲｳｰ･｡「」～〜－―‐"
+      u"…‥　、。がガか\u3099は\u309Aゟヿ\u00A0\u2002\u2126\u212B\u1E9E\uFF5F";
+  const std::u16string folded = platform::fold_for_search(kProbe);
+  SearchHash hash;
+  hash.add(std::string_view(reinterpret_cast<const char*>(folded.data()), folded.size() * sizeof(char16_t)));
+  return hash.value();
+}
+
+// The hash of a build's sources, or "-" when some log could not be looked at
+// or may have changed unseen: changed after the build began yet within the
+// tick of the file system's clock in which it was last changed before
+// (`began`: the stamp of a folder the build made before reading any log).
+std::string sources_hash(const std::vector<std::string>& lists, const std::vector<LogEntry>& entries,
+                         const std::vector<std::optional<platform::FileStamp>>& stamps, std::uint64_t began) {
+  SearchHash hash;
+  const auto add_number = [&](std::uint64_t n) { hash.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n)); };
+  add_number(kSourcesVersion);
+  add_number(static_cast<std::uint64_t>(kIndexFormat));
+  add_number(folding_fingerprint());
+  add_number(lists.size());
+  for (const std::string& list : lists) hash.add(list);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::optional<platform::FileStamp>& stamp = stamps[i];
+    if (!stamp || stamp->modified >= began || stamp->changed >= began) return "-";
+    add_number(static_cast<std::uint64_t>(entries[i].list));
+    hash.add(entries[i].name);
+    for (const std::uint64_t n : {stamp->size, stamp->modified, stamp->changed, stamp->id}) add_number(n);
+  }
+  return hex_of(hash.value());
+}
+
+struct Sources {
+  std::string generation;
+  std::string hash;
+  std::vector<std::pair<std::string, std::uint64_t>> files;
+};
+
+std::optional<Sources> read_sources() {
+  const std::optional<std::string> text = platform::read_file(kSearchSources);
+  if (!text) return std::nullopt;
+  Sources sources;
+  std::size_t at = 0;
+  while (at < text->size()) {
+    std::size_t end = text->find('\n', at);
+    if (end == std::string::npos) end = text->size();
+    const std::string_view line = std::string_view(*text).substr(at, end - at);
+    at = end + 1;
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos) return std::nullopt;
+    const std::string_view key = line.substr(0, space);
+    const std::string_view value = line.substr(space + 1);
+    if (key == "generation") {
+      sources.generation = value;
+    } else if (key == "sources") {
+      sources.hash = value;
+    } else if (key == "file") {
+      const std::size_t split = value.rfind(' ');
+      if (split == std::string_view::npos) return std::nullopt;
+      const std::string hash(value.substr(split + 1));
+      char* stop = nullptr;
+      const std::uint64_t file = std::strtoull(hash.c_str(), &stop, 16);
+      if (hash.size() != 16 || *stop != '\0') return std::nullopt;
+      sources.files.emplace_back(std::string(value.substr(0, split)), file);
+    }
+  }
+  return sources;
+}
+
+bool write_sources(const Sources& sources) {
+  std::string out = "generation " + sources.generation + "\nsources " + sources.hash + "\n";
+  for (const auto& [name, hash] : sources.files) out += "file " + name + " " + hex_of(hash) + "\n";
+  return write_index_file(kSearchSources, out);
+}
+
+// True when the current generation `state` was built from the sources
+// hashing to `hash` and every file of it reads back as it was written.
+bool holds_current_generation(const State& state, const std::string& hash) {
+  if (!state.segments.empty() || !state.tail.empty() || hash == "-") return false;
+  const std::optional<Sources> sources = read_sources();
+  if (!sources || sources->generation != state.generation || sources->hash != hash) return false;
+  GenerationHash generation;
+  for (const auto& [name, file] : sources->files) generation.add(name, file);
+  if (generation.name() != state.generation) return false;
+  const std::string folder = generation_folder(state.generation);
+  std::atomic<bool> intact = true;
+  const auto check = [&](std::size_t from, std::size_t step) {
+    for (std::size_t i = from; i < sources->files.size() && intact; i += step) {
+      const auto& [name, file] = sources->files[i];
+      if (!holds_packed(folder + "\\" + name, name, file)) intact = false;
+    }
+  };
+  std::thread helper(check, 1, 2);
+  check(0, 2);
+  helper.join();
+  return intact;
+}
+
+// Keeps the current generation as the rebuild's: the page is written again
+// where it changed, and what killed builds and writers left goes.
+bool keep_generation(const State& state) {
+  const bool ok = write_page_if_changed();
+  remove_generation(build_folder());
+  const std::string current = std::string(kGenerationPrefix) + state.generation;
+  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
+    if (entry.is_folder && entry.name != current) remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
+  }
+  const std::string folder = generation_folder(state.generation);
+  for (const char* leftovers : {"\\x*.js", "\\s*.js"}) {
+    for (const std::string& name : platform::find_files(folder + leftovers)) platform::delete_file(folder + "\\" + name);
+  }
+  return ok;
+}
+
+}  // namespace
+
 bool build_search_index_locked() {
   platform::create_folder(kSearchFolder);
   const std::optional<State> old = read_state();
   State state;
   state.lists = enumerate_lists();
 
-  struct Entry {
-    std::string name;  // log file name
-    long list;
-  };
+  using Entry = LogEntry;
   std::vector<Entry> entries;
   for (std::size_t l = 0; l < state.lists.size(); ++l) {
     for (std::string& name : platform::find_files(list_folder(state.lists[l]) + "\\*.log")) {
@@ -1229,10 +1374,16 @@ bool build_search_index_locked() {
   // Oldest first: the page and the tool walk ids from the top for newest first.
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.list < b.list; });
+  std::vector<std::optional<platform::FileStamp>> stamps;
+  stamps.reserve(entries.size());
+  for (const Entry& entry : entries) stamps.push_back(platform::file_stamp(list_folder(state.lists[entry.list]) + "\\" + entry.name));
+  if (old && holds_current_generation(*old, sources_hash(state.lists, entries, stamps, UINT64_MAX))) return keep_generation(*old);
 
   const std::string folder = build_folder();
   remove_generation(folder);  // what a killed build left
   if (!platform::create_folder(folder)) return false;
+  const std::optional<platform::FileStamp> began = platform::file_stamp(folder);
+  Sources sources{{}, began ? sources_hash(state.lists, entries, stamps, began->modified) : "-", {}};
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
   // joined (ids ascend from one run to the next).
@@ -1297,6 +1448,7 @@ bool build_search_index_locked() {
   const auto write = [&](std::string name, const std::string& bytes) {
     const std::uint64_t file = file_hash(bytes);
     hash.add(name, file);
+    sources.files.emplace_back(name, file);
     ok = put(name, bytes, file, reused_names) && ok;
     files.push_back(std::move(name));
   };
@@ -1307,6 +1459,7 @@ bool build_search_index_locked() {
     ok = ok && part.ok;
     for (auto& [name, file] : part.files) {
       hash.add(name, file);
+      sources.files.emplace_back(name, file);
       files.push_back(std::move(name));
     }
     reused_names.insert(reused_names.end(), part.reused.begin(), part.reused.end());
@@ -1347,6 +1500,7 @@ bool build_search_index_locked() {
   for (std::size_t s = 0; s < shards.size(); ++s) {
     std::string name = "p" + std::to_string(s) + ".js";
     hash.add(name, shard_hashes[s]);
+    sources.files.emplace_back(name, shard_hashes[s]);
     files.push_back(std::move(name));
   }
   for (Part& part : parts) {
@@ -1385,6 +1539,8 @@ bool build_search_index_locked() {
     remove_generation(folder);
     return false;
   }
+  sources.generation = state.generation;
+  write_sources(sources);  // when it fails, the next rebuild builds anew
   remove_generation(folder);
   for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
     if (entry.is_folder && entry.name != target.substr(kSearchFolder.size() + 1)) {

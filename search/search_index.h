@@ -23,6 +23,9 @@
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
 //                           a segment: messages stored since, ids F to E - 1
 //                           (see Segment in search_index.cpp)
+//   search\sources.txt     what the current generation was built from (the
+//                           logs' names and stamps, hashed; its files'
+//                           hashes): a rebuild over unchanged logs keeps it
 // A generation's files are written before state.js names it, and state.js is
 // replaced whole, so a process killed at any moment leaves a consistent index
 // (at worst one that lacks the log being stored, or names a page since gone).
@@ -71,8 +74,11 @@ inline constexpr long kSearchSegmentDocsPerShard = 128;
 inline constexpr int kSearchPageHits = 20;
 
 // Builds a new generation from every log of every list and makes it current
-// (the tail empties); removes older generations. False when a file could
-// not be written (the previous index then stays current).
+// (the tail empties); removes older generations. The current generation is
+// kept instead when it has no tail or segments, no log changed since it was
+// built (by name and FileStamp), and every file of it reads back as written.
+// False when a file could not be written (the previous index then stays
+// current).
 bool build_search_index_locked();
 
 // Adds the log "LKset\<list_name>\<log_name>" (just stored; `log` its bytes)
