@@ -323,7 +323,6 @@ Outcome update_list_pages_locked(std::string_view list_folder, std::vector<Messa
   bool complete = true;
   const auto report_seen = [&] {
     if (seen == nullptr) return;
-    seen->pages = taken;
     seen->complete = complete;
   };
   // A list holds thousands of logs and owes pages to a few: the loop makes

@@ -121,11 +121,9 @@ enum class Seeding {
 
 // The same work for a caller that holds the site lock: the size messages are
 // appended to `messages` instead of being shown.
-// What an update found, for a caller that keeps track of the folders: the
-// page names in the web folder afterwards, every log name of the list, and
-// whether every log has its page now.
+// What an update found, for a caller that keeps track of the folders: every
+// log name of the list, and whether every log has its page now.
 struct ListSeen {
-  std::unordered_set<std::string> pages;
   std::unordered_set<std::string> logs;
   bool complete = false;
 };
