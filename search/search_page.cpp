@@ -182,10 +182,18 @@ std::string search_page_html() {
     return out;
   }
   function folder() { return "g" + state.gen + "/"; }
+  // located: state.js has run (state is set, or null without a usable
+  // index); ready: the message lists have loaded too. A query's posting
+  // and tail files need only the state: they load while the lists do.
+  var located = null;
   function start() {
     state = null;
-    return load("state.js?" + Date.now()).then(function () {
+    located = load("state.js?" + Date.now()).then(function () {
       if (state && !state.usable) state = null;
+      // Every query scans the tail's texts: they load at once.
+      if (state) state.tail.forEach(function (t) { load(folder() + "x" + t[0] + ".js"); });
+    });
+    return located.then(function () {
       if (!state) return false;
       return Promise.all([load(folder() + "n.js", true)].concat(state.segs.map(function (s) {
         return load(folder() + "s" + s.first + "_" + s.end + "m.js", true);
@@ -229,13 +237,14 @@ std::string search_page_html() {
   // texts; the rest are checked afterwards for the total.
   function prepare(query) {
     var ws = words(query);
-    return ready.then(function () {
+    var lists = ready;
+    return located.then(function () {
       if (!state) return null;
       var q = { words: ws, cands: [], pos: 0, main: [], tail: [] };
-      if (ws.length === 0) return q;
+      if (ws.length === 0) return lists.then(function () { return q; });
       var keys = [], verify = false;
       ws.forEach(function (w) { if (w.length > 2) verify = true; keysOf(w).forEach(function (k) { keys.push(k); }); });
-      var files = [];
+      var files = [lists];
       keys.forEach(function (k) { shardFiles(k).forEach(function (f) { files.push(load(f[0], true)); }); });
       state.tail.forEach(function (t) { files.push(load(folder() + "x" + t[0] + ".js")); });
       return Promise.all(files).then(function () {
