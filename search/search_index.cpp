@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <atomic>
 #include <cctype>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -1216,17 +1218,20 @@ std::string SearchHit::page_path() const { return list_folder(list) + "\\web\\" 
 namespace {
 
 // What a generation was built from ("search\\sources.txt", read by builds
-// alone): the generation's name, a hash of its sources, and its files with
-// the hashes of their contents, a line each:
+// alone), a line each:
 //   generation <name>
+//   docs <messages>
+//   lists <how many of state.js's first lists it knows>
 //   sources <hash>      (or "-")
-//   file <name> <hash>
-// The sources are every list's name and every log's name and FileStamp, in
-// the order of the build, with the layout and the folding. A rebuild whose
-// sources hash the same, and whose generation's files all read back as they
-// were written, keeps that generation: deriving every message's keys again
-// takes seconds for an archive of tens of thousands of messages, and would
-// give the very same files. Anything else builds anew.
+//   file <name> <hash>  (its files, with the hashes of their contents)
+// The sources hash covers those lists' names and every log of the
+// generation by its name and FileStamp, in the order of its ids, with the
+// layout and the folding. A rebuild that finds every log of the generation
+// as it was, and the generation's files all as they were written, keeps
+// that generation: deriving every message's keys again takes seconds for an
+// archive of tens of thousands of messages, and would give the very same
+// files. Logs stored since go into one new segment, derived afresh (see
+// keep_generation); anything else builds anew.
 constexpr std::string_view kSearchSources = "search\\sources.txt";
 // Raised whenever what a build derives from a log (the text searched, its
 // keys) changes without the layout changing: an index an older Larkspur
@@ -1251,31 +1256,32 @@ std::uint64_t folding_fingerprint() {
   return hash.value();
 }
 
-// The hash of a build's sources, or "-" when some log could not be looked at
-// or may have changed unseen: changed after the build began yet within the
-// tick of the file system's clock in which it was last changed before
-// (`began`: the stamp of a folder the build made before reading any log).
-std::string sources_hash(const std::vector<std::string>& lists, const std::vector<LogEntry>& entries,
-                         const std::vector<std::optional<platform::FileStamp>>& stamps, std::uint64_t began) {
-  SearchHash hash;
-  const auto add_number = [&](std::uint64_t n) { hash.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n)); };
-  add_number(kSourcesVersion);
-  add_number(static_cast<std::uint64_t>(kIndexFormat));
-  add_number(folding_fingerprint());
-  add_number(lists.size());
-  for (const std::string& list : lists) hash.add(list);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::optional<platform::FileStamp>& stamp = stamps[i];
-    if (!stamp || stamp->modified >= began || stamp->changed >= began) return "-";
-    add_number(static_cast<std::uint64_t>(entries[i].list));
-    hash.add(entries[i].name);
-    for (const std::uint64_t n : {stamp->size, stamp->modified, stamp->changed, stamp->id}) add_number(n);
+// The sources hash, fed the generation's lists, then its logs in id order.
+class SourcesHash {
+ public:
+  explicit SourcesHash(std::span<const std::string> lists) {
+    add_number(kSourcesVersion);
+    add_number(static_cast<std::uint64_t>(kIndexFormat));
+    add_number(folding_fingerprint());
+    add_number(lists.size());
+    for (const std::string& list : lists) hash_.add(list);
   }
-  return hex_of(hash.value());
-}
+  void add(long list, std::string_view log_name, const platform::FileStamp& stamp) {
+    add_number(static_cast<std::uint64_t>(list));
+    hash_.add(log_name);
+    for (const std::uint64_t n : {stamp.size, stamp.modified, stamp.changed, stamp.id}) add_number(n);
+  }
+  std::string value() const { return hex_of(hash_.value()); }
+
+ private:
+  void add_number(std::uint64_t n) { hash_.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n)); }
+  SearchHash hash_;
+};
 
 struct Sources {
   std::string generation;
+  long docs = 0;
+  std::size_t lists = 0;
   std::string hash;
   std::vector<std::pair<std::string, std::uint64_t>> files;
 };
@@ -1293,68 +1299,89 @@ std::optional<Sources> read_sources() {
     const std::size_t space = line.find(' ');
     if (space == std::string_view::npos) return std::nullopt;
     const std::string_view key = line.substr(0, space);
-    const std::string_view value = line.substr(space + 1);
+    const std::string value(line.substr(space + 1));
     if (key == "generation") {
       sources.generation = value;
+    } else if (key == "docs") {
+      sources.docs = std::atol(value.c_str());
+    } else if (key == "lists") {
+      sources.lists = static_cast<std::size_t>(std::atol(value.c_str()));
     } else if (key == "sources") {
       sources.hash = value;
     } else if (key == "file") {
       const std::size_t split = value.rfind(' ');
-      if (split == std::string_view::npos) return std::nullopt;
-      const std::string hash(value.substr(split + 1));
+      if (split == std::string::npos || value.size() - split - 1 != 16) return std::nullopt;
       char* stop = nullptr;
-      const std::uint64_t file = std::strtoull(hash.c_str(), &stop, 16);
-      if (hash.size() != 16 || *stop != '\0') return std::nullopt;
-      sources.files.emplace_back(std::string(value.substr(0, split)), file);
+      const std::uint64_t file = std::strtoull(value.c_str() + split + 1, &stop, 16);
+      if (*stop != '\0') return std::nullopt;
+      sources.files.emplace_back(value.substr(0, split), file);
     }
   }
   return sources;
 }
 
 bool write_sources(const Sources& sources) {
-  std::string out = "generation " + sources.generation + "\nsources " + sources.hash + "\n";
+  std::string out = "generation " + sources.generation + "\ndocs " + std::to_string(sources.docs) + "\nlists " +
+                    std::to_string(sources.lists) + "\nsources " + sources.hash + "\n";
   for (const auto& [name, hash] : sources.files) out += "file " + name + " " + hex_of(hash) + "\n";
   return write_index_file(kSearchSources, out);
 }
 
-// True when the current generation `state` was built from the sources
-// hashing to `hash` and every file of it reads back as it was written.
-bool holds_current_generation(const State& state, const std::string& hash) {
-  if (!state.segments.empty() || !state.tail.empty() || hash == "-") return false;
-  const std::optional<Sources> sources = read_sources();
-  if (!sources || sources->generation != state.generation || sources->hash != hash) return false;
+// The logs of the lists now, with their stamps (nullopt: not looked at).
+struct CurrentLogs {
+  std::vector<std::string> lists;
+  std::vector<LogEntry> entries;  // in the order of a build
+  std::vector<std::optional<platform::FileStamp>> stamps;
+};
+
+// Which of `logs` the current generation of `state` holds, when it holds
+// each as it is now (per `sources`) and its files read back as written;
+// nullopt when the index is to be built anew.
+std::optional<std::vector<bool>> logs_of_current_generation(const State& state, const Sources& sources,
+                                                            const CurrentLogs& logs) {
+  if (sources.generation != state.generation || sources.hash == "-" || sources.lists > state.lists.size()) {
+    return std::nullopt;
+  }
   GenerationHash generation;
-  for (const auto& [name, file] : sources->files) generation.add(name, file);
-  if (generation.name() != state.generation) return false;
+  for (const auto& [name, file] : sources.files) generation.add(name, file);
+  if (generation.name() != state.generation) return std::nullopt;
   const std::string folder = generation_folder(state.generation);
+  const auto names = read_calls(folder + "\\n.js");
+  if (!names || static_cast<long>(names->size()) != sources.docs) return std::nullopt;
+
+  std::unordered_map<std::string, std::size_t> current;  // "<list>\<log name>" -> index in logs.entries
+  current.reserve(logs.entries.size());
+  for (std::size_t i = 0; i < logs.entries.size(); ++i) {
+    current.emplace(logs.lists[logs.entries[i].list] + "\\" + logs.entries[i].name, i);
+  }
+  const std::span<const std::string> lists(state.lists.data(), sources.lists);
+  SourcesHash hash(lists);
+  std::vector<bool> held(logs.entries.size(), false);
+  for (const Call& call : *names) {
+    const long list = number_at(call, 0);
+    if (list < 0 || list >= static_cast<long>(lists.size())) return std::nullopt;
+    const auto found = current.find(lists[static_cast<std::size_t>(list)] + "\\" + sjis_of(text_at(call, 1)) + ".log");
+    if (found == current.end() || !logs.stamps[found->second]) return std::nullopt;  // gone, or renamed
+    hash.add(list, logs.entries[found->second].name, *logs.stamps[found->second]);
+    held[found->second] = true;
+  }
+  if (hash.value() != sources.hash) return std::nullopt;
+
   std::atomic<bool> intact = true;
   const auto check = [&](std::size_t from, std::size_t step) {
-    for (std::size_t i = from; i < sources->files.size() && intact; i += step) {
-      const auto& [name, file] = sources->files[i];
+    for (std::size_t i = from; i < sources.files.size() && intact; i += step) {
+      const auto& [name, file] = sources.files[i];
       if (!holds_packed(folder + "\\" + name, name, file)) intact = false;
     }
   };
   std::thread helper(check, 1, 2);
   check(0, 2);
   helper.join();
-  return intact;
+  if (!intact) return std::nullopt;
+  return held;
 }
 
-// Keeps the current generation as the rebuild's: the page is written again
-// where it changed, and what killed builds and writers left goes.
-bool keep_generation(const State& state) {
-  const bool ok = write_page_if_changed();
-  remove_generation(build_folder());
-  const std::string current = std::string(kGenerationPrefix) + state.generation;
-  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
-    if (entry.is_folder && entry.name != current) remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
-  }
-  const std::string folder = generation_folder(state.generation);
-  for (const char* leftovers : {"\\x*.js", "\\s*.js"}) {
-    for (const std::string& name : platform::find_files(folder + leftovers)) platform::delete_file(folder + "\\" + name);
-  }
-  return ok;
-}
+bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const std::vector<bool>& held);
 
 }  // namespace
 
@@ -1365,7 +1392,9 @@ bool build_search_index_locked() {
   state.lists = enumerate_lists();
 
   using Entry = LogEntry;
-  std::vector<Entry> entries;
+  CurrentLogs logs;
+  logs.lists = state.lists;
+  std::vector<Entry>& entries = logs.entries;
   for (std::size_t l = 0; l < state.lists.size(); ++l) {
     for (std::string& name : platform::find_files(list_folder(state.lists[l]) + "\\*.log")) {
       entries.push_back({std::move(name), static_cast<long>(l)});
@@ -1374,16 +1403,30 @@ bool build_search_index_locked() {
   // Oldest first: the page and the tool walk ids from the top for newest first.
   std::sort(entries.begin(), entries.end(),
             [](const Entry& a, const Entry& b) { return a.name != b.name ? a.name < b.name : a.list < b.list; });
-  std::vector<std::optional<platform::FileStamp>> stamps;
-  stamps.reserve(entries.size());
-  for (const Entry& entry : entries) stamps.push_back(platform::file_stamp(list_folder(state.lists[entry.list]) + "\\" + entry.name));
-  if (old && holds_current_generation(*old, sources_hash(state.lists, entries, stamps, UINT64_MAX))) return keep_generation(*old);
+  logs.stamps.reserve(entries.size());
+  for (const Entry& entry : entries) logs.stamps.push_back(platform::file_stamp(list_folder(state.lists[entry.list]) + "\\" + entry.name));
+  if (const std::optional<Sources> sources = old ? read_sources() : std::nullopt) {
+    if (const auto held = logs_of_current_generation(*old, *sources, logs)) return keep_generation(*old, *sources, logs, *held);
+  }
 
   const std::string folder = build_folder();
   remove_generation(folder);  // what a killed build left
   if (!platform::create_folder(folder)) return false;
+  // A log changed after the build began, yet within the tick of the file
+  // system's clock in which it was changed before, keeps its stamp: such a
+  // build's sources hash is left out, and the next rebuild builds anew.
   const std::optional<platform::FileStamp> began = platform::file_stamp(folder);
-  Sources sources{{}, began ? sources_hash(state.lists, entries, stamps, began->modified) : "-", {}};
+  Sources sources{{}, static_cast<long>(entries.size()), state.lists.size(), "-", {}};
+  if (began) {
+    SourcesHash hash(state.lists);
+    bool settled = true;
+    for (std::size_t i = 0; i < entries.size() && settled; ++i) {
+      const std::optional<platform::FileStamp>& stamp = logs.stamps[i];
+      settled = stamp && stamp->modified < began->modified && stamp->changed < began->modified;
+      if (settled) hash.add(entries[i].list, entries[i].name, *stamp);
+    }
+    if (settled) sources.hash = hash.value();
+  }
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
   // joined (ids ascend from one run to the next).
@@ -1638,38 +1681,58 @@ bool merge_segments(State& state, const std::string& folder, std::vector<Segment
 // Moves the tail into a new segment (its texts read back from its files,
 // folded and keyed: work for the tail's messages alone), merges segments
 // as due, and writes the state; then deletes what the state no longer names.
-bool flush_tail(State& state) {
-  const std::string folder = generation_folder(state.generation);
-  Segment segment;
-  segment.first = (state.docs + kSearchChunkDocs - 1) / kSearchChunkDocs * kSearchChunkDocs;
-  segment.end = segment.first + static_cast<long>(state.tail.size());
-  segment.shards = shards_for(segment.end - segment.first);
+// The first id after a chunk's worth: where a segment's ids may start.
+long chunk_start_at_or_after(long id) { return (id + kSearchChunkDocs - 1) / kSearchChunkDocs * kSearchChunkDocs; }
+
+// A message of a new segment: the fields of its TailDoc (but the id) and its text.
+struct SegmentDoc {
+  long list = 0;
+  std::u16string name;
+  std::u16string subject;
+  std::u16string text;
+};
+
+// Writes the files of a new segment `segment` of the messages doc_at(0),
+// doc_at(1), ... (ids segment.first on): texts, postings and message list.
+bool write_new_segment(const std::string& folder, const Segment& segment, const std::function<SegmentDoc(std::size_t)>& doc_at) {
   bool ok = true;
   ChunkFiles chunks([&](std::string name, const std::string& bytes) {
     ok = write_packed(folder + "\\" + name, name, bytes) && ok;
   });
   KeyTable keys;
   std::string meta;
-  long id = segment.first;
-  for (const TailDoc& doc : state.tail) {
-    const auto calls = read_calls(tail_path(folder, doc.id));
-    // A tail file gone missing leaves the message searchable by its subject.
-    const std::u16string text = calls && !calls->empty() ? text_at((*calls)[0], 1) : doc.subject;
+  for (long id = segment.first; id < segment.end; ++id) {
+    const SegmentDoc doc = doc_at(static_cast<std::size_t>(id - segment.first));
     PreparedLog prepared;
-    collect_keys(text, prepared);
+    collect_keys(doc.text, prepared);
     keys.add_keys(id, prepared.singles, prepared.pairs);
     std::string text_literal;
     std::string subject_literal;
-    append_sjis_literal(text_literal, text);
+    append_sjis_literal(text_literal, doc.text);
     append_literal(subject_literal, doc.subject);
     chunks.add(id, text_literal, chunk_subject(doc.subject));
     std::string name_literal;
     append_literal(name_literal, doc.name);
     meta += "LS.sm(" + std::to_string(id) + "," + std::to_string(doc.list) + "," + name_literal + "," + subject_literal + ");\n";
-    ++id;
   }
   chunks.finish();
-  if (!ok || !write_segment(folder, segment, keys, meta)) return false;
+  return ok && write_segment(folder, segment, keys, meta);
+}
+
+bool flush_tail(State& state) {
+  const std::string folder = generation_folder(state.generation);
+  Segment segment;
+  segment.first = chunk_start_at_or_after(state.docs);
+  segment.end = segment.first + static_cast<long>(state.tail.size());
+  segment.shards = shards_for(segment.end - segment.first);
+  const bool written = write_new_segment(folder, segment, [&](std::size_t i) {
+    const TailDoc& doc = state.tail[i];
+    const auto calls = read_calls(tail_path(folder, doc.id));
+    // A tail file gone missing leaves the message searchable by its subject.
+    std::u16string text = calls && !calls->empty() ? text_at((*calls)[0], 1) : doc.subject;
+    return SegmentDoc{doc.list, doc.name, doc.subject, std::move(text)};
+  });
+  if (!written) return false;
   State next = state;
   next.segments.push_back(segment);
   next.docs = segment.end;
@@ -1683,6 +1746,93 @@ bool flush_tail(State& state) {
   for (const Segment& old : obsolete) delete_segment(folder, old);
   state = std::move(next);
   return true;
+}
+
+
+// Deletes from the folder of a kept generation what neither the generation
+// (its first `generation_chunks` text files, its postings and lists) nor
+// `segment` (when not null) owns: a tail's files, older segments', and what
+// killed writers left.
+void remove_leftovers(const std::string& folder, long generation_chunks, const Segment* segment) {
+  std::unordered_set<std::string> owned;
+  long first_chunk = 0;
+  long end_chunk = 0;
+  if (segment != nullptr) {
+    for (long s = 0; s < segment->shards; ++s) owned.insert(segment_shard_path(folder, *segment, s));
+    owned.insert(segment_meta_path(folder, *segment));
+    first_chunk = segment->first / kSearchChunkDocs;
+    end_chunk = (segment->end + kSearchChunkDocs - 1) / kSearchChunkDocs;
+  }
+  for (const std::string& name : platform::find_files(folder + "\\*.js")) {
+    const std::string path = folder + "\\" + name;
+    const long chunk = std::atol(name.c_str() + 1);
+    const bool leftover = name[0] == 'x' || (name[0] == 's' && owned.count(path) == 0) ||
+                          (name[0] == 't' && chunk >= generation_chunks && (chunk < first_chunk || chunk >= end_chunk));
+    if (leftover) platform::delete_file(path);
+  }
+}
+
+bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const std::vector<bool>& held) {
+  const std::string folder = generation_folder(old.generation);
+  const long generation_chunks = (sources.docs + kSearchChunkDocs - 1) / kSearchChunkDocs;
+  bool ok = write_page_if_changed();
+  remove_generation(build_folder());
+  const std::string current = std::string(kGenerationPrefix) + old.generation;
+  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
+    if (entry.is_folder && entry.name != current) remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
+  }
+  std::vector<std::size_t> added;  // logs stored since the generation was built
+  for (std::size_t i = 0; i < held.size(); ++i) {
+    if (!held[i]) added.push_back(i);
+  }
+  if (added.empty() && old.segments.empty() && old.tail.empty()) {
+    remove_leftovers(folder, generation_chunks, nullptr);
+    return ok;
+  }
+
+  State next;
+  next.generation = old.generation;
+  next.docs = sources.docs;
+  next.lists = old.lists;
+  std::vector<long> list_ids;  // by the index of logs.lists
+  for (const std::string& list : logs.lists) {
+    const auto found = std::find(next.lists.begin(), next.lists.end(), list);
+    list_ids.push_back(static_cast<long>(found - next.lists.begin()));
+    if (found == next.lists.end()) next.lists.push_back(list);
+  }
+  next.newest.assign(next.lists.size(), std::u16string());
+  for (const LogEntry& entry : logs.entries) {
+    std::u16string name = platform::sjis_to_utf16_display(without_log_extension(entry.name));
+    std::u16string& newest = next.newest[static_cast<std::size_t>(list_ids[static_cast<std::size_t>(entry.list)])];
+    if (stored_later(name, newest)) newest = std::move(name);
+  }
+  // The new segment's ids follow the generation's where the old state's
+  // segments and tail leave room, else theirs: none of its files is then
+  // one the old state names.
+  Segment segment;
+  const long count = static_cast<long>(added.size());
+  long used_from = LONG_MAX;  // the old state's first id past the generation
+  if (!old.segments.empty()) used_from = old.segments.front().first;
+  if (!old.tail.empty()) used_from = std::min(used_from, old.tail.front().id);
+  segment.first = chunk_start_at_or_after(sources.docs);
+  if (segment.first + count > used_from) segment.first = chunk_start_at_or_after(old.docs + static_cast<long>(old.tail.size()));
+  segment.end = segment.first + count;
+  segment.shards = shards_for(count);
+  if (count > 0) {
+    const bool written = write_new_segment(folder, segment, [&](std::size_t i) {
+      const LogEntry& entry = logs.entries[added[i]];
+      const std::string log = platform::read_file(list_folder(logs.lists[entry.list]) + "\\" + entry.name).value_or("");
+      return SegmentDoc{list_ids[static_cast<std::size_t>(entry.list)],
+                        platform::sjis_to_utf16_display(without_log_extension(entry.name)), search_subject(log),
+                        search_text(log)};
+    });
+    if (!written) return false;
+    next.segments.push_back(segment);
+    next.docs = segment.end;
+  }
+  if (!write_state(next)) return false;
+  remove_leftovers(folder, generation_chunks, count > 0 ? &segment : nullptr);
+  return ok;
 }
 
 }  // namespace

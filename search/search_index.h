@@ -23,9 +23,10 @@
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
 //                           a segment: messages stored since, ids F to E - 1
 //                           (see Segment in search_index.cpp)
-//   search\sources.txt     what the current generation was built from (the
+//   search\sources.txt     what the current generation was built from (its
 //                           logs' names and stamps, hashed; its files'
-//                           hashes): a rebuild over unchanged logs keeps it
+//                           hashes): a rebuild keeps it while those logs are
+//                           unchanged
 // A generation's files are written before state.js names it, and state.js is
 // replaced whole, so a process killed at any moment leaves a consistent index
 // (at worst one that lacks the log being stored, or names a page since gone).
@@ -75,10 +76,11 @@ inline constexpr int kSearchPageHits = 20;
 
 // Builds a new generation from every log of every list and makes it current
 // (the tail empties); removes older generations. The current generation is
-// kept instead when it has no tail or segments, no log changed since it was
-// built (by name and FileStamp), and every file of it reads back as written.
-// False when a file could not be written (the previous index then stays
-// current).
+// kept instead while every log it was built from is there unchanged (by
+// name and FileStamp) and every file of it reads back as written: the logs
+// stored since (its tail and segments before) then make one new segment,
+// derived afresh. False when a file could not be written (the previous
+// index then stays current).
 bool build_search_index_locked();
 
 // Adds the log "LKset\<list_name>\<log_name>" (just stored; `log` its bytes)

@@ -53,18 +53,27 @@ int main() {
       logs[{list, name}] = platform::fold_for_search(search_text(log));
     }
   }
+  platform::sleep_ms(30);  // the logs settled: a rebuild may keep this generation
   if (!build_search_index_locked()) return 1;
-  // More stored later: two segments and the tail.
-  for (int i = 0; i < kMaxSearchTailDocs * 2 + 5; ++i) {
-    const std::string list = lists[i % 3];
-    char stored[40];
-    std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
-    const std::string name = stored;
-    const std::string log = generated_log(random, false, 50);
-    put(list_folder(list) + "\\" + name + ".log", log);
-    if (!add_to_search_index_locked(list, name + ".log", log)) return 1;
-    logs[{list, name}] = platform::fold_for_search(search_text(log));
-  }
+  // More stored later: two segments and the tail; then a rebuild, which
+  // keeps the generation and makes them one segment (its ids past theirs),
+  // and more stored: a segment and the tail again.
+  int stored_logs = 0;
+  const auto store = [&](int count) {
+    for (int i = stored_logs; i < stored_logs + count; ++i) {
+      const std::string list = lists[i % 3];
+      char stored[40];
+      std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
+      const std::string name = stored;
+      const std::string log = generated_log(random, false, 50);
+      put(list_folder(list) + "\\" + name + ".log", log);
+      if (!add_to_search_index_locked(list, name + ".log", log)) return false;
+      logs[{list, name}] = platform::fold_for_search(search_text(log));
+    }
+    stored_logs += count;
+    return true;
+  };
+  if (!store(kMaxSearchTailDocs * 2 + 5) || !build_search_index_locked() || !store(kMaxSearchTailDocs + 5)) return 1;
 
   std::vector<const std::u16string*> texts;
   for (const auto& entry : logs) texts.push_back(&entry.second);

@@ -235,11 +235,14 @@ TEST_F(SearchIndexTest, AnswersEqualABruteForceScanBeforeAndAfterLogsAreAdded) {
   ASSERT_TRUE(catch_up_search_index_locked({list, sj("天気")}));
   ASSERT_TRUE(catch_up_search_index_locked({list}));
   expect_exact(random);
-  // A rebuild after newer logs came: the text files of the older ones are
-  // those of the previous generation, which the new one gets all the same.
+  // A rebuild after newer logs came, without the record of what the
+  // generation was built from (as an older Larkspur left it): the text files
+  // of the older logs are those of the previous generation, which the new
+  // one gets all the same.
   ASSERT_TRUE(build_search_index_locked());
   const std::string rebuilt = generation();
   write_logs(list, 3, more, 2028);
+  platform::delete_file("search\\sources.txt");
   ASSERT_TRUE(build_search_index_locked());
   EXPECT_NE(generation(), rebuilt);
   expect_exact(random);
@@ -331,45 +334,60 @@ TEST_F(SearchIndexTest, ARebuildRestoresAnOlderOrDamagedIndex) {
   }
 }
 
-// A rebuild keeps the current generation only while no log changed since it
-// was built (and its files read back as written, see above); after any change
-// it answers as a fresh build would.
-TEST_F(SearchIndexTest, ARebuildKeepsTheIndexOnlyWhileTheLogsAreAsBuilt) {
+// A rebuild keeps the current generation while its logs are as it was built
+// from (and its files read back as written, see above), and derives only
+// the logs stored since; after any change to its logs it builds anew. Either
+// way it answers as a fresh build would.
+TEST_F(SearchIndexTest, ARebuildKeepsTheGenerationWhileItsLogsAreAsBuilt) {
   std::mt19937 random(9);
   const std::string weather = sj("天気");
   std::vector<std::string> names = write_logs(weather, 40, random);
   write_logs(sj("経済"), 20, random);
-  const auto log_path = [&](std::size_t i) { return list_folder(weather) + "\\" + names[i]; };
-  const auto forget = [&](std::size_t i) { logs_.erase({weather, names[i].substr(0, names[i].size() - 4)}); };
-  const auto remember = [&](std::size_t i) {
-    logs_[{weather, names[i].substr(0, names[i].size() - 4)}] = platform::fold_for_search(search_text(*platform::read_file(log_path(i))));
+  const auto path = [&](const std::string& name) { return list_folder(weather) + "\\" + name; };
+  const auto remember = [&](const std::string& name) {
+    logs_[{weather, name.substr(0, name.size() - 4)}] = platform::fold_for_search(search_text(*platform::read_file(path(name))));
+  };
+  const auto remove = [&](const std::string& name) {
+    platform::delete_file(path(name));
+    logs_.erase({weather, name.substr(0, name.size() - 4)});
+  };
+  const auto store = [&](int count, int year) {  // as a receive does
+    const std::vector<std::string> stored = write_logs(weather, count, random, year);
+    for (const std::string& name : stored) EXPECT_TRUE(add_to_search_index_locked(weather, name, *platform::read_file(path(name))));
+    return stored;
   };
   struct Case {
     const char* what;
     std::function<void()> change;  // of the logs; null: none
+    bool builds_anew;
   };
   const Case cases[] = {
-      {"nothing changed", nullptr},
+      {"nothing changed", nullptr, false},
       {"a log rewritten at the same size", [&] {
-         std::string log = *platform::read_file(log_path(3));
+         std::string log = *platform::read_file(path(names[3]));
          const std::size_t body = log.rfind('\n', log.size() - 2) + 1;
          std::reverse(log.begin() + static_cast<std::ptrdiff_t>(body), log.end() - 1);
-         put_file(log_path(3), log);
-         remember(3);
-       }},
-      {"a log deleted", [&] {
-         platform::delete_file(log_path(5));
-         forget(5);
-       }},
-      {"a log added", [&] { write_logs(sj("経済"), 1, random, 2001); }},
-      {"a log stored into the tail", [&] {
-         const std::string name = write_logs(weather, 1, random, 2030)[0];
-         ASSERT_TRUE(add_to_search_index_locked(weather, name, *platform::read_file(list_folder(weather) + "\\" + name)));
-       }},
+         put_file(path(names[3]), log);
+         remember(names[3]);
+       }, true},
+      {"a log deleted", [&] { remove(names[5]); }, true},
+      {"logs added, one older than any", [&] {
+         write_logs(sj("経済"), 1, random, 2001);
+         write_logs(sj("新しい"), 2, random, 2031);
+       }, false},
+      {"logs stored into the tail and segments, one of them deleted", [&] {
+         const std::vector<std::string> stored = store(kMaxSearchTailDocs + 3, 2030);
+         remove(stored[1]);
+         remove(stored[kMaxSearchTailDocs + 1]);
+       }, false},
+      {"logs stored since and one of the generation deleted", [&] {
+         store(2, 2032);
+         remove(names[7]);
+       }, true},
   };
   for (const Case& c : cases) {
     // Logs changed within a tick of the file system's clock before a build
-    // may change unseen: that build's index is never kept.
+    // may change unseen: that build's generation is never kept.
     platform::sleep_ms(30);
     ASSERT_TRUE(build_search_index_locked()) << c.what;
     const auto sources = platform::file_stamp("search\\sources.txt");
@@ -377,8 +395,11 @@ TEST_F(SearchIndexTest, ARebuildKeepsTheIndexOnlyWhileTheLogsAreAsBuilt) {
     if (c.change) c.change();
     platform::sleep_ms(30);
     ASSERT_TRUE(build_search_index_locked()) << c.what;
-    EXPECT_EQ(platform::file_stamp("search\\sources.txt") == sources, !c.change) << c.what;
+    EXPECT_EQ(platform::file_stamp("search\\sources.txt") != sources, c.builds_anew) << c.what;
     expect_exact(random);
+    std::vector<platform::DirEntry> generations = platform::find_entries(std::string(kSearchFolder) + "\\g*");
+    ASSERT_EQ(generations.size(), 1u) << c.what;
+    EXPECT_TRUE(platform::find_files(std::string(kSearchFolder) + "\\" + generations[0].name + "\\x*.js").empty()) << c.what;
   }
 }
 
