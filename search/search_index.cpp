@@ -1237,6 +1237,10 @@ constexpr std::string_view kSearchSources = "search\\sources.txt";
 // keys) changes without the layout changing: an index an older Larkspur
 // built is then built anew by the first rebuild.
 constexpr int kSourcesVersion = 1;
+// A rebuild builds anew when more than one log in this many came after the
+// generation: a new generation answers from one posting file per key, and
+// its build runs on every thread, while a segment is derived on one.
+constexpr std::size_t kMaxAddedShareInverse = 4;
 
 struct LogEntry {
   std::string name;  // log file name
@@ -1366,6 +1370,8 @@ std::optional<std::vector<bool>> logs_of_current_generation(const State& state, 
     held[found->second] = true;
   }
   if (hash.value() != sources.hash) return std::nullopt;
+  const auto added = static_cast<std::size_t>(std::count(held.begin(), held.end(), false));
+  if (added > logs.entries.size() / kMaxAddedShareInverse) return std::nullopt;
 
   std::atomic<bool> intact = true;
   const auto check = [&](std::size_t from, std::size_t step) {

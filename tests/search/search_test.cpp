@@ -341,7 +341,7 @@ TEST_F(SearchIndexTest, ARebuildRestoresAnOlderOrDamagedIndex) {
 TEST_F(SearchIndexTest, ARebuildKeepsTheGenerationWhileItsLogsAreAsBuilt) {
   std::mt19937 random(9);
   const std::string weather = sj("天気");
-  std::vector<std::string> names = write_logs(weather, 40, random);
+  std::vector<std::string> names = write_logs(weather, 280, random);
   write_logs(sj("経済"), 20, random);
   const auto path = [&](const std::string& name) { return list_folder(weather) + "\\" + name; };
   const auto remember = [&](const std::string& name) {
@@ -384,6 +384,7 @@ TEST_F(SearchIndexTest, ARebuildKeepsTheGenerationWhileItsLogsAreAsBuilt) {
          store(2, 2032);
          remove(names[7]);
        }, true},
+      {"more logs since than a quarter of all", [&] { write_logs(weather, 160, random, 2033); }, true},
   };
   for (const Case& c : cases) {
     // Logs changed within a tick of the file system's clock before a build
