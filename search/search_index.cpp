@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <atomic>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <thread>
 #include <cstdint>
@@ -1684,9 +1684,6 @@ bool merge_segments(State& state, const std::string& folder, std::vector<Segment
   return true;
 }
 
-// Moves the tail into a new segment (its texts read back from its files,
-// folded and keyed: work for the tail's messages alone), merges segments
-// as due, and writes the state; then deletes what the state no longer names.
 // The first id after a chunk's worth: where a segment's ids may start.
 long chunk_start_at_or_after(long id) { return (id + kSearchChunkDocs - 1) / kSearchChunkDocs * kSearchChunkDocs; }
 
@@ -1725,6 +1722,9 @@ bool write_new_segment(const std::string& folder, const Segment& segment, const 
   return ok && write_segment(folder, segment, keys, meta);
 }
 
+// Moves the tail into a new segment (its texts read back from its files,
+// folded and keyed: work for the tail's messages alone), merges segments
+// as due, and writes the state; then deletes what the state no longer names.
 bool flush_tail(State& state) {
   const std::string folder = generation_folder(state.generation);
   Segment segment;
@@ -1754,7 +1754,6 @@ bool flush_tail(State& state) {
   return true;
 }
 
-
 // Deletes from the folder of a kept generation what neither the generation
 // (its first `generation_chunks` text files, its postings and lists) nor
 // `segment` (when not null) owns: a tail's files, older segments', and what
@@ -1778,6 +1777,13 @@ void remove_leftovers(const std::string& folder, long generation_chunks, const S
   }
 }
 
+// Makes the current generation of `old` the rebuild's; `held` flags the
+// logs of `logs` it holds. The logs it lacks (stored since, which the old
+// state's tail and segments may hold in part, or as they were) are derived
+// afresh from the logs as they are into one new segment, and the state is
+// written once, naming it. The segment's files take names the old state
+// does not use, so a kill at any moment leaves one state or the other
+// whole. What the new state does not name goes afterwards.
 bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const std::vector<bool>& held) {
   const std::string folder = generation_folder(old.generation);
   const long generation_chunks = (sources.docs + kSearchChunkDocs - 1) / kSearchChunkDocs;
