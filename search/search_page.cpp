@@ -148,11 +148,19 @@ std::string search_page_html() {
   // consecutive ids. Or "~", k, then a Rice code: six bits a digit, most
   // significant first; per id, its gap's quotient by 2^k in 1 bits and a 0,
   // then the gap's low k bits.
+  // Each digit's value by its character code (-1: not a digit): the
+  // postings of a frequent key run to tens of thousands of digits.
+  var DIGIT_VALUE = new Int8Array(128).fill(-1);
+  for (var d = 0; d < DIGITS.length; d++) DIGIT_VALUE[DIGITS.charCodeAt(d)] = d;
+  function digitAt(digits, i) {
+    var c = digits.charCodeAt(i);
+    return c < 128 ? DIGIT_VALUE[c] : -1;
+  }
   function decodeRice(digits) {
-    var ids = [], last = -1, k = DIGITS.indexOf(digits.charAt(1)), q = 0, r = 0, n = 0, inR = false;
+    var ids = [], last = -1, k = digitAt(digits, 1), unit = Math.pow(2, k), q = 0, r = 0, n = 0, inR = false;
     if (k < 0 || k > 30) return ids;
     for (var i = 2; i < digits.length; i++) {
-      var v = DIGITS.indexOf(digits.charAt(i));
+      var v = digitAt(digits, i);
       if (v < 0) break;
       for (var b = 5; b >= 0; b--) {
         var bit = (v >> b) & 1;
@@ -160,23 +168,22 @@ std::string search_page_html() {
           if (bit) { q++; continue; }
           inR = true;
         } else { r = r * 2 + bit; n++; }
-        if (n === k) { last += q * Math.pow(2, k) + r + 1; ids.push(last); q = 0; r = 0; n = 0; inR = false; }
+        if (n === k) { last += q * unit + r + 1; ids.push(last); q = 0; r = 0; n = 0; inR = false; }
       }
     }
     return ids;
   }
   function decode(digits) {
     if (digits.charAt(0) === "~") return decodeRice(digits);
-    var ids = [], last = -1, gap = 0, shift = 0, run = false;
+    var ids = [], last = -1, gap = 0, scale = 1, run = false;
     for (var i = 0; i < digits.length; i++) {
-      var c = digits.charAt(i);
-      if (c === "." && !run && shift === 0) { run = true; continue; }
-      var v = DIGITS.indexOf(c);
+      if (digits.charAt(i) === "." && !run && scale === 1) { run = true; continue; }
+      var v = digitAt(digits, i);
       if (v < 0) break;
-      if (v >= 32) { gap += (v - 32) * Math.pow(2, shift); shift += 5; continue; }
-      gap += v * Math.pow(2, shift);
+      if (v >= 32) { gap += (v - 32) * scale; scale *= 32; continue; }
+      gap += v * scale;
       if (run) { for (var k = 0; k < gap; k++) ids.push(++last); } else { last += gap + 1; ids.push(last); }
-      gap = 0; shift = 0; run = false;
+      gap = 0; scale = 1; run = false;
     }
     return ids;
   }
