@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Opens the search page of an archive in headless Chromium from file:// and checks it.
+"""Opens the search page of an archive from file:// in headless Chromium, and in
+headless Firefox where firefox-esr is installed, and checks it.
 
 Usage: search_check.py ARCHIVE_FOLDER OUTPUT_FOLDER LARKSPUR_CLI
 
@@ -8,20 +9,23 @@ then the brute-force answer "list/name|..."), as larkspur_search_sample
 writes them. For every query the page's whole result set and the tool's must
 equal the brute-force answer. Then a query is shown (words highlighted,
 screenshot into OUTPUT_FOLDER), and a message full of markup and script must
-show as text and run nothing. Exit code 0 when every check holds.
+show as text and run nothing. Firefox's screenshots go to OUTPUT_FOLDER/firefox.
+Exit code 0 when every check holds.
 """
 import json
 import os
 import subprocess
 import sys
+import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from check_archive import check, file_url, run_checks  # noqa: E402
+from check_archive import FAILURES, check, file_url, run_checks  # noqa: E402
+from firefox import FIREFOX, FirefoxPage  # noqa: E402
 
 
-def check_search(page, archive, output, cli, queries):
-    """The queries against the brute-force answer (page and tool), then a
-    highlighted query and a hostile message, with screenshots."""
+def check_search(page, archive, output, cli, queries, browser="page", tool=True):
+    """The queries against the brute-force answer (page and, when `tool`, the
+    tool), then a highlighted query and a hostile message, with screenshots."""
     url = file_url(os.path.join(archive, "search", "index.htm"))
     page.open(url)
     page_wrong = tool_wrong = 0
@@ -31,7 +35,9 @@ def check_search(page, archive, output, cli, queries):
         if got != expected:
             page_wrong += 1
             if page_wrong <= 3:
-                print(f"page: {query!r}: {len(got)} found, {len(expected)} expected")
+                print(f"{browser}: {query!r}: {len(got)} found, {len(expected)} expected")
+        if not tool:
+            continue
         lines = subprocess.run([cli, "-C", archive, "search", "--", *query.split(" ")],
                                capture_output=True, text=True).stdout.splitlines()
         tool = set(f"{f[0]}/{f[2].rsplit(chr(92), 1)[-1][:-4]}" for f in (l.split("\t") for l in lines))
@@ -39,8 +45,9 @@ def check_search(page, archive, output, cli, queries):
             tool_wrong += 1
             if tool_wrong <= 3:
                 print(f"tool: {query!r}: {len(tool)} found, {len(expected)} expected")
-    check(page_wrong == 0, f"page: {len(queries)} queries equal a brute-force scan ({page_wrong} differ)")
-    check(tool_wrong == 0, f"tool: {len(queries)} queries equal a brute-force scan ({tool_wrong} differ)")
+    check(page_wrong == 0, f"{browser}: {len(queries)} queries equal a brute-force scan ({page_wrong} differ)")
+    if tool:
+        check(tool_wrong == 0, f"tool: {len(queries)} queries equal a brute-force scan ({tool_wrong} differ)")
 
     page.open("about:blank")  # a change of the hash alone fires no load event
     page.open(url + "#q=" + "%E6%A0%AA%E4%BE%A1%E3%80%80%EF%BD%B6%EF%BE%80%EF%BD%B6%EF%BE%85")  # 株価　ｶﾀｶﾅ
@@ -104,7 +111,24 @@ def main():
     check("fetch(" not in page_source and "XMLHttpRequest" not in page_source,
           "the page loads its index through script elements only")
 
-    return run_checks(lambda page: check_search(page, archive, output, cli, queries))
+    run_checks(lambda page: check_search(page, archive, output, cli, queries))
+    if FIREFOX is None:
+        print("firefox-esr is not installed: the page was checked in Chromium alone")
+    else:
+        firefox_output = os.path.join(output, "firefox")
+        os.makedirs(firefox_output, exist_ok=True)
+        with tempfile.TemporaryDirectory() as profile:
+            page = None
+            try:
+                page = FirefoxPage(profile)
+                check_search(page, archive, firefox_output, cli, queries, browser="firefox", tool=False)
+            except Exception as error:  # a browser that hangs or breaks fails the check
+                check(False, f"Firefox session: {error}")
+            finally:
+                if page is not None:
+                    page.close()
+        print(f"{len(FAILURES)} failure(s) in both browsers")
+    return 1 if FAILURES else 0
 
 
 if __name__ == "__main__":
