@@ -87,8 +87,11 @@ std::string search_page_html() {
     z: function (name, hash, bytes) {
       var raw = new Uint8Array(bytes.length);
       for (var i = 0; i < bytes.length; i++) raw[i] = bytes.charCodeAt(i) & 0xFF;
-      var inflated = new Blob([raw]).stream().pipeThrough(new DecompressionStream("deflate-raw"));
-      unpacking[name] = new Response(inflated).arrayBuffer().then(function (buffer) {
+      var inflater = new DecompressionStream("deflate-raw"), writer = inflater.writable.getWriter();
+      // A damaged file fails the reading below; these failures say the same.
+      writer.write(raw).catch(function () {});
+      writer.close().catch(function () {});
+      unpacking[name] = new Response(inflater.readable).arrayBuffer().then(function (buffer) {
         var text = new TextDecoder(name.charAt(0) === "t" ? "shift_jis" : "utf-8").decode(buffer);
         // The calls' arguments are parsed as one JSON array: n.js has a
         // line per message, and one parse is many times quicker than
