@@ -1090,6 +1090,10 @@ struct State {
   // a log named above it cannot be in the generation.
   std::vector<std::u16string> newest;
   std::vector<TailDoc> tail;  // ids docs, docs + 1, ...
+  // Ids of the generation whose logs are gone or were changed since it was
+  // built (a rebuild that kept it found them so), ascending: they are never
+  // answered (a changed log is in a segment as it is now).
+  std::vector<long> gone;
 };
 
 // True when log name `a` ("YYYYMMDDhhmmss_N") comes after `b`: by the time,
@@ -1125,6 +1129,9 @@ std::optional<State> read_state() {
       state.newest.push_back(text_at(call, 1));
     } else if (call.name == "tail") {
       state.tail.push_back({number_at(call, 0), number_at(call, 1), text_at(call, 2), text_at(call, 3)});
+    } else if (call.name == "gone") {
+      for (std::size_t a = 0; a < call.arguments.size(); ++a) state.gone.push_back(number_at(call, a));
+      if (!std::is_sorted(state.gone.begin(), state.gone.end())) return std::nullopt;
     } else if (call.name == "seg") {
       const Segment segment{number_at(call, 0), number_at(call, 1), number_at(call, 2)};
       const long previous_end = state.segments.empty() ? 0 : state.segments.back().end;
@@ -1151,6 +1158,11 @@ bool write_state(const State& state) {
   for (const Segment& segment : state.segments) {
     out += "LS.seg(" + std::to_string(segment.first) + "," + std::to_string(segment.end) + "," +
            std::to_string(segment.shards) + ");\n";
+  }
+  if (!state.gone.empty()) {
+    out += "LS.gone(";
+    for (std::size_t i = 0; i < state.gone.size(); ++i) out += (i == 0 ? "" : ",") + std::to_string(state.gone[i]);
+    out += ");\n";
   }
   for (const TailDoc& doc : state.tail) {
     out += "LS.tail(" + std::to_string(doc.id) + "," + std::to_string(doc.list) + ",";
@@ -1222,25 +1234,28 @@ namespace {
 //   generation <name>
 //   docs <messages>
 //   lists <how many of state.js's first lists it knows>
-//   sources <hash>      (or "-")
+//   sources <hash>      (or "-": never kept)
+//   stamps <digest>...  (each log's, in the order of the ids; 8 hex digits each)
 //   file <name> <hash>  (its files, with the hashes of their contents)
-// The sources hash covers those lists' names and every log of the
-// generation by its name and FileStamp, in the order of its ids, with the
-// layout and the folding. A rebuild that finds every log of the generation
-// as it was, and the generation's files all as they were written, keeps
+// The sources hash covers those lists' names, the layout and the folding; a
+// log's digest, its name and FileStamp. A rebuild that finds the sources as
+// they were, and the generation's files all as they were written, keeps
 // that generation: deriving every message's keys again takes seconds for an
-// archive of tens of thousands of messages, and would give the very same
-// files. Logs stored since go into one new segment, derived afresh (see
-// keep_generation); anything else builds anew.
+// archive of tens of thousands of messages. Its messages whose logs are gone
+// or changed are marked gone in the state; the changed ones and the logs
+// stored since go into one new segment, derived afresh (see keep_generation).
+// Anything else, or too many changes, builds anew.
 constexpr std::string_view kSearchSources = "search\\sources.txt";
 // Raised whenever what a build derives from a log (the text searched, its
 // keys) changes without the layout changing: an index an older Larkspur
 // built is then built anew by the first rebuild.
 constexpr int kSourcesVersion = 1;
 // A rebuild builds anew when more than one log in this many came after the
-// generation: a new generation answers from one posting file per key, and
-// its build runs on every thread, while a segment is derived on one.
+// generation or changed since: a new generation answers from one posting
+// file per key, and its build runs on every thread, while a segment is
+// derived on one.
 constexpr std::size_t kMaxAddedShareInverse = 4;
+constexpr std::size_t kDigestDigits = 8;
 
 struct LogEntry {
   std::string name;  // log file name
@@ -1260,33 +1275,36 @@ std::uint64_t folding_fingerprint() {
   return hash.value();
 }
 
-// The sources hash, fed the generation's lists, then its logs in id order.
-class SourcesHash {
- public:
-  explicit SourcesHash(std::span<const std::string> lists) {
-    add_number(kSourcesVersion);
-    add_number(static_cast<std::uint64_t>(kIndexFormat));
-    add_number(folding_fingerprint());
-    add_number(lists.size());
-    for (const std::string& list : lists) hash_.add(list);
-  }
-  void add(long list, std::string_view log_name, const platform::FileStamp& stamp) {
-    add_number(static_cast<std::uint64_t>(list));
-    hash_.add(log_name);
-    for (const std::uint64_t n : {stamp.size, stamp.modified, stamp.changed, stamp.id}) add_number(n);
-  }
-  std::string value() const { return hex_of(hash_.value()); }
+// The sources hash of a generation of the lists `lists`.
+std::string sources_hash(std::span<const std::string> lists) {
+  SearchHash hash;
+  const auto add_number = [&](std::uint64_t n) { hash.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n)); };
+  add_number(kSourcesVersion);
+  add_number(static_cast<std::uint64_t>(kIndexFormat));
+  add_number(folding_fingerprint());
+  add_number(lists.size());
+  for (const std::string& list : lists) hash.add(list);
+  return hex_of(hash.value());
+}
 
- private:
-  void add_number(std::uint64_t n) { hash_.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n)); }
-  SearchHash hash_;
-};
+// A log's digest: of its name and stamp, 32 bits. 0 stands for a log that
+// may have changed unseen, which no log's digest matches.
+std::uint32_t stamp_digest(std::string_view log_name, const platform::FileStamp& stamp) {
+  SearchHash hash;
+  hash.add(log_name);
+  for (const std::uint64_t n : {stamp.size, stamp.modified, stamp.changed, stamp.id}) {
+    hash.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n));
+  }
+  const auto digest = static_cast<std::uint32_t>(hash.value() ^ (hash.value() >> 32));
+  return digest == 0 ? 1 : digest;
+}
 
 struct Sources {
   std::string generation;
   long docs = 0;
   std::size_t lists = 0;
   std::string hash;
+  std::string stamps;  // kDigestDigits hex digits a message
   std::vector<std::pair<std::string, std::uint64_t>> files;
 };
 
@@ -1312,6 +1330,8 @@ std::optional<Sources> read_sources() {
       sources.lists = static_cast<std::size_t>(std::atol(value.c_str()));
     } else if (key == "sources") {
       sources.hash = value;
+    } else if (key == "stamps") {
+      sources.stamps = value;
     } else if (key == "file") {
       const std::size_t split = value.rfind(' ');
       if (split == std::string::npos || value.size() - split - 1 != 16) return std::nullopt;
@@ -1326,7 +1346,7 @@ std::optional<Sources> read_sources() {
 
 bool write_sources(const Sources& sources) {
   std::string out = "generation " + sources.generation + "\ndocs " + std::to_string(sources.docs) + "\nlists " +
-                    std::to_string(sources.lists) + "\nsources " + sources.hash + "\n";
+                    std::to_string(sources.lists) + "\nsources " + sources.hash + "\nstamps " + sources.stamps + "\n";
   for (const auto& [name, hash] : sources.files) out += "file " + name + " " + hex_of(hash) + "\n";
   return write_index_file(kSearchSources, out);
 }
@@ -1338,14 +1358,23 @@ struct CurrentLogs {
   std::vector<std::optional<platform::FileStamp>> stamps;
 };
 
-// Which of `logs` the current generation of `state` holds, when it holds
-// each as it is now (per `sources`) and its files read back as written;
-// nullopt when the index is to be built anew.
-std::optional<std::vector<bool>> logs_of_current_generation(const State& state, const Sources& sources,
-                                                            const CurrentLogs& logs) {
-  if (sources.generation != state.generation || sources.hash == "-" || sources.lists > state.lists.size()) {
+// What a rebuild keeps of the current generation.
+struct KeptGeneration {
+  std::vector<bool> held;  // by the index of CurrentLogs::entries: the generation holds the log as it is
+  std::vector<long> gone;  // ids of the generation whose logs are gone or changed, ascending
+};
+
+// What of `logs` the current generation of `state` holds as it is now (per
+// `sources`), when the generation may be kept: its sources unchanged, not
+// too many logs changed or new, its files all as written. nullopt: the
+// index is to be built anew.
+std::optional<KeptGeneration> keepable_generation(const State& state, const Sources& sources, const CurrentLogs& logs) {
+  if (sources.generation != state.generation || sources.hash == "-" || sources.lists > state.lists.size() ||
+      sources.docs < 0 || sources.stamps.size() != static_cast<std::size_t>(sources.docs) * kDigestDigits) {
     return std::nullopt;
   }
+  const std::span<const std::string> lists(state.lists.data(), sources.lists);
+  if (sources_hash(lists) != sources.hash) return std::nullopt;
   GenerationHash generation;
   for (const auto& [name, file] : sources.files) generation.add(name, file);
   if (generation.name() != state.generation) return std::nullopt;
@@ -1358,20 +1387,21 @@ std::optional<std::vector<bool>> logs_of_current_generation(const State& state, 
   for (std::size_t i = 0; i < logs.entries.size(); ++i) {
     current.emplace(logs.lists[logs.entries[i].list] + "\\" + logs.entries[i].name, i);
   }
-  const std::span<const std::string> lists(state.lists.data(), sources.lists);
-  SourcesHash hash(lists);
-  std::vector<bool> held(logs.entries.size(), false);
-  for (const Call& call : *names) {
-    const long list = number_at(call, 0);
+  KeptGeneration kept{std::vector<bool>(logs.entries.size(), false), {}};
+  for (std::size_t id = 0; id < names->size(); ++id) {
+    const long list = number_at((*names)[id], 0);
     if (list < 0 || list >= static_cast<long>(lists.size())) return std::nullopt;
-    const auto found = current.find(lists[static_cast<std::size_t>(list)] + "\\" + sjis_of(text_at(call, 1)) + ".log");
-    if (found == current.end() || !logs.stamps[found->second]) return std::nullopt;  // gone, or renamed
-    hash.add(list, logs.entries[found->second].name, *logs.stamps[found->second]);
-    held[found->second] = true;
+    const auto found = current.find(lists[static_cast<std::size_t>(list)] + "\\" + sjis_of(text_at((*names)[id], 1)) + ".log");
+    const std::optional<platform::FileStamp>* stamp = found == current.end() ? nullptr : &logs.stamps[found->second];
+    const std::string_view recorded = std::string_view(sources.stamps).substr(id * kDigestDigits, kDigestDigits);
+    if (stamp == nullptr || !*stamp || recorded != hex_of(stamp_digest(logs.entries[found->second].name, **stamp)).substr(16 - kDigestDigits)) {
+      kept.gone.push_back(static_cast<long>(id));  // gone, renamed or changed
+    } else {
+      kept.held[found->second] = true;
+    }
   }
-  if (hash.value() != sources.hash) return std::nullopt;
-  const auto added = static_cast<std::size_t>(std::count(held.begin(), held.end(), false));
-  if (added > logs.entries.size() / kMaxAddedShareInverse) return std::nullopt;
+  const auto added = static_cast<std::size_t>(std::count(kept.held.begin(), kept.held.end(), false));
+  if (added + kept.gone.size() > logs.entries.size() / kMaxAddedShareInverse) return std::nullopt;
 
   std::atomic<bool> intact = true;
   const auto check = [&](std::size_t from, std::size_t step) {
@@ -1384,10 +1414,11 @@ std::optional<std::vector<bool>> logs_of_current_generation(const State& state, 
   check(0, 2);
   helper.join();
   if (!intact) return std::nullopt;
-  return held;
+  return kept;
 }
 
-bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const std::vector<bool>& held);
+bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const KeptGeneration& kept);
+
 
 }  // namespace
 
@@ -1412,7 +1443,7 @@ bool build_search_index_locked() {
   logs.stamps.reserve(entries.size());
   for (const Entry& entry : entries) logs.stamps.push_back(platform::file_stamp(list_folder(state.lists[entry.list]) + "\\" + entry.name));
   if (const std::optional<Sources> sources = old ? read_sources() : std::nullopt) {
-    if (const auto held = logs_of_current_generation(*old, *sources, logs)) return keep_generation(*old, *sources, logs, *held);
+    if (const auto kept = keepable_generation(*old, *sources, logs)) return keep_generation(*old, *sources, logs, *kept);
   }
 
   const std::string folder = build_folder();
@@ -1422,16 +1453,12 @@ bool build_search_index_locked() {
   // system's clock in which it was changed before, keeps its stamp: such a
   // build's sources hash is left out, and the next rebuild builds anew.
   const std::optional<platform::FileStamp> began = platform::file_stamp(folder);
-  Sources sources{{}, static_cast<long>(entries.size()), state.lists.size(), "-", {}};
-  if (began) {
-    SourcesHash hash(state.lists);
-    bool settled = true;
-    for (std::size_t i = 0; i < entries.size() && settled; ++i) {
-      const std::optional<platform::FileStamp>& stamp = logs.stamps[i];
-      settled = stamp && stamp->modified < began->modified && stamp->changed < began->modified;
-      if (settled) hash.add(entries[i].list, entries[i].name, *stamp);
-    }
-    if (settled) sources.hash = hash.value();
+  Sources sources{{}, static_cast<long>(entries.size()), state.lists.size(), began ? sources_hash(state.lists) : "-", {}, {}};
+  sources.stamps.reserve(entries.size() * kDigestDigits);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::optional<platform::FileStamp>& stamp = logs.stamps[i];
+    const bool settled = began && stamp && stamp->modified < began->modified && stamp->changed < began->modified;
+    sources.stamps += hex_of(settled ? stamp_digest(entries[i].name, *stamp) : 0).substr(16 - kDigestDigits);
   }
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then
@@ -1777,14 +1804,14 @@ void remove_leftovers(const std::string& folder, long generation_chunks, const S
   }
 }
 
-// Makes the current generation of `old` the rebuild's; `held` flags the
-// logs of `logs` it holds. The logs it lacks (stored since, which the old
-// state's tail and segments may hold in part, or as they were) are derived
-// afresh from the logs as they are into one new segment, and the state is
-// written once, naming it. The segment's files take names the old state
+// Makes the current generation of `old` the rebuild's, as `kept` tells: its
+// messages of logs gone or changed are marked gone, and the logs it does
+// not hold as they are (changed, or stored since: the old state's tail and
+// segments may hold them in part, or as they were) are derived afresh into
+// one new segment; the state is written once, naming both. The segment's files take names the old state
 // does not use, so a kill at any moment leaves one state or the other
 // whole. What the new state does not name goes afterwards.
-bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const std::vector<bool>& held) {
+bool keep_generation(const State& old, const Sources& sources, const CurrentLogs& logs, const KeptGeneration& kept) {
   const std::string folder = generation_folder(old.generation);
   const long generation_chunks = (sources.docs + kSearchChunkDocs - 1) / kSearchChunkDocs;
   bool ok = write_page_if_changed();
@@ -1793,11 +1820,11 @@ bool keep_generation(const State& old, const Sources& sources, const CurrentLogs
   for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
     if (entry.is_folder && entry.name != current) remove_generation(std::string(kSearchFolder) + "\\" + entry.name);
   }
-  std::vector<std::size_t> added;  // logs stored since the generation was built
-  for (std::size_t i = 0; i < held.size(); ++i) {
-    if (!held[i]) added.push_back(i);
+  std::vector<std::size_t> added;  // logs stored or changed since the generation was built
+  for (std::size_t i = 0; i < kept.held.size(); ++i) {
+    if (!kept.held[i]) added.push_back(i);
   }
-  if (added.empty() && old.segments.empty() && old.tail.empty()) {
+  if (added.empty() && old.segments.empty() && old.tail.empty() && kept.gone == old.gone) {
     remove_leftovers(folder, generation_chunks, nullptr);
     return ok;
   }
@@ -1806,6 +1833,7 @@ bool keep_generation(const State& old, const Sources& sources, const CurrentLogs
   next.generation = old.generation;
   next.docs = sources.docs;
   next.lists = old.lists;
+  next.gone = kept.gone;
   std::vector<long> list_ids;  // by the index of logs.lists
   for (const std::string& list : logs.lists) {
     const auto found = std::find(next.lists.begin(), next.lists.end(), list);
@@ -1863,7 +1891,10 @@ std::vector<std::unordered_set<std::u16string>> held_names(const State& state) {
     const auto calls = read_calls(file);
     if (!calls) continue;
     const std::size_t at = calls->empty() || (*calls)[0].name != "sm" ? 0 : 1;  // LS.sm lines lead with the id
-    for (const Call& call : *calls) {
+    for (std::size_t line = 0; line < calls->size(); ++line) {
+      const Call& call = (*calls)[line];
+      // The generation's lines are its ids in order; a gone one is not held.
+      if (at == 0 && std::binary_search(state.gone.begin(), state.gone.end(), static_cast<long>(line))) continue;
       const long list = number_at(call, at);
       if (list >= 0 && list < static_cast<long>(held.size())) held[static_cast<std::size_t>(list)].insert(text_at(call, at + 1));
     }
@@ -2060,6 +2091,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
   std::vector<Found*> order;
   for (const long id : *candidates) {
     if (id < 0 || id >= static_cast<long>(meta.size()) || meta[id].id != id) continue;
+    if (std::binary_search(state->gone.begin(), state->gone.end(), id)) continue;
     if (list_filter != -2 && meta[id].list != list_filter) continue;
     order.push_back(&meta[id]);
   }

@@ -10,8 +10,9 @@
 // those lines deflated, see search_pack.h):
 //   search\index.htm        the search page
 //   search\state.js         the current generation, its message count, the
-//                           list names and the messages stored since that
-//                           generation was built ("tail")
+//                           list names, the messages stored since that
+//                           generation was built ("tail"), and those of its
+//                           own that are gone
 //   search\g<N>\m.js        one line per message of generation N, oldest first:
 //                           list, name, subject (for the tool)
 //   search\g<N>\n.js        the same without the subjects (for the page)
@@ -23,10 +24,9 @@
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
 //                           a segment: messages stored since, ids F to E - 1
 //                           (see Segment in search_index.cpp)
-//   search\sources.txt     what the current generation was built from (its
-//                           logs' names and stamps, hashed; its files'
-//                           hashes): a rebuild keeps it while those logs are
-//                           unchanged
+//   search\sources.txt     what the current generation was built from (a
+//                           digest of each log's name and stamp; its files'
+//                           hashes): a rebuild keeps it while few changed
 // A generation's files are written before state.js names it, and state.js is
 // replaced whole, so a process killed at any moment leaves a consistent index
 // (at worst one that lacks the log being stored, or names a page since gone).
@@ -76,11 +76,12 @@ inline constexpr int kSearchPageHits = 20;
 
 // Builds a new generation from every log of every list and makes it current
 // (the tail empties); removes older generations. The current generation is
-// kept instead while every log it was built from is there unchanged (by
-// name and FileStamp) and every file of it reads back as written: the logs
-// stored since (its tail and segments before) then make one new segment,
-// derived afresh. False when a file could not be written (the previous
-// index then stays current).
+// kept instead while every file of it reads back as written and at most a
+// quarter of the logs changed (by name and FileStamp) or came since: its
+// messages of logs gone or changed are then marked gone in state.js, and
+// the logs changed or stored since (its tail and segments before) make one
+// new segment, derived afresh. False when a file could not be written (the
+// previous index then stays current).
 bool build_search_index_locked();
 
 // Adds the log "LKset\<list_name>\<log_name>" (just stored; `log` its bytes)

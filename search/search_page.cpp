@@ -60,11 +60,13 @@ std::string search_page_html() {
   window.LS = {
     // An index of another layout is as none: Larkspur builds it anew.
     state: function (gen, docs, nshards, chunk, format) {
-      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [], usable: format === FORMAT };
+      state = { gen: gen, docs: docs, shards: nshards, chunk: chunk, lists: [], tail: [], segs: [], gone: {}, usable: format === FORMAT };
     },
     seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
+    // Messages of the generation whose logs are gone or changed since: never answered.
+    gone: function () { for (var i = 0; i < arguments.length; i++) state.gone[arguments[i]] = true; },
     // n.js and the segments' files load in any order: ids are counted, not pushed.
     n: function (list, name) { names[baseNames++] = [list, name]; },
     t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
@@ -275,7 +277,7 @@ std::string search_page_html() {
         // Newest first, so the first page needs only the newest candidates'
         // texts: the generation's ids follow the names, a segment's the order
         // of storing (then the names decide).
-        candidates = candidates.filter(function (id) { return id < state.docs; });
+        candidates = candidates.filter(function (id) { return id < state.docs && !state.gone[id]; });
         if (state.segs.length === 0) candidates.reverse();
         else candidates = candidates.map(docOf).filter(function (d) { return d !== null; })
                                     .sort(newestFirst).map(function (d) { return d.id; });
