@@ -1159,16 +1159,18 @@ bool write_state(const State& state) {
     out += "LS.seg(" + std::to_string(segment.first) + "," + std::to_string(segment.end) + "," +
            std::to_string(segment.shards) + ");\n";
   }
-  if (!state.gone.empty()) {
-    out += "LS.gone(";
-    for (std::size_t i = 0; i < state.gone.size(); ++i) out += (i == 0 ? "" : ",") + std::to_string(state.gone[i]);
-    out += ");\n";
-  }
   for (const TailDoc& doc : state.tail) {
     out += "LS.tail(" + std::to_string(doc.id) + "," + std::to_string(doc.list) + ",";
     append_literal(out, doc.name);
     out += ',';
     append_literal(out, doc.subject);
+    out += ");\n";
+  }
+  // Last: a page of an older Larkspur still open, which lacks this call,
+  // stops here having read the rest.
+  if (!state.gone.empty()) {
+    out += "LS.gone(";
+    for (std::size_t i = 0; i < state.gone.size(); ++i) out += (i == 0 ? "" : ",") + std::to_string(state.gone[i]);
     out += ");\n";
   }
   return write_index_file(kSearchState, out);
