@@ -13,6 +13,8 @@ import subprocess
 import threading
 import time
 
+from check_archive import Page
+
 FIREFOX = shutil.which("firefox-esr") or shutil.which("firefox")
 
 
@@ -129,14 +131,7 @@ class FirefoxPage:
             raise RuntimeError(f"{expression}: {result['exceptionDetails'].get('text')}")
         return _value(result["result"])
 
-    def wait_for(self, predicate, timeout=10):
-        deadline = time.time() + timeout
-        while time.time() < deadline:
-            value = predicate()
-            if value:
-                return value
-            time.sleep(0.1)
-        return predicate()
+    wait_for = Page.wait_for
 
     def screenshot(self, path, width, height, mobile=False):
         self.call("browsingContext.setViewport", {"context": self.context,

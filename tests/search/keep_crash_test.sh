@@ -8,8 +8,9 @@
 set -euo pipefail
 cli=$1
 rounds=${2:-12}
-dir=$(mktemp -d "${TMPDIR:-/tmp}/lksearch-crash.XXXXXX")
-trap 'rm -rf "$dir"' EXIT
+# shellcheck source=tests/support/archive.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/archive.sh"
+scratch_folder lksearch-crash
 queries=(word0 word3 word6 body "issue 1" extra)
 
 # 150 messages for the lists, imported after the index was built.
@@ -22,11 +23,8 @@ done >"$dir/more.mbox"
 # An archive of three lists of 300 logs with its index, then the import.
 make_archive() {
   local archive=$1
-  mkdir -p "$archive/set"
-  cp "$(dirname "$cli")"/set/*.htm "$archive/set/"
+  new_archive "$cli" "$archive" A B C
   for list in A B C; do
-    "$cli" -C "$archive" list add "$list" "[$list]" >/dev/null
-    mkdir -p "$archive/LKset/$list"
     awk -v list="$list" -v dir="$archive/LKset/$list" 'BEGIN {
       for (i = 0; i < 300; i++) {
         file = sprintf("%s/2025%02d%02d%02d%02d00_%d.log", dir, 1 + i % 12, 1 + i % 28, i % 24, i % 60, i)

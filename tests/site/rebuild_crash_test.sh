@@ -7,16 +7,14 @@
 set -euo pipefail
 cli=$1
 rounds=${2:-30}
-dir=$(mktemp -d "${TMPDIR:-/tmp}/lksite-crash.XXXXXX")
-trap 'rm -rf "$dir"' EXIT
+# shellcheck source=tests/support/archive.sh
+source "$(dirname "${BASH_SOURCE[0]}")/../support/archive.sh"
+scratch_folder lksite-crash
 
 # An archive with pages made from older logs: three lists of 300 logs.
 old=$dir/old
-mkdir -p "$old/set"
-cp "$(dirname "$cli")"/set/*.htm "$old/set/"
+new_archive "$cli" "$old" A B C
 for list in A B C; do
-  "$cli" -C "$old" list add "$list" "[$list]" >/dev/null
-  mkdir -p "$old/LKset/$list"
   awk -v list="$list" -v dir="$old/LKset/$list" 'BEGIN {
     pad = sprintf("%100s", ""); gsub(/ /, "h", pad)
     for (i = 100; i < 400; i++) {
