@@ -56,6 +56,9 @@ std::string search_page_html() {
   var FORMAT = )PAGE" + std::to_string(kSearchIndexFormat) + R"PAGE(;
   var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
   var unpacking = {};
+  // n.js's lines as written, one per message of the generation, read when
+  // the message is first needed: a query shows a few of tens of thousands.
+  var nameLines = [];
   // The index files call these as they load.
   window.LS = {
     // An index of another layout is as none: Larkspur builds it anew.
@@ -100,6 +103,7 @@ std::string search_page_html() {
         // tens of thousands.
         var calls = [];
         text.split("\n").forEach(function (line) {
+          if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");") { nameLines[baseNames++] = line; return; }
           var open = line.indexOf("("), call = line.slice(3, open), args = line.slice(open + 1, -2);
           if (line.lastIndexOf("LS.", 0) !== 0 || open < 0 || line.slice(-2) !== ");") return;
           if (call !== "z" && LS.hasOwnProperty(call)) calls.push("[\"" + call + "\"" + (args ? "," + args : "") + "]");
@@ -227,8 +231,25 @@ std::string search_page_html() {
     var f = fold(textOf(id) || "");
     return ws.every(function (w) { return f.indexOf(w) >= 0; });
   }
+  // A message of the generation as [list, name], from its line
+  // LS.n(<list>,"<name>"); (a name without quotes or escapes is taken as it
+  // stands, the rest parsed as JSON).
+  function nameOf(id) {
+    var line = nameLines[id];
+    if (line !== undefined) {
+      nameLines[id] = undefined;
+      var comma = line.indexOf(","), name = line.slice(comma + 1, -2);
+      try {
+        names[id] = [Number(line.slice(5, comma)), /^"[^"\\]*"$/.test(name) ? name.slice(1, -1) : JSON.parse(name)];
+      } catch (e) {}
+    }
+    return names[id];
+  }
   function docOf(id) {
-    if (id < state.docs) return names[id] ? { id: id, list: names[id][0], name: names[id][1] } : null;
+    if (id < state.docs) {
+      var n = nameOf(id);
+      return n ? { id: id, list: n[0], name: n[1] } : null;
+    }
     for (var i = 0; i < state.tail.length; i++) {
       var t = state.tail[i];
       if (t[0] === id) return { id: id, list: t[1], name: t[2], subject: t[3] };
@@ -250,7 +271,8 @@ std::string search_page_html() {
   }
   // A query's matches as far as they are known. The generation's candidates
   // are checked newest first (its ids follow its logs' names) a few text
-  // files at a time, so the first page needs only the newest candidates'
+  // files at a time (no more than hold as many candidates as matches are
+  // still wanted), so the first page needs only the newest candidates'
   // texts; the rest are checked afterwards for the total.
   function prepare(query) {
     var ws = words(query);
@@ -291,11 +313,11 @@ std::string search_page_html() {
   var CHUNKS_PER_STEP = 8, RETRY_MS = 3000;
   function ensure(q, n) {
     if (q.main.length >= n || q.pos >= q.cands.length) return Promise.resolve(q);
-    var need = [], end = q.pos;
+    var need = [], end = q.pos, wanted = n - q.main.length;
     while (end < q.cands.length) {
       var c = Math.floor(q.cands[end] / state.chunk);
       if (need.indexOf(c) < 0) {
-        if (need.length >= CHUNKS_PER_STEP) break;
+        if (need.length >= CHUNKS_PER_STEP || end - q.pos >= wanted) break;
         need.push(c);
       }
       end++;
