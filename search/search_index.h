@@ -63,8 +63,10 @@ inline constexpr int kSearchShards = 256;
 // file of its own, scanned whole by every query) until it holds this many;
 // then the storing of a message moves the tail into a segment of its own
 // (postings of its keys, written once), so a receive's work per message stays
-// bounded whatever the archive's size.
-inline constexpr int kMaxSearchTailDocs = 64;
+// bounded whatever the archive's size. The page loads every tail file for
+// every query, one script each, which costs a browser more than the posting
+// files of a few more segments: the tail stays short.
+inline constexpr int kMaxSearchTailDocs = 16;
 // Segments of one size class that merge into one (a query loads a posting
 // file per key from every segment, so their count stays logarithmic).
 inline constexpr int kSearchMergeSegments = 8;
