@@ -70,8 +70,10 @@ inline constexpr int kMaxSearchTailDocs = 16;
 // Segments of one size class that merge into one (a query loads a posting
 // file per key from every segment, so their count stays logarithmic).
 inline constexpr int kSearchMergeSegments = 8;
-// Messages per posting file of a segment, about.
-inline constexpr long kSearchSegmentDocsPerShard = 128;
+// Messages per posting file of a segment, about. A query reads a key's
+// posting file whole: a few messages' keys (thousands each) per file keep
+// that reading as short as in a generation's shards.
+inline constexpr long kSearchSegmentDocsPerShard = 2;
 
 // The search page's default page size, and the tool's default --limit.
 inline constexpr int kSearchPageHits = 20;
