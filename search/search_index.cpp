@@ -1258,6 +1258,8 @@ constexpr int kSourcesVersion = 1;
 // derived on one.
 constexpr std::size_t kMaxAddedShareInverse = 4;
 constexpr std::size_t kDigestDigits = 8;
+constexpr std::string_view kUnsettledDigest = "00000000";
+static_assert(kUnsettledDigest.size() == kDigestDigits);
 
 struct LogEntry {
   std::string name;  // log file name
@@ -1289,16 +1291,17 @@ std::string sources_hash(std::span<const std::string> lists) {
   return hex_of(hash.value());
 }
 
-// A log's digest: of its name and stamp, 32 bits. 0 stands for a log that
-// may have changed unseen, which no log's digest matches.
-std::uint32_t stamp_digest(std::string_view log_name, const platform::FileStamp& stamp) {
+// A log's digest as sources.txt records it: of its name and stamp, 32 bits
+// in kDigestDigits hex digits. All zeros (kUnsettledDigest) stands for a log
+// that may have changed unseen, which no log's digest matches.
+std::string stamp_digest(std::string_view log_name, const platform::FileStamp& stamp) {
   SearchHash hash;
   hash.add(log_name);
   for (const std::uint64_t n : {stamp.size, stamp.modified, stamp.changed, stamp.id}) {
     hash.add(std::string_view(reinterpret_cast<const char*>(&n), sizeof n));
   }
   const auto digest = static_cast<std::uint32_t>(hash.value() ^ (hash.value() >> 32));
-  return digest == 0 ? 1 : digest;
+  return hex_of(digest == 0 ? 1 : digest).substr(16 - kDigestDigits);
 }
 
 struct Sources {
@@ -1396,7 +1399,7 @@ std::optional<KeptGeneration> keepable_generation(const State& state, const Sour
     const auto found = current.find(lists[static_cast<std::size_t>(list)] + "\\" + sjis_of(text_at((*names)[id], 1)) + ".log");
     const std::optional<platform::FileStamp>* stamp = found == current.end() ? nullptr : &logs.stamps[found->second];
     const std::string_view recorded = std::string_view(sources.stamps).substr(id * kDigestDigits, kDigestDigits);
-    if (stamp == nullptr || !*stamp || recorded != hex_of(stamp_digest(logs.entries[found->second].name, **stamp)).substr(16 - kDigestDigits)) {
+    if (stamp == nullptr || !*stamp || recorded != stamp_digest(logs.entries[found->second].name, **stamp)) {
       kept.gone.push_back(static_cast<long>(id));  // gone, renamed or changed
     } else {
       kept.held[found->second] = true;
@@ -1460,7 +1463,7 @@ bool build_search_index_locked() {
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const std::optional<platform::FileStamp>& stamp = logs.stamps[i];
     const bool settled = began && stamp && stamp->modified < began->modified && stamp->changed < began->modified;
-    sources.stamps += hex_of(settled ? stamp_digest(entries[i].name, *stamp) : 0).substr(16 - kDigestDigits);
+    sources.stamps += settled ? stamp_digest(entries[i].name, *stamp) : std::string(kUnsettledDigest);
   }
   // Each thread takes a run of the messages (a whole number of text files)
   // and builds its texts, names and postings alone; the postings are then

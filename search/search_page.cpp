@@ -56,8 +56,10 @@ std::string search_page_html() {
   var FORMAT = )PAGE" + std::to_string(kSearchIndexFormat) + R"PAGE(;
   var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
   var unpacking = {};
-  // n.js's lines as written, one per message of the generation, read when
-  // the message is first needed: a query shows a few of tens of thousands.
+  // n.js's lines LS.n(...) as written, one per message of the generation,
+  // read when the message is first needed (nameOf): a query shows a few of
+  // tens of thousands. n.js and the segments' files load in any order: the
+  // generation's lines are counted, not pushed.
   var nameLines = [];
   // The index files call these as they load.
   window.LS = {
@@ -70,8 +72,6 @@ std::string search_page_html() {
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
     // Messages of the generation whose logs are gone or changed since: never answered.
     gone: function () { for (var i = 0; i < arguments.length; i++) state.gone[arguments[i]] = true; },
-    // n.js and the segments' files load in any order: ids are counted, not pushed.
-    n: function (list, name) { names[baseNames++] = [list, name]; },
     t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
     s: function (c) { subjects[c] = Array.prototype.slice.call(arguments, 1); },
     p: function (k) {
@@ -98,9 +98,8 @@ std::string search_page_html() {
       writer.close().catch(function () {});
       unpacking[name] = new Response(inflater.readable).arrayBuffer().then(function (buffer) {
         var text = new TextDecoder(name.charAt(0) === "t" ? "shift_jis" : "utf-8").decode(buffer);
-        // The calls' arguments are parsed as one JSON array: n.js has a
-        // line per message, and one parse is many times quicker than
-        // tens of thousands.
+        // The calls' arguments are parsed as one JSON array, one parse a
+        // file rather than one a line.
         var calls = [];
         text.split("\n").forEach(function (line) {
           if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");") { nameLines[baseNames++] = line; return; }
