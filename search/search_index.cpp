@@ -281,6 +281,13 @@ class CallReader {
     }
     return calls;
   }
+  // The text as one literal of `sjis` kind: nullopt unless it is exactly one.
+  std::optional<std::u16string> literal() {
+    if (text_.empty() || text_[0] != '"') return std::nullopt;
+    auto out = string();
+    if (pos_ != text_.size()) return std::nullopt;
+    return out;
+  }
 
  private:
   bool expect(std::string_view what) {
@@ -1005,37 +1012,84 @@ PreparedLog prepare_log(std::string_view log) {
 }
 
 // The text files of consecutive messages: t<C>.js holds the texts of ids
-// C * kSearchChunkDocs on, then their subjects (chunk_subject; the page
-// finds a text at its id's remainder, so a run of ids starts at a chunk's
-// first id).
+// C * kSearchChunkDocs on (the page finds a text at its id's remainder, so
+// a run of ids starts at a chunk's first id). Its content is a head line,
+// "C,<length of each text's literal>,<length of each subject's>", then those
+// literals (append_sjis_literal; a subject as chunk_subject writes it) one
+// after the other. A reader finds one message's literals by the lengths and
+// decodes those alone: a query needs a message or two of a file.
 class ChunkFiles {
  public:
   using Writer = std::function<void(std::string name, const std::string& bytes)>;
   explicit ChunkFiles(Writer write) : write_(std::move(write)) {}
 
   void add(long id, const std::string& text_literal, const std::string& subject_literal) {
-    if (!texts_.empty() && id / kSearchChunkDocs != chunk_) finish();
-    if (texts_.empty()) {
+    if (!head_.empty() && id / kSearchChunkDocs != chunk_) finish();
+    if (head_.empty()) {
       chunk_ = id / kSearchChunkDocs;
-      texts_ = "LS.t(" + std::to_string(chunk_);
-      subjects_ = "LS.s(" + std::to_string(chunk_);
+      head_ = std::to_string(chunk_);
     }
-    texts_ += ',';
+    head_ += ',';
+    head_ += std::to_string(text_literal.size());
+    subject_lengths_ += ',';
+    subject_lengths_ += std::to_string(subject_literal.size());
     texts_ += text_literal;
-    subjects_ += ',';
     subjects_ += subject_literal;
   }
   void finish() {
-    if (texts_.empty()) return;
-    write_("t" + std::to_string(chunk_) + ".js", texts_ + ");\n" + subjects_ + ");\n");
+    if (head_.empty()) return;
+    write_("t" + std::to_string(chunk_) + ".js", head_ + subject_lengths_ + "\n" + texts_ + subjects_);
+    head_.clear();
+    subject_lengths_.clear();
     texts_.clear();
+    subjects_.clear();
   }
 
  private:
   Writer write_;
   long chunk_ = 0;
+  std::string head_;
+  std::string subject_lengths_;
   std::string texts_;
   std::string subjects_;
+};
+
+// A text file's message texts, as ChunkFiles writes them; none when the
+// file is not one it wrote.
+class ChunkTexts {
+ public:
+  explicit ChunkTexts(std::string content) : content_(std::move(content)) {
+    const std::size_t end = content_.find('\n');
+    if (end == std::string::npos) return;
+    std::vector<std::size_t> lengths;
+    std::size_t at = 0;
+    while (at < end) {
+      std::size_t next = content_.find(',', at);
+      if (next == std::string::npos || next > end) next = end;
+      const std::string_view field(content_.data() + at, next - at);
+      std::size_t value = 0;
+      if (field.empty() || field.size() > 9 || !std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; })) return;
+      for (const char c : field) value = value * 10 + static_cast<std::size_t>(c - '0');
+      lengths.push_back(value);
+      at = next + 1;
+    }
+    if (lengths.size() < 3 || lengths.size() % 2 == 0) return;
+    std::vector<std::size_t> starts{end + 1};
+    for (std::size_t i = 1; i < lengths.size(); ++i) starts.push_back(starts.back() + lengths[i]);
+    if (starts.back() != content_.size()) return;
+    texts_ = (lengths.size() - 1) / 2;
+    starts_ = std::move(starts);
+  }
+  // The text of the chunk's `index`th message; nullopt when it has none.
+  std::optional<std::u16string> text(std::size_t index) const {
+    if (index >= texts_) return std::nullopt;
+    return CallReader(std::string_view(content_).substr(starts_[index], starts_[index + 1] - starts_[index]), true).literal();
+  }
+
+ private:
+  std::string content_;
+  std::vector<std::size_t> starts_;  // of each literal, then the end
+  std::size_t texts_ = 0;
 };
 
 // Threads of a build, each over a run of the messages: the files are the
@@ -2101,7 +2155,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
     order.push_back(&meta[id]);
   }
   std::sort(order.begin(), order.end(), [&](const Found* a, const Found* b) { return newer(*a, *b); });
-  std::unordered_map<long, std::vector<Call>> chunks;
+  std::unordered_map<long, ChunkTexts> chunks;
   // Newest first, so that with a limit the checking of candidates stops once
   // the limit is reached: the newest matches of the generation and its
   // segments, merged with the tail's, are then the newest of all.
@@ -2117,11 +2171,10 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
       const long chunk = id / kSearchChunkDocs;
       auto loaded = chunks.find(chunk);
       if (loaded == chunks.end()) {
-        loaded = chunks.emplace(chunk, read_calls(chunk_path(folder, chunk), true).value_or(std::vector<Call>{})).first;
+        loaded = chunks.emplace(chunk, ChunkTexts(read_index_file(chunk_path(folder, chunk)).value_or(std::string{}))).first;
       }
-      if (loaded->second.empty()) continue;
-      const std::u16string& text = text_at(loaded->second[0], static_cast<std::size_t>(id % kSearchChunkDocs) + 1);
-      if (!holds_every_word(platform::fold_for_search(text), words)) continue;
+      const std::optional<std::u16string> text = loaded->second.text(static_cast<std::size_t>(id % kSearchChunkDocs));
+      if (!text || !holds_every_word(platform::fold_for_search(*text), words)) continue;
     }
     found.push_back(std::move(*candidate));
     ++main_found;

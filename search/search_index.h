@@ -7,7 +7,7 @@
 //
 // Layout (script files, each a run of lines "LS.<call>(<args>);"; all but
 // state.js and the tail's x<I>.js are packed: one line LS.z(...) holding
-// those lines deflated, see search_pack.h):
+// those lines, or a text file's content, deflated, see search_pack.h):
 //   search\index.htm        the search page
 //   search\state.js         the current generation, its message count, the
 //                           list names, the messages stored since that
@@ -18,7 +18,8 @@
 //   search\g<N>\n.js        the same without the subjects (for the page)
 //   search\g<N>\t<C>.js     the texts of messages C*kSearchChunkDocs on, then
 //                           their subjects, in Shift_JIS (the lines of the
-//                           other files are UTF-8)
+//                           other files are UTF-8), after a line of their
+//                           lengths (see ChunkFiles in search_index.cpp)
 //   search\g<N>\p<K>.js     postings of the one- and two-unit keys of shard K
 //   search\g<N>\x<I>.js     the text of tail message I
 //   search\g<N>\s<F>_<E>p<K>.js, s<F>_<E>m.js
@@ -51,8 +52,9 @@ inline constexpr std::string_view kSearchState = "search\\state.js";
 // The layout of the index files, in state.js: an index of another layout is
 // as none (the page and the tool wait for or build a new one). 4 and before
 // wrote every file as plain script; 5 packs the texts, postings and message
-// lists (see search_pack.h).
-inline constexpr long kSearchIndexFormat = 5;
+// lists (see search_pack.h); 6 writes a text file's texts after a line of
+// their lengths, where 5 wrote them as calls.
+inline constexpr long kSearchIndexFormat = 6;
 
 // Messages per text file of a generation: a query loads the files of its
 // candidates, so files stay small (a few hundred KB of text).

@@ -54,12 +54,11 @@ std::string search_page_html() {
 (function () {
   var PAGE_HITS = 20, DIGITS = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ-_";
   var FORMAT = )PAGE" + std::to_string(kSearchIndexFormat) + R"PAGE(;
-  var state = null, names = [], baseNames = 0, shards = {}, chunks = {}, subjects = {}, tails = {}, loaded = {};
+  var state = null, names = [], shards = {}, chunks = {}, tails = {}, loaded = {};
   var unpacking = {};
   // n.js's lines LS.n(...) as written, one per message of the generation,
   // read when the message is first needed (nameOf): a query shows a few of
-  // tens of thousands. n.js and the segments' files load in any order: the
-  // generation's lines are counted, not pushed.
+  // tens of thousands.
   var nameLines = [];
   // The index files call these as they load.
   window.LS = {
@@ -72,8 +71,6 @@ std::string search_page_html() {
     tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
     // Messages of the generation whose logs are gone or changed since: never answered.
     gone: function () { for (var i = 0; i < arguments.length; i++) state.gone[arguments[i]] = true; },
-    t: function (c) { chunks[c] = Array.prototype.slice.call(arguments, 1); },
-    s: function (c) { subjects[c] = Array.prototype.slice.call(arguments, 1); },
     p: function (k) {
       var map = new Map();
       for (var i = 1; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
@@ -86,8 +83,8 @@ std::string search_page_html() {
     },
     sm: function (id, list, name) { names[id] = [list, name]; },
     x: function (id, text) { tails[id] = text; },
-    // A packed file: deflated lines (Shift_JIS for the texts, t*.js; UTF-8
-    // for the rest) in a literal read as x-user-defined, where a byte is the
+    // A packed file: deflated lines in UTF-8 (or a text file's content, see
+    // readTexts) in a literal read as x-user-defined, where a byte is the
     // unit's low byte. Each line is a call whose arguments are JSON.
     z: function (name, hash, bytes) {
       var raw = new Uint8Array(bytes.length);
@@ -97,12 +94,17 @@ std::string search_page_html() {
       writer.write(raw).catch(function () {});
       writer.close().catch(function () {});
       unpacking[name] = new Response(inflater.readable).arrayBuffer().then(function (buffer) {
-        var text = new TextDecoder(name.charAt(0) === "t" ? "shift_jis" : "utf-8").decode(buffer);
+        if (name.charAt(0) === "t") return readTexts(new Uint8Array(buffer));
+        var text = new TextDecoder("utf-8").decode(buffer);
+        if (name === "n") {
+          nameLines = text.split("\n");
+          if (nameLines[nameLines.length - 1] === "") nameLines.pop();
+          return true;
+        }
         // The calls' arguments are parsed as one JSON array, one parse a
         // file rather than one a line.
         var calls = [];
         text.split("\n").forEach(function (line) {
-          if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");") { nameLines[baseNames++] = line; return; }
           var open = line.indexOf("("), call = line.slice(3, open), args = line.slice(open + 1, -2);
           if (line.lastIndexOf("LS.", 0) !== 0 || open < 0 || line.slice(-2) !== ");") return;
           if (call !== "z" && LS.hasOwnProperty(call)) calls.push("[\"" + call + "\"" + (args ? "," + args : "") + "]");
@@ -112,6 +114,33 @@ std::string search_page_html() {
       }).catch(function () { return false; });
     }
   };
+  // A text file's content: a head line "C,<length of each text's literal>,
+  // <length of each subject's>", then those literals, JSON in Shift_JIS. A
+  // literal is decoded when its message is first needed (literalOf): a query
+  // needs a message or two of a file.
+  function readTexts(bytes) {
+    var end = bytes.indexOf(10), head = end < 0 ? "" : new TextDecoder("utf-8").decode(bytes.subarray(0, end));
+    if (!/^\d{1,9}(,\d{1,9})+$/.test(head)) return false;
+    var lengths = head.split(",").map(Number), starts = [end + 1];
+    for (var i = 1; i < lengths.length; i++) starts.push(starts[i - 1] + lengths[i]);
+    if (lengths.length % 2 === 0 || starts[starts.length - 1] !== bytes.length) return false;
+    chunks[lengths[0]] = { bytes: bytes, starts: starts, count: (lengths.length - 1) / 2, literals: [] };
+    return true;
+  }
+  var sjis = null;
+  // The chunk's i-th literal: a string, or 0 for a subject that is its
+  // text's first line ("" where the file is damaged).
+  function literalOf(chunk, i) {
+    if (chunk.literals[i] === undefined) {
+      var value = "";
+      try {
+        sjis = sjis || new TextDecoder("shift_jis");
+        value = JSON.parse(sjis.decode(chunk.bytes.subarray(chunk.starts[i], chunk.starts[i + 1])));
+      } catch (e) {}
+      chunk.literals[i] = typeof value === "string" || value === 0 ? value : "";
+    }
+    return chunk.literals[i];
+  }
   // Packed files are waited for until their lines have run; state.js and
   // the tail's files (x*.js) are plain UTF-8.
   function load(src, isPacked) {
@@ -223,8 +252,8 @@ std::string search_page_html() {
   var ready = start();
   function textOf(id) {
     if (id >= state.docs) return tails[id];
-    var c = chunks[Math.floor(id / state.chunk)];
-    return c ? c[id % state.chunk] : undefined;
+    var c = chunks[Math.floor(id / state.chunk)], i = id % state.chunk;
+    return c && i < c.count ? literalOf(c, i) || "" : undefined;
   }
   function holds(id, ws) {
     var f = fold(textOf(id) || "");
@@ -239,11 +268,15 @@ std::string search_page_html() {
       nameLines[id] = undefined;
       var comma = line.indexOf(","), name = line.slice(comma + 1, -2);
       try {
-        names[id] = [Number(line.slice(5, comma)), /^"[^"\\]*"$/.test(name) ? name.slice(1, -1) : JSON.parse(name)];
+        if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");" && comma > 0) {
+          names[id] = [Number(line.slice(5, comma)), /^"[^"\\]*"$/.test(name) ? name.slice(1, -1) : JSON.parse(name)];
+        }
       } catch (e) {}
     }
     return names[id];
   }
+  // Whether the generation's message `id` is listed, without reading its line.
+  function listed(id) { return nameLines[id] !== undefined || names[id] !== undefined; }
   function docOf(id) {
     if (id < state.docs) {
       var n = nameOf(id);
@@ -259,7 +292,8 @@ std::string search_page_html() {
   // the first line of its text.
   function subjectOf(doc) {
     if (doc.id >= state.docs) return doc.subject;
-    var s = subjects[Math.floor(doc.id / state.chunk)], subject = s ? s[doc.id % state.chunk] : "";
+    var c = chunks[Math.floor(doc.id / state.chunk)], i = doc.id % state.chunk;
+    var subject = c && i < c.count ? literalOf(c, c.count + i) : "";
     if (subject !== 0) return subject;
     var text = textOf(doc.id) || "";
     return text.indexOf("\n") < 0 ? text : text.substr(0, text.indexOf("\n"));
@@ -267,6 +301,29 @@ std::string search_page_html() {
   function newestFirst(a, b) {
     var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
     return da !== db ? (da < db ? 1 : -1) : b.id - a.id;
+  }
+  // Ids of the generation and its segments (ascending) newest first, so the
+  // first page needs only the newest candidates' texts. The generation's
+  // ids follow its logs' names: reversed, they are in that order. A
+  // segment's follow the order of storing: those are sorted by name and
+  // merged in, reading the names of the generation's only as far as the
+  // merging goes (a query may have tens of thousands of candidates).
+  function newestOrder(ids) {
+    var end = state.segs.length > 0 ? state.segs[0].first : state.docs, split = ids.length;
+    while (split > 0 && ids[split - 1] >= end) split--;
+    var base = ids.slice(0, split).reverse();
+    var later = ids.slice(split).map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
+    if (later.length === 0) return base;
+    var out = [], i = 0;
+    later.forEach(function (doc) {
+      for (; i < base.length; i++) {
+        var d = docOf(base[i]);
+        if (d !== null && newestFirst(d, doc) > 0) break;
+        if (d !== null) out.push(base[i]);
+      }
+      out.push(doc.id);
+    });
+    return out.concat(base.slice(i));
   }
   // A query's matches as far as they are known. The generation's candidates
   // are checked newest first (its ids follow its logs' names) a few text
@@ -295,13 +352,7 @@ std::string search_page_html() {
           });
           candidates = candidates === null ? ids : intersect(candidates, ids);
         });
-        // Newest first, so the first page needs only the newest candidates'
-        // texts: the generation's ids follow the names, a segment's the order
-        // of storing (then the names decide).
-        candidates = candidates.filter(function (id) { return id < state.docs && !state.gone[id]; });
-        if (state.segs.length === 0) candidates.reverse();
-        else candidates = candidates.map(docOf).filter(function (d) { return d !== null; })
-                                    .sort(newestFirst).map(function (d) { return d.id; });
+        candidates = newestOrder(candidates.filter(function (id) { return id < state.docs && !state.gone[id] && listed(id); }));
         if (verify) q.cands = candidates; else { q.main = candidates; }
         q.pos = 0;
         state.tail.forEach(function (t) { if (holds(t[0], ws)) q.tail.push(t[0]); });
@@ -328,9 +379,20 @@ std::string search_page_html() {
     });
   }
   function complete(q) { return q.pos >= q.cands.length; }
-  function docsOf(q) {
-    return q.tail.concat(q.main).map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
+  // The first n of a query's known matches, newest first: the tail's
+  // merged into the generation's, which are in that order already.
+  function docsOf(q, n) {
+    var tail = q.tail.map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
+    var out = [], i = 0, j = 0;
+    while (out.length < n && (i < q.main.length || j < tail.length)) {
+      var d = i < q.main.length ? docOf(q.main[i]) : null;
+      if (i < q.main.length && d === null) { i++; continue; }
+      if (j < tail.length && (d === null || newestFirst(tail[j], d) < 0)) out.push(tail[j++]);
+      else { out.push(d); i++; }
+    }
+    return out;
   }
+  function countOf(q) { return q.tail.length + q.main.length; }
   // The original text with the folded positions of its characters, so that
   // matches found in the folded text can be marked in the text as written.
   function foldMap(text, wanted) {
@@ -396,15 +458,16 @@ std::string search_page_html() {
   }
   var current = null, offset = 0;
   var hitsBox = document.getElementById("hits"), status = document.getElementById("status");
-  function statusText(q, docs, end) {
-    if (docs.length === 0) return complete(q) ? "見つかりませんでした。" : "検索しています…";
-    var total = complete(q) ? docs.length + " 件中 " : docs.length + " 件以上（数えています）中 ";
+  function statusText(q, end) {
+    var count = countOf(q);
+    if (count === 0) return complete(q) ? "見つかりませんでした。" : "検索しています…";
+    var total = complete(q) ? count + " 件中 " : count + " 件以上（数えています）中 ";
     return total + (offset + 1) + "〜" + end + " 件目";
   }
   function show() {
     var q = current;
     return ensure(q, offset + PAGE_HITS).then(function () {
-      var docs = docsOf(q), end = Math.min(docs.length, offset + PAGE_HITS), need = [];
+      var docs = docsOf(q, offset + PAGE_HITS), end = docs.length, need = [];
       for (var i = offset; i < end; i++) {
         var c = Math.floor(docs[i].id / state.chunk);
         if (docs[i].id < state.docs && !chunks[c] && need.indexOf(c) < 0) need.push(c);
@@ -426,17 +489,17 @@ std::string search_page_html() {
           li.appendChild(a); li.appendChild(info); li.appendChild(snip);
           hitsBox.appendChild(li);
         }
-        status.textContent = statusText(q, docs, end);
-        document.getElementById("pager").hidden = complete(q) && docs.length <= PAGE_HITS;
+        status.textContent = statusText(q, end);
+        document.getElementById("pager").hidden = complete(q) && countOf(q) <= PAGE_HITS;
         document.getElementById("prev").disabled = offset === 0;
-        document.getElementById("next").disabled = complete(q) && end >= docs.length;
+        document.getElementById("next").disabled = complete(q) && end >= countOf(q);
         document.body.setAttribute("data-shown", String(Date.now()));
         // The rest is checked afterwards, for the total.
         if (!complete(q)) {
           ensure(q, Infinity).then(function () {
-            if (q === current) status.textContent = statusText(q, docsOf(q), end);
-            document.getElementById("next").disabled = end >= docsOf(q).length;
-            document.getElementById("pager").hidden = docsOf(q).length <= PAGE_HITS;
+            if (q === current) status.textContent = statusText(q, end);
+            document.getElementById("next").disabled = end >= countOf(q);
+            document.getElementById("pager").hidden = countOf(q) <= PAGE_HITS;
           });
         }
       });
@@ -481,7 +544,7 @@ std::string search_page_html() {
     return prepare(query).then(function (q) {
       if (q === null) return null;
       return ensure(q, Infinity).then(function () {
-        return docsOf(q).map(function (d) { return state.lists[d.list] + "\t" + d.name; });
+        return docsOf(q, Infinity).map(function (d) { return state.lists[d.list] + "\t" + d.name; });
       });
     });
   };

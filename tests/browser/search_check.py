@@ -28,10 +28,10 @@ def check_search(page, archive, output, cli, queries, browser="page", tool=True)
     tool), then a highlighted query and a hostile message, with screenshots."""
     url = file_url(os.path.join(archive, "search", "index.htm"))
     page.open(url)
-    page_wrong = tool_wrong = 0
+    page_wrong = tool_wrong = order_wrong = 0
     for query, expected in queries:
-        got = page.evaluate("larkspurSearchAll(%s)" % json.dumps(query))
-        got = set(g.replace("\t", "/") for g in (got or []))
+        in_order = [g.replace("\t", "/") for g in (page.evaluate("larkspurSearchAll(%s)" % json.dumps(query)) or [])]
+        got = set(in_order)
         if got != expected:
             page_wrong += 1
             if page_wrong <= 3:
@@ -40,14 +40,17 @@ def check_search(page, archive, output, cli, queries, browser="page", tool=True)
             continue
         lines = subprocess.run([cli, "-C", archive, "search", "--", *query.split(" ")],
                                capture_output=True, text=True).stdout.splitlines()
-        tool = set(f"{f[0]}/{f[2].rsplit(chr(92), 1)[-1][:-4]}" for f in (l.split("\t") for l in lines))
-        if tool != expected:
+        tool_order = [f"{f[0]}/{f[2].rsplit(chr(92), 1)[-1][:-4]}" for f in (l.split("\t") for l in lines)]
+        if tool_order != in_order:
+            order_wrong += 1
+        if set(tool_order) != expected:
             tool_wrong += 1
             if tool_wrong <= 3:
-                print(f"tool: {query!r}: {len(tool)} found, {len(expected)} expected")
+                print(f"tool: {query!r}: {len(tool_order)} found, {len(expected)} expected")
     check(page_wrong == 0, f"{browser}: {len(queries)} queries equal a brute-force scan ({page_wrong} differ)")
     if tool:
         check(tool_wrong == 0, f"tool: {len(queries)} queries equal a brute-force scan ({tool_wrong} differ)")
+        check(order_wrong == 0, f"{browser} and tool list the matches in one order, newest first ({order_wrong} differ)")
 
     page.open("about:blank")  # a change of the hash alone fires no load event
     page.open(url + "#q=" + "%E6%A0%AA%E4%BE%A1%E3%80%80%EF%BD%B6%EF%BE%80%EF%BD%B6%EF%BE%85")  # 株価　ｶﾀｶﾅ

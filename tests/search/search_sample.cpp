@@ -57,13 +57,14 @@ int main() {
   if (!build_search_index_locked()) return 1;
   // More stored later: a segment and the tail; then a rebuild, which keeps
   // the generation and makes them one segment (its ids past theirs), and
-  // more stored: a segment and the tail again.
+  // more stored: a segment and the tail again. Their dates fall among the
+  // generation's, so newest first interleaves them.
   int stored_logs = 0;
   const auto store = [&](int count) {
     for (int i = stored_logs; i < stored_logs + count; ++i) {
       const std::string list = lists[i % 3];
       char stored[40];
-      std::snprintf(stored, sizeof stored, "2027%02d%02d%02d0000_%d", 1 + i % 12, 1 + i % 28, i % 24, 900 + i);
+      std::snprintf(stored, sizeof stored, "2026%02d%02d%02d0030_%d", 1 + i * 5 % 12, 1 + i % 28, i % 24, 900 + i);
       const std::string name = stored;
       const std::string log = generated_log(random, false, 50);
       put(list_folder(list) + "\\" + name + ".log", log);
