@@ -394,7 +394,7 @@ const std::u16string& text_at(const Call& call, std::size_t i) {
 int shard_of(char16_t first, long second, long shards = kSearchShards) {
   const std::uint32_t h = (static_cast<std::uint32_t>(first) * 0x9E3779B1u) ^
                           (static_cast<std::uint32_t>(second + 1) * 0x85EBCA6Bu);
-  return static_cast<int>(static_cast<long>(h >> 24) % shards);
+  return static_cast<int>(static_cast<long>(h >> 22) % shards);
 }
 
 // Asks the processor to load the memory at `address` into its caches.

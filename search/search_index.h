@@ -60,7 +60,7 @@ inline constexpr long kSearchIndexFormat = 6;
 // candidates, so files stay small (a few hundred KB of text).
 inline constexpr int kSearchChunkDocs = 32;
 // Posting files per generation; a query loads one per distinct key.
-inline constexpr int kSearchShards = 256;
+inline constexpr int kSearchShards = 1024;
 // Messages stored after a generation was built are kept as a tail (each in a
 // file of its own, scanned whole by every query) until it holds this many;
 // then the storing of a message moves the tail into a segment of its own

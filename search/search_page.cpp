@@ -163,7 +163,7 @@ std::string search_page_html() {
   function words(query) { return fold(query).split(/\s+/).filter(function (w) { return w.length > 0; }); }
   function shardOf(key, n) {
     var second = key.length > 1 ? key.charCodeAt(1) : -1;
-    return ((Math.imul(key.charCodeAt(0), 0x9E3779B1) ^ Math.imul(second + 1, 0x85EBCA6B)) >>> 24) % n;
+    return ((Math.imul(key.charCodeAt(0), 0x9E3779B1) ^ Math.imul(second + 1, 0x85EBCA6B)) >>> 22) % n;
   }
   // The posting files of a key: its generation's, then each segment's, as
   // [file, name of its loaded map].
