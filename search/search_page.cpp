@@ -14,6 +14,20 @@ std::string search_page_html() {
 <meta charset="utf-8">
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>全文検索 - メールマガジン アーカイブ</title>
+<script>
+// state.js is asked for at once, while the rest of the page is still read;
+// calls it makes before the page's script has run wait in LS.early.
+window.LS = { early: [] };
+["state", "seg", "list", "tail", "gone"].forEach(function (call) {
+  LS[call] = function () { LS.early.push([call, arguments]); };
+});
+window.larkspurState = new Promise(function (resolve) {
+  var s = document.createElement("script");
+  s.src = "state.js?" + Date.now();
+  s.onload = s.onerror = function () { resolve(); };
+  document.head.appendChild(s);
+});
+</script>
 <style>
   body { margin: 0; font: 15px/1.6 "Hiragino Kaku Gothic ProN", Meiryo, "Yu Gothic", "IPAPGothic", sans-serif;
          color: #1f2933; background: #f4f6f9; }
@@ -60,6 +74,7 @@ std::string search_page_html() {
   // read when the message is first needed (nameOf): a query shows a few of
   // tens of thousands.
   var nameLines = [];
+  var early = window.LS.early;
   // The index files call these as they load.
   window.LS = {
     // An index of another layout is as none: Larkspur builds it anew.
@@ -239,7 +254,10 @@ std::string search_page_html() {
   var located = null;
   function start() {
     state = null;
-    located = load("state.js?" + Date.now()).then(function () {
+    // The first time, state.js is the one the page's head asked for.
+    located = (early ? window.larkspurState : load("state.js?" + Date.now())).then(function () {
+      (early || []).forEach(function (call) { LS[call[0]].apply(null, call[1]); });
+      early = null;
       if (state && !state.usable) state = null;
     });
     return located.then(function () {
