@@ -391,7 +391,7 @@ const std::u16string& text_at(const Call& call, std::size_t i) {
 
 // The shard of a key of one unit (second = -1) or two; the page computes the
 // same with Math.imul.
-int shard_of(char16_t first, long second, long shards = kSearchShards) {
+int shard_of(char16_t first, long second, long shards) {
   const std::uint32_t h = (static_cast<std::uint32_t>(first) * 0x9E3779B1u) ^
                           (static_cast<std::uint32_t>(second + 1) * 0x85EBCA6Bu);
   return static_cast<int>(static_cast<long>(h >> 22) % shards);
@@ -850,7 +850,7 @@ class KeyTable {
   // `threads` threads share the work, each over the shards of its remainder.
   // `shortest`: each key's postings in their shortest form (append_shortest),
   // else as they are (shortest_postings makes the file's final form).
-  std::vector<std::string> shard_files(long shards = kSearchShards, const std::string& head = "LS.p(",
+  std::vector<std::string> shard_files(long shards, const std::string& head,
                                        unsigned threads = 1, bool shortest = true) const {
     std::vector<std::string> files(static_cast<std::size_t>(shards));
     for (long s = 0; s < shards; ++s) files[s] = head + std::to_string(s);
@@ -1135,9 +1135,21 @@ struct Segment {
   long shards = 1;
 };
 
+// A count of posting files: a power of two, at most kSearchShards.
+bool valid_shard_count(long shards) { return shards >= 1 && shards <= kSearchShards && (shards & (shards - 1)) == 0; }
+
+// The posting files of a generation of `docs` messages: enough that each
+// holds the keys of about kSearchGenerationDocsPerShard messages.
+long generation_shards(std::size_t docs) {
+  long shards = 1;
+  while (shards < kSearchShards && static_cast<std::size_t>(shards) * kSearchGenerationDocsPerShard < docs) shards *= 2;
+  return shards;
+}
+
 struct State {
   std::string generation;  // hash name
   long docs = 0;  // ids below it are the generation's and its segments'; the tail's follow
+  long shards = kSearchShards;  // the generation's posting files (generation_shards)
   std::vector<Segment> segments;  // ascending
   std::vector<std::string> lists;  // Shift_JIS
   // Per list, the greatest log name (no extension) the generation holds:
@@ -1170,9 +1182,10 @@ std::optional<State> read_state() {
   State state;
   state.generation = sjis_of(text_at((*calls)[0], 0));
   state.docs = number_at((*calls)[0], 1);
+  state.shards = number_at((*calls)[0], 2);
   if (state.generation.empty() ||
       !std::all_of(state.generation.begin(), state.generation.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) ||
-      state.docs < 0 || number_at((*calls)[0], 2) != kSearchShards ||
+      state.docs < 0 || !valid_shard_count(number_at((*calls)[0], 2)) ||
       number_at((*calls)[0], 3) != kSearchChunkDocs || number_at((*calls)[0], 4) != kIndexFormat) {
     return std::nullopt;  // written with other parameters: build anew
   }
@@ -1190,7 +1203,7 @@ std::optional<State> read_state() {
       const Segment segment{number_at(call, 0), number_at(call, 1), number_at(call, 2)};
       const long previous_end = state.segments.empty() ? 0 : state.segments.back().end;
       if (segment.first < previous_end || segment.end <= segment.first || segment.end > state.docs ||
-          segment.shards < 1 || segment.shards > kSearchShards || (segment.shards & (segment.shards - 1)) != 0) {
+          !valid_shard_count(segment.shards)) {
         return std::nullopt;
       }
       state.segments.push_back(segment);
@@ -1201,7 +1214,7 @@ std::optional<State> read_state() {
 
 bool write_state(const State& state) {
   std::string out = "LS.state(\"" + state.generation + "\"," + std::to_string(state.docs) + "," +
-                    std::to_string(kSearchShards) + "," + std::to_string(kSearchChunkDocs) + "," + std::to_string(kIndexFormat) + ");\n";
+                    std::to_string(state.shards) + "," + std::to_string(kSearchChunkDocs) + "," + std::to_string(kIndexFormat) + ");\n";
   for (std::size_t l = 0; l < state.lists.size(); ++l) {
     out += "LS.list(";
     append_literal_sjis(out, state.lists[l]);
@@ -1613,7 +1626,8 @@ bool build_search_index_locked() {
   // spends a good part of its time deflating.
   // Their hashes are those of the postings as the table holds them: the
   // shortest forms are made only for the files to be written.
-  const std::vector<std::string> shards = keys.shard_files(kSearchShards, "LS.p(", threads, false);
+  state.shards = generation_shards(entries.size());
+  const std::vector<std::string> shards = keys.shard_files(state.shards, "LS.p(", threads, false);
   std::vector<std::uint64_t> shard_hashes(shards.size());
   for (Part& part : parts) part.reused.clear();
   const auto put_shards = [&](unsigned t) {
@@ -1891,6 +1905,7 @@ bool keep_generation(const State& old, const Sources& sources, const CurrentLogs
   State next;
   next.generation = old.generation;
   next.docs = sources.docs;
+  next.shards = old.shards;
   next.lists = old.lists;
   next.gone = kept.gone;
   std::vector<long> list_ids;  // by the index of logs.lists
@@ -2108,7 +2123,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
     for (const std::u16string& key : keys_of_word(word)) {
       const long second = key.size() > 1 ? static_cast<long>(key[1]) : -1;
       std::vector<long> ids;
-      ids_in(shard_path(folder, shard_of(key[0], second)), 1, key, ids);
+      ids_in(shard_path(folder, shard_of(key[0], second, state->shards)), 1, key, ids);
       for (const Segment& segment : state->segments) {
         ids_in(segment_shard_path(folder, segment, shard_of(key[0], second, segment.shards)), 2, key, ids);
       }

@@ -59,8 +59,11 @@ inline constexpr long kSearchIndexFormat = 6;
 // Messages per text file of a generation: a query loads the files of its
 // candidates, so files stay small (a few hundred KB of text).
 inline constexpr int kSearchChunkDocs = 32;
-// Posting files per generation; a query loads one per distinct key.
+// Posting files per generation, at most; a query loads one per distinct key.
 inline constexpr int kSearchShards = 1024;
+// Messages per posting file of a generation, about: a generation of fewer
+// messages has fewer files (a power of two).
+inline constexpr long kSearchGenerationDocsPerShard = 32;
 // Messages stored after a generation was built are kept as a tail (each in a
 // file of its own, scanned whole by every query) until it holds this many;
 // then the storing of a message moves the tail into a segment of its own

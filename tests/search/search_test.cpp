@@ -299,12 +299,16 @@ TEST_F(SearchIndexTest, ARebuildRestoresAnOlderOrDamagedIndex) {
          s[s.find(");") - 1] = '4';  // the layout number
          return s;
        }, true},
+      {"a count of posting files that is no power of two", {}, [](std::string s) -> std::optional<std::string> {
+         const std::size_t shards = s.find(',', s.find(',') + 1) + 1;  // after the message count
+         return s.substr(0, shards) + "3" + s.substr(s.find(',', shards));
+       }, true},
       {"texts cut short", {"t0.js", "t1.js"}, [](std::string s) -> std::optional<std::string> { return s.substr(0, s.size() / 2); }, false},
       {"a byte of the texts altered", {"t0.js"}, [](std::string s) -> std::optional<std::string> {
          s[s.size() / 2] = static_cast<char>(s[s.size() / 2] ^ 0x5A);
          return s;
        }, false},
-      {"postings ending in an escape", {"p0.js", "p1.js", "p7.js"}, [](std::string s) -> std::optional<std::string> {
+      {"postings ending in an escape", {"p0.js", "p1.js", "p2.js"}, [](std::string s) -> std::optional<std::string> {
          return s.substr(0, s.size() - 4) + "\\";
        }, false},
       {"the message lists gone", {"m.js", "n.js"}, [](std::string) -> std::optional<std::string> { return std::nullopt; }, false},
