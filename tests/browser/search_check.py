@@ -59,7 +59,9 @@ def check_search(page, archive, output, cli, queries, browser="page", tool=True)
     check(len(page.evaluate("[...document.querySelectorAll('#hits li')]")) == 20, "the first page shows 20 results")
     check(any(m == "株価" for m in marks) and any(m in ("カタカナ", "ｶﾀｶﾅ") for m in marks),
           "both words are highlighted, in the text as written")
-    check("件中" in page.evaluate("document.getElementById('status').textContent"), "the total is shown")
+    # The rest is counted after the first page is shown.
+    check(page.wait_for(lambda: "件中" in page.evaluate("document.getElementById('status').textContent")),
+          "the total is shown")
     subjects = page.evaluate("[...document.querySelectorAll('#hits li a')].map(a => a.textContent)")
     lines = subprocess.run([cli, "-C", archive, "search", "--limit", "20", "--", "株価", "ｶﾀｶﾅ"],
                            capture_output=True, text=True).stdout.splitlines()
