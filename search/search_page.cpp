@@ -413,10 +413,17 @@ window.larkspurState = new Promise(function (resolve) {
   function countOf(q) { return q.tail.length + q.main.length; }
   // The original text with the folded positions of its characters, so that
   // matches found in the folded text can be marked in the text as written.
+  // A character fold leaves as it is (ASCII but capitals, kana, the common
+  // ideographs): most of a Japanese text, folded without normalize().
+  function foldsToItself(c) {
+    return (c < 0x80 && (c < 0x41 || c > 0x5A)) || (c >= 0x3041 && c <= 0x3096) || (c >= 0x30A1 && c <= 0x30FA) ||
+           (c >= 0x4E00 && c <= 0x9FFF);
+  }
   function foldMap(text, wanted) {
     var f = "", starts = [], ends = [], i = 0;
     while (i < text.length && f.length < wanted) {
-      var n = text.codePointAt(i) > 0xFFFF ? 2 : 1, piece = fold(text.substr(i, n));
+      var c = text.charCodeAt(i), n = text.codePointAt(i) > 0xFFFF ? 2 : 1;
+      var piece = foldsToItself(c) ? text.charAt(i) : fold(text.substr(i, n));
       for (var k = 0; k < piece.length; k++) { starts.push(i); ends.push(i + n); }
       f += piece; i += n;
     }
