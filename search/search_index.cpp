@@ -1058,12 +1058,12 @@ class ChunkFiles {
 // file is not one it wrote.
 class ChunkTexts {
  public:
-  explicit ChunkTexts(std::string content) : content_(std::move(content)) {
+  // `content`: the file of chunk `chunk`.
+  ChunkTexts(std::string content, long chunk) : content_(std::move(content)) {
     const std::size_t end = content_.find('\n');
     if (end == std::string::npos) return;
     std::vector<std::size_t> lengths;
-    std::size_t at = 0;
-    while (at < end) {
+    for (std::size_t at = 0;;) {
       std::size_t next = content_.find(',', at);
       if (next == std::string::npos || next > end) next = end;
       const std::string_view field(content_.data() + at, next - at);
@@ -1071,9 +1071,10 @@ class ChunkTexts {
       if (field.empty() || field.size() > 9 || !std::all_of(field.begin(), field.end(), [](char c) { return c >= '0' && c <= '9'; })) return;
       for (const char c : field) value = value * 10 + static_cast<std::size_t>(c - '0');
       lengths.push_back(value);
+      if (next == end) break;
       at = next + 1;
     }
-    if (lengths.size() < 3 || lengths.size() % 2 == 0) return;
+    if (lengths.size() < 3 || lengths.size() % 2 == 0 || lengths[0] != static_cast<std::size_t>(chunk)) return;
     std::vector<std::size_t> starts{end + 1};
     for (std::size_t i = 1; i < lengths.size(); ++i) starts.push_back(starts.back() + lengths[i]);
     if (starts.back() != content_.size()) return;
@@ -1715,11 +1716,10 @@ std::string segment_meta_path(const std::string& folder, const Segment& segment)
 }
 
 // Posting files of a segment: about kSearchSegmentDocsPerShard messages a
-// file, a power of two (so that a key's shard is its generation shard's
-// remainder), at most kSearchShards.
+// file, a power of two, at most kMaxSearchSegmentShards.
 long shards_for(long span) {
   long shards = 1;
-  while (shards < kSearchShards && shards * kSearchSegmentDocsPerShard < span) shards *= 2;
+  while (shards < kMaxSearchSegmentShards && shards * kSearchSegmentDocsPerShard < span) shards *= 2;
   return shards;
 }
 
@@ -2186,7 +2186,7 @@ std::optional<SearchResult> search_archive(std::u16string_view query, const std:
       const long chunk = id / kSearchChunkDocs;
       auto loaded = chunks.find(chunk);
       if (loaded == chunks.end()) {
-        loaded = chunks.emplace(chunk, ChunkTexts(read_index_file(chunk_path(folder, chunk)).value_or(std::string{}))).first;
+        loaded = chunks.emplace(chunk, ChunkTexts(read_index_file(chunk_path(folder, chunk)).value_or(std::string{}), chunk)).first;
       }
       const std::optional<std::u16string> text = loaded->second.text(static_cast<std::size_t>(id % kSearchChunkDocs));
       if (!text || !holds_every_word(platform::fold_for_search(*text), words)) continue;

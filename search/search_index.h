@@ -79,6 +79,8 @@ inline constexpr int kSearchMergeSegments = 8;
 // posting file whole: a few messages' keys (thousands each) per file keep
 // that reading as short as in a generation's shards.
 inline constexpr long kSearchSegmentDocsPerShard = 2;
+// Posting files of a segment, at most.
+inline constexpr long kMaxSearchSegmentShards = 256;
 
 // The search page's default page size, and the tool's default --limit.
 inline constexpr int kSearchPageHits = 20;

@@ -83,7 +83,9 @@ window.larkspurState = new Promise(function (resolve) {
     },
     seg: function (first, end, nshards) { state.segs.push({ first: first, end: end, shards: nshards }); },
     list: function (name, newest) { state.lists.push(name); },
-    tail: function (id, list, name, subject) { state.tail.push([id, list, name, subject]); },
+    tail: function (id, list, name, subject) {
+      if (typeof name === "string" && typeof subject === "string") state.tail.push([id, list, name, subject]);
+    },
     // Messages of the generation whose logs are gone or changed since: never answered.
     gone: function () { for (var i = 0; i < arguments.length; i++) state.gone[arguments[i]] = true; },
     p: function (k) {
@@ -96,7 +98,7 @@ window.larkspurState = new Promise(function (resolve) {
       for (var i = 2; i + 1 < arguments.length; i += 2) map.set(arguments[i], arguments[i + 1]);
       shards["s" + first + "_" + k] = map;
     },
-    sm: function (id, list, name) { names[id] = [list, name]; },
+    sm: function (id, list, name) { if (typeof name === "string") names[id] = [list, name]; },
     x: function (id, text) { tails[id] = text; },
     // A packed file: deflated lines in UTF-8 (or a text file's content, see
     // readTexts) in a literal read as x-user-defined, where a byte is the
@@ -109,7 +111,7 @@ window.larkspurState = new Promise(function (resolve) {
       writer.write(raw).catch(function () {});
       writer.close().catch(function () {});
       unpacking[name] = new Response(inflater.readable).arrayBuffer().then(function (buffer) {
-        if (name.charAt(0) === "t") return readTexts(new Uint8Array(buffer));
+        if (name.charAt(0) === "t") return readTexts(Number(name.slice(1)), new Uint8Array(buffer));
         var text = new TextDecoder("utf-8").decode(buffer);
         if (name === "n") {
           nameLines = text.split("\n");
@@ -133,13 +135,13 @@ window.larkspurState = new Promise(function (resolve) {
   // <length of each subject's>", then those literals, JSON in Shift_JIS. A
   // literal is decoded when its message is first needed (literalOf): a query
   // needs a message or two of a file.
-  function readTexts(bytes) {
+  function readTexts(chunk, bytes) {
     var end = bytes.indexOf(10), head = end < 0 ? "" : new TextDecoder("utf-8").decode(bytes.subarray(0, end));
     if (!/^\d{1,9}(,\d{1,9})+$/.test(head)) return false;
     var lengths = head.split(",").map(Number), starts = [end + 1];
     for (var i = 1; i < lengths.length; i++) starts.push(starts[i - 1] + lengths[i]);
-    if (lengths.length % 2 === 0 || starts[starts.length - 1] !== bytes.length) return false;
-    chunks[lengths[0]] = { bytes: bytes, starts: starts, count: (lengths.length - 1) / 2, literals: [] };
+    if (lengths.length % 2 === 0 || lengths[0] !== chunk || starts[starts.length - 1] !== bytes.length) return false;
+    chunks[chunk] = { bytes: bytes, starts: starts, count: (lengths.length - 1) / 2, literals: [] };
     return true;
   }
   var sjis = null;
@@ -256,7 +258,11 @@ window.larkspurState = new Promise(function (resolve) {
     state = null;
     // The first time, state.js is the one the page's head asked for.
     located = (early ? window.larkspurState : load("state.js?" + Date.now())).then(function () {
-      (early || []).forEach(function (call) { LS[call[0]].apply(null, call[1]); });
+      try {
+        (early || []).forEach(function (call) { LS[call[0]].apply(null, call[1]); });
+      } catch (e) {
+        state = null;  // a damaged state.js is as none: the page looks for it again
+      }
       early = null;
       if (state && !state.usable) state = null;
     });
@@ -286,8 +292,9 @@ window.larkspurState = new Promise(function (resolve) {
       nameLines[id] = undefined;
       var comma = line.indexOf(","), name = line.slice(comma + 1, -2);
       try {
-        if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");" && comma > 0) {
-          names[id] = [Number(line.slice(5, comma)), /^"[^"\\]*"$/.test(name) ? name.slice(1, -1) : JSON.parse(name)];
+        var parsed = /^"[^"\\]*"$/.test(name) ? name.slice(1, -1) : JSON.parse(name);
+        if (line.lastIndexOf("LS.n(", 0) === 0 && line.slice(-2) === ");" && comma > 0 && typeof parsed === "string") {
+          names[id] = [Number(line.slice(5, comma)), parsed];
         }
       } catch (e) {}
     }

@@ -89,20 +89,22 @@ def check_search(page, archive, output, cli, queries, browser="page", tool=True)
     check("このブラウザーでは検索できません" in page.evaluate("document.getElementById('status').textContent"),
           "a browser without DecompressionStream is told so")
 
-    # An index of another layout (an older Larkspur's) is read as none.
+    # An index of another layout (an older Larkspur's), or a state.js that
+    # does not start with its state (damaged), is read as none.
     state_path = os.path.join(archive, "search", "state.js")
     state = open(state_path, "rb").read()
     head = state.index(b");")
-    open(state_path, "wb").write(state[:head - 1] + b"4" + state[head:])
-    try:
-        page.open("about:blank")
-        page.open(url + "#q=%E5%8D%B1%E9%99%BA")
-        page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
-        check("索引がありません" in page.evaluate("document.getElementById('status').textContent"),
-              "an index of an older layout is taken for none")
-    finally:
-        open(state_path, "wb").write(state)
-
+    for what, damaged in (("an index of an older layout", state[:head - 1] + b"4" + state[head:]),
+                          ("a state.js without its first line", state[state.index(b"\n") + 1:])):
+        open(state_path, "wb").write(damaged)
+        try:
+            page.open("about:blank")
+            page.open(url + "#q=%E5%8D%B1%E9%99%BA")
+            page.wait_for(lambda: page.evaluate("document.body.hasAttribute('data-shown')"))
+            check("索引がありません" in page.evaluate("document.getElementById('status').textContent"),
+                  f"{what} is taken for none")
+        finally:
+            open(state_path, "wb").write(state)
 
 def main():
     archive, output, cli = sys.argv[1], sys.argv[2], sys.argv[3]
