@@ -417,6 +417,42 @@ TEST_F(SearchIndexTest, ARebuildKeepsTheGenerationWhileItsLogsAreAsBuilt) {
   }
 }
 
+// A text file is read by the lengths on its head line: a message's text is
+// where they put it, and a file whose head does not fit its content (or names
+// another chunk) holds no text, so no candidate of it is taken.
+TEST_F(SearchIndexTest, TextFilesAreReadByTheLengthsAtTheirHead) {
+  std::mt19937 random(11);
+  write_logs(sj("天気"), 3, random);
+  for (const auto& [key, folded] : logs_) {
+    put_file(list_folder(key.first) + "\\" + key.second + ".log", log_file_content("s", "From: a@example.jp\n\nqqqword\n"));
+  }
+  ASSERT_TRUE(build_search_index_locked());
+  std::string text_file;
+  for (const platform::DirEntry& entry : platform::find_entries(std::string(kSearchFolder) + "\\g*")) {
+    text_file = std::string(kSearchFolder) + "\\" + entry.name + "\\t0.js";
+  }
+  const std::string texts = "\"a qqqword\"\"b\"\"c qqqword\"000";
+  struct Case {
+    const char* what;
+    std::string content;  // written plain, as an unpacked file reads
+    std::size_t found;
+  };
+  const Case cases[] = {
+      {"as written", "0,11,3,11,1,1,1\n" + texts, 2},
+      {"a head ending in a comma", "0,11,3,11,1,1,1,\n" + texts, 0},
+      {"another chunk's number", "1,11,3,11,1,1,1\n" + texts, 0},
+      {"lengths short of the content", "0,11,3,11,1,1,1\n" + texts + "0", 0},
+      {"a length missing", "0,11,3,11,1,1\n" + texts, 0},
+      {"no head", texts, 0},
+  };
+  for (const Case& c : cases) {
+    put_file(text_file, c.content);
+    const auto result = search_archive(u"qqqword", std::nullopt, SIZE_MAX);
+    ASSERT_TRUE(result) << c.what;
+    EXPECT_EQ(result->total, c.found) << c.what;
+  }
+}
+
 TEST_F(SearchIndexTest, ListFilterAndLimit) {
   std::mt19937 random(3);
   write_logs(sj("天気"), 20, random);
