@@ -42,8 +42,17 @@ PY
 
 (cd "$out/work" && exec wine "$bin/larkspur.exe" >/dev/null 2>"$out/app.err") &
 app=$!
-for _ in $(seq 100); do probe window "$main_title" >/dev/null && break; sleep 0.2; done
-read -r _ _ _ _ _ _ cx cy <<<"$(probe window "$main_title")"
+# The first start in a new prefix can take Wine a while on a loaded machine:
+# the window is waited for up to 90 s, and its client origin read from it.
+cx= cy=
+started=$SECONDS
+while [ -z "$cy" ] && [ $((SECONDS - started)) -lt 90 ]; do
+  read -r _ _ _ _ _ _ cx cy <<<"$(probe window "$main_title")"
+  [ -n "$cy" ] || sleep 0.2
+done
+echo "# main window after $((SECONDS - started)) s at client origin ${cx:-?},${cy:-?}"
+window_opens() { [ -n "$cy" ]; }
+check "the window opens" window_opens
 sleep 1  # first paint
 
 # Drops the mbox on the panel; prints the progress dialog's status texts

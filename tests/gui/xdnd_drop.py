@@ -6,7 +6,7 @@ files. Talks to libX11 through ctypes; needs nothing else.
 
   xdnd_drop.py X Y PATH...     drops PATH... at screen point X, Y
 Exits 0 once the target said it finished, 1 when it refused or did not
-answer within ten seconds.
+answer within ten seconds (or no XdndAware window was there within ten seconds).
 """
 import ctypes
 import ctypes.util
@@ -96,7 +96,13 @@ def main():
     source = X.XCreateSimpleWindow(display, root, 0, 0, 1, 1, 0, 0, 0)
     selection, uri_list = atom("XdndSelection"), atom("text/uri-list")
     X.XSetSelectionOwner(display, selection, source, 0)
-    target = deepest_aware_window(display, root, x, y, atom("XdndAware"))
+    # Wine marks its window XdndAware once it is mapped; a window just shown
+    # may not be yet, so it is looked for again for a few seconds.
+    target, deadline = 0, time.monotonic() + 10
+    while not target and time.monotonic() < deadline:
+        target = deepest_aware_window(display, root, x, y, atom("XdndAware"))
+        if not target:
+            time.sleep(0.1)
     if not target:
         print("xdnd_drop: no XDND-aware window at %d,%d" % (x, y), file=sys.stderr)
         return 1
