@@ -66,7 +66,7 @@ app_pid=
 start_app() {  # start_app FOLDER [stderr file]: starts larkspur.exe there
   (cd "$1" && exec wine "$bin/larkspur.exe" >/dev/null 2>"${2:-/dev/null}") &
   app_pid=$!
-  wait_for_window "$main_title" 20 || return 1
+  wait_for_window "$main_title" 60 || return 1
   read -r win_x win_y win_w win_h client_w client_h client_x client_y \
     <<<"$(probe window "$main_title")"
   sleep 0.5  # first paint

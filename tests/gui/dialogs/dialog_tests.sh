@@ -130,7 +130,7 @@ app_pid=
 start_app() {  # start_app FOLDER
   (cd "$1" && exec wine "$bin/larkspur.exe" >/dev/null 2>&1) &
   app_pid=$!
-  wait_window "$main_title" 20 || return 1
+  wait_window "$main_title" 60 || return 1
   sleep 0.5
 }
 stop_app() {  # closes the main window, which ends the program
