@@ -327,6 +327,21 @@ window.larkspurState = new Promise(function (resolve) {
     var da = a.name.substr(0, 14), db = b.name.substr(0, 14);
     return da !== db ? (da < db ? 1 : -1) : b.id - a.id;
   }
+  function sortedDocs(ids) { return ids.map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst); }
+  // Merges `docs` (newest first) into the ids `ordered` (newest first too)
+  // until every doc is placed or n are out; ids without a name are left
+  // out. Gives the merged docs and where in `ordered` the merging stopped,
+  // so that names past it need not be read.
+  function mergeNewest(ordered, docs, n) {
+    var out = [], i = 0, j = 0;
+    while (j < docs.length && out.length < n) {
+      var d = i < ordered.length ? docOf(ordered[i]) : null;
+      if (i < ordered.length && d === null) i++;
+      else if (d === null || newestFirst(docs[j], d) < 0) out.push(docs[j++]);
+      else { out.push(d); i++; }
+    }
+    return { docs: out, next: i };
+  }
   // Ids of the generation and its segments (ascending) newest first, so the
   // first page needs only the newest candidates' texts. The generation's
   // ids follow its logs' names: reversed, they are in that order. A
@@ -337,18 +352,8 @@ window.larkspurState = new Promise(function (resolve) {
     var end = state.segs.length > 0 ? state.segs[0].first : state.docs, split = ids.length;
     while (split > 0 && ids[split - 1] >= end) split--;
     var base = ids.slice(0, split).reverse();
-    var later = ids.slice(split).map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
-    if (later.length === 0) return base;
-    var out = [], i = 0;
-    later.forEach(function (doc) {
-      for (; i < base.length; i++) {
-        var d = docOf(base[i]);
-        if (d !== null && newestFirst(d, doc) > 0) break;
-        if (d !== null) out.push(base[i]);
-      }
-      out.push(doc.id);
-    });
-    return out.concat(base.slice(i));
+    var merged = mergeNewest(base, sortedDocs(ids.slice(split)), Infinity);
+    return merged.docs.map(function (d) { return d.id; }).concat(base.slice(merged.next));
   }
   // A query's matches as far as they are known. The generation's candidates
   // are checked newest first (its ids follow its logs' names) a few text
@@ -407,13 +412,10 @@ window.larkspurState = new Promise(function (resolve) {
   // The first n of a query's known matches, newest first: the tail's
   // merged into the generation's, which are in that order already.
   function docsOf(q, n) {
-    var tail = q.tail.map(docOf).filter(function (d) { return d !== null; }).sort(newestFirst);
-    var out = [], i = 0, j = 0;
-    while (out.length < n && (i < q.main.length || j < tail.length)) {
-      var d = i < q.main.length ? docOf(q.main[i]) : null;
-      if (i < q.main.length && d === null) { i++; continue; }
-      if (j < tail.length && (d === null || newestFirst(tail[j], d) < 0)) out.push(tail[j++]);
-      else { out.push(d); i++; }
+    var merged = mergeNewest(q.main, sortedDocs(q.tail), n), out = merged.docs;
+    for (var i = merged.next; i < q.main.length && out.length < n; i++) {
+      var d = docOf(q.main[i]);
+      if (d !== null) out.push(d);
     }
     return out;
   }
