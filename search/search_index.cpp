@@ -1139,18 +1139,19 @@ struct Segment {
 // A count of posting files: a power of two, at most kSearchShards.
 bool valid_shard_count(long shards) { return shards >= 1 && shards <= kSearchShards && (shards & (shards - 1)) == 0; }
 
-// The posting files of a generation of `docs` messages: enough that each
-// holds the keys of about kSearchGenerationDocsPerShard messages.
-long generation_shards(std::size_t docs) {
+// Posting files for `messages` messages: the least power of two that gives
+// each file about `per_file` messages' keys, at most `most`. A generation's
+// and a segment's counts differ only in those two.
+long shard_count_for(long messages, long per_file, long most) {
   long shards = 1;
-  while (shards < kSearchShards && static_cast<std::size_t>(shards) * kSearchGenerationDocsPerShard < docs) shards *= 2;
+  while (shards < most && shards * per_file < messages) shards *= 2;
   return shards;
 }
 
 struct State {
   std::string generation;  // hash name
   long docs = 0;  // ids below it are the generation's and its segments'; the tail's follow
-  long shards = kSearchShards;  // the generation's posting files (generation_shards)
+  long shards = kSearchShards;  // the generation's posting files (shard_count_for)
   std::vector<Segment> segments;  // ascending
   std::vector<std::string> lists;  // Shift_JIS
   // Per list, the greatest log name (no extension) the generation holds:
@@ -1186,7 +1187,7 @@ std::optional<State> read_state() {
   state.shards = number_at((*calls)[0], 2);
   if (state.generation.empty() ||
       !std::all_of(state.generation.begin(), state.generation.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }) ||
-      state.docs < 0 || !valid_shard_count(number_at((*calls)[0], 2)) ||
+      state.docs < 0 || !valid_shard_count(state.shards) ||
       number_at((*calls)[0], 3) != kSearchChunkDocs || number_at((*calls)[0], 4) != kIndexFormat) {
     return std::nullopt;  // written with other parameters: build anew
   }
@@ -1627,7 +1628,7 @@ bool build_search_index_locked() {
   // spends a good part of its time deflating.
   // Their hashes are those of the postings as the table holds them: the
   // shortest forms are made only for the files to be written.
-  state.shards = generation_shards(entries.size());
+  state.shards = shard_count_for(static_cast<long>(entries.size()), kSearchGenerationDocsPerShard, kSearchShards);
   const std::vector<std::string> shards = keys.shard_files(state.shards, "LS.p(", threads, false);
   std::vector<std::uint64_t> shard_hashes(shards.size());
   for (Part& part : parts) part.reused.clear();
@@ -1715,13 +1716,8 @@ std::string segment_meta_path(const std::string& folder, const Segment& segment)
   return segment_prefix(folder, segment) + "m.js";
 }
 
-// Posting files of a segment: about kSearchSegmentDocsPerShard messages a
-// file, a power of two, at most kMaxSearchSegmentShards.
-long shards_for(long span) {
-  long shards = 1;
-  while (shards < kMaxSearchSegmentShards && shards * kSearchSegmentDocsPerShard < span) shards *= 2;
-  return shards;
-}
+// Posting files of a segment of `span` messages.
+long shards_for(long span) { return shard_count_for(span, kSearchSegmentDocsPerShard, kMaxSearchSegmentShards); }
 
 // A segment's size class: 0 up to a tail's messages, then one more for each
 // kSearchMergeSegments times as many.
